@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds Torvane and runs every test:
+#   1. the normal build: core tests, widget tests (offscreen), end-to-end tests;
+#   2. the core tests again under AddressSanitizer and UndefinedBehaviorSanitizer;
+#   3. every fuzz target for a short time on its seed corpus.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+JOBS=$(nproc)
+
+echo "== build and test"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$JOBS"
+ctest --test-dir build --output-on-failure -j "$JOBS"
+
+echo "== sanitizer build (core tests)"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTORVANE_SANITIZE=ON \
+      -DTORVANE_GUI=OFF -DTORVANE_BENCH=OFF
+cmake --build build-asan -j "$JOBS"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$JOBS" -L core
+
+echo "== fuzz targets (short runs)"
+bash scripts/fuzz.sh "${TORVANE_FUZZ_SECONDS:-30}"

@@ -1,0 +1,1 @@
+#include "support/device_doubles.h"
