@@ -20,7 +20,11 @@ public:
     virtual ~Device() = default;
 
     // Reads up to `length` bytes at byte `offset` into `buffer`.
-    // Returns the number of bytes read (0 at or past the end), or -1 on an I/O error.
+    // Returns the number of bytes read (0 at or past the end), or -1 on an I/O
+    // error at `offset` (errno tells which). It may return fewer bytes than
+    // asked before the end: a read that meets an I/O error part-way returns
+    // the bytes before it, and the next read from there returns -1.
+    // Bytes of `buffer` beyond the returned count are unspecified.
     virtual std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) = 0;
 
     // Size of the device in bytes.

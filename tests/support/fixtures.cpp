@@ -1,5 +1,7 @@
 #include "support/fixtures.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -17,7 +19,8 @@ std::filesystem::path FixtureImage(const std::string& name)
 
 std::vector<ManifestEntry> LoadManifest(const std::string& imageName)
 {
-    // Format: one entry per line, tab-separated: state, size, sha256, path.
+    // Format: one entry per line, tab-separated: state, size, sha256 ("-" for none), path.
+    // On a disk image the path starts with the partition: "p5/Sizes/size-1.bin".
     std::filesystem::path file = FixtureImage(imageName);
     file += ".manifest";
     std::ifstream in(file);
@@ -26,6 +29,8 @@ std::vector<ManifestEntry> LoadManifest(const std::string& imageName)
     std::vector<ManifestEntry> out;
     std::string line;
     while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         if (line.empty() || line[0] == '#')
             continue;
         std::istringstream fields(line);
@@ -38,9 +43,62 @@ std::vector<ManifestEntry> LoadManifest(const std::string& imageName)
         e.size = std::strtoull(size.c_str(), nullptr, 10);
         if (e.sha256 == "-")
             e.sha256.clear();
+        if (e.path.size() > 1 && e.path[0] == 'p' && std::isdigit(static_cast<unsigned char>(e.path[1]))) {
+            const std::size_t slash = e.path.find('/');
+            if (slash == std::string::npos)
+                throw std::runtime_error("bad manifest path: " + e.path);
+            e.partition = std::atoi(e.path.substr(1, slash - 1).c_str());
+            e.path = e.path.substr(slash);
+        }
         out.push_back(std::move(e));
     }
     return out;
+}
+
+std::vector<ManifestEntry> ManifestOfPartition(const std::vector<ManifestEntry>& all, int partition)
+{
+    std::vector<ManifestEntry> out;
+    for (const ManifestEntry& e : all)
+        if (e.partition == partition)
+            out.push_back(e);
+    return out;
+}
+
+Geometry LoadGeometry(const std::string& imageName)
+{
+    std::filesystem::path file = FixtureImage(imageName);
+    file += ".geometry";
+    std::ifstream in(file);
+    if (!in)
+        throw std::runtime_error("no geometry: " + file.string());
+    Geometry out;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
+        const std::size_t eq = line.find('=');
+        if (eq == std::string::npos)
+            continue;
+        out[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return out;
+}
+
+std::optional<std::uint64_t> GeometryNumber(const Geometry& geometry, const std::string& key)
+{
+    const auto it = geometry.find(key);
+    if (it == geometry.end() || it->second.empty())
+        return std::nullopt;
+    const std::string& text = it->second;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    char* end = nullptr;
+    errno = 0;
+    const std::uint64_t value = std::strtoull(text.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);
+    if (errno != 0 || end == nullptr || *end != '\0')
+        return std::nullopt;
+    return value;
 }
 
 TempDir::TempDir()

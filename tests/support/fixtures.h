@@ -1,8 +1,11 @@
 // Fixture images made by tests/fixtures/make-images.sh and their manifests.
+// Formats: tests/fixtures/README.md.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,12 +18,33 @@ std::filesystem::path FixtureImage(const std::string& name);
 struct ManifestEntry {
     std::string path;      // "/DCIM/photo 1.jpg" relative to the volume root
     std::uint64_t size = 0;
-    std::string sha256;    // lower-case hex; empty for folders
-    std::string state;     // "live", "deleted", "fragmented", "dir", "deleted-dir"
+    std::string sha256;    // lower-case hex; empty for folders and overwritten files
+    // "live", "deleted", "fragmented" (live, stored in several extents), "dir",
+    // "deleted-dir", "overwritten" (deleted and its clusters reused: name only, no content)
+    std::string state;
+    // Partition number on a disk image (1-4 primaries, 5.. logicals, GPT entries 1..);
+    // 0 on a volume image. The manifest line reads "p1/DCIM/a.jpg"; `path` is then "/DCIM/a.jpg".
+    int partition = 0;
+
+    bool IsDir() const { return state == "dir" || state == "deleted-dir"; }
+    bool IsDeleted() const { return state == "deleted" || state == "deleted-dir" || state == "overwritten"; }
+    // A file whose bytes a recovery must give back exactly (size and sha256 known).
+    bool HasContent() const { return !IsDir() && !sha256.empty(); }
 };
 
 // Reads "<image>.manifest" next to the unpacked image.
 std::vector<ManifestEntry> LoadManifest(const std::string& imageName);
+
+// The entries of one partition (0: a volume image).
+std::vector<ManifestEntry> ManifestOfPartition(const std::vector<ManifestEntry>& all, int partition);
+
+// Reads "<image>.geometry": key=value lines with the values the file-system and
+// partitioning tools reported ("sectors_per_cluster", "p1.start", ...).
+using Geometry = std::map<std::string, std::string>;
+Geometry LoadGeometry(const std::string& imageName);
+
+// A numeric value of a geometry file (decimal or 0x-hex); nullopt when absent or not a number.
+std::optional<std::uint64_t> GeometryNumber(const Geometry& geometry, const std::string& key);
 
 // A fresh temporary folder, removed with its contents on destruction.
 class TempDir {

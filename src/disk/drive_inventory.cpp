@@ -1,0 +1,210 @@
+#include "disk/drive_inventory.h"
+
+#include "app/program_state.h"
+#include "app/text_routines.h"
+#include "disk/drive_text.h"
+#include "disk/volume_geometry.h"
+
+#include <algorithm>
+
+namespace torvane {
+
+void DriveInventory::CreateRoots(bool withLogicalDrives) {
+    Tree.Clear();
+    TreeNodeInit init;
+    init.text = "My Computer";
+    init.image = kImageComputer;
+    MyComputerItem = Tree.InsertChild(kNoTreeNode, init);
+    init.text = "Physical Drives";
+    init.image = kImageDriveGroup;
+    PhysicalDrivesItem = Tree.InsertChild(MyComputerItem, init);
+    LogicalDrivesItem = kNoTreeNode;
+    if (withLogicalDrives) {
+        init.text = "Logical Drives";
+        LogicalDrivesItem = Tree.InsertChild(MyComputerItem, init);
+    }
+    Tree.RequestExpand(MyComputerItem);
+    SelectedItem = MyComputerItem;
+}
+
+DriveDetails* DriveInventory::NewRecord() {
+    auto lock = Lock();
+    records_.push_back(std::make_unique<DriveDetails>());
+    return records_.back().get();
+}
+
+void DriveInventory::ClearRecords() {
+    auto lock = Lock();
+    CurrentDriveDetails = nullptr;
+    records_.clear();
+}
+
+std::string DriveInventory::ModeName() const { return RecoveryModeText(RecoveryMode, SignatureModeText); }
+
+void DriveInventory::ResetForRefresh() {
+    auto lock = Lock();
+    PartitionTable.Reset();
+    DiskMediaList.clear();
+    DiskIdentityList.clear();
+    VolumeSizeList.clear();
+    SmpParamList.clear();
+    AccessDeniedDisks.clear();
+    DynamicDisks.clear();
+    LogicalDrivesListed = false;
+}
+
+namespace {
+bool InSearchMode(const DriveInventory& inv) { return inv.RecoveryMode >= 1 && inv.RecoveryMode <= 5; }
+}  // namespace
+
+TreeNodeId AddDriveTreeItem(DriveInventory& inv, const std::string& text, TreeNodeId parent) {
+    if (!InSearchMode(inv)) return kNoTreeNode;
+    auto treeLock = inv.Tree.Lock();
+    if (parent != kNoTreeNode && inv.Tree.Text(parent).find("Partition") != std::string::npos) return parent;
+    if (parent == kNoTreeNode) parent = inv.SelectedItem.load();
+    if (parent == kNoTreeNode || !inv.Tree.IsValid(parent)) return kNoTreeNode;
+    TreeNodeInit init;
+    init.text = text;
+    init.image = kImagePartition;
+    TreeNodeId item = inv.Tree.InsertChild(parent, init);
+    inv.Tree.RequestExpand(parent);
+    SelectDiskContext(inv, ParseDiskNumber(inv.Tree.Text(parent)), inv.Tree.Parent(parent));
+    return item;
+}
+
+TreeNodeId FindDiskTreeItem(const DriveInventory& inv, int disk, TreeNodeId parent) {
+    const std::string tag = FormatDiskTag(disk);
+    return inv.Tree.FindChildIf(parent, [&](TreeNodeId child) {
+        return inv.Tree.Text(child).find(tag) != std::string::npos;
+    });
+}
+
+std::string DiskIdentityText(const DriveDetails& d) {
+    return TrimText(d.ModelText + "||" + d.DiskCapacityText + "||" +
+                    std::to_string(ParseDecimalU64(d.TotalSectorsText)) + "||" + d.DiskNumberText);
+}
+
+void SelectDiskContext(DriveInventory& inv, int disk, TreeNodeId parent) {
+    if (parent == kNoTreeNode) return;
+    TreeNodeId item = FindDiskTreeItem(inv, disk, parent);
+    if (item == kNoTreeNode) return;
+    auto* details = inv.Tree.PayloadAs<DriveDetails>(item);
+    if (!details) return;
+    inv.CurrentDriveDetails = details;
+    inv.DiskSizeMiB = details->SizeMiB;
+    inv.DiskFirstSector = 0;
+    inv.CurrentDiskSectorCount = ParseDecimalU64(details->TotalSectorsText);
+    inv.DiskModelText = details->ModelText;
+    inv.DiskModelTextCopy = details->ModelText;
+    inv.DiskIdentity = DiskIdentityText(*details);
+}
+
+std::vector<std::pair<std::string, std::string>> PartitionPropertyRows(const DriveInventory& inv, int pos,
+                                                                       const std::string& typeName, int disk) {
+    std::vector<std::pair<std::string, std::string>> rows;
+    const DiskPartitionEntry* entry = inv.PartitionTable.Entry(disk);
+    if (!entry || pos < 0 || pos >= kMaxPartitionsPerDisk) return rows;
+    const PartitionRecord& r = entry->Records[static_cast<std::size_t>(pos)];
+    std::uint64_t sectors = r.EndSector > r.StartSector ? r.EndSector - r.StartSector : 0;
+    std::uint64_t bytes = sectors > UINT64_MAX / kSectorSize ? UINT64_MAX : sectors * kSectorSize;
+    rows.emplace_back("1. Disk Number : ", std::to_string(disk));
+    rows.emplace_back("2. Partition Number : ", std::to_string(pos + 1));
+    rows.emplace_back("3. Partition Type : ", typeName);
+    rows.emplace_back("4. Search Mode : ", inv.ModeName());
+    rows.emplace_back("5. Start Sector : ", std::to_string(r.StartSector));
+    rows.emplace_back("6. End Sector : ", std::to_string(r.EndSector));
+    rows.emplace_back("7. Size : ", TrimText(FormatByteSize(bytes)));
+    return rows;
+}
+
+PartitionWalk ListDiskPartitions(DriveInventory& inv, Device& disk, std::uint64_t diskSectors, TreeNodeId parent) {
+    PartitionWalk walk = WalkPartitionTable(disk, diskSectors);
+    const int diskIndex = inv.CurrentDiskIndex;
+    // Geometry of the FAT partitions is read before any lock is taken.
+    std::vector<VolumeGeometry> geometry(walk.Partitions.size());
+    std::vector<bool> haveGeometry(walk.Partitions.size(), false);
+    for (std::size_t i = 0; i < walk.Partitions.size(); ++i)
+        if (walk.Partitions[i].FsName.rfind("FAT", 0) == 0)
+            haveGeometry[i] = ReadPartitionGeometry(disk, walk.Partitions[i], geometry[i]);
+
+    auto lock = inv.Lock();
+    DiskPartitionEntry* entry = inv.PartitionTable.Entry(diskIndex);
+    if (!entry) return walk;
+    if (walk.Dynamic) inv.DynamicDisks.push_back(diskIndex);
+    for (std::size_t i = 0; i < walk.Partitions.size(); ++i) {
+        const FoundPartition& part = walk.Partitions[i];
+        const int pos = static_cast<int>(i);
+        TreeNodeId item = kNoTreeNode;
+        if (parent != kNoTreeNode) {
+            item = AddDriveTreeItem(inv, PartitionItemText(pos + 1, part.FsName), parent);
+            // Adding made the parent's disk current; the table stays this disk's.
+        }
+        if (!entry->Put(pos, part.FsName, part.StartSector, part.EndSector, item)) break;
+        if (haveGeometry[i]) entry->Records[i].Geometry = geometry[i];
+    }
+    inv.CurrentDiskIndex = diskIndex;
+    return walk;
+}
+
+namespace {
+
+// Whether a listed partition already stands for the mounted volume's extent.
+bool VolumeListed(const DiskPartitionEntry& entry, const VolumeDiskExtent& ext) {
+    std::uint32_t n = std::min<std::uint32_t>(entry.RecordCount, kMaxPartitionsPerDisk);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const PartitionRecord& r = entry.Records[i];
+        if (r.StartSector == ext.StartSector && r.EndSector == ext.EndSector) return true;
+        if (r.EndSector == ext.EndSector) continue;  // same end, another start: a different partition
+        bool startInside = r.StartSector >= ext.StartSector && r.StartSector < ext.EndSector;
+        bool endNear = r.EndSector + 63 >= ext.EndSector && r.EndSector <= ext.EndSector + 63;
+        if (startInside && endNear) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void AddLogicalVolumePartition(DriveInventory& inv, const std::string& fsName, const VolumeDiskExtent& extent) {
+    if (!extent.Known) return;
+    std::string name = fsName == "FAT" ? "FAT16" : fsName;
+    auto lock = inv.Lock();
+    DiskPartitionEntry* entry = inv.PartitionTable.Entry(static_cast<int>(extent.DiskNumber));
+    if (!entry) return;
+    if (VolumeListed(*entry, extent)) return;
+    TreeNodeId diskItem = FindDiskTreeItem(inv, static_cast<int>(extent.DiskNumber), inv.PhysicalDrivesItem);
+    if (diskItem == kNoTreeNode || inv.PhysicalDrivesItem == kNoTreeNode) return;
+    // The partition's number follows the disk item's children; its record
+    // never overwrites one in use.
+    int pos = std::max(inv.Tree.CountChildItems(diskItem), static_cast<int>(entry->RecordCount));
+    if (pos >= kMaxPartitionsPerDisk) return;
+    const int saved = inv.CurrentDiskIndex;
+    TreeNodeId item = AddDriveTreeItem(inv, PartitionItemText(pos + 1, name), diskItem);
+    if (item == diskItem) item = kNoTreeNode;
+    entry->Put(pos, name, extent.StartSector, extent.EndSector, item);
+    inv.CurrentDiskIndex = saved;
+}
+
+bool LoadSelectedDriveRecord(DriveInventory& inv, CurrentPartition& p) {
+    p.VolumeExtent = SelectedVolumeExtent{};
+    if (inv.RecoveryMode < 1 || inv.RecoveryMode > 5) return true;
+    TreeNodeId item = inv.SelectedItem.load();
+    if (item == kNoTreeNode) return true;
+    auto* d = inv.Tree.PayloadAs<DriveDetails>(item);
+    if (!d) return true;
+    inv.CurrentDriveDetails = d;
+    p.VolumeExtent.DiskNumber = d->ExtentDiskNumber;
+    p.VolumeExtent.Dynamic = d->Dynamic;
+    p.VolumeExtent.StartSector = d->ExtentStart;
+    p.VolumeExtent.EndSector = d->ExtentEnd;
+    return true;
+}
+
+void CopyDiskContext(const DriveInventory& inv, CurrentPartition& p) {
+    p.CurrentDiskSectorCount = inv.CurrentDiskSectorCount;
+    p.DiskFirstSector = inv.DiskFirstSector;
+    p.Descriptor.DiskModelText = inv.DiskModelText;
+    p.Descriptor.DiskModelTextCopy = inv.DiskModelTextCopy;
+    p.Descriptor.DiskIdentity = inv.DiskIdentity;
+}
+
+}  // namespace torvane

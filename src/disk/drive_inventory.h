@@ -1,0 +1,162 @@
+// What a drive-list refresh produces for one search dialog: the drive tree
+// ("My Computer" / "Physical Drives" / "Logical Drives" with a DriveDetails
+// record behind every disk and volume item), the per-disk partition table,
+// and the lists other parts of the program consult (media kinds, disk
+// identities, volume sizes, partition-discovery jobs).
+//
+// One DriveInventory belongs to one search dialog's session. The listing runs
+// on one worker at a time (DriveListBusy); the partition search may append
+// partitions from its worker while the GUI shows the tree: the tree model has
+// its own lock, and the record table is changed only under Lock().
+#pragma once
+
+#include "app/tree_model.h"
+#include "disk/drive_details.h"
+#include "disk/partition_table.h"
+#include "platform/device.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace torvane {
+
+struct CurrentPartition;
+
+// Tree images of the drive trees.
+enum DriveTreeImage : int {
+    kImageComputer = 0,
+    kImageDriveGroup = 1,
+    kImagePartition = 2,
+    kImageDisk = 3,
+    kImageVolume = 4,
+};
+
+// Where a mounted volume lies on its disk (VolumeDiskExtent).
+struct VolumeDiskExtent {
+    bool Known = false;          // false when the volume's disk could not be determined
+    std::uint32_t DiskNumber = 0;
+    std::uint64_t StartSector = 0;
+    std::uint64_t EndSector = 0; // one past the last sector
+};
+
+class DriveInventory {
+public:
+    DriveInventory() = default;
+    DriveInventory(const DriveInventory&) = delete;
+    DriveInventory& operator=(const DriveInventory&) = delete;
+
+    // ---- the tree --------------------------------------------------------
+    TreeModel Tree;
+    TreeNodeId MyComputerItem = kNoTreeNode;
+    TreeNodeId PhysicalDrivesItem = kNoTreeNode;
+    TreeNodeId LogicalDrivesItem = kNoTreeNode;
+    // The item selected in the view (the GUI keeps it current).
+    std::atomic<TreeNodeId> SelectedItem{kNoTreeNode};
+
+    // Empties the tree and inserts "My Computer" with "Physical Drives" and,
+    // when `withLogicalDrives`, "Logical Drives" under it.
+    void CreateRoots(bool withLogicalDrives);
+
+    // ---- listing context ---------------------------------------------------
+    int RecoveryMode = 0;                 // 1..5 while a search dialog lists drives
+    std::string SignatureModeText = "Signature";
+    bool ListAllDriveTypes = true;
+    std::string ComputerName;             // field 36 of disk records
+    std::atomic<bool> DriveListBusy{false};
+
+    // ---- the per-disk table and lists ----------------------------------------
+    DiskPartitionTable PartitionTable;
+    std::vector<std::string> DiskMediaList;     // "N", media text, "N", media text, ...
+    std::vector<std::string> DiskIdentityList;  // model||capacity||sectors||N
+    std::vector<std::string> VolumeSizeList;    // "\\.\E:|sectors"
+    std::vector<SmpParam> SmpParamList;
+    // Disks listed that could not be opened for lack of permission.
+    std::vector<int> AccessDeniedDisks;
+    // Dynamic-disk flags per disk number, from the partition walk.
+    std::vector<int> DynamicDisks;
+
+    // ---- the current disk -----------------------------------------------------
+    int CurrentDiskIndex = 0;
+    std::uint64_t CurrentDiskSectorCount = 0;
+    std::uint64_t DiskFirstSector = 0;
+    std::uint64_t DiskSizeMiB = 0;               // m_ullDiskSizeMiB
+    DriveDetails* CurrentDriveDetails = nullptr;
+    std::string DiskModelText;                   // copied into the descriptor at scan start
+    std::string DiskModelTextCopy;
+    std::string DiskIdentity;
+
+    // ---- logical drives ---------------------------------------------------------
+    bool LogicalDrivesListed = false;            // m_bLogicalDrivesListed
+    std::string VolumePath;                      // m_strVolumePath: "\\.\E:" of the volume listed last
+    std::uint64_t LastVolumeSectorCount = 0;
+
+    // Records are owned here and stay valid until ClearRecords().
+    DriveDetails* NewRecord();
+    void ClearRecords();
+
+    // Lock for compound changes of the table and lists.
+    std::unique_lock<std::recursive_mutex> Lock() const { return std::unique_lock<std::recursive_mutex>(mutex_); }
+
+    // The mode name of the current RecoveryMode ("Basic Search", ...).
+    std::string ModeName() const;
+
+    // ResetPartitionTable at a full refresh: the table's counts and extents,
+    // the media, identity and volume lists and the jobs are emptied.
+    void ResetForRefresh();
+
+private:
+    mutable std::recursive_mutex mutex_;
+    std::deque<std::unique_ptr<DriveDetails>> records_;
+};
+
+// ---- drive-tree items (as data) -----------------------------------------------
+
+// Inserts a partition item (image 2) under `parent` and makes the parent's
+// disk current. Under an item whose text contains "Partition" nothing is
+// inserted and the parent is returned. A missing parent is replaced by the
+// selected item; with neither, or outside the search modes, nothing is inserted.
+TreeNodeId AddDriveTreeItem(DriveInventory& inv, const std::string& text, TreeNodeId parent);
+
+// The first child of `parent` whose text contains " (Disk<N> - ".
+TreeNodeId FindDiskTreeItem(const DriveInventory& inv, int disk, TreeNodeId parent);
+
+// Makes disk `disk` (found under `parent`) current: its record, size in MiB,
+// sector count, model and identity texts. Nothing changes when it is not found.
+void SelectDiskContext(DriveInventory& inv, int disk, TreeNodeId parent);
+
+// The identity text of a disk record: model||capacity||sectors||number, trimmed.
+std::string DiskIdentityText(const DriveDetails& d);
+
+// The seven property rows of partition `pos` (0-based) of `disk`:
+// "1. Disk Number : " ... "7. Size : ". Empty for a position or disk out of range.
+std::vector<std::pair<std::string, std::string>> PartitionPropertyRows(const DriveInventory& inv, int pos,
+                                                                       const std::string& typeName, int disk);
+
+// Lists the partitions of disk CurrentDiskIndex (read from `disk`, of
+// `diskSectors` sectors) into its table entry and, when `parent` is given, as
+// "Partition - N ( FS )" items under it. FAT partitions get a geometry copy.
+// Returns the walk for the caller's flags.
+PartitionWalk ListDiskPartitions(DriveInventory& inv, Device& disk, std::uint64_t diskSectors, TreeNodeId parent);
+
+// Adds a mounted volume's extent as a partition of its disk when the table
+// walk did not list it. A volume is present when a record has the same extent,
+// or starts inside it and ends within 63 sectors of its end (but not exactly
+// at its end with another start). Nothing is added for an unknown extent, a
+// disk without an item, or a full table.
+void AddLogicalVolumePartition(DriveInventory& inv, const std::string& fsName, const VolumeDiskExtent& extent);
+
+// LoadSelectedDriveRecord: the selected item's record becomes current and its
+// disk number, dynamic flag and extent go to p.VolumeExtent (cleared first).
+// Always true.
+bool LoadSelectedDriveRecord(DriveInventory& inv, CurrentPartition& p);
+
+// Copies what a scan needs of the inventory's current disk into `p`.
+void CopyDiskContext(const DriveInventory& inv, CurrentPartition& p);
+
+}  // namespace torvane

@@ -1,0 +1,538 @@
+#include "disk/volume_geometry.h"
+
+#include "disk/sector_bytes.h"
+#include "platform/device_registry.h"
+
+#include <cstdio>
+#include <limits>
+
+namespace torvane {
+
+bool ReadOneSector(Device& device, std::uint64_t sector, SectorBytes& out) {
+    out.Clear();
+    if (sector > std::numeric_limits<std::uint64_t>::max() / kSectorSize) return false;
+    std::int64_t got = device.ReadAt(sector * kSectorSize, out.b.data(), out.b.size());
+    if (got <= 0) {
+        out.Clear();
+        return false;
+    }
+    // A short read keeps what exists; the rest is already zero.
+    return true;
+}
+
+void PartitionDescriptor::CopyGeometry(const VolumeGeometry& g, bool withNtfs) {
+    SectorsPerFat = g.SectorsPerFat;
+    SectorsPerCluster = g.SectorsPerCluster;
+    RootSectors = g.RootSectors;
+    RootStart = g.RootStart;
+    ReservedSectors = g.ReservedSectors;
+    Cluster0Start = g.Cluster0Start;
+    FirstFatStart = g.FirstFatStart;
+    SecondFatStart = g.SecondFatStart;
+    if (withNtfs) {
+        MftStart = g.MftStart;
+        MftMirrStart = g.MftMirrStart;
+        FileRecordSectors = g.FileRecordSectors;
+        IndexRecordSectors = g.IndexRecordSectors;
+    }
+}
+
+VolumeGeometry PartitionDescriptor::GeometryCopy() const {
+    VolumeGeometry g;
+    g.SectorsPerFat = SectorsPerFat;
+    g.SectorsPerCluster = SectorsPerCluster;
+    g.RootSectors = RootSectors;
+    g.RootStart = RootStart;
+    g.ReservedSectors = ReservedSectors;
+    g.Cluster0Start = Cluster0Start;
+    g.FirstFatStart = FirstFatStart;
+    g.SecondFatStart = SecondFatStart;
+    g.MftStart = MftStart;
+    g.MftMirrStart = MftMirrStart;
+    g.FileRecordSectors = FileRecordSectors;
+    g.IndexRecordSectors = IndexRecordSectors;
+    return g;
+}
+
+void ResetPartitionDescriptor(PartitionDescriptor& d) {
+    d.DiskNumber = 0;
+    d.PartitionNumber = 0;
+    d.FsType.clear();
+    d.ModeText.clear();
+    d.StartSector = 0;
+    d.EndSector = 0;
+    d.EndByte = 0;
+    d.ItemStart = 0;
+    d.ItemEnd = 0;
+}
+
+void ResetVolumeGeometry(CurrentPartition& p) {
+    p.Geometry = VolumeGeometry{};
+    p.ScratchGeometry = VolumeGeometry{};
+    p.Exfat = ExfatPositions{};
+    p.Descriptor.CopyGeometry(VolumeGeometry{}, true);
+    p.Descriptor.FsName.clear();
+}
+
+std::uint32_t RoundUpSectorsPerCluster(std::uint32_t n) {
+    if (n == 0) return 1;
+    if (n >= 128) return n;
+    std::uint32_t p = 1;
+    while (p < n) p <<= 1;
+    return p;
+}
+
+std::uint32_t FatTotalSectors(const std::uint8_t* boot) {
+    std::uint32_t small = static_cast<std::uint32_t>(boot[19] | (boot[20] << 8));
+    if (small != 0) return small;
+    return static_cast<std::uint32_t>(boot[32]) | (static_cast<std::uint32_t>(boot[33]) << 8) |
+           (static_cast<std::uint32_t>(boot[34]) << 16) | (static_cast<std::uint32_t>(boot[35]) << 24);
+}
+
+void SetNtfsVolumeContext(CurrentPartition& p, std::uint64_t firstRecordStart) {
+    PartitionDescriptor& d = p.Descriptor;
+    d.Cluster0Start = d.ItemStart;
+    d.FsName = "NTFS";
+    if (d.SectorsPerCluster == 0) {
+        d.SectorsPerCluster = 8;
+    } else if (p.Geometry.SectorsPerCluster != 0) {
+        d.SectorsPerCluster = p.Geometry.SectorsPerCluster;
+    }
+    if (p.SelectedSourceKind == "Hard Disk" && d.PartitionNumber == 0) d.Cluster0Start = firstRecordStart;
+}
+
+namespace {
+
+constexpr std::uint64_t kU32Max = std::numeric_limits<std::uint32_t>::max();
+
+// 1, 2, 4, ..., 128.
+bool IsClusterSize(std::uint64_t spc) { return spc >= 1 && spc <= 128 && (spc & (spc - 1)) == 0; }
+
+class Reader {
+public:
+    Reader(Device& device, VolumeParameterReport* report) : device_(device), report_(report) {}
+    bool Read(std::uint64_t sector, SectorBytes& out) { return ReadOneSector(device_, sector, out); }
+    void Trace(const char* fmt, unsigned long long a = 0, unsigned long long b = 0) {
+        if (!report_) return;
+        char line[160];
+        std::snprintf(line, sizeof line, fmt, a, b);
+        report_->Trace.emplace_back(line);
+    }
+    VolumeParameterReport* report() { return report_; }
+
+private:
+    Device& device_;
+    VolumeParameterReport* report_;
+};
+
+// FAT16: the boot sector at S, validated by the first byte of the second FAT.
+int ReadFat16(CurrentPartition& p, Reader& r, std::uint64_t s) {
+    SectorBytes boot;
+    r.Read(s, boot);
+    if (!boot.HasSignature()) return 0;
+    std::uint32_t reserved = boot.U16(14);
+    std::uint32_t spf = boot.U16(22);
+    std::uint32_t spc = boot.U8(13);
+    std::uint32_t entries = boot.U16(17);
+    r.Trace("SPC = %llu", spc);
+    // FAT values are 32-bit sector numbers: a volume whose areas do not fit
+    // is refused rather than read at wrapped positions.
+    std::uint64_t firstFat = s + reserved;
+    std::uint64_t rootStart = firstFat + 2ull * spf;
+    std::uint32_t rootSectors = (entries + 15) / 16;  // a partial sector still holds entries
+    std::uint64_t cluster2 = rootStart + rootSectors;
+    if (cluster2 > kU32Max) return 0;
+    // A cluster size of 0 (or not a power of two) cannot address anything.
+    if (!IsClusterSize(spc) || cluster2 < 2ull * spc) return 0;
+    SectorBytes fat2;
+    r.Read(firstFat + spf, fat2);
+    if (fat2.b[0] != 0xF8) return 0;
+
+    VolumeGeometry& g = p.Geometry;
+    g.SectorsPerFat = spf;
+    g.SectorsPerCluster = spc;
+    g.RootSectors = rootSectors;
+    g.RootStart = static_cast<std::uint32_t>(rootStart);
+    g.ReservedSectors = reserved;
+    g.Cluster0Start = cluster2 - 2ull * spc;
+    g.FirstFatStart = static_cast<std::uint32_t>(firstFat);
+    g.SecondFatStart = static_cast<std::uint32_t>(firstFat + spf);
+    g.TotalSectors = FatTotalSectors(boot.b.data());
+    g.NumberOfFats = boot.U8(16);
+    g.RootEntryCount = entries;
+    return 1;
+}
+
+std::uint32_t ExfatClusterShiftValue(const SectorBytes& boot) {
+    std::uint32_t shift = boot.U8(109);
+    return shift <= 25 ? (1u << shift) : 0;
+}
+
+// FAT32 from the boot sector in `boot` (read at b, or its backup at b + 6).
+int ReadFat32(CurrentPartition& p, Reader& r, std::uint64_t b, SectorBytes& boot) {
+    PartitionDescriptor& d = p.Descriptor;
+    std::uint32_t spf = boot.U32(36);
+    std::uint32_t reserved = boot.U16(14);
+    std::uint32_t spc = boot.U8(13);
+    if (p.ScanStartFsName == "exFAT") spc = ExfatClusterShiftValue(boot);
+    std::uint32_t firstSpc = spc;
+    std::uint32_t rootCluster = boot.U32(44);
+    r.Trace("SPC = %llu", spc);
+
+    SectorBytes fat2;
+    r.Read(b + reserved + static_cast<std::uint64_t>(spf), fat2);
+    if (fat2.b[0] != 0xF8) {
+        // Not a FAT where the boot sector says: look at the sector 6 further on.
+        // When that is no boot sector either, the start may be pointing at the
+        // backup itself; the real boot sector is then 6 sectors earlier.
+        r.Read(b + 6, boot);
+        if (!(boot.Has(82, "FAT32") || boot.Has(54, "FAT16")) && b > 6) {
+            b -= 6;
+            d.StartSector = b;
+            if (r.report()) r.report()->StartSectorMoved = true;
+            r.Read(b, boot);
+        }
+        spf = boot.U32(36);
+        reserved = boot.U16(14);
+        spc = boot.U8(13);
+        rootCluster = boot.U32(44);
+        r.Trace("SPC2 = %llu", spc);
+        r.Read(b + reserved + static_cast<std::uint64_t>(spf), fat2);
+        if (fat2.b[0] != 0xF8) {
+            p.Geometry.SectorsPerCluster = firstSpc;
+            return 0;
+        }
+    }
+    std::uint64_t firstFat = b + reserved;
+    std::uint64_t cluster2 = firstFat + 2ull * spf;
+    if (cluster2 > kU32Max) return 0;
+    if (!IsClusterSize(spc) || cluster2 < 2ull * spc) {
+        p.Geometry.SectorsPerCluster = spc;
+        return 0;
+    }
+    VolumeGeometry& g = p.Geometry;
+    g.SectorsPerFat = spf;
+    g.SectorsPerCluster = spc;
+    g.RootSectors = 0;
+    g.RootStart = rootCluster;
+    g.ReservedSectors = reserved;
+    g.Cluster0Start = cluster2 - 2ull * spc;
+    g.FirstFatStart = static_cast<std::uint32_t>(firstFat);
+    g.SecondFatStart = static_cast<std::uint32_t>(firstFat + spf);
+    g.TotalSectors = FatTotalSectors(boot.b.data());
+    g.NumberOfFats = boot.U8(16);
+    g.RootEntryCount = 0;
+    return 1;
+}
+
+// The exFAT boot sector fields, checked before any of them is used as a shift
+// or a multiplier. False when the sector cannot be a usable exFAT boot sector.
+struct ExfatBoot {
+    std::uint64_t partitionOffset, volumeLength;
+    std::uint32_t fatOffset, fatLength, heapOffset, clusterCount, rootCluster, serial;
+    std::uint32_t bytesPerSector, sectorsPerCluster, numberOfFats;
+};
+
+bool ParseExfatBoot(const SectorBytes& boot, ExfatBoot& e) {
+    std::uint32_t bpsShift = boot.U8(108);
+    std::uint32_t spcShift = boot.U8(109);
+    // 512..4096-byte sectors, clusters up to 32 MiB.
+    if (bpsShift < 9 || bpsShift > 12 || bpsShift + spcShift > 25) return false;
+    e.partitionOffset = boot.U64(64);
+    e.volumeLength = boot.U64(72);
+    e.fatOffset = boot.U32(80);
+    e.fatLength = boot.U32(84);
+    e.heapOffset = boot.U32(88);
+    e.clusterCount = boot.U32(92);
+    e.rootCluster = boot.U32(96);
+    e.serial = boot.U32(100);
+    e.bytesPerSector = 1u << bpsShift;
+    e.sectorsPerCluster = 1u << spcShift;
+    e.numberOfFats = boot.U8(110);
+    if (static_cast<std::uint64_t>(e.bytesPerSector) * e.fatOffset > kU32Max) return false;
+    return true;
+}
+
+int ReadExfat(CurrentPartition& p, Reader& r, std::uint64_t b, const SectorBytes& boot, const ExfatBoot& e) {
+    PartitionDescriptor& d = p.Descriptor;
+    r.Trace("Its a EXFAT Partition");
+    r.Trace("part_offset :: %llu", e.partitionOffset);
+    r.Trace("FatOffset :: %llu", e.fatOffset);
+    r.Trace("ClusterHeapOffset :: %llu", e.heapOffset);
+    r.Trace("first_cluster :: %llu", e.rootCluster);
+    r.Trace("NumberOfFats :: %llu", e.numberOfFats);
+
+    // PartitionOffset counts from the start of the disk. It moves the start
+    // only when the sector it names is the same volume's boot sector: read
+    // through a volume path, from a partition image or after the partition was
+    // moved, it names some unrelated sector.
+    std::uint64_t start = b;
+    if (e.partitionOffset != 0) {
+        std::uint64_t unit = e.bytesPerSector / kSectorSize;
+        if (e.partitionOffset <= std::numeric_limits<std::uint64_t>::max() / unit) {
+            std::uint64_t candidate = e.partitionOffset * unit;
+            if (candidate != b) {
+                SectorBytes other;
+                if (r.Read(candidate, other) && other.HasSignature() && other.Has(3, "EXFAT") &&
+                    other.U32(100) == e.serial) {
+                    start = candidate;
+                    d.StartSector = candidate;
+                    if (r.report()) r.report()->StartSectorMoved = true;
+                }
+            }
+        }
+    }
+    r.Trace("Partition_Offset = %llu (sector = %llu)", e.partitionOffset, start);
+
+    VolumeGeometry& g = p.Geometry;
+    g.SectorsPerFat = e.fatLength;
+    g.SectorsPerCluster = e.sectorsPerCluster;
+    g.RootSectors = 0;
+    g.RootStart = e.rootCluster;
+    g.ReservedSectors = boot.U16(14);
+    g.Cluster0Start = e.heapOffset;
+    g.FirstFatStart = e.fatOffset;
+    g.SecondFatStart = static_cast<std::uint32_t>(static_cast<std::uint64_t>(e.fatOffset) + e.fatLength);
+    g.TotalSectors = e.volumeLength;
+    g.NumberOfFats = e.numberOfFats;
+    g.RootEntryCount = 0;
+
+    p.Exfat.VolumeByteBase = start * kSectorSize;
+    p.Exfat.FatByteOffset = e.bytesPerSector * e.fatOffset;
+    p.Exfat.HeapOffsetClusters = e.heapOffset / e.sectorsPerCluster;
+    p.Exfat.BytesPerSector = e.bytesPerSector;
+    p.Exfat.SectorsPerCluster = e.sectorsPerCluster;
+    p.Exfat.VolumeLength = e.volumeLength;
+    p.Exfat.ClusterCount = e.clusterCount;
+    p.Exfat.VolumeSerial = e.serial;
+
+    d.CopyGeometry(g, false);
+    d.FsName = d.FsType;
+    return 1;
+}
+
+// No exFAT boot sector: derive what the chosen file-system name allows, so the
+// exFAT readers can address clusters from Cluster0Start. Always 0.
+int ExfatFallback(CurrentPartition& p, Reader& r, std::uint64_t b, const SectorBytes& boot) {
+    PartitionDescriptor& d = p.Descriptor;
+    VolumeGeometry& g = p.Geometry;
+    const std::string& chosen = p.ScanStartFsName;
+    std::uint64_t spf = 0, reserved = boot.U16(14), spc = boot.U8(13), rootSectors = 0, rootStart = 0;
+    std::uint64_t cluster0 = 0, firstFat = 0;
+    bool derived = true;
+    if (chosen == "FAT16") {
+        spf = boot.U16(22);
+        rootSectors = (boot.U16(17) + 15u) / 16u;
+        firstFat = b + reserved;
+        std::uint64_t c2 = firstFat + 2 * spf + rootSectors;
+        cluster0 = c2 >= 2 * spc ? c2 - 2 * spc : 0;
+    } else if (chosen == "FAT32") {
+        spf = boot.U32(36);
+        firstFat = b + reserved;
+        std::uint64_t c2 = firstFat + 2 * spf;
+        cluster0 = c2 >= 2 * spc ? c2 - 2 * spc : 0;
+    } else if (chosen == "NTFS") {
+        spf = boot.U32(36);
+        rootStart = boot.U32(44);
+        firstFat = b + reserved;
+        cluster0 = firstFat + spf;
+    } else {
+        derived = false;
+    }
+    p.ExfatFallbackGeometry = true;
+    r.Trace("return not fat");
+    if (!derived) {
+        g.SectorsPerCluster = 1;
+        return 0;
+    }
+    if (spc == 0) spc = 1;
+    // The values are stored in 32 bits; a volume beyond that is not derived.
+    if (firstFat + spf > kU32Max || cluster0 > kU32Max) {
+        g.SectorsPerCluster = 1;
+        return 0;
+    }
+    g.SectorsPerFat = static_cast<std::uint32_t>(spf);
+    g.SectorsPerCluster = static_cast<std::uint32_t>(spc);
+    g.RootSectors = static_cast<std::uint32_t>(rootSectors);
+    g.RootStart = static_cast<std::uint32_t>(rootStart);
+    g.ReservedSectors = static_cast<std::uint32_t>(reserved);
+    g.Cluster0Start = cluster0;
+    g.FirstFatStart = static_cast<std::uint32_t>(firstFat);
+    g.SecondFatStart = static_cast<std::uint32_t>(firstFat + spf);
+    p.Exfat.Cluster0Sector = cluster0;
+    p.Exfat.VolumeByteBase = b * kSectorSize;
+    // Offset of the first FAT inside the volume, as the exFAT readers add it
+    // to VolumeByteBase.
+    std::uint64_t fatBytes = (firstFat - b) * kSectorSize;
+    p.Exfat.FatByteOffset = fatBytes > kU32Max ? 0 : static_cast<std::uint32_t>(fatBytes);
+    p.Exfat.HeapOffsetClusters = static_cast<std::uint32_t>(cluster0 / spc);
+    d.CopyGeometry(g, false);
+    d.FsName = d.FsType;
+    return 0;
+}
+
+// Sectors per cluster of an NTFS boot sector; 0xF4 reads as 4096 and is never valid.
+std::uint64_t NtfsClusterSize(const SectorBytes& boot) {
+    std::uint64_t spc = boot.U8(13);
+    return spc == 0xF4 ? 4096 : spc;
+}
+
+// FILE record size in sectors (0 when the value cannot be represented).
+std::uint64_t NtfsRecordSectors(const SectorBytes& boot, std::uint64_t spc) {
+    std::uint64_t v = boot.U32(64);
+    if (v == 0xF6) return 2;
+    return v * spc;  // v < 2^32, spc <= 4096: no overflow
+}
+
+bool IsRecordSize(std::uint64_t n) { return n == 2 || n == 4 || n == 6 || n == 8; }
+
+int ReadNtfs(CurrentPartition& p, Reader& r, VolumeParameterReport* report) {
+    PartitionDescriptor& d = p.Descriptor;
+    const std::uint64_t s = d.StartSector;
+    const bool haveBackup = d.EndSector > 0;
+    const std::uint64_t backup = haveBackup ? d.EndSector - 1 : 0;
+
+    SectorBytes boot;
+    bool onBackup = false;
+    r.Read(s, boot);
+    if (!boot.HasSignature()) {
+        if (haveBackup) r.Read(backup, boot);
+        if (!haveBackup || !boot.HasSignature()) {
+            if (report) report->NoNtfsBootSector = true;
+            return 0;
+        }
+        onBackup = true;
+    }
+    auto switchCopy = [&] {
+        onBackup = !onBackup;
+        if (onBackup && !haveBackup) {
+            boot.Clear();
+            return;
+        }
+        r.Read(onBackup ? backup : s, boot);
+    };
+
+    std::uint64_t spc = NtfsClusterSize(boot);
+    r.Trace("SPC = %llu", spc);
+    if (!IsClusterSize(spc)) {
+        switchCopy();
+        spc = NtfsClusterSize(boot);
+        if (!IsClusterSize(spc)) {
+            p.Geometry.SectorsPerCluster = static_cast<std::uint32_t>(spc);
+            return 0;
+        }
+    }
+    std::uint64_t recordSectors = NtfsRecordSectors(boot, spc);
+    r.Trace("mftSize = %llu", recordSectors);
+    if (!IsRecordSize(recordSectors)) {
+        switchCopy();
+        spc = NtfsClusterSize(boot);
+        if (!IsClusterSize(spc)) return 0;
+        recordSectors = NtfsRecordSectors(boot, spc);
+        if (!IsRecordSize(recordSectors)) return 0;
+    }
+
+    // Sector of an LCN, or 0 when it overflows (a corrupt value).
+    auto lcnSector = [&](std::uint64_t lcn) -> std::uint64_t {
+        if (lcn > (std::numeric_limits<std::uint64_t>::max() - s) / spc) return 0;
+        return lcn * spc + s;
+    };
+    auto isFileRecord = [&](std::uint64_t sector) {
+        if (sector == 0) return false;
+        SectorBytes rec;
+        r.Read(sector, rec);
+        return rec.Has(0, "FILE");
+    };
+
+    std::uint64_t m = lcnSector(boot.U64(48));
+    if (!isFileRecord(m)) {
+        switchCopy();
+        m = lcnSector(boot.U64(48));
+        if (!isFileRecord(m)) m = 0;
+    }
+    r.Trace("mftStart = %llu", m);
+    std::uint64_t n = lcnSector(boot.U64(56));
+    if (!isFileRecord(n)) {
+        switchCopy();
+        n = lcnSector(boot.U64(56));
+        if (!isFileRecord(n)) n = 0;
+    }
+    if (m == 0 && n == 0) return 0;
+
+    std::uint64_t indexSectors = boot.U32(68);
+    indexSectors = indexSectors == 0xF4 ? 8 : indexSectors * spc;
+
+    VolumeGeometry& g = p.Geometry;
+    g.SectorsPerCluster = static_cast<std::uint32_t>(spc);
+    g.Cluster0Start = s;
+    g.MftStart = m;
+    g.MftMirrStart = n;
+    g.FileRecordSectors = static_cast<std::uint32_t>(recordSectors);
+    g.IndexRecordSectors = indexSectors > kU32Max ? 0 : static_cast<std::uint32_t>(indexSectors);
+    g.TotalSectors = boot.U64(40);
+    return 1;
+}
+
+}  // namespace
+
+int ReadVolumeParameters(CurrentPartition& p, Device& device, VolumeParameterReport* report) {
+    Reader r(device, report);
+    PartitionDescriptor& d = p.Descriptor;
+    p.ExfatFallbackGeometry = false;
+
+    const std::uint64_t s = d.StartSector;
+    if (d.FsType == "FAT16") {
+        SectorBytes boot;
+        r.Read(s, boot);
+        if (boot.Has(82, "FAT32")) d.FsType = "FAT32";
+    }
+    if (d.FsType == "FAT16") {
+        if (s > kU32Max) return 0;
+        return ReadFat16(p, r, s);
+    }
+    if (d.FsType == "NTFS") return ReadNtfs(p, r, report);
+    if (d.FsType != "FAT32" && d.FsType != "exFAT") return 0;
+
+    // FAT32 and exFAT: the boot sector at S, or at the alternate start of a
+    // file system found by a partition search; else its backup 6 sectors on.
+    std::uint64_t b = s;
+    if (p.SelectedSourceKind == "Recognised" &&
+        (p.ScanStartFsName == "exFAT" || (d.FsType == "exFAT" && !p.ScanStartFsName.empty())))
+        b = d.ItemStart;
+    SectorBytes boot;
+    r.Read(b, boot);
+    if (!boot.HasSignature()) {
+        r.Read(b + 6, boot);
+        if (!boot.HasSignature()) {
+            p.ExfatFallbackGeometry = true;
+            return 0;
+        }
+    }
+    if (d.FsType == "FAT32") {
+        if (b > kU32Max) return 0;
+        return ReadFat32(p, r, b, boot);
+    }
+    ExfatBoot e{};
+    if (boot.Has(3, "EXFAT") && ParseExfatBoot(boot, e)) return ReadExfat(p, r, b, boot, e);
+    return ExfatFallback(p, r, b, boot);
+}
+
+bool OpenCurrentDevice(CurrentPartition& p, std::string* error) {
+    if (p.Device) return true;
+    p.Device = DeviceRegistry::Instance().Open(p.DevicePath, error);
+    return p.Device != nullptr;
+}
+
+void CloseCurrentDevice(CurrentPartition& p) { p.Device.reset(); }
+
+bool CanOpenCurrentDevice(const CurrentPartition& p) {
+    return DeviceRegistry::Instance().Open(p.DevicePath) != nullptr;
+}
+
+int ReadVolumeParameters(CurrentPartition& p, VolumeParameterReport* report) {
+    if (!OpenCurrentDevice(p)) return 0;
+    DevicePtr device = p.Device;  // keeps it alive while we read
+    return ReadVolumeParameters(p, *device, report);
+}
+
+}  // namespace torvane

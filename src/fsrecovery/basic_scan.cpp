@@ -1,0 +1,87 @@
+#include "fsrecovery/basic_scan.h"
+
+#include "fsrecovery/fat/fat_volume.h"
+
+namespace torvane {
+
+BasicScanJob::BasicScanJob(ScanResults& results, CurrentPartition partition, FatScanSink* sink, JobEvents* events,
+                           BasicScanBranches branches)
+    : Job(events), results_(results), partition_(std::move(partition)), sink_(sink), branches_(std::move(branches))
+{
+}
+
+BasicScanJob::~BasicScanJob()
+{
+    StopAndWait();
+}
+
+void BasicScanJob::Run()
+{
+    geometryFailed_ = false;
+    endNotice_ = 0;
+    results_.ForgetResults();
+    results_.SetRecoveryMode(1);
+    if (sink_)
+        sink_->StepText("");
+
+    // Geometry from the boot sector.
+    int geometryOk = partition_.Device ? ReadVolumeParameters(partition_, *partition_.Device)
+                                       : ReadVolumeParameters(partition_);
+    const std::string fs = partition_.Descriptor.FsType;
+    if (fs == "exFAT")
+        geometryOk = 1;
+    const bool fatFamily = fs == "FAT32" || fs == "FAT16" || fs == "exFAT";
+
+    FatSweepControl control;
+    control.stop = [this] { return StopRequested(); };
+    control.sink = sink_;
+    control.interimInterval = interim_;
+
+    if (fatFamily) {
+        if (!geometryOk) {
+            int derived = partition_.Device ? RecalculateFatParameters(partition_, *partition_.Device, control) : 0;
+            if (!derived) {
+                geometryFailed_ = true;
+                if (sink_)
+                    sink_->Message(kUnableToCalculateText);
+                if (Events())
+                    Events()->OnError(kUnableToCalculateText);
+            }
+        }
+        partition_.Descriptor.CopyGeometry(partition_.Geometry, false);
+        partition_.Descriptor.FsName = fs;
+        if (partition_.Descriptor.EndByte == 0)
+            partition_.Descriptor.EndByte = partition_.Descriptor.EndSector * kSectorSize;
+        results_.SetFsName(fs);
+        Progress().total = partition_.Descriptor.EndSector;
+        if (!geometryFailed_ && partition_.Device) {
+            results_.EnsureRootItem();
+            if (fs == "exFAT") {
+                if (branches_.exfat)
+                    branches_.exfat(*this, partition_, results_);
+            } else {
+                SweepFatVolume(results_, FatVolumeFromDescriptor(partition_.Descriptor), *partition_.Device, control);
+            }
+        }
+        if (sink_)
+            sink_->StepText(kSearchingLostDirectoriesText);
+        // The steps run on whatever was found, after a stop too.
+        RunBasicFatSteps(results_, sink_);
+    } else if (fs == "NTFS") {
+        partition_.Descriptor.CopyGeometry(partition_.Geometry, true);
+        partition_.Descriptor.FsName = fs;
+        results_.SetFsName(fs);
+        if (branches_.ntfs)
+            branches_.ntfs(*this, partition_, results_);
+    }
+
+    // Result state.
+    Progress().done = results_.CurrentScanSector.load();
+    Progress().folders = results_.FoundFolderCount.load();
+    if (results_.Tree().NodeCount() == 0) {
+        results_.EnsureRootItem();
+        endNotice_ = 1;
+    }
+}
+
+}  // namespace torvane

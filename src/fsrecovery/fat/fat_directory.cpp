@@ -1,0 +1,203 @@
+#include "fsrecovery/fat/fat_directory.h"
+
+#include "app/text_encoding.h"
+#include "disk/sector_reader.h"
+#include "fsrecovery/fat/fat_volume.h"
+#include "fsrecovery/fat/fat_names.h"
+
+#include <cstring>
+
+namespace torvane {
+namespace {
+
+// Offsets of the 13 UTF-16 units inside a long-name slot.
+constexpr unsigned kSlotUnitOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+constexpr unsigned kMaxLongNameUnits = 255;
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
+{
+    if (from.empty())
+        return;
+    std::size_t pos = 0;
+    while ((pos = text.find(from, pos)) != std::string::npos) {
+        text.replace(pos, from.size(), to);
+        pos += to.size();
+    }
+}
+
+}  // namespace
+
+SectorFetch DeviceOrderPrevious(Device& device)
+{
+    return [&device](std::uint64_t sector, std::uint8_t* out, std::uint64_t& previous) {
+        if (sector <= 1)
+            return 0;
+        previous = sector - 1;
+        return ReadSectorsFrom(device, 1, previous, out) ? 1 : -1;
+    };
+}
+
+SectorFetch ChainOrderPrevious(Device& device, const FatVolume& volume, std::vector<std::uint32_t> chain)
+{
+    return [&device, volume, chain = std::move(chain)](std::uint64_t sector, std::uint8_t* out,
+                                                       std::uint64_t& previous) {
+        const std::uint32_t spc = volume.sectorsPerCluster;
+        if (spc == 0 || sector < volume.cluster0Start)
+            return 0;
+        std::uint64_t rel = sector - volume.cluster0Start;
+        if (rel % spc != 0) {
+            previous = sector - 1;
+        } else {
+            std::uint64_t cluster = rel / spc;
+            std::size_t k = 0;
+            while (k < chain.size() && chain[k] != cluster)
+                ++k;
+            if (k == 0 || k >= chain.size())
+                return 0;
+            previous = volume.ClusterSector(chain[k - 1]) + spc - 1;
+        }
+        return ReadSectorsFrom(device, 1, previous, out) ? 1 : -1;
+    };
+}
+
+SectorFetch FixedRootPrevious(Device& device, std::uint64_t rootStart)
+{
+    return [&device, rootStart](std::uint64_t sector, std::uint8_t* out, std::uint64_t& previous) {
+        if (sector <= rootStart)
+            return 0;
+        previous = sector - 1;
+        return ReadSectorsFrom(device, 1, previous, out) ? 1 : -1;
+    };
+}
+
+std::string AssembleLongFileName(const std::uint8_t* sector, unsigned offset, std::uint64_t sectorNumber,
+                                 const SectorFetch& previous)
+{
+    std::uint8_t buf[512];
+    std::memcpy(buf, sector, sizeof buf);
+    std::u16string units;
+    unsigned taken = 0;
+    bool ended = false;
+    unsigned k = 1;
+    long pos = static_cast<long>(offset);
+    std::uint64_t current = sectorNumber;
+    for (;;) {
+        if (taken > kMaxLongNameUnits)
+            break;
+        pos -= static_cast<long>(kFatEntrySize);
+        if (pos < 0) {
+            // The run continues at the end of the sector in front.
+            if (!previous)
+                break;
+            std::uint64_t before = 0;
+            int got = previous(current, buf, before);
+            if (got == 0)
+                break;
+            if (got < 0)
+                return {};          // part of the name is unreadable: use the 8.3 name
+            current = before;
+            pos = 512 - static_cast<long>(kFatEntrySize);
+        }
+        const std::uint8_t* slot = buf + pos;
+        if (slot[11] != 0x0F)
+            break;
+        for (unsigned off : kSlotUnitOffsets) {
+            ++taken;
+            char16_t u = static_cast<char16_t>(LoadLe16(slot + off));
+            if (ended)
+                continue;
+            if (u == 0) {
+                ended = true;
+                continue;
+            }
+            units.push_back(u);
+        }
+        if (slot[0] == 0x40 + k)
+            break;
+        ++k;
+    }
+    return Utf16ToUtf8(units);
+}
+
+std::string ParseFatDirEntry(const std::uint8_t* sector, int index, std::uint64_t sectorNumber,
+                             const FatEntryRules& rules, const SectorFetch& previous, FatEntryResult& result)
+{
+    result.name.clear();
+    if (index < 0 || index >= kFatEntriesPerSector)
+        return {};
+    const std::uint8_t* e = sector + static_cast<std::size_t>(index) * kFatEntrySize;
+    if (e[0] == 0x00) {
+        result.endOfDirectory = true;
+        return {};
+    }
+    if (e[0] == '.' && e[3] == ' ')
+        return {};
+    std::uint8_t attr = e[11];
+    if (attr == 0x0F || attr > 0x20)
+        return {};
+    if (rules.filesOnly && (attr & 0x10))
+        return {};
+    std::string bits = AttributeBitText(attr);
+    if (rules.mode == FatEntryMode::File) {
+        if (LoadLe32(e + 28) > rules.endByte)
+            return {};
+        if (!IsUsableAttributeText(bits))
+            return {};
+    } else if (!HasDirectoryBitText(bits)) {
+        return {};
+    }
+
+    // NAME.EXT from the raw bytes: spaces dropped, a dot only when the
+    // extension's first byte is not a space.
+    // Byte 12 bits 0x08 and 0x10 mark a base name and an extension that were
+    // written in lower case without long-name slots; the display name follows
+    // them, as every FAT driver does (the 8.3 name itself stays upper case).
+    auto caseByte = [](std::uint8_t c, bool lower) {
+        return static_cast<char>(lower && c >= 'A' && c <= 'Z' ? c + 32 : c);
+    };
+    const bool lowerBase = (e[12] & 0x08) != 0;
+    const bool lowerExt = (e[12] & 0x10) != 0;
+    std::string raw, cased;
+    for (int i = 0; i < 8; ++i)
+        if (e[i] != ' ') {
+            raw.push_back(static_cast<char>(e[i]));
+            cased.push_back(caseByte(e[i], lowerBase && !(i == 0 && e[i] == 0xE5)));
+        }
+    if (e[8] != ' ') {
+        raw.push_back('.');
+        cased.push_back('.');
+    }
+    for (int i = 8; i < 11; ++i)
+        if (e[i] != ' ') {
+            raw.push_back(static_cast<char>(e[i]));
+            cased.push_back(caseByte(e[i], lowerExt));
+        }
+    result.deleted = false;
+    if (!raw.empty() && static_cast<unsigned char>(raw[0]) == 0xE5) {
+        result.deleted = true;
+        raw[0] = '_';
+        cased[0] = '_';
+    }
+    std::string shortName = Windows1252ToUtf8(raw);
+    if (!IsPlausibleFileName(shortName))
+        return {};
+    if (!IsValidFatDateTime(LoadLe16(e + 24), LoadLe16(e + 22)))
+        return {};
+    result.shortName = shortName;
+
+    std::string longName = AssembleLongFileName(sector, static_cast<unsigned>(index) * kFatEntrySize, sectorNumber, previous);
+    if (longName.empty()) {
+        result.name = Windows1252ToUtf8(cased);
+        return result.name;
+    }
+    std::string eL = TrimWhite(FindNameExtension(longName));
+    std::string eS = TrimWhite(FindNameExtension(shortName));
+    if (AsciiLower(eL) != AsciiLower(eS) && !eS.empty())
+        ReplaceAll(longName, eL, AsciiLower(eS));
+    if (eL.empty())
+        longName += eS;
+    result.name = longName;
+    return result.name;
+}
+
+}  // namespace torvane

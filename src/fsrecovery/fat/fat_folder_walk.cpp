@@ -1,0 +1,192 @@
+#include "fsrecovery/fat/fat_folder_walk.h"
+
+#include "disk/sector_reader.h"
+#include "fsrecovery/fat/fat_directory.h"
+#include "fsrecovery/fat/fat_names.h"
+
+#include <unordered_set>
+
+namespace torvane {
+namespace {
+
+std::uint64_t ClustersOf(std::uint64_t size, std::uint32_t sectorsPerCluster)
+{
+    std::uint64_t bytes = static_cast<std::uint64_t>(sectorsPerCluster) * 512;
+    return bytes == 0 ? 0 : (size + bytes - 1) / bytes;
+}
+
+}  // namespace
+
+std::uint32_t GuessDeletedFat32Cluster(FatGuessState& state, std::uint32_t startCluster, const std::uint8_t* sector,
+                                       const std::uint8_t* entry, std::uint32_t sectorsPerCluster,
+                                       std::uint64_t* addedHighWord)
+{
+    const std::uint32_t lo = LoadLe16(entry + 26);
+    const std::uint32_t hi0 = LoadLe16(entry + 20);
+    const std::uint32_t stored = (hi0 << 16) | lo;
+    if (!state.fileMet && startCluster >= 0x10000) {
+        bool deletedNear = false;
+        for (int k = 0; k < 6; ++k)
+            deletedNear = deletedNear || sector[k * 32] == 0xE5;
+        if (deletedNear || hi0 == 0)
+            state.highWord = startCluster & 0xFFFF0000u;
+    }
+    bool guessed = false;
+    if (hi0 == 0 && (lo != state.previousCluster || (state.previousCluster >> 32) != 0)) {
+        state.highWord = NextHighWordCandidate(lo, state.previousCluster + state.previousCount, state.highWord);
+        guessed = true;
+    }
+    std::uint32_t used = stored;
+    std::uint64_t added = 0;
+    if (guessed && state.highWord != 0) {
+        used = static_cast<std::uint32_t>(lo + state.highWord);
+        added = state.highWord;
+    }
+    state.previousCluster = added ? used - added : used;
+    state.previousCount = ClustersOf(LoadLe32(entry + 28), sectorsPerCluster);
+    state.fileMet = true;
+    if (addedHighWord)
+        *addedHighWord = added;
+    return used;
+}
+
+bool IsClusterAfterFileUnlisted(std::uint64_t& lastTried, std::uint32_t& next, std::size_t chainSize,
+                                std::uint64_t size, std::uint64_t firstCluster, std::uint32_t sectorsPerCluster,
+                                bool basicSearch, const std::function<bool(std::uint32_t)>& isIndexedFolder)
+{
+    if (chainSize != 1 || !basicSearch || size == 0 || sectorsPerCluster == 0)
+        return false;
+    next = static_cast<std::uint32_t>(static_cast<std::uint32_t>(firstCluster) + ClustersOf(size, sectorsPerCluster));
+    if (next == lastTried)
+        return false;
+    lastTried = next;
+    return !(isIndexedFolder && isIndexedFolder(next));
+}
+
+FatFolderWalkResult WalkFatFolderEntries(Device& device, const FatVolume& volume, std::uint32_t cluster,
+                                         const FatFolderWalkOptions& options)
+{
+    FatFolderWalkResult result;
+    if (cluster == 0x0FFFFFFF || volume.kind == FatKind::None)
+        return result;
+    const bool fat32 = volume.fsName == "FAT32";
+    FatGuessState guess;
+    std::uint64_t lastSize = 0, lastCluster = 0;
+    bool fileMet = false;
+    FatEntryRules rules;
+    rules.mode = FatEntryMode::File;
+    rules.filesOnly = true;
+    rules.endByte = volume.endByte;
+    auto stopped = [&options] { return options.stop && options.stop(); };
+
+    // Returns false at the end of the directory.
+    auto walkSector = [&](std::uint64_t sectorNo, std::uint32_t chainCluster, bool withGuess,
+                          const SectorFetch& previous) {
+        if (volume.endSector != 0 && sectorNo >= volume.endSector)
+            return true;
+        std::uint8_t data[512];
+        if (!ReadSectorsFrom(device, 1, sectorNo, data))
+            return true;
+        for (int i = 0; i < kFatEntriesPerSector; ++i) {
+            FatEntryResult r;
+            std::string name = ParseFatDirEntry(data, i, sectorNo, rules, previous, r);
+            if (r.endOfDirectory)
+                return false;
+            if (name.empty())
+                continue;
+            const std::uint8_t* e = data + i * kFatEntrySize;
+            FatFileEntry f;
+            f.name = name;
+            f.shortName = r.shortName;
+            f.deleted = r.deleted;
+            f.attribute = e[11];
+            f.storedCluster = FatEntryFirstCluster(e);
+            f.size = LoadLe32(e + 28);
+            f.date = LoadLe16(e + 24);
+            f.time = LoadLe16(e + 22);
+            f.sector = sectorNo;
+            f.index = i;
+            // Only FAT32 entries have a high cluster word to guess.
+            if (withGuess) {
+                f.firstCluster = GuessDeletedFat32Cluster(guess, chainCluster, data, e, volume.sectorsPerCluster);
+            } else {
+                f.firstCluster = f.storedCluster;
+                guess.previousCluster = f.storedCluster;
+                guess.previousCount = ClustersOf(f.size, volume.sectorsPerCluster);
+            }
+            fileMet = true;
+            lastSize = f.size;
+            lastCluster = f.firstCluster;
+            if (options.countFiles)
+                ++result.count;
+            if (options.onFile)
+                options.onFile(f);
+        }
+        return true;
+    };
+
+    try {
+        if (cluster == 0) {
+            if (fat32) {
+                cluster = volume.rootStart;
+            } else if (volume.fsName == "FAT16") {
+                // The fixed root area: an end entry ends only its sector.
+                SectorFetch previous = FixedRootPrevious(device, volume.rootStart);
+                for (std::uint32_t i = 0; i < volume.rootSectors && !stopped(); ++i)
+                    walkSector(static_cast<std::uint64_t>(volume.rootStart) + i, 0, false, previous);
+                cluster = 0;
+            }
+            if (cluster == 0) {
+                result.lastFileSize = fileMet ? lastSize : 0;
+                result.lastFileCluster = fileMet ? guess.previousCluster : 0;
+                result.lastHighWord = fileMet ? guess.highWord : 0;
+                return result;
+            }
+        }
+        ChainWalkOptions chainOptions;
+        chainOptions.isIndexedFolder = options.isIndexedFolder;
+        chainOptions.stop = options.stop;
+        std::unordered_set<std::uint32_t> walked;
+        std::uint64_t lastTried = 0;
+        std::uint32_t start = cluster;
+        std::uint32_t continuations = 0;
+        for (;;) {
+            walked.insert(start);
+            std::vector<std::uint32_t> chain = BuildVolumeClusterChain(device, volume, start, chainOptions);
+            bool end = false;
+            SectorFetch previous = ChainOrderPrevious(device, volume, chain);
+            for (std::uint32_t c : chain) {
+                if (end || stopped())
+                    break;
+                std::uint64_t first = volume.ClusterSector(c);
+                for (std::uint32_t j = 0; j < volume.sectorsPerCluster && !end && !stopped(); ++j)
+                    end = !walkSector(first + j, c, fat32, previous);
+            }
+            if (end) {
+                result.endOfDirectory = true;
+                break;
+            }
+            if (!options.followContinuation || stopped() || !fileMet)
+                break;
+            std::uint32_t next = 0;
+            if (!IsClusterAfterFileUnlisted(lastTried, next, chain.size(), lastSize, lastCluster,
+                                            volume.sectorsPerCluster, options.basicSearch, options.isIndexedFolder))
+                break;
+            // A continuation that comes back to a cluster walked before would
+            // go round for ever.
+            if (walked.count(next) || ++continuations > options.maxContinuations)
+                break;
+            if (volume.LastClusterInVolume() != 0 && next > volume.LastClusterInVolume())
+                break;
+            start = next;
+        }
+    } catch (const std::exception&) {
+        // Keep what was counted.
+    }
+    result.lastFileSize = fileMet ? lastSize : 0;
+    result.lastFileCluster = fileMet ? guess.previousCluster : 0;
+    result.lastHighWord = fileMet ? guess.highWord : 0;
+    return result;
+}
+
+}  // namespace torvane

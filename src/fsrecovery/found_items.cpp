@@ -1,0 +1,606 @@
+#include "fsrecovery/found_items.h"
+
+#include "disk/sector_reader.h"
+#include "fsrecovery/fat/fat_chain.h"
+#include "fsrecovery/fat/fat_directory.h"
+#include "fsrecovery/fat/fat_names.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace torvane {
+namespace {
+
+// Program-wide: numbers the folders that reach the tree without a name
+// ("DIR_<n>"); starts at 1 and continues across scans of one program run.
+std::atomic<int> g_unnamedDirCounter{1};
+
+constexpr std::uint64_t kNoSequence = ~std::uint64_t{0};
+
+bool BeginsWithDir(std::string_view text) { return text.substr(0, 3) == "DIR"; }
+
+// FNV-1a over the parent id and the text: 64 bits make a false match between
+// two different names of one parent practically impossible.
+std::uint64_t ChildTextKey(TreeNodeId parent, std::string_view text)
+{
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    auto mix = [&h](unsigned char c) {
+        h ^= c;
+        h *= 0x100000001b3ull;
+    };
+    for (unsigned i = 0; i < sizeof parent; ++i)
+        mix(static_cast<unsigned char>(parent >> (8 * i)));
+    for (char c : text)
+        mix(static_cast<unsigned char>(c));
+    return h;
+}
+
+std::uint64_t ParentSelfKey(std::uint32_t parentId, std::uint32_t selfId)
+{
+    return (static_cast<std::uint64_t>(parentId) << 32) | selfId;
+}
+
+}  // namespace
+
+// ---- PendingDirectoryTable ---------------------------------------------------
+
+std::size_t PendingDirectoryTable::Add(PendingDirectory row)
+{
+    sorted_ = false;
+    rangesValid_ = false;
+    if (rows_.empty()) {
+        rows_.push_back(std::move(row));
+        return 0;
+    }
+    // In before the last row: the first row ever added stays last.
+    auto pos = rows_.insert(rows_.end() - 1, std::move(row));
+    return static_cast<std::size_t>(pos - rows_.begin());
+}
+
+void PendingDirectoryTable::PurgePlaced()
+{
+    std::size_t before = rows_.size();
+    std::erase_if(rows_, [](const PendingDirectory& r) { return r.placed; });
+    if (rows_.size() != before)
+        rangesValid_ = false;
+}
+
+void PendingDirectoryTable::SortByParent()
+{
+    // Sort small keys, then move every row once.
+    std::vector<std::pair<std::uint64_t, std::size_t>> keys(rows_.size());
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+        keys[i] = {rows_[i].parent, i};
+    std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<PendingDirectory> sorted;
+    sorted.reserve(rows_.size());
+    for (const auto& k : keys)
+        sorted.push_back(std::move(rows_[k.second]));
+    rows_ = std::move(sorted);
+    sorted_ = true;
+    rangesValid_ = false;
+}
+
+std::pair<std::size_t, std::size_t> PendingDirectoryTable::ParentRange(std::uint64_t parent) const
+{
+    if (!rangesValid_) {
+        ranges_.clear();
+        ranges_.reserve(rows_.size());
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
+            auto [it, fresh] = ranges_.try_emplace(rows_[i].parent, i, i + 1);
+            if (!fresh)
+                it->second.second = i + 1;
+        }
+        rangesValid_ = true;
+    }
+    auto it = ranges_.find(parent);
+    if (it == ranges_.end())
+        return {0, 0};
+    return it->second;
+}
+
+void PendingDirectoryTable::Clear()
+{
+    rows_.clear();
+    sorted_ = false;
+    rangesValid_ = false;
+    ranges_.clear();
+}
+
+// ---- RootDirectoryNameTable --------------------------------------------------
+
+void RootDirectoryNameTable::Add(RootDirectoryName row)
+{
+    byCluster_[row.self].push_back(rows_.size());
+    rows_.push_back(std::move(row));
+    taken_.push_back(false);
+    ++live_;
+}
+
+bool RootDirectoryNameTable::TakeLast(std::uint32_t cluster, RootDirectoryName& out)
+{
+    auto it = byCluster_.find(cluster);
+    if (it == byCluster_.end())
+        return false;
+    auto& idx = it->second;
+    while (!idx.empty() && taken_[idx.back()])
+        idx.pop_back();
+    if (idx.empty())
+        return false;
+    std::size_t i = idx.back();
+    idx.pop_back();
+    taken_[i] = true;
+    --live_;
+    out = rows_[i];
+    return true;
+}
+
+std::vector<RootDirectoryName> RootDirectoryNameTable::LiveRows() const
+{
+    std::vector<RootDirectoryName> out;
+    out.reserve(live_);
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+        if (!taken_[i])
+            out.push_back(rows_[i]);
+    return out;
+}
+
+void RootDirectoryNameTable::Clear()
+{
+    rows_.clear();
+    taken_.clear();
+    byCluster_.clear();
+    live_ = 0;
+}
+
+// ---- FolderIndex -------------------------------------------------------------
+
+void FolderIndex::Add(std::uint64_t id, TreeNodeId item)
+{
+    items_.emplace(id, item);
+}
+
+TreeNodeId FolderIndex::Find(std::uint64_t id) const
+{
+    auto it = items_.find(id);
+    return it == items_.end() ? kNoTreeNode : it->second;
+}
+
+// ---- ScanResults -------------------------------------------------------------
+
+ScanResults::ScanResults() = default;
+ScanResults::~ScanResults()
+{
+    // The tree holds pointers to the records: empty it first.
+    tree_.Clear();
+}
+
+std::unique_lock<std::recursive_mutex> ScanResults::Lock() const
+{
+    return std::unique_lock<std::recursive_mutex>(mutex_);
+}
+
+void ScanResults::SetFsName(std::string fsName)
+{
+    auto lk = Lock();
+    fsName_ = std::move(fsName);
+}
+
+std::string ScanResults::FsName() const
+{
+    auto lk = Lock();
+    return fsName_;
+}
+
+bool ScanResults::IsFat() const
+{
+    auto lk = Lock();
+    return fsName_ == "FAT32" || fsName_ == "FAT16";
+}
+
+void ScanResults::SetRecoveryMode(int mode) { auto lk = Lock(); recoveryMode_ = mode; }
+int ScanResults::RecoveryMode() const { auto lk = Lock(); return recoveryMode_; }
+void ScanResults::SetLogLoading(bool on) { auto lk = Lock(); logLoading_ = on; }
+bool ScanResults::LogLoading() const { auto lk = Lock(); return logLoading_; }
+void ScanResults::SetLogLoadedFlag(bool on) { auto lk = Lock(); logLoaded_ = on; }
+bool ScanResults::LogLoadedFlag() const { auto lk = Lock(); return logLoaded_; }
+void ScanResults::SetFileSystemCount(std::uint64_t n) { auto lk = Lock(); fileSystemCount_ = n; }
+void ScanResults::SetEvents(ResultsEvents* events) { auto lk = Lock(); events_ = events; }
+ResultsEvents* ScanResults::Events() const { auto lk = Lock(); return events_; }
+
+RecoveredFolder* ScanResults::FirstFolder()
+{
+    auto lk = Lock();
+    return folders_.empty() ? nullptr : &folders_.front();
+}
+
+RecoveredFolder* ScanResults::FolderAt(std::size_t sequence)
+{
+    auto lk = Lock();
+    return sequence < folders_.size() ? &folders_[sequence] : nullptr;
+}
+
+RecoveredFolder* ScanResults::FolderOfItem(TreeNodeId item) const
+{
+    return tree_.PayloadAs<RecoveredFolder>(item);
+}
+
+int ScanResults::NextUnnamedDirNumber()
+{
+    return g_unnamedDirCounter.fetch_add(1);
+}
+
+void ScanResults::IndexChildText(TreeNodeId parent, const std::string& text, int delta)
+{
+    if (!BeginsWithDir(text))
+        return;
+    std::uint64_t key = ChildTextKey(parent, text);
+    if (delta > 0) {
+        ++dirChildTexts_[key];
+    } else {
+        auto it = dirChildTexts_.find(key);
+        if (it != dirChildTexts_.end() && --it->second == 0)
+            dirChildTexts_.erase(it);
+    }
+}
+
+bool ScanResults::FindDirNameChild(TreeNodeId parentItem, std::string_view name, TreeNodeId* child) const
+{
+    auto lk = Lock();
+    if (parentItem == kNoTreeNode || !BeginsWithDir(name))
+        return false;
+    if (dirChildTexts_.find(ChildTextKey(parentItem, name)) == dirChildTexts_.end())
+        return false;
+    if (child)
+        *child = tree_.FindChild(parentItem, name);
+    return true;
+}
+
+void ScanResults::RenameFolder(RecoveredFolder& folder, const std::string& name)
+{
+    auto lk = Lock();
+    TreeNodeId parent = tree_.Parent(folder.treeItem);
+    IndexChildText(parent, folder.name, -1);
+    folder.name = name;
+    tree_.SetText(folder.treeItem, name);
+    IndexChildText(parent, name, +1);
+}
+
+TreeNodeId ScanResults::EnsureRootItem()
+{
+    auto lk = Lock();
+    TreeNodeId root = tree_.RootItem();
+    if (root != kNoTreeNode && tree_.Text(root) == kRootItemText)
+        return root;
+    return tree_.InsertChild(kNoTreeNode, TreeNodeInit{kRootItemText, nullptr, 0, CheckState::Unchecked});
+}
+
+void ScanResults::ResetRootItemText()
+{
+    auto lk = Lock();
+    TreeNodeId root = tree_.RootItem();
+    if (root == kNoTreeNode)
+        return;
+    tree_.SetText(root, kRootItemText);
+    tree_.SetImage(root, 0);
+}
+
+void ScanResults::ClearFoundStores()
+{
+    auto lk = Lock();
+    treeTable_.Clear();
+    foundEntries_.clear();
+    foundEntriesSorted_ = false;
+    dirList_.Clear();
+}
+
+void ScanResults::ForgetResults()
+{
+    auto lk = Lock();
+    tree_.Clear();
+    folders_.clear();
+    foldersByParentSelf_.clear();
+    nextSameParentSelf_.clear();
+    parentSelfIndexBuilt_ = false;
+    dirChildTexts_.clear();
+    ClearFoundStores();
+    dirNameList_.Clear();
+    miscFolderItem_ = kNoTreeNode;
+    severalFolders_ = false;
+    logLoaded_ = false;
+    FoundFolderCount = 0;
+    FoundFileCount = 0;
+    CurrentScanSector = 0;
+}
+
+std::size_t ScanResults::AddPendingDirectory(std::string name, std::uint64_t sector, std::uint64_t selfId,
+                                             std::uint64_t parentId, std::uint64_t date, std::uint64_t time)
+{
+    PendingDirectory row;
+    row.name = name.empty() ? "DIR_" + std::to_string(selfId) : std::move(name);
+    row.sector = sector;
+    row.self = selfId;
+    row.parent = parentId;
+    row.date = date;
+    row.time = time;
+    auto lk = Lock();
+    return dirList_.Add(std::move(row));
+}
+
+std::size_t ScanResults::AddPendingRow(PendingDirectory row)
+{
+    if (row.name.empty())
+        row.name = "DIR_" + std::to_string(row.self);
+    auto lk = Lock();
+    return dirList_.Add(std::move(row));
+}
+
+void ScanResults::SortPendingDirectories()
+{
+    auto lk = Lock();
+    dirList_.SortByParent();
+}
+
+void ScanResults::PurgePlacedPendingDirectories(StepSink* sink)
+{
+    auto lk = Lock();
+    if (sink) {
+        sink->ProgressRange(0, dirList_.Count());
+        sink->Progress(dirList_.Count());
+    }
+    dirList_.PurgePlaced();
+}
+
+void ScanResults::SortFoundEntries()
+{
+    auto lk = Lock();
+    std::stable_sort(foundEntries_.begin(), foundEntries_.end(),
+                     [](const FoundEntry& a, const FoundEntry& b) { return a.parentId < b.parentId; });
+    foundEntriesSorted_ = true;
+}
+
+std::pair<std::size_t, std::size_t> ScanResults::FoundEntryRange(std::uint64_t parentId) const
+{
+    auto lk = Lock();
+    if (!foundEntriesSorted_ && !std::is_sorted(foundEntries_.begin(), foundEntries_.end(),
+                                                [](const FoundEntry& a, const FoundEntry& b) {
+                                                    return a.parentId < b.parentId;
+                                                })) {
+        // Not sorted: no range can be given by halving; hand out nothing
+        // rather than a wrong range.
+        return {0, 0};
+    }
+    foundEntriesSorted_ = true;
+    auto lo = std::lower_bound(foundEntries_.begin(), foundEntries_.end(), parentId,
+                               [](const FoundEntry& e, std::uint64_t p) { return e.parentId < p; });
+    auto hi = std::upper_bound(lo, foundEntries_.end(), parentId,
+                               [](std::uint64_t p, const FoundEntry& e) { return p < e.parentId; });
+    return {static_cast<std::size_t>(lo - foundEntries_.begin()), static_cast<std::size_t>(hi - foundEntries_.begin())};
+}
+
+bool ScanResults::IsIndexedFolderCluster(std::uint32_t cluster) const
+{
+    auto lk = Lock();
+    return treeTable_.Contains(cluster);
+}
+
+TreeNodeId ScanResults::InsertRecoveredFolder(TreeNodeId parentItem, std::string name, std::uint64_t selfId,
+                                              std::uint64_t date, std::uint64_t time, std::uint64_t parentId,
+                                              std::uint32_t deleted, std::uint64_t fsKey,
+                                              std::uint64_t knownFileCount)
+{
+    auto lk = Lock();
+    auto treeLock = tree_.Lock();
+    const bool fat = fsName_ == "FAT32" || fsName_ == "FAT16";
+
+    // 1. Name.
+    name = TrimWhite(name);
+    if (name.empty())
+        name = "DIR_" + std::to_string(selfId);
+
+    // 2. Root normalisation: 0 is the FAT root, 5 the NTFS (and exFAT) root.
+    // On FAT a real folder may sit at cluster 5, so only the miscellaneous
+    // folder's parent 5 is taken for the root there.
+    if (fat) {
+        if (parentId == kNtfsRootId && selfId == kMiscFolderId)
+            parentId = 0;
+    } else if (parentId == 0) {
+        parentId = kNtfsRootId;
+    }
+
+    // 3. The miscellaneous folder.
+    const bool isMiscName = name == kMiscFolderName;
+    if (!logLoaded_ && isMiscName) {
+        if (selfId != kMiscFolderId)
+            return kNoTreeNode;
+        if (miscFolderItem_ != kNoTreeNode && tree_.IsValid(miscFolderItem_))
+            return miscFolderItem_;
+    }
+
+    // 4. Parent.
+    if (parentItem == kNoTreeNode || !tree_.IsValid(parentItem) || tree_.NodeCount() == 0) {
+        TreeNodeId root = tree_.RootItem();
+        if (root == kNoTreeNode || tree_.Text(root) != kRootItemText) {
+            root = tree_.InsertChild(kNoTreeNode, TreeNodeInit{kRootItemText, nullptr, 0, CheckState::Unchecked});
+            tree_.RequestExpand(root);
+        }
+        parentItem = root;
+    }
+
+    // 5. Folder index.
+    bool indexAfterInsert = false;
+    if (logLoading_) {
+        indexAfterInsert = fat;
+    } else {
+        TreeNodeId existing = treeTable_.Find(selfId);
+        if (existing == kNoTreeNode) {
+            indexAfterInsert = true;
+        } else {
+            bool otherFileSystem = false;
+            if (recoveryMode_ == 2 && fileSystemCount_ > 1 && fat) {
+                const RecoveredFolder* rec = FolderOfItem(existing);
+                otherFileSystem = rec && rec->fsKey != fsKey;
+            }
+            if (!otherFileSystem)
+                return existing;
+            // A folder of another file system found in Deep Search: it gets
+            // its own item; the index keeps the first folder's row.
+        }
+    }
+
+    // 6. Name clash with a "DIR..." sibling.
+    if (!logLoaded_ && FindDirNameChild(parentItem, name))
+        name += "_" + std::to_string(selfId);
+
+    // 7-8. Tree item, unchecked, folder image.
+    TreeNodeId item = tree_.InsertChild(parentItem, TreeNodeInit{name, nullptr, 1, CheckState::Unchecked});
+    if (item == kNoTreeNode)
+        return kNoTreeNode;
+    IndexChildText(parentItem, name, +1);
+    TreeNodeId root = tree_.RootItem();
+    if (item == root && name.rfind(kRootItemText, 0) == 0)
+        tree_.SetImage(item, 0);
+    if (root != kNoTreeNode)
+        tree_.SetCheck(root, CheckState::Unchecked);
+    if (events_)
+        events_->OnLiveFolder(name);
+    if (isMiscName && selfId == kMiscFolderId)
+        miscFolderItem_ = item;
+
+    // 9. Index completion.
+    if (indexAfterInsert)
+        treeTable_.Add(selfId, item);
+
+    // 10. Record.
+    RecoveredFolder& rec = folders_.emplace_back();
+    rec.name = name;
+    rec.treeItem = item;
+    rec.selfId = static_cast<std::uint32_t>(selfId);
+    rec.parentId = static_cast<std::uint32_t>(parentId);
+    rec.date = date;
+    rec.time = time;
+    rec.deleted = deleted;
+    rec.fsKey = fsKey;
+    rec.sequence = folders_.size() - 1;
+    if (folders_.size() >= 2)
+        folders_[folders_.size() - 2].next = &rec;
+    if (parentSelfIndexBuilt_)
+        IndexParentSelf(rec);
+    tree_.SetPayload(item, &rec);
+
+    // 11. The first folder of an empty tree opens its parent.
+    if (tree_.NodeCount() == 2)
+        tree_.RequestExpand(parentItem);
+
+    // The live list may show the new FAT folder's files.
+    if (fat && knownFileCount == 0 && !logLoading_ && events_)
+        events_->OnNewFatFolder(rec.selfId);
+    return item;
+}
+
+void ScanResults::IndexParentSelf(const RecoveredFolder& rec)
+{
+    nextSameParentSelf_.resize(folders_.size(), kNoSequence);
+    auto [pair, fresh] = foldersByParentSelf_.try_emplace(ParentSelfKey(rec.parentId, rec.selfId), rec.sequence,
+                                                          rec.sequence);
+    if (!fresh) {
+        nextSameParentSelf_[pair->second.second] = rec.sequence;
+        pair->second.second = rec.sequence;
+    }
+}
+
+// The naming pass's index is built at its first use, after the scan, and
+// kept up to date from then on.
+void ScanResults::BuildParentSelfIndex()
+{
+    if (parentSelfIndexBuilt_)
+        return;
+    foldersByParentSelf_.clear();
+    nextSameParentSelf_.assign(folders_.size(), kNoSequence);
+    for (const RecoveredFolder& rec : folders_)
+        IndexParentSelf(rec);
+    parentSelfIndexBuilt_ = true;
+}
+
+int ScanResults::NameLostFoldersFromDirSector(Device& device, const FatVolume& volume, std::uint64_t sector,
+                                              std::uint32_t parentSelfId, TreeNodeId parentItem,
+                                              const SectorFetch* previousInDirectory)
+{
+    std::uint8_t data[512];
+    if (!ReadSectorsFrom(device, 1, sector, data))
+        return 0;
+    SectorFetch previous = previousInDirectory ? *previousInDirectory : DeviceOrderPrevious(device);
+    auto lk = Lock();
+    BuildParentSelfIndex();
+    const RecoveredFolder* parentRec = FolderOfItem(parentItem);
+    std::uint64_t fromSequence = parentRec ? parentRec->sequence : 0;
+    FatEntryRules rules;
+    rules.mode = FatEntryMode::Directory;
+    rules.endByte = volume.endByte;
+    for (int i = 0; i < kFatEntriesPerSector; ++i) {
+        FatEntryResult entry;
+        std::string name = ParseFatDirEntry(data, i, sector, rules, previous, entry);
+        if (entry.endOfDirectory)
+            return 0;
+        if (name.empty())
+            continue;
+        std::uint32_t cluster = FatEntryFirstCluster(data + i * kFatEntrySize);
+        auto it = foldersByParentSelf_.find(ParentSelfKey(parentSelfId, cluster));
+        if (it == foldersByParentSelf_.end())
+            continue;
+        std::uint64_t seq = it->second.first;
+        while (seq != kNoSequence && seq < fromSequence)
+            seq = nextSameParentSelf_[seq];
+        if (seq == kNoSequence)
+            continue;
+        RecoveredFolder& rec = folders_[seq];
+        std::string newName = name;
+        if (recoveryMode_ == 2 && FindDirNameChild(parentItem, name))
+            newName = name + "_" + std::to_string(cluster);
+        if (newName != rec.name)
+            RenameFolder(rec, newName);
+        if (entry.deleted)
+            rec.deleted = 1;
+    }
+    return 1;
+}
+
+bool ScanResults::NameLostSubfolders(Device& device, const FatVolume& volume, TreeNodeId item)
+{
+    std::uint32_t selfId = 0;
+    {
+        auto lk = Lock();
+        if (tree_.Parent(item) == kNoTreeNode || tree_.Text(tree_.Parent(item)).empty())
+            return false;
+        RecoveredFolder* rec = FolderOfItem(item);
+        if (!rec)
+            return false;
+        if (rec->selfId == kMiscFolderId) {
+            rec->named = 1;
+            return false;
+        }
+        if (rec->named)
+            return false;
+        rec->named = 1;
+        // Only FAT16/FAT32 folders are named from FAT directory entries.
+        if (volume.kind == FatKind::None || volume.fsName == "exFAT")
+            return false;
+        TreeNodeId first = tree_.FirstChild(item);
+        if (first == kNoTreeNode || tree_.Text(first).find("DIR") == std::string::npos)
+            return false;
+        selfId = rec->selfId;
+    }
+    ChainWalkOptions options;
+    options.isIndexedFolder = [this](std::uint32_t c) { return IsIndexedFolderCluster(c); };
+    std::vector<std::uint32_t> chain = BuildVolumeClusterChain(device, volume, selfId, options);
+    SectorFetch previous = ChainOrderPrevious(device, volume, chain);
+    for (std::uint32_t cluster : chain) {
+        std::uint64_t first = volume.ClusterSector(cluster);
+        for (std::uint32_t j = 0; j < volume.sectorsPerCluster; ++j)
+            if (NameLostFoldersFromDirSector(device, volume, first + j, selfId, item, &previous) == 0)
+                return true;
+    }
+    return true;
+}
+
+}  // namespace torvane

@@ -1,0 +1,331 @@
+// What a Basic or Deep scan finds, and the results tree it builds.
+//
+// A scan delivers two kinds of items:
+//  - folders: items of the results tree, each with a RecoveredFolder record
+//    behind it (the node's payload). Folders enter the tree only through
+//    ScanResults::InsertRecoveredFolder, which keeps the tree, the folder
+//    index (TreeTable) and the record list in step;
+//  - files of NTFS and exFAT volumes: FoundEntry values, kept sorted by the
+//    id of their folder. FAT files are not stored: the file list reads them
+//    from the folder's directory clusters when the folder is opened.
+// Folders wait as pending rows (DirListTable) until their parent is in the
+// tree; see lost_directory_arrangement.h.
+//
+// Folder ids: the first cluster on FAT and exFAT, the MFT record number on
+// NTFS. Parent 0 is the FAT root, 5 the NTFS (and exFAT) root, 0x0FFFFFFF "no
+// parent", which is also the id of the miscellaneous folder
+// "KZU_Miscellaneous" that gathers the folders nobody claims. On FAT16/FAT32
+// only 0 is the root: cluster 5 is an ordinary folder there.
+//
+// Threads. One ScanResults per search dialog. Every member takes the object's
+// recursive mutex, so any thread may call any member; hold Lock() across a
+// compound step (read a row, then insert). The tree has its own lock
+// (TreeModel); the results lock is always taken first. Counters the dialog's
+// timers read are atomics and need no lock.
+#pragma once
+
+#include "app/tree_model.h"
+#include "fsrecovery/fat/fat_directory.h"
+#include "fsrecovery/fat/fat_volume.h"
+#include "platform/device.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace torvane {
+
+inline constexpr std::uint32_t kMiscFolderId = 0x0FFFFFFF;   // also "no parent"
+inline constexpr std::uint32_t kNoParentId = 0x0FFFFFFF;
+inline constexpr std::uint64_t kNtfsRootId = 5;
+inline constexpr char kMiscFolderName[] = "KZU_Miscellaneous";
+inline constexpr char kRootItemText[] = "Root";
+
+// One found file of an NTFS or exFAT volume.
+struct FoundEntry {
+    std::string name;
+    std::uint64_t parentId = 0;   // id of the folder holding it; the sort key
+    std::uint64_t ownId = 0;      // where the file's record lies (writer-specific)
+    std::uint64_t size = 0;
+    std::string text1, text2, text3;
+};
+
+// The record behind every folder item of a results tree.
+struct RecoveredFolder {
+    std::string name;             // the item's text
+    TreeNodeId treeItem = kNoTreeNode;
+    std::uint32_t selfId = 0;     // low 32 bits of the folder's own id
+    std::uint32_t parentId = 0;   // low 32 bits of the parent id after root normalisation
+    std::uint64_t date = 0;       // FAT date word (NTFS: a FILETIME), as passed
+    std::uint64_t time = 0;       // FAT time word, as passed
+    std::uint32_t named = 0;      // 1 once the naming pass of its lost sub-folders ran
+    std::uint32_t deleted = 0;    // 1 when the folder's entry is marked deleted
+    std::uint64_t fsKey = 0;      // Deep: cluster-0 sector of its file system; Basic: 0
+    std::uint64_t fileCount = 0;  // stored by the save-side folder walker
+    RecoveredFolder* next = nullptr;   // creation order
+    std::uint64_t sequence = 0;   // position in creation order (0-based)
+};
+
+// A pending directory: a found folder waiting for its place (a DirListTable row).
+struct PendingDirectory {
+    std::string name;
+    std::uint64_t sector = 0;
+    std::uint64_t self = 0;
+    std::uint64_t parent = 0;
+    std::uint64_t date = 0;
+    std::uint64_t time = 0;
+    std::uint64_t cluster0Start = 0;       // column 11: Deep file-system key
+    std::uint64_t fileCount = 0;           // column 12: known file count
+    bool deleted = false;                  // column 10 "1"
+    bool placed = false;                   // the "A" mark: placed, removed by the next purge
+    // Columns 6..9 (size, attr, sysID, Type), written by the Deep sweeps only;
+    // kept aside so that the rows stay small (tables of a million rows are sorted).
+    struct Texts {
+        std::string size, attr, sysId, type;
+    };
+    std::shared_ptr<Texts> texts;          // null when none were written
+};
+
+// DirListTable. Rows keep the order the table had: a new row goes in before
+// the last row (so the first row ever added stays last until the sort).
+class PendingDirectoryTable {
+public:
+    std::size_t Add(PendingDirectory row);           // returns the row's index
+    std::size_t Count() const { return rows_.size(); }
+    bool Empty() const { return rows_.empty(); }
+    PendingDirectory& Row(std::size_t i) { return rows_[i]; }
+    const PendingDirectory& Row(std::size_t i) const { return rows_[i]; }
+    void MarkPlaced(std::size_t i) { rows_[i].placed = true; }
+    // Removes every placed row, keeping the order of the rest.
+    void PurgePlaced();
+    // Stable ascending sort by parent (SortPendingDirectories).
+    void SortByParent();
+    bool Sorted() const { return sorted_; }
+    // Rows [first, last) whose parent equals `parent` (after SortByParent;
+    // placed rows included). A row whose parent was changed after the sort
+    // may leave rows of other parents inside the range: check each row.
+    std::pair<std::size_t, std::size_t> ParentRange(std::uint64_t parent) const;
+    void Clear();
+    std::vector<PendingDirectory>& Rows() { return rows_; }
+
+private:
+    std::vector<PendingDirectory> rows_;
+    bool sorted_ = false;
+    // parent -> [first, last) rows, built on first use after a change.
+    mutable std::unordered_map<std::uint64_t, std::pair<std::size_t, std::size_t>> ranges_;
+    mutable bool rangesValid_ = false;
+};
+
+// A root-directory entry naming a sub-folder (a DirNameListTable row).
+struct RootDirectoryName {
+    std::uint32_t self = 0;       // the entry's first cluster
+    std::string name;             // display name, trimmed
+    std::uint16_t date = 0;       // write date (bytes 24-25)
+    std::uint16_t time = 0;       // write time (bytes 22-23)
+    std::uint64_t sector = 0;     // sector that holds the entry
+    bool deleted = false;         // the entry is marked deleted (carried to the folder's mark)
+};
+
+// DirNameListTable: rows in root-directory order; the sweep takes the last
+// live row of a cluster, the drain takes the rest in order.
+class RootDirectoryNameTable {
+public:
+    void Add(RootDirectoryName row);
+    // Removes and returns the last live row whose self is `cluster`.
+    bool TakeLast(std::uint32_t cluster, RootDirectoryName& out);
+    // The live rows in order.
+    std::vector<RootDirectoryName> LiveRows() const;
+    std::size_t LiveCount() const { return live_; }
+    void Clear();
+
+private:
+    std::vector<RootDirectoryName> rows_;
+    std::vector<bool> taken_;
+    std::unordered_map<std::uint32_t, std::vector<std::size_t>> byCluster_;
+    std::size_t live_ = 0;
+};
+
+// TreeTable, the folder index: folder id -> tree item; the earliest insert wins.
+class FolderIndex {
+public:
+    // Adds `id` -> `item` unless `id` is indexed already (then it keeps the first).
+    void Add(std::uint64_t id, TreeNodeId item);
+    // The item of the first folder indexed under `id`, or kNoTreeNode.
+    TreeNodeId Find(std::uint64_t id) const;
+    bool Contains(std::uint64_t id) const { return items_.count(id) != 0; }
+    std::size_t Count() const { return items_.size(); }
+    void Clear() { items_.clear(); }
+
+private:
+    std::unordered_map<std::uint64_t, TreeNodeId> items_;
+};
+
+// Where the results report things the dialog shows.
+class ResultsEvents {
+public:
+    virtual ~ResultsEvents() = default;
+    // A folder was added to the tree (the dialog's live list of latest found items).
+    virtual void OnLiveFolder(const std::string& /*name*/) {}
+    // A FAT folder with an unknown file count was added during a scan; the
+    // dialog may walk its entries to show its files in the live list.
+    virtual void OnNewFatFolder(std::uint32_t /*selfId*/) {}
+};
+
+// Step texts and progress of the lost-directory steps.
+class StepSink {
+public:
+    virtual ~StepSink() = default;
+    virtual void StepText(const std::string& /*text*/) {}
+    virtual void ProgressRange(std::uint64_t /*lo*/, std::uint64_t /*hi*/) {}
+    virtual void Progress(std::uint64_t /*pos*/) {}
+};
+
+// The found items of one search dialog.
+class ScanResults {
+public:
+    ScanResults();
+    ~ScanResults();
+    ScanResults(const ScanResults&) = delete;
+    ScanResults& operator=(const ScanResults&) = delete;
+
+    [[nodiscard]] std::unique_lock<std::recursive_mutex> Lock() const;
+
+    // ---- context -------------------------------------------------------------
+    // File-system name of the volume being scanned or loaded ("FAT16", "FAT32",
+    // "exFAT", "NTFS"): what PartitionDescriptor.FsName says.
+    void SetFsName(std::string fsName);
+    std::string FsName() const;
+    bool IsFat() const;                       // "FAT16" or "FAT32"
+    void SetRecoveryMode(int mode);           // 1 Basic, 2 Deep
+    int RecoveryMode() const;
+    void SetLogLoading(bool on);              // a scan-log loader is inserting
+    bool LogLoading() const;
+    void SetLogLoadedFlag(bool on);           // the shown result is held in a scan log
+    bool LogLoadedFlag() const;
+    void SetFileSystemCount(std::uint64_t n); // Deep: rows of FileSystemTable
+    void SetEvents(ResultsEvents* events);    // may be null
+    ResultsEvents* Events() const;
+
+    // ---- stores --------------------------------------------------------------
+    TreeModel& Tree() { return tree_; }
+    const TreeModel& Tree() const { return tree_; }
+    PendingDirectoryTable& DirList() { return dirList_; }             // DirListTable
+    RootDirectoryNameTable& DirNameList() { return dirNameList_; }    // DirNameListTable
+    FolderIndex& TreeTable() { return treeTable_; }
+    const FolderIndex& TreeTable() const { return treeTable_; }
+    std::vector<FoundEntry>& FoundEntries() { foundEntriesSorted_ = false; return foundEntries_; } // FoundEntryStore
+    const std::vector<FoundEntry>& FoundEntries() const { return foundEntries_; }
+
+    // RecoveredFolderList, in creation order (stable addresses).
+    RecoveredFolder* FirstFolder();
+    std::size_t FolderCount() const { return folders_.size(); }
+    RecoveredFolder* FolderAt(std::size_t sequence);
+    // The record behind a tree item, or null.
+    RecoveredFolder* FolderOfItem(TreeNodeId item) const;
+
+    TreeNodeId MiscFolderItem() const { return miscFolderItem_; }
+    void SetMiscFolderItem(TreeNodeId item) { miscFolderItem_ = item; }
+    bool SeveralFoldersFlag() const { return severalFolders_; }
+    void SetSeveralFoldersFlag(bool on) { severalFolders_ = on; }
+
+    // Counters the dialog's timers show.
+    std::atomic<std::uint64_t> FoundFolderCount{0};
+    std::atomic<std::uint64_t> FoundFileCount{0};
+    std::atomic<std::uint64_t> CurrentScanSector{0};
+
+    // ---- operations ----------------------------------------------------------
+    // Adds a folder to the results tree; returns its item (an existing item when
+    // the folder is there already; kNoTreeNode when refused: a folder named
+    // "KZU_Miscellaneous" whose id is not 0x0FFFFFFF).
+    TreeNodeId InsertRecoveredFolder(TreeNodeId parentItem, std::string name, std::uint64_t selfId,
+                                     std::uint64_t date, std::uint64_t time, std::uint64_t parentId,
+                                     std::uint32_t deleted, std::uint64_t fsKey, std::uint64_t knownFileCount);
+    // The top-level "Root" item (created, last at the top level, when missing).
+    TreeNodeId EnsureRootItem();
+    // Sets the root item's text to "Root" and its image to 0.
+    void ResetRootItemText();
+    // Empties TreeTable, FoundEntryStore and DirListTable (not the records,
+    // the tree or DirNameListTable).
+    void ClearFoundStores();
+    // Forgets the whole result: tree, records, every store, misc item, flags.
+    void ForgetResults();
+
+    // Queues a pending directory (an empty name becomes "DIR_<self>").
+    std::size_t AddPendingDirectory(std::string name, std::uint64_t sector, std::uint64_t selfId,
+                                    std::uint64_t parentId, std::uint64_t date, std::uint64_t time);
+    // Queues a complete row (Deep writers that fill columns 6..12).
+    std::size_t AddPendingRow(PendingDirectory row);
+    void SortPendingDirectories();
+    void PurgePlacedPendingDirectories(StepSink* sink = nullptr);
+    // Stable sort of FoundEntryStore by parentId.
+    void SortFoundEntries();
+    // Entries whose parentId equals `parentId` (after SortFoundEntries), as [first, last) indexes.
+    std::pair<std::size_t, std::size_t> FoundEntryRange(std::uint64_t parentId) const;
+
+    // True when `cluster` is the first cluster of a folder already in the tree.
+    bool IsIndexedFolderCluster(std::uint32_t cluster) const;
+    // True (and *child set) when `parentItem` has a child whose text equals
+    // `name` exactly and begins with "DIR".
+    bool FindDirNameChild(TreeNodeId parentItem, std::string_view name, TreeNodeId* child = nullptr) const;
+    // Changes a folder's text (item and record) and keeps the indexes right.
+    void RenameFolder(RecoveredFolder& folder, const std::string& name);
+
+    // ---- lazy naming of lost FAT sub-folders ---------------------------------
+    // Names the sub-folders of `parentItem` (folder id parentSelfId) after the
+    // directory entries of one sector. 0 when the sector cannot be read or ends
+    // the directory, 1 otherwise.
+    // `previousInDirectory` finds the sector in front for long names that
+    // cross a sector start (default: the sector in front on the device).
+    int NameLostFoldersFromDirSector(Device& device, const FatVolume& volume, std::uint64_t sector,
+                                     std::uint32_t parentSelfId, TreeNodeId parentItem,
+                                     const SectorFetch* previousInDirectory = nullptr);
+    // The naming pass at a folder's first expansion (or first listing): runs
+    // once per folder, only on FAT16/FAT32 and only when its first child's text
+    // contains "DIR". Returns true when it read the folder.
+    bool NameLostSubfolders(Device& device, const FatVolume& volume, TreeNodeId item);
+
+    // Number of folders ever given a "DIR_<n>" name by the arrangement (program-wide).
+    static int NextUnnamedDirNumber();
+
+private:
+    bool IsRootLevelParentOnFat(std::uint64_t parentId) const;
+    void IndexChildText(TreeNodeId parent, const std::string& text, int delta);
+
+    mutable std::recursive_mutex mutex_;
+    TreeModel tree_;
+    std::string fsName_;
+    int recoveryMode_ = 1;
+    bool logLoading_ = false;
+    bool logLoaded_ = false;
+    std::uint64_t fileSystemCount_ = 0;
+    ResultsEvents* events_ = nullptr;
+
+    PendingDirectoryTable dirList_;
+    RootDirectoryNameTable dirNameList_;
+    FolderIndex treeTable_;
+    std::vector<FoundEntry> foundEntries_;
+    std::deque<RecoveredFolder> folders_;
+    // (parentId << 32 | selfId) -> first and last record of that pair, the
+    // records of one pair linked in creation order: the naming pass.
+    std::unordered_map<std::uint64_t, std::pair<std::uint64_t, std::uint64_t>> foldersByParentSelf_;
+    std::vector<std::uint64_t> nextSameParentSelf_;
+    // Children whose text begins with "DIR", by a 64-bit hash of (parent
+    // item, text), with their count: FindDirNameChild.
+    std::unordered_map<std::uint64_t, std::uint32_t> dirChildTexts_;
+    bool parentSelfIndexBuilt_ = false;
+    void BuildParentSelfIndex();
+    void IndexParentSelf(const RecoveredFolder& rec);
+    TreeNodeId miscFolderItem_ = kNoTreeNode;
+    bool severalFolders_ = false;
+    mutable bool foundEntriesSorted_ = false;
+};
+
+}  // namespace torvane

@@ -1,0 +1,380 @@
+#include "disk/volume_geometry.h"
+#include "disk_image_builder.h"
+
+#include <gtest/gtest.h>
+
+namespace torvane {
+namespace {
+
+using test::SparseImage;
+
+constexpr std::uint64_t kDisk = 3'000'000;
+
+struct GeoRun {
+    int result;
+    CurrentPartition p;
+    VolumeParameterReport report;
+};
+
+GeoRun Read(const SparseImage& img, const std::string& fsType, std::uint64_t start, std::uint64_t end,
+         const std::string& chosen = {}) {
+    GeoRun r;
+    r.p.Descriptor.FsType = fsType;
+    r.p.Descriptor.StartSector = start;
+    r.p.Descriptor.EndSector = end;
+    r.p.Descriptor.ItemStart = start;
+    r.p.ScanStartFsName = chosen.empty() ? fsType : chosen;
+    auto dev = img.Device();
+    r.result = ReadVolumeParameters(r.p, *dev, &r.report);
+    return r;
+}
+
+TEST(VolumeGeometry, Fat16) {
+    SparseImage img(kDisk);
+    img.Fat16(63, 4, 200, 4, 512, 40000);
+    GeoRun r = Read(img, "FAT16", 63, 40063);
+    ASSERT_EQ(r.result, 1);
+    const VolumeGeometry& g = r.p.Geometry;
+    EXPECT_EQ(g.SectorsPerFat, 200u);
+    EXPECT_EQ(g.SectorsPerCluster, 4u);
+    EXPECT_EQ(g.RootSectors, 32u);
+    EXPECT_EQ(g.RootStart, 63u + 4 + 400);
+    EXPECT_EQ(g.ReservedSectors, 4u);
+    EXPECT_EQ(g.Cluster0Start, 63u + 4 + 400 + 32 - 8);
+    EXPECT_EQ(g.FirstFatStart, 67u);
+    EXPECT_EQ(g.SecondFatStart, 267u);
+    EXPECT_EQ(g.TotalSectors, 40000u);  // from the 16-bit field
+    EXPECT_EQ(g.NumberOfFats, 2u);
+    EXPECT_EQ(r.p.Descriptor.FsType, "FAT16");
+    EXPECT_TRUE(r.p.Descriptor.FsName.empty());  // the scan copies the geometry itself
+}
+
+TEST(VolumeGeometry, Fat16Variants) {
+    {   // "FAT32" at byte 82 makes it FAT32
+        SparseImage img(kDisk);
+        img.Fat32(2048, 32, 1000, 8, 2, 200000);
+        GeoRun r = Read(img, "FAT16", 2048, 202048);
+        EXPECT_EQ(r.result, 1);
+        EXPECT_EQ(r.p.Descriptor.FsType, "FAT32");
+        EXPECT_EQ(r.p.Geometry.Cluster0Start, 2048u + 32 + 2000 - 16);
+    }
+    {   // one FAT copy or another media byte: the second FAT does not start with 0xF8
+        SparseImage img(kDisk);
+        img.Fat16(63, 4, 200, 4, 512, 40000);
+        img.Put8(63 + 4 + 200, 0, 0xF0);
+        EXPECT_EQ(Read(img, "FAT16", 63, 40063).result, 0);
+    }
+    {   // a root entry count that is not a multiple of 16 still gets its last sector
+        SparseImage img(kDisk);
+        img.Fat16(63, 4, 200, 4, 500, 40000);
+        GeoRun r = Read(img, "FAT16", 63, 40063);
+        ASSERT_EQ(r.result, 1);
+        EXPECT_EQ(r.p.Geometry.RootSectors, 32u);
+        EXPECT_EQ(r.p.Geometry.Cluster0Start, 63u + 4 + 400 + 32 - 8);
+    }
+    {   // zero sectors per cluster cannot address clusters
+        SparseImage img(kDisk);
+        img.Fat16(63, 4, 200, 0, 512, 40000);
+        EXPECT_EQ(Read(img, "FAT16", 63, 40063).result, 0);
+    }
+    {   // no signature
+        SparseImage img(kDisk);
+        img.Fat16(63, 4, 200, 4, 512, 40000);
+        img.Put8(63, 511, 0);
+        EXPECT_EQ(Read(img, "FAT16", 63, 40063).result, 0);
+    }
+    {   // large FAT16 keeps its size in the 32-bit field
+        SparseImage img(kDisk);
+        img.Fat16(63, 4, 256, 64, 512, 4000000);
+        GeoRun r = Read(img, "FAT16", 63, 4000063);
+        ASSERT_EQ(r.result, 1);
+        EXPECT_EQ(r.p.Geometry.TotalSectors, 4000000u);
+    }
+}
+
+TEST(VolumeGeometry, FatBeyondThirtyTwoBitSectorsIsRefused) {
+    // The FAT values are 32-bit sector numbers: a volume at 2^32 is refused,
+    // not read at wrapped positions.
+    const std::uint64_t start = 0x100000000ull + 2048;
+    SparseImage img(start + 400000);
+    img.Fat32(start, 32, 1000, 8, 2, 200000);
+    EXPECT_EQ(Read(img, "FAT32", start, start + 200000).result, 0);
+    img.Fat16(start + 300000, 4, 200, 4, 512, 40000);
+    EXPECT_EQ(Read(img, "FAT16", start + 300000, start + 340000).result, 0);
+}
+
+TEST(VolumeGeometry, Fat32) {
+    SparseImage img(kDisk);
+    img.Fat32(2048, 32, 1000, 8, 2, 200000);
+    GeoRun r = Read(img, "FAT32", 2048, 202048);
+    ASSERT_EQ(r.result, 1);
+    const VolumeGeometry& g = r.p.Geometry;
+    EXPECT_EQ(g.SectorsPerFat, 1000u);
+    EXPECT_EQ(g.SectorsPerCluster, 8u);
+    EXPECT_EQ(g.RootSectors, 0u);
+    EXPECT_EQ(g.RootStart, 2u);
+    EXPECT_EQ(g.ReservedSectors, 32u);
+    EXPECT_EQ(g.Cluster0Start, 2048u + 32 + 2 * (1000 - 8));
+    EXPECT_EQ(g.FirstFatStart, 2080u);
+    EXPECT_EQ(g.SecondFatStart, 3080u);
+    EXPECT_EQ(g.TotalSectors, 200000u);
+    EXPECT_FALSE(r.report.StartSectorMoved);
+}
+
+TEST(VolumeGeometry, Fat32ZeroedBootSectorReadFromBackup) {
+    SparseImage img(kDisk);
+    img.Fat32(2048, 32, 1000, 8, 2, 200000);
+    img.Zero(2048);
+    GeoRun r = Read(img, "FAT32", 2048, 202048);
+    ASSERT_EQ(r.result, 1);
+    EXPECT_EQ(r.p.Descriptor.StartSector, 2048u);
+    EXPECT_EQ(r.p.Geometry.Cluster0Start, 2048u + 32 + 2 * (1000 - 8));
+}
+
+TEST(VolumeGeometry, Fat32StartPointingAtTheBackupMovesBack) {
+    SparseImage img(kDisk);
+    img.Fat32(2048, 32, 1000, 8, 2, 200000);
+    GeoRun r = Read(img, "FAT32", 2054, 202048);
+    ASSERT_EQ(r.result, 1);
+    EXPECT_EQ(r.p.Descriptor.StartSector, 2048u);
+    EXPECT_TRUE(r.report.StartSectorMoved);
+    EXPECT_EQ(r.p.Geometry.FirstFatStart, 2080u);
+}
+
+TEST(VolumeGeometry, Fat32Failures) {
+    {   // zero sectors per cluster
+        SparseImage img(kDisk);
+        img.Fat32(2048, 32, 1000, 0, 2, 200000);
+        GeoRun r = Read(img, "FAT32", 2048, 202048);
+        EXPECT_EQ(r.result, 0);
+        EXPECT_EQ(r.p.Geometry.SectorsPerCluster, 0u);
+    }
+    {   // neither copy: the exFAT readers are told to derive their own values
+        SparseImage img(kDisk);
+        GeoRun r = Read(img, "FAT32", 2048, 202048);
+        EXPECT_EQ(r.result, 0);
+        EXPECT_TRUE(r.p.ExfatFallbackGeometry);
+    }
+    {   // a boot sector whose FAT fields point nowhere (no 0xF8 anywhere)
+        SparseImage img(kDisk);
+        img.Fat32(2048, 32, 1000, 8, 2, 200000);
+        img.Put32(2048, 36, 0xFFFFFFFF);
+        img.Put32(2054, 36, 0xFFFFFFFF);
+        GeoRun r = Read(img, "FAT32", 2048, 202048);
+        EXPECT_EQ(r.result, 0);
+        EXPECT_EQ(r.p.Geometry.SectorsPerCluster, 8u);
+    }
+}
+
+TEST(VolumeGeometry, Exfat) {
+    SparseImage img(kDisk);
+    img.Exfat(4096, 4096, 2048, 128, 4096, 12000, 4, 3, 100000);
+    GeoRun r = Read(img, "exFAT", 4096, 104096);
+    ASSERT_EQ(r.result, 1);
+    const VolumeGeometry& g = r.p.Geometry;
+    EXPECT_EQ(g.SectorsPerFat, 128u);
+    EXPECT_EQ(g.SectorsPerCluster, 8u);
+    EXPECT_EQ(g.RootStart, 4u);
+    EXPECT_EQ(g.Cluster0Start, 4096u);  // relative
+    EXPECT_EQ(g.FirstFatStart, 2048u);
+    EXPECT_EQ(g.SecondFatStart, 2176u);
+    EXPECT_EQ(g.TotalSectors, 100000u);
+    EXPECT_EQ(r.p.Exfat.VolumeByteBase, 4096u * 512);
+    EXPECT_EQ(r.p.Exfat.FatByteOffset, 2048u * 512);
+    EXPECT_EQ(r.p.Exfat.HeapOffsetClusters, 512u);
+    EXPECT_EQ(r.p.Exfat.ClusterCount, 12000u);
+    EXPECT_FALSE(r.p.ExfatFallbackGeometry);
+    EXPECT_EQ(r.p.Descriptor.FsName, "exFAT");
+    EXPECT_EQ(r.p.Descriptor.SectorsPerCluster, 8u);
+    EXPECT_EQ(r.p.Descriptor.Cluster0Start, 4096u);
+}
+
+TEST(VolumeGeometry, ExfatPartitionOffset) {
+    {   // read through the volume itself (start 0): PartitionOffset names the disk
+        // position, where this device holds something else. The start stays.
+        SparseImage img(kDisk);
+        img.Exfat(0, 4096, 2048, 128, 4096, 12000, 4, 3, 100000);
+        GeoRun r = Read(img, "exFAT", 0, 100000);
+        ASSERT_EQ(r.result, 1);
+        EXPECT_EQ(r.p.Descriptor.StartSector, 0u);
+        EXPECT_EQ(r.p.Exfat.VolumeByteBase, 0u);
+    }
+    {   // PartitionOffset names the same volume's boot sector: the start moves
+        SparseImage img(kDisk);
+        img.Exfat(4096, 4096, 2048, 128, 4096, 12000, 4, 3, 100000);
+        img.Exfat(4000, 4096, 2048, 128, 4096, 12000, 4, 3, 100000);  // a stale copy
+        GeoRun r = Read(img, "exFAT", 4000, 104000);
+        ASSERT_EQ(r.result, 1);
+        EXPECT_EQ(r.p.Descriptor.StartSector, 4096u);
+        EXPECT_EQ(r.p.Exfat.VolumeByteBase, 4096u * 512);
+    }
+    {   // PartitionOffset 0: the start stays
+        SparseImage img(kDisk);
+        img.Exfat(4096, 0, 2048, 128, 4096, 12000, 4, 3, 100000);
+        GeoRun r = Read(img, "exFAT", 4096, 104096);
+        ASSERT_EQ(r.result, 1);
+        EXPECT_EQ(r.p.Exfat.VolumeByteBase, 4096u * 512);
+    }
+}
+
+TEST(VolumeGeometry, ExfatFallback) {
+    {   // shift fields out of range: no exFAT values, no undefined shift
+        SparseImage img(kDisk);
+        img.Exfat(4096, 4096, 2048, 128, 4096, 12000, 4, 200, 100000);
+        GeoRun r = Read(img, "exFAT", 4096, 104096);
+        EXPECT_EQ(r.result, 0);
+        EXPECT_TRUE(r.p.ExfatFallbackGeometry);
+        EXPECT_EQ(r.p.Geometry.SectorsPerCluster, 1u);
+    }
+    {   // a FAT32 boot sector where exFAT was chosen, scan start name FAT32
+        SparseImage img(kDisk);
+        img.Fat32(2048, 32, 1000, 8, 2, 200000);
+        GeoRun r = Read(img, "exFAT", 2048, 202048, "FAT32");
+        EXPECT_EQ(r.result, 0);
+        EXPECT_TRUE(r.p.ExfatFallbackGeometry);
+        EXPECT_EQ(r.p.Geometry.Cluster0Start, 2048u + 32 + 2 * (1000 - 8));
+        EXPECT_EQ(r.p.Geometry.FirstFatStart, 2080u);
+        EXPECT_EQ(r.p.Geometry.SecondFatStart, 3080u);
+        EXPECT_EQ(r.p.Exfat.Cluster0Sector, r.p.Geometry.Cluster0Start);
+        EXPECT_EQ(r.p.Exfat.VolumeByteBase, 2048u * 512);
+        EXPECT_EQ(r.p.Exfat.FatByteOffset, 32u * 512);
+        EXPECT_EQ(r.p.Exfat.HeapOffsetClusters, (2048u + 32 + 2 * (1000 - 8)) / 8);
+        EXPECT_EQ(r.p.Descriptor.FsName, "exFAT");
+    }
+    {   // chosen name exFAT itself: nothing to derive, one sector per cluster
+        SparseImage img(kDisk);
+        img.Fat32(2048, 32, 1000, 8, 2, 200000);
+        GeoRun r = Read(img, "exFAT", 2048, 202048, "exFAT");
+        EXPECT_EQ(r.result, 0);
+        EXPECT_EQ(r.p.Geometry.SectorsPerCluster, 1u);
+        EXPECT_EQ(r.p.Geometry.Cluster0Start, 0u);
+    }
+}
+
+TEST(VolumeGeometry, Ntfs) {
+    SparseImage img(kDisk);
+    img.Ntfs(2048, 2048, 8, 4, 2, 999999);
+    GeoRun r = Read(img, "NTFS", 2048, 1002048);
+    ASSERT_EQ(r.result, 1);
+    const VolumeGeometry& g = r.p.Geometry;
+    EXPECT_EQ(g.SectorsPerCluster, 8u);
+    EXPECT_EQ(g.Cluster0Start, 2048u);
+    EXPECT_EQ(g.MftStart, 2048u + 32);
+    EXPECT_EQ(g.MftMirrStart, 2048u + 16);
+    EXPECT_EQ(g.FileRecordSectors, 2u);
+    EXPECT_EQ(g.IndexRecordSectors, 8u);
+    EXPECT_EQ(g.TotalSectors, 999999u);
+}
+
+TEST(VolumeGeometry, NtfsCopiesAndFailures) {
+    {   // only the backup at the last sector is valid
+        SparseImage img(kDisk);
+        img.Ntfs(1002047, 2048, 8, 4, 2, 999999);
+        GeoRun r = Read(img, "NTFS", 2048, 1002048);
+        ASSERT_EQ(r.result, 1);
+        EXPECT_EQ(r.p.Geometry.MftStart, 2080u);
+    }
+    {   // 0xF4 sectors per cluster in both copies: never accepted
+        SparseImage img(kDisk);
+        img.Ntfs(2048, 2048, 0xF4, 4, 2, 999999);
+        img.Ntfs(1002047, 2048, 0xF4, 4, 2, 999999, 0xF6, 1, false);
+        GeoRun r = Read(img, "NTFS", 2048, 1002048);
+        EXPECT_EQ(r.result, 0);
+        EXPECT_EQ(r.p.Geometry.SectorsPerCluster, 4096u);
+    }
+    {   // zero sectors per cluster in the primary, a good backup
+        SparseImage img(kDisk);
+        img.Ntfs(2048, 2048, 0, 4, 2, 999999, 0xF6, 1, false);
+        img.Ntfs(1002047, 2048, 8, 4, 2, 999999);
+        GeoRun r = Read(img, "NTFS", 2048, 1002048);
+        ASSERT_EQ(r.result, 1);
+        EXPECT_EQ(r.p.Geometry.SectorsPerCluster, 8u);
+    }
+    {   // "FILE" at $MFT only: enough
+        SparseImage img(kDisk);
+        img.Ntfs(2048, 2048, 8, 4, 2, 999999);
+        img.Zero(2048 + 16);
+        GeoRun r = Read(img, "NTFS", 2048, 1002048);
+        ASSERT_EQ(r.result, 1);
+        EXPECT_EQ(r.p.Geometry.MftStart, 2080u);
+        EXPECT_EQ(r.p.Geometry.MftMirrStart, 0u);
+    }
+    {   // neither
+        SparseImage img(kDisk);
+        img.Ntfs(2048, 2048, 8, 4, 2, 999999, 0xF6, 1, false);
+        EXPECT_EQ(Read(img, "NTFS", 2048, 1002048).result, 0);
+    }
+    {   // record size field 0xF7 (2 KiB records) is not among the accepted sizes
+        SparseImage img(kDisk);
+        img.Ntfs(2048, 2048, 8, 4, 2, 999999, 0xF7);
+        EXPECT_EQ(Read(img, "NTFS", 2048, 1002048).result, 0);
+    }
+    {   // LCNs that overflow a 64-bit sector number
+        SparseImage img(kDisk);
+        img.Ntfs(2048, 2048, 128, 0xFFFFFFFFFFFFFFFFull, 0x0200000000000000ull, 999999, 0xF6, 1, false);
+        EXPECT_EQ(Read(img, "NTFS", 2048, 1002048).result, 0);
+    }
+    {   // no boot sector at either end: the caller may search for partitions
+        SparseImage img(kDisk);
+        GeoRun r = Read(img, "NTFS", 2048, 1002048);
+        EXPECT_EQ(r.result, 0);
+        EXPECT_TRUE(r.report.NoNtfsBootSector);
+    }
+    {   // EndSector 0: no backup to read, and no read at sector "-1"
+        SparseImage img(kDisk);
+        GeoRun r = Read(img, "NTFS", 0, 0);
+        EXPECT_EQ(r.result, 0);
+        EXPECT_TRUE(r.report.NoNtfsBootSector);
+    }
+}
+
+TEST(VolumeGeometry, OtherTypesAndShortDevices) {
+    SparseImage img(100);
+    EXPECT_EQ(Read(img, "Unknown", 0, 100).result, 0);
+    EXPECT_EQ(Read(img, "", 0, 100).result, 0);
+    // Starts past the end of the device read as zeros.
+    EXPECT_EQ(Read(img, "FAT32", 5000, 6000).result, 0);
+    EXPECT_EQ(Read(img, "NTFS", 0xFFFFFFFFFFFFFF00ull, 0xFFFFFFFFFFFFFFFFull).result, 0);
+}
+
+TEST(VolumeGeometry, Helpers) {
+    const std::pair<std::uint32_t, std::uint32_t> table[] = {
+        {0, 1}, {1, 1}, {2, 2}, {3, 4}, {4, 4}, {5, 8}, {7, 8}, {8, 8}, {9, 16}, {15, 16}, {16, 16},
+        {17, 32}, {31, 32}, {33, 64}, {63, 64}, {64, 64}, {65, 128}, {127, 128}, {128, 128}, {129, 129}, {4096, 4096}};
+    for (auto [in, out] : table) EXPECT_EQ(RoundUpSectorsPerCluster(in), out) << in;
+
+    CurrentPartition p;
+    p.Descriptor.DiskNumber = 3;
+    p.Descriptor.FsType = "NTFS";
+    p.Descriptor.StartSector = 9;
+    p.Descriptor.DiskIdentity = "id";
+    p.Geometry.SectorsPerCluster = 8;
+    p.Descriptor.CopyGeometry(p.Geometry);
+    p.Descriptor.FsName = "NTFS";
+    ResetPartitionDescriptor(p.Descriptor);
+    EXPECT_EQ(p.Descriptor.DiskNumber, 0);
+    EXPECT_TRUE(p.Descriptor.FsType.empty());
+    EXPECT_EQ(p.Descriptor.StartSector, 0u);
+    EXPECT_EQ(p.Descriptor.DiskIdentity, "id");
+    EXPECT_EQ(p.Descriptor.SectorsPerCluster, 8u);
+    ResetVolumeGeometry(p);
+    EXPECT_EQ(p.Descriptor.SectorsPerCluster, 0u);
+    EXPECT_TRUE(p.Descriptor.FsName.empty());
+    EXPECT_EQ(p.Geometry, VolumeGeometry{});
+
+    CurrentPartition n;
+    n.Descriptor.ItemStart = 500;
+    n.SelectedSourceKind = "Hard Disk";
+    SetNtfsVolumeContext(n, 2048);
+    EXPECT_EQ(n.Descriptor.Cluster0Start, 2048u);
+    EXPECT_EQ(n.Descriptor.SectorsPerCluster, 8u);
+    EXPECT_EQ(n.Descriptor.FsName, "NTFS");
+    n.SelectedSourceKind = "Logical";
+    n.Geometry.SectorsPerCluster = 16;
+    SetNtfsVolumeContext(n, 2048);
+    EXPECT_EQ(n.Descriptor.Cluster0Start, 500u);
+    EXPECT_EQ(n.Descriptor.SectorsPerCluster, 16u);
+}
+
+}  // namespace
+}  // namespace torvane

@@ -1,0 +1,92 @@
+#include "fsrecovery/fat/fat_folder_walk.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace torvane {
+namespace {
+
+struct Entry {
+    std::uint8_t b[32] = {};
+    Entry(std::uint32_t cluster, std::uint32_t size, bool deleted = false)
+    {
+        std::memcpy(b, "FILE    BIN", 11);
+        if (deleted)
+            b[0] = 0xE5;
+        b[11] = 0x20;
+        b[20] = static_cast<std::uint8_t>(cluster >> 16);
+        b[21] = static_cast<std::uint8_t>(cluster >> 24);
+        b[26] = static_cast<std::uint8_t>(cluster);
+        b[27] = static_cast<std::uint8_t>(cluster >> 8);
+        std::memcpy(b + 28, &size, 4);
+    }
+};
+
+TEST(Fat32HighWordGuess, DeletedEntriesInAFolderAboveTheFirst64KClusters)
+{
+    std::uint8_t sector[512] = {};
+    sector[0] = 0xE5;                       // a deleted entry near the top of the sector
+    FatGuessState g;
+    // The walk runs in directory cluster 0x20010; the entry's high word was cleared.
+    Entry first(0x0100, 2048, true);
+    EXPECT_EQ(GuessDeletedFat32Cluster(g, 0x20010, sector, first.b, 1), 0x20100u);
+    EXPECT_EQ(g.previousCluster, 0x0100u);  // the stored low value
+    EXPECT_EQ(g.previousCount, 4u);
+    // The next deleted file lies behind it: the same high word.
+    Entry second(0x0104, 512, true);
+    EXPECT_EQ(GuessDeletedFat32Cluster(g, 0x20010, sector, second.b, 1), 0x20104u);
+    // A low word below the end of the previous file's data: the next 64K block.
+    Entry wrapped(0x0002, 512, true);
+    EXPECT_EQ(GuessDeletedFat32Cluster(g, 0x20010, sector, wrapped.b, 1), 0x30002u);
+}
+
+TEST(Fat32HighWordGuess, StoredHighWordsStandAndLowFoldersAreLeftAlone)
+{
+    std::uint8_t sector[512] = {};
+    FatGuessState g;
+    Entry live(0x30005, 100);
+    EXPECT_EQ(GuessDeletedFat32Cluster(g, 0x20010, sector, live.b, 1), 0x30005u);
+    EXPECT_EQ(g.previousCluster, 0x30005u);
+
+    FatGuessState low;
+    Entry a(0x0200, 512, true), b(0x0300, 512, true);
+    EXPECT_EQ(GuessDeletedFat32Cluster(low, 0x40, sector, a.b, 1), 0x0200u);
+    EXPECT_EQ(GuessDeletedFat32Cluster(low, 0x40, sector, b.b, 1), 0x0300u);
+}
+
+TEST(FatFolderWalk, ContinuationCandidate)
+{
+    auto none = [](std::uint32_t) { return false; };
+    std::uint64_t lastTried = 0;
+    std::uint32_t next = 0;
+    // A one-cluster folder whose last file (cluster 100, 1500 bytes, 1-sector clusters) ends at 102.
+    EXPECT_TRUE(IsClusterAfterFileUnlisted(lastTried, next, 1, 1500, 100, 1, true, none));
+    EXPECT_EQ(next, 103u);
+    EXPECT_FALSE(IsClusterAfterFileUnlisted(lastTried, next, 1, 1500, 100, 1, true, none)) << "not twice in a row";
+    lastTried = 0;
+    EXPECT_FALSE(IsClusterAfterFileUnlisted(lastTried, next, 2, 1500, 100, 1, true, none));
+    EXPECT_FALSE(IsClusterAfterFileUnlisted(lastTried, next, 1, 0, 100, 1, true, none));
+    EXPECT_FALSE(IsClusterAfterFileUnlisted(lastTried, next, 1, 1500, 100, 1, false, none));
+    EXPECT_FALSE(IsClusterAfterFileUnlisted(lastTried, next, 1, 1500, 100, 1, true,
+                                            [](std::uint32_t c) { return c == 103; }));
+}
+
+TEST(FatFolderWalk, MiscellaneousAndRootlessVolumesHoldNothing)
+{
+    DevicePtr dev = MakeMemoryDevice("empty", std::string(64 * 512, '\0'));
+    FatVolume v;
+    v.kind = FatKind::Fat32;
+    v.fsName = "FAT32";
+    v.sectorsPerCluster = 1;
+    v.cluster0Start = 8;
+    v.fatStart = 1;
+    v.sectorsPerFat = 1;
+    v.endSector = 64;
+    EXPECT_EQ(WalkFatFolderEntries(*dev, v, 0x0FFFFFFF).count, 0u);
+    EXPECT_EQ(WalkFatFolderEntries(*dev, v, 0).count, 0u);
+    EXPECT_EQ(WalkFatFolderEntries(*dev, v, 40).count, 0u);
+}
+
+}  // namespace
+}  // namespace torvane

@@ -1,0 +1,232 @@
+#include "fsrecovery/found_items.h"
+#include "fsrecovery/lost_directory_arrangement.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace torvane {
+namespace {
+
+// "Root/a/b" style paths of every folder, with the record's ids.
+std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> Dump(ScanResults& r)
+{
+    std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> out;
+    TreeModel& t = r.Tree();
+    std::map<TreeNodeId, std::string> path;
+    for (TreeNodeId n = t.NextPreOrder(kNoTreeNode); n != kNoTreeNode; n = t.NextPreOrder(n)) {
+        path[n] = (t.Parent(n) == kNoTreeNode ? "" : path[t.Parent(n)] + "/") + t.Text(n);
+        if (auto* rec = r.FolderOfItem(n))
+            out[path[n]] = {rec->selfId, rec->parentId};
+        else
+            out[path[n]] = {0, 0};
+    }
+    return out;
+}
+
+std::vector<std::uint64_t> SelfColumn(ScanResults& r)
+{
+    std::vector<std::uint64_t> v;
+    for (std::size_t i = 0; i < r.DirList().Count(); ++i)
+        v.push_back(r.DirList().Row(i).self);
+    return v;
+}
+
+TEST(FoundItems, PendingRowsGoInBeforeTheLastRow)
+{
+    ScanResults r;
+    for (std::uint64_t id : {1, 2, 3, 4})
+        r.AddPendingDirectory("d", 0, id, 0, 0, 0);
+    EXPECT_EQ(SelfColumn(r), (std::vector<std::uint64_t>{2, 3, 4, 1}));
+    r.AddPendingDirectory("", 0, 77, 0, 0, 0);
+    EXPECT_EQ(r.DirList().Row(3).name, "DIR_77");
+}
+
+TEST(FoundItems, InsertNamesRootAndDeduplicates)
+{
+    ScanResults r;
+    r.SetFsName("FAT32");
+    TreeNodeId a = r.InsertRecoveredFolder(kNoTreeNode, "  Alpha ", 10, 1, 2, 0, 0, 0, 1);
+    ASSERT_NE(a, kNoTreeNode);
+    TreeNodeId root = r.Tree().RootItem();
+    EXPECT_EQ(r.Tree().Text(root), "Root");
+    EXPECT_EQ(r.Tree().Image(root), 0);
+    EXPECT_EQ(r.Tree().Text(a), "Alpha");
+    EXPECT_EQ(r.Tree().Image(a), 1);
+    EXPECT_EQ(r.Tree().GetCheck(a), CheckState::Unchecked);
+    EXPECT_EQ(r.Tree().Parent(a), root);
+
+    // The same id again: the existing item, no second node.
+    EXPECT_EQ(r.InsertRecoveredFolder(root, "Other", 10, 0, 0, 0, 0, 0, 1), a);
+    EXPECT_EQ(r.FolderCount(), 1u);
+
+    // Blank names, DIR clashes and plain clashes.
+    TreeNodeId blank = r.InsertRecoveredFolder(root, "   ", 11, 0, 0, 0, 0, 0, 1);
+    EXPECT_EQ(r.Tree().Text(blank), "DIR_11");
+    TreeNodeId d1 = r.InsertRecoveredFolder(root, "DIR7", 12, 0, 0, 0, 0, 0, 1);
+    TreeNodeId d2 = r.InsertRecoveredFolder(root, "DIR7", 13, 0, 0, 0, 0, 0, 1);
+    EXPECT_EQ(r.Tree().Text(d1), "DIR7");
+    EXPECT_EQ(r.Tree().Text(d2), "DIR7_13");
+    TreeNodeId p2 = r.InsertRecoveredFolder(root, "Alpha", 14, 0, 0, 0, 0, 0, 1);
+    EXPECT_EQ(r.Tree().Text(p2), "Alpha");
+    EXPECT_TRUE(r.IsIndexedFolderCluster(14));
+    EXPECT_FALSE(r.IsIndexedFolderCluster(15));
+}
+
+TEST(FoundItems, MiscellaneousFolderRulesAndRootNormalisation)
+{
+    ScanResults r;
+    r.SetFsName("FAT16");
+    EXPECT_EQ(r.InsertRecoveredFolder(kNoTreeNode, "KZU_Miscellaneous", 9, 0, 0, 0, 0, 0, 1), kNoTreeNode);
+    TreeNodeId misc = r.InsertRecoveredFolder(kNoTreeNode, "KZU_Miscellaneous", kMiscFolderId, 0, 0, 5, 0, 0, 1);
+    ASSERT_NE(misc, kNoTreeNode);
+    EXPECT_EQ(r.MiscFolderItem(), misc);
+    EXPECT_EQ(r.InsertRecoveredFolder(kNoTreeNode, "KZU_Miscellaneous", kMiscFolderId, 0, 0, 5, 0, 0, 1), misc);
+    EXPECT_EQ(r.FolderOfItem(misc)->parentId, 0u);   // on FAT the misc folder hangs off the FAT root
+    // On FAT, cluster 5 is a folder like any other: a child of it keeps parent 5.
+    TreeNodeId c5 = r.InsertRecoveredFolder(r.Tree().RootItem(), "c", 5, 0, 0, 0, 0, 0, 1);
+    TreeNodeId d = r.InsertRecoveredFolder(c5, "d", 6, 0, 0, 5, 0, 0, 1);
+    EXPECT_EQ(r.FolderOfItem(d)->parentId, 5u);
+
+    ScanResults ntfs;
+    ntfs.SetFsName("NTFS");
+    TreeNodeId n = ntfs.InsertRecoveredFolder(kNoTreeNode, "x", 40, 0, 0, 0, 0, 0, 0);
+    EXPECT_EQ(ntfs.FolderOfItem(n)->parentId, 5u);
+}
+
+TEST(FoundItems, LiveFolderAndNewFatFolderEvents)
+{
+    struct Events : ResultsEvents {
+        std::vector<std::string> live;
+        std::vector<std::uint32_t> fat;
+        void OnLiveFolder(const std::string& name) override { live.push_back(name); }
+        void OnNewFatFolder(std::uint32_t id) override { fat.push_back(id); }
+    } events;
+    ScanResults r;
+    r.SetFsName("FAT32");
+    r.SetEvents(&events);
+    r.InsertRecoveredFolder(kNoTreeNode, "a", 3, 0, 0, 0, 0, 0, 0);
+    r.InsertRecoveredFolder(kNoTreeNode, "b", 4, 0, 0, 0, 0, 0, 2);   // file count known
+    EXPECT_EQ(events.live, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(events.fat, (std::vector<std::uint32_t>{3}));
+}
+
+class Arrangement : public ::testing::Test {
+protected:
+    ScanResults r;
+    void SetUp() override
+    {
+        r.SetFsName("FAT32");
+        r.EnsureRootItem();
+        r.AddPendingDirectory(kMiscFolderName, 0, kMiscFolderId, 5, 0, 0);
+    }
+    void Steps()
+    {
+        r.PurgePlacedPendingDirectories();
+        r.SortPendingDirectories();
+        ArrangeBasicFatDirectories(r, nullptr, false);
+    }
+};
+
+TEST_F(Arrangement, ChainOfThreeIsPlacedInOneWalk)
+{
+    r.AddPendingDirectory("third", 0, 30, 20, 0, 0);
+    r.AddPendingDirectory("second", 0, 20, 10, 0, 0);
+    r.AddPendingDirectory("first", 0, 10, 0, 0, 0);
+    Steps();
+    auto d = Dump(r);
+    EXPECT_EQ(d.count("Root/first/second/third"), 1u);
+    EXPECT_EQ(d["Root/first/second/third"], std::make_pair(30u, 20u));
+    EXPECT_EQ(d.count("Root/KZU_Miscellaneous"), 1u);
+    EXPECT_EQ(r.DirList().Count(), 0u);
+}
+
+TEST_F(Arrangement, OrphansAndCyclesEndUnderTheMiscellaneousFolder)
+{
+    r.AddPendingDirectory("orphan", 0, 40, 999, 0, 0);
+    r.AddPendingDirectory("child", 0, 41, 40, 0, 0);
+    // A and B name each other as parent; neither loops.
+    r.AddPendingDirectory("A", 0, 50, 60, 0, 0);
+    r.AddPendingDirectory("B", 0, 60, 50, 0, 0);
+    // A folder that names itself as its parent.
+    r.AddPendingDirectory("self", 0, 70, 70, 0, 0);
+    Steps();
+    auto d = Dump(r);
+    EXPECT_EQ(d.count("Root/KZU_Miscellaneous/orphan/child"), 1u);
+    EXPECT_EQ(d["Root/KZU_Miscellaneous/orphan"].second, kNoParentId);
+    EXPECT_EQ(d.count("Root/KZU_Miscellaneous/B/A"), 1u);
+    EXPECT_EQ(d.count("Root/KZU_Miscellaneous/self"), 1u);
+    EXPECT_EQ(r.DirList().Count(), 0u);
+}
+
+TEST_F(Arrangement, FolderAtClusterFiveKeepsItsChildren)
+{
+    r.AddPendingDirectory("c", 0, 5, 0, 0, 0);
+    r.AddPendingDirectory("d", 0, 6, 5, 0, 0);
+    r.AddPendingDirectory("e", 0, 7, 5, 0, 0);
+    Steps();
+    auto d = Dump(r);
+    EXPECT_EQ(d.count("Root/c/d"), 1u);
+    EXPECT_EQ(d.count("Root/c/e"), 1u);
+}
+
+TEST_F(Arrangement, InterimPlacesKnownParentsOnly)
+{
+    r.AddPendingDirectory("child", 0, 21, 20, 0, 0);
+    r.AddPendingDirectory("top", 0, 20, 0, 0, 0);
+    r.AddPendingDirectory("lost", 0, 22, 999, 0, 0);
+    ArrangeBasicFatDirectories(r, nullptr, true);
+    auto d = Dump(r);
+    EXPECT_EQ(d.count("Root/top"), 1u);
+    EXPECT_EQ(d.count("Root/top/child"), 0u) << "its row came before its parent's";
+    EXPECT_EQ(d.count("Root/KZU_Miscellaneous/lost"), 0u);
+    // The final run places the rest exactly once.
+    Steps();
+    d = Dump(r);
+    EXPECT_EQ(d.count("Root/top/child"), 1u);
+    EXPECT_EQ(d.count("Root/KZU_Miscellaneous/lost"), 1u);
+    EXPECT_EQ(r.FolderCount(), 4u);
+}
+
+TEST_F(Arrangement, EmptyNamesTakeTheRunningNumber)
+{
+    r.AddPendingDirectory("top", 0, 20, 0, 0, 0);
+    { PendingDirectory row; row.self = 21; row.parent = 20; r.AddPendingRow(row); }
+    r.DirList().Row(r.DirList().Count() - 2).name.clear();   // the row added above, before the misc row
+    Steps();
+    auto d = Dump(r);
+    bool found = false;
+    for (auto& [path, ids] : d)
+        found = found || (path.rfind("Root/top/DIR_", 0) == 0 && ids.first == 21);
+    EXPECT_TRUE(found);
+}
+
+TEST(NtfsArrangement, RootRecordIsNeverAFolderAndTopLevelIsSorted)
+{
+    ScanResults r;
+    r.SetFsName("NTFS");
+    r.EnsureRootItem();
+    r.InsertRecoveredFolder(r.Tree().RootItem(), kMiscFolderName, kMiscFolderId, 0, 0, 5, 0, 0, 0);
+    r.AddPendingDirectory("zeta", 0, 64, 5, 0, 0);
+    r.AddPendingDirectory("$Root", 0, 5, 5, 0, 0);
+    r.AddPendingDirectory("alpha", 0, 65, 5, 0, 0);
+    r.AddPendingDirectory("sub", 0, 66, 65, 0, 0);
+    r.AddPendingDirectory("gone", 0, 67, 1234, 0, 0);
+    r.SortPendingDirectories();
+    ArrangeLostDirectories(r, true, nullptr, false);
+    auto d = Dump(r);
+    EXPECT_EQ(d.count("Root/alpha/sub"), 1u);
+    EXPECT_EQ(d.count("Root/KZU_Miscellaneous/gone"), 1u);
+    EXPECT_EQ(d.count("Root/$Root"), 0u);
+    TreeModel& t = r.Tree();
+    auto kids = t.Children(t.RootItem());
+    ASSERT_EQ(kids.size(), 3u);
+    EXPECT_EQ(t.Text(kids[0]), "alpha");
+    EXPECT_EQ(t.Text(kids[1]), "KZU_Miscellaneous");
+    EXPECT_EQ(t.Text(kids[2]), "zeta");
+}
+
+}  // namespace
+}  // namespace torvane

@@ -1,0 +1,177 @@
+// The Basic NTFS scan on the fixture volume: every folder of the manifest
+// (deleted ones included) is placed at its path under "Root", every file is
+// a FoundEntry of its folder, and what the entry points to reads back byte
+// for byte.
+#include "fsrecovery/ntfs/mft_sweep.h"
+#include "fsrecovery/ntfs/ntfs_file_reader.h"
+#include "fsrecovery/ntfs/ntfs_record.h"
+#include "ntfs_test_records.h"
+#include "support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <map>
+
+namespace torvane {
+namespace {
+
+class MftSweepFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto path = test::FixtureImage("ntfs.img");
+        if (!std::filesystem::exists(path))
+            GTEST_SKIP() << "fixture ntfs.img not unpacked";
+        partition_.Device = OpenFileDevice(path.string());
+        ASSERT_TRUE(partition_.Device);
+        partition_.Descriptor.FsType = "NTFS";
+        partition_.Descriptor.StartSector = 0;
+        partition_.Descriptor.EndSector = partition_.Device->SizeBytes() / 512;
+        ASSERT_EQ(ReadVolumeParameters(partition_, *partition_.Device), 1);
+        results_.SetFsName("NTFS");
+        results_.SetRecoveryMode(1);
+    }
+
+    // Path of a folder item below "Root" ("" for the root itself).
+    std::string PathOf(TreeNodeId item) const
+    {
+        std::string path;
+        for (int depth = 0; depth < 64 && item != kNoTreeNode; ++depth) {
+            const TreeNodeId parent = results_.Tree().Parent(item);
+            if (parent == kNoTreeNode)
+                break;  // the "Root" item
+            path = "/" + results_.Tree().Text(item) + path;
+            item = parent;
+        }
+        return path;
+    }
+
+    CurrentPartition partition_;
+    ScanResults results_;
+};
+
+TEST_F(MftSweepFixture, FoldersAndFilesAtTheirPlaces)
+{
+    MftRunTableReport report = RunBasicNtfsScan(results_, partition_);
+    EXPECT_FALSE(report.incomplete);
+    EXPECT_GT(results_.CurrentScanSector.load(), 0u);
+
+    std::map<std::string, const RecoveredFolder*> folders;  // path -> record
+    for (std::size_t i = 0; i < results_.FolderCount(); ++i) {
+        const RecoveredFolder* f = results_.FolderAt(i);
+        folders[PathOf(f->treeItem)] = f;
+    }
+    ASSERT_TRUE(folders.count("/KZU_Miscellaneous"));
+
+    std::array<std::uint8_t, kMftRecordSize> rec{};
+    const NtfsVolume volume = NtfsVolumeOf(partition_);
+    int files = 0;
+    for (const test::ManifestEntry& e : test::LoadManifest("ntfs.img")) {
+        if (e.IsDir()) {
+            ASSERT_TRUE(folders.count(e.path)) << e.path;
+            continue;
+        }
+        const std::size_t slash = e.path.rfind('/');
+        const std::string dir = e.path.substr(0, slash);
+        const std::string name = e.path.substr(slash + 1);
+        std::uint64_t folderId = kNtfsRootId;
+        if (!dir.empty()) {
+            ASSERT_TRUE(folders.count(dir)) << e.path;
+            folderId = folders[dir]->selfId;
+        }
+        auto [first, last] = results_.FoundEntryRange(folderId);
+        const FoundEntry* found = nullptr;
+        for (std::size_t i = first; i < last; ++i)
+            if (results_.FoundEntries()[i].name == name)
+                found = &results_.FoundEntries()[i];
+        ASSERT_TRUE(found) << e.path;
+        EXPECT_EQ(found->size, e.size) << e.path;
+        EXPECT_NE(found->text1, "0") << e.path;
+        if (!e.HasContent())
+            continue;
+        // The entry's own id is the sector of its FILE record: the writer's road.
+        ASSERT_EQ(ReadMftRecord(volume, found->ownId, rec.data()), MftRecordRead::Ok) << e.path;
+        NtfsStringSink sink;
+        NtfsReadReport r = ReadNtfsFileData(volume, NtfsBytes(rec.data(), rec.size()), found->size, sink);
+        EXPECT_EQ(r.outcome, NtfsReadOutcome::Complete) << e.path;
+        EXPECT_EQ(test::Sha256Hex(sink.bytes), e.sha256) << e.path;
+        ++files;
+    }
+    EXPECT_GE(files, 30);
+    EXPECT_EQ(results_.FoundFileCount.load(), results_.FoundEntries().size());
+}
+
+TEST_F(MftSweepFixture, StopKeepsWhatWasFoundAndArrangesIt)
+{
+    MftSweepControl control;
+    control.stop = [] { return true; };
+    RunBasicNtfsScan(results_, partition_, control);
+    EXPECT_EQ(results_.CurrentScanSector.load(), 0u);
+    EXPECT_TRUE(results_.FoundEntries().empty());
+    // "Root" and nothing under it but, at most, the miscellaneous folder.
+    const TreeNodeId root = results_.EnsureRootItem();
+    EXPECT_LE(results_.Tree().ChildCount(root), 1u);
+}
+
+TEST(MftSweep, EmptyTableGivesRootAndMiscellaneous)
+{
+    ScanResults results;
+    results.SetFsName("NTFS");
+    DevicePtr device = MakeMemoryDevice("empty", std::string(64 * 1024, '\0'));
+    NtfsVolume volume;
+    volume.device = device.get();
+    volume.sectorsPerCluster = 8;
+    results.EnsureRootItem();
+    SweepMftRecords(results, volume, MftRunTable{});
+    const TreeNodeId root = results.EnsureRootItem();
+    ASSERT_EQ(results.Tree().ChildCount(root), 1u);
+    EXPECT_EQ(results.Tree().Text(results.Tree().Children(root)[0]), "KZU_Miscellaneous");
+}
+
+// Records of every kind in one synthetic $MFT: a bad fixup, a record without
+// a name, a deleted directory and a file of the deleted directory.
+TEST(MftSweep, SyntheticRecordsOfEveryKind)
+{
+    std::string bytes(256 * 1024, '\0');
+    auto put = [&](std::uint64_t record, const test::Bytes& b) {
+        std::copy(b.begin(), b.end(), bytes.begin() + static_cast<std::ptrdiff_t>(64 * 512 + record * 1024));
+    };
+    put(5, test::RecordBuilder(3, 5).FileName(5, u".", 3).Build());
+    put(20, test::RecordBuilder(2, 20).FileName(5, u"Gone <dir>", 1, 777).Build());
+    put(21, test::RecordBuilder(0, 21).FileName(20, u"inside?.txt", 1, 888).Resident(0x80, test::Bytes(12, 'x')).Build());
+    test::Bytes badFixup = test::RecordBuilder(3, 22).FileName(5, u"bad fixup", 1).Build();
+    test::PutU16(badFixup, 6, 9);
+    put(22, badFixup);
+    put(23, test::RecordBuilder(1, 23).Resident(0x80, test::Bytes(3, 'y')).Build());
+    DevicePtr device = MakeMemoryDevice("mft", bytes);
+    NtfsVolume volume;
+    volume.device = device.get();
+    volume.sectorsPerCluster = 2;
+    MftRunTable table;
+    table.AppendMftExtent(64, 64);  // records 0..31
+
+    ScanResults results;
+    results.SetFsName("NTFS");
+    results.SetRecoveryMode(1);
+    results.EnsureRootItem();
+    SweepMftRecords(results, volume, table);
+    EXPECT_EQ(results.CurrentScanSector.load(), 64u);
+    ASSERT_EQ(results.DirList().Count(), 1u);
+    const PendingDirectory& row = results.DirList().Row(0);
+    EXPECT_EQ(row.name, "Gone <dir>");  // directory names are kept as stored
+    EXPECT_EQ(row.self, 20u);
+    EXPECT_EQ(row.parent, 5u);
+    EXPECT_EQ(row.date, 777u);
+    ASSERT_EQ(results.FoundEntries().size(), 1u);
+    const FoundEntry& file = results.FoundEntries()[0];
+    EXPECT_EQ(file.name, "inside.txt");
+    EXPECT_EQ(file.parentId, 20u);
+    EXPECT_EQ(file.ownId, 64u + 2 * 21);
+    EXPECT_EQ(file.size, 12u);
+    EXPECT_EQ(file.text1, "888");
+    EXPECT_EQ(results.FoundFolderCount.load(), 2u);  // the miscellaneous folder and "Gone <dir>"
+}
+
+}  // namespace
+}  // namespace torvane
