@@ -226,4 +226,7 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// The number of direct children of `item` in `tree` (0 for a leaf or a dead id).
+inline int CountChildItems(const TreeModel& tree, TreeNodeId item) { return tree.CountChildItems(item); }
+
 }  // namespace torvane

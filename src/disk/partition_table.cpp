@@ -180,6 +180,7 @@ private:
                 if (guid == kMicrosoftReservedGuid) continue;
                 if (lastLba == 0) return;  // the first empty slot ends the list
                 if (guid == kLdmDataGuid) walk_.Dynamic = true;
+                if (lastLba < firstLba) continue;  // a damaged entry: no extent to list
                 SectorBytes first;
                 ReadOneSector(disk_, firstLba, first);
                 std::string name = RecognizeBootSector(first, false);

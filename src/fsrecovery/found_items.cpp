@@ -67,13 +67,33 @@ void PendingDirectoryTable::PurgePlaced()
 
 void PendingDirectoryTable::SortByParent()
 {
-    // Sort small keys, then move every row once.
-    std::vector<std::pair<std::uint64_t, std::size_t>> keys(rows_.size());
-    for (std::size_t i = 0; i < rows_.size(); ++i)
-        keys[i] = {rows_[i].parent, i};
-    std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // A stable sort of (parent, row) keys, then every row moves once. Parents
+    // below 2^32 (all of them, on any real volume) are sorted by radix in four
+    // byte passes: linear in the number of rows.
+    const std::size_t n = rows_.size();
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> keys(n), tmp;
+    bool narrow = n <= 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < n; ++i) {
+        keys[i] = {rows_[i].parent, static_cast<std::uint32_t>(i)};
+        narrow = narrow && rows_[i].parent <= 0xFFFFFFFFu;
+    }
+    if (narrow) {
+        tmp.resize(n);
+        for (unsigned shift = 0; shift < 32; shift += 8) {
+            std::size_t count[257] = {};
+            for (const auto& k : keys)
+                ++count[((k.first >> shift) & 0xFF) + 1];
+            for (int b = 0; b < 256; ++b)
+                count[b + 1] += count[b];
+            for (const auto& k : keys)
+                tmp[count[(k.first >> shift) & 0xFF]++] = k;
+            keys.swap(tmp);
+        }
+    } else {
+        std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    }
     std::vector<PendingDirectory> sorted;
-    sorted.reserve(rows_.size());
+    sorted.reserve(n);
     for (const auto& k : keys)
         sorted.push_back(std::move(rows_[k.second]));
     rows_ = std::move(sorted);
@@ -81,22 +101,29 @@ void PendingDirectoryTable::SortByParent()
     rangesValid_ = false;
 }
 
-std::pair<std::size_t, std::size_t> PendingDirectoryTable::ParentRange(std::uint64_t parent) const
+std::pair<std::size_t, std::size_t> PendingDirectoryTable::ParentRange(std::uint64_t parent)
 {
     if (!rangesValid_) {
-        ranges_.clear();
-        ranges_.reserve(rows_.size());
-        for (std::size_t i = 0; i < rows_.size(); ++i) {
-            auto [it, fresh] = ranges_.try_emplace(rows_[i].parent, i, i + 1);
-            if (!fresh)
-                it->second.second = i + 1;
-        }
+        bool ordered = true;
+        for (std::size_t i = 1; i < rows_.size() && ordered; ++i)
+            ordered = rows_[i - 1].parent <= rows_[i].parent;
+        if (!ordered)
+            SortByParent();
+        // parent -> first row of its run.
+        runStart_.Clear();
+        runStart_.Reserve(rows_.size());
+        for (std::size_t i = rows_.size(); i-- > 0;)
+            if (i == 0 || rows_[i - 1].parent != rows_[i].parent)
+                runStart_.Emplace(rows_[i].parent, static_cast<std::uint32_t>(i));
         rangesValid_ = true;
     }
-    auto it = ranges_.find(parent);
-    if (it == ranges_.end())
+    const std::uint32_t* first = runStart_.Find(parent);
+    if (!first)
         return {0, 0};
-    return it->second;
+    std::size_t end = *first;
+    while (end < rows_.size() && rows_[end].parent == parent)
+        ++end;
+    return {*first, end};
 }
 
 void PendingDirectoryTable::Clear()
@@ -104,7 +131,7 @@ void PendingDirectoryTable::Clear()
     rows_.clear();
     sorted_ = false;
     rangesValid_ = false;
-    ranges_.clear();
+    runStart_.Clear();
 }
 
 // ---- RootDirectoryNameTable --------------------------------------------------
@@ -157,13 +184,13 @@ void RootDirectoryNameTable::Clear()
 
 void FolderIndex::Add(std::uint64_t id, TreeNodeId item)
 {
-    items_.emplace(id, item);
+    items_.Emplace(id, item);
 }
 
 TreeNodeId FolderIndex::Find(std::uint64_t id) const
 {
-    auto it = items_.find(id);
-    return it == items_.end() ? kNoTreeNode : it->second;
+    const TreeNodeId* item = items_.Find(id);
+    return item ? *item : kNoTreeNode;
 }
 
 // ---- ScanResults -------------------------------------------------------------
@@ -236,11 +263,13 @@ void ScanResults::IndexChildText(TreeNodeId parent, const std::string& text, int
         return;
     std::uint64_t key = ChildTextKey(parent, text);
     if (delta > 0) {
-        ++dirChildTexts_[key];
-    } else {
-        auto it = dirChildTexts_.find(key);
-        if (it != dirChildTexts_.end() && --it->second == 0)
-            dirChildTexts_.erase(it);
+        if (std::uint32_t* n = dirChildTexts_.Find(key))
+            ++*n;
+        else
+            dirChildTexts_.Emplace(key, 1);
+    } else if (std::uint32_t* n = dirChildTexts_.Find(key)) {
+        if (--*n == 0)
+            dirChildTexts_.Erase(key);
     }
 }
 
@@ -249,11 +278,18 @@ bool ScanResults::FindDirNameChild(TreeNodeId parentItem, std::string_view name,
     auto lk = Lock();
     if (parentItem == kNoTreeNode || !BeginsWithDir(name))
         return false;
-    if (dirChildTexts_.find(ChildTextKey(parentItem, name)) == dirChildTexts_.end())
+    if (!dirChildTexts_.Find(ChildTextKey(parentItem, name)))
         return false;
     if (child)
         *child = tree_.FindChild(parentItem, name);
     return true;
+}
+
+void ScanResults::ReserveFolders(std::size_t n)
+{
+    auto lk = Lock();
+    treeTable_.Reserve(n);
+    dirChildTexts_.Reserve(n);
 }
 
 void ScanResults::RenameFolder(RecoveredFolder& folder, const std::string& name)
@@ -302,7 +338,7 @@ void ScanResults::ForgetResults()
     foldersByParentSelf_.clear();
     nextSameParentSelf_.clear();
     parentSelfIndexBuilt_ = false;
-    dirChildTexts_.clear();
+    dirChildTexts_.Clear();
     ClearFoundStores();
     dirNameList_.Clear();
     miscFolderItem_ = kNoTreeNode;

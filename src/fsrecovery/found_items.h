@@ -27,6 +27,7 @@
 #include "app/tree_model.h"
 #include "fsrecovery/fat/fat_directory.h"
 #include "fsrecovery/fat/fat_volume.h"
+#include "fsrecovery/flat_id_map.h"
 #include "platform/device.h"
 
 #include <atomic>
@@ -112,16 +113,17 @@ public:
     // Rows [first, last) whose parent equals `parent` (after SortByParent;
     // placed rows included). A row whose parent was changed after the sort
     // may leave rows of other parents inside the range: check each row.
-    std::pair<std::size_t, std::size_t> ParentRange(std::uint64_t parent) const;
+    // Sorts again first when a parent was changed out of order since the sort.
+    std::pair<std::size_t, std::size_t> ParentRange(std::uint64_t parent);
     void Clear();
     std::vector<PendingDirectory>& Rows() { return rows_; }
 
 private:
     std::vector<PendingDirectory> rows_;
     bool sorted_ = false;
-    // parent -> [first, last) rows, built on first use after a change.
-    mutable std::unordered_map<std::uint64_t, std::pair<std::size_t, std::size_t>> ranges_;
-    mutable bool rangesValid_ = false;
+    // parent -> first row of its run, built on first use after a change.
+    FlatIdMap<std::uint32_t> runStart_;
+    bool rangesValid_ = false;
 };
 
 // A root-directory entry naming a sub-folder (a DirNameListTable row).
@@ -160,12 +162,13 @@ public:
     void Add(std::uint64_t id, TreeNodeId item);
     // The item of the first folder indexed under `id`, or kNoTreeNode.
     TreeNodeId Find(std::uint64_t id) const;
-    bool Contains(std::uint64_t id) const { return items_.count(id) != 0; }
-    std::size_t Count() const { return items_.size(); }
-    void Clear() { items_.clear(); }
+    bool Contains(std::uint64_t id) const { return items_.Find(id) != nullptr; }
+    std::size_t Count() const { return items_.Size(); }
+    void Clear() { items_.Clear(); }
+    void Reserve(std::size_t n) { items_.Reserve(n); }
 
 private:
-    std::unordered_map<std::uint64_t, TreeNodeId> items_;
+    FlatIdMap<TreeNodeId> items_;
 };
 
 // Where the results report things the dialog shows.
@@ -275,6 +278,8 @@ public:
     // True (and *child set) when `parentItem` has a child whose text equals
     // `name` exactly and begins with "DIR".
     bool FindDirNameChild(TreeNodeId parentItem, std::string_view name, TreeNodeId* child = nullptr) const;
+    // Makes room for `n` folders in the indexes (before placing many at once).
+    void ReserveFolders(std::size_t n);
     // Changes a folder's text (item and record) and keeps the indexes right.
     void RenameFolder(RecoveredFolder& folder, const std::string& name);
 
@@ -319,7 +324,7 @@ private:
     std::vector<std::uint64_t> nextSameParentSelf_;
     // Children whose text begins with "DIR", by a 64-bit hash of (parent
     // item, text), with their count: FindDirNameChild.
-    std::unordered_map<std::uint64_t, std::uint32_t> dirChildTexts_;
+    FlatIdMap<std::uint32_t> dirChildTexts_;
     bool parentSelfIndexBuilt_ = false;
     void BuildParentSelfIndex();
     void IndexParentSelf(const RecoveredFolder& rec);

@@ -158,6 +158,8 @@ int ArrangeBasicFatDirectories(ScanResults& results, StepSink* sink, bool interi
         TreeModel& tree = results.Tree();
 
         // Step 3: rows whose parent is the root or already in the tree.
+        if (!interim)
+            results.ReserveFolders(results.FolderCount() + table.Count());
         if (!interim && sink)
             sink->ProgressRange(0, table.Count());
         for (std::size_t i = 0; i < table.Count(); ++i) {
@@ -238,6 +240,8 @@ int ArrangeLostDirectories(ScanResults& results, bool withWindow, StepSink* sink
         const std::size_t n = table.Count();
         if (n >= 2)
             results.SetSeveralFoldersFlag(true);
+        if (!interim)
+            results.ReserveFolders(results.FolderCount() + n);
         if (!interim && sink)
             sink->ProgressRange(0, n);
         for (std::size_t i = 0; i < n && i < table.Count(); ++i) {

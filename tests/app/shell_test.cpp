@@ -452,6 +452,27 @@ private slots:
         QVERIFY(support);
     }
 
+    void linkLabelFollowsItsTextAndStaticsHaveDefaults()
+    {
+        CMy_Link_Static link(QStringLiteral("a@b.example"));
+        const int narrow = link.width();
+        QCOMPARE(link.palette().color(QPalette::WindowText), QColor(0, 0, 255));  // 0xFF0000 is blue
+        QCOMPARE(link.cursor().shape(), Qt::PointingHandCursor);
+        link.setText(QStringLiteral("a-much-longer-address@support.torvane.example"));
+        QVERIFY(link.width() > narrow);
+        QSignalSpy clicked(&link, &CMy_Link_Static::clicked);
+        link.show();
+        QTest::mouseClick(&link, Qt::LeftButton);
+        QCOMPARE(clicked.count(), 1);
+
+        CColorStatic plain(QStringLiteral("x"));
+        QCOMPARE(plain.m_nBkMode, int(CColorStatic::Opaque));
+        QVERIFY(plain.autoFillBackground());
+        plain.SetColors(QColor(80, 80, 80), QColor(242, 242, 242));
+        QCOMPARE(plain.palette().color(QPalette::Window), QColor(242, 242, 242));
+        QCOMPARE(FromColorRef(0xD4EEFA), QColor(250, 238, 212));
+    }
+
     // --- message windows ------------------------------------------------------------
 
     void exitConfirmationAnswers()

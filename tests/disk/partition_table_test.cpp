@@ -245,6 +245,14 @@ TEST(PartitionTable, GptWithDamagedHeaderOrShortDiskIsReadSafely) {
     EXPECT_TRUE(wc.TailStop);
     EXPECT_TRUE(wc.Partitions.empty());
 
+    // An entry that ends before it starts is passed over; the walk goes on.
+    SparseImage backwards = GptDisk();
+    backwards.GptEntry(0, kBasicData, 50000, 40000);
+    backwards.PutText(50000, 3, "NTFS");
+    backwards.GptEntry(1, kBasicData, 60000, 70000);
+    backwards.PutText(60000, 3, "NTFS");
+    ExpectPartitions(Walk(backwards), {{"NTFS", 60000, 70001}});
+
     // Entries whose LBAs lie beyond the disk are not recognised (zeros).
     SparseImage far = GptDisk();
     far.GptEntry(0, kBasicData, 0xFFFFFFFFFFFFFFF0ull, 0xFFFFFFFFFFFFFFFFull);

@@ -251,6 +251,29 @@ TEST(PhysicalDisks, ImagesAreFileBackedDisks) {
     EXPECT_TRUE(inv.SmpParamList.empty());
 }
 
+TEST(PhysicalDisks, LargeSectorDiskListedWithANote) {
+    test::TempDir tmp;
+    FakeTree sys(tmp.path());
+    sys.Disk("sda", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0", 7814037168ull, false, "8:0");
+    sys.File("block/sda/queue/logical_block_size", "4096\n");
+    DeviceRegistry registry;
+    registry.SetSysfsRoot(sys.RootText());
+    registry.SetOpener([](const std::string& path, std::string*, int*) -> DevicePtr {
+        return SparseImage(1000).Device(path);
+    });
+    DriveInventory inv;
+    inv.RecoveryMode = 1;
+    inv.CreateRoots(false);
+    EnumeratePhysicalDisks(inv, registry);
+    ASSERT_EQ(inv.Tree.ChildCount(inv.PhysicalDrivesItem), 1u);
+    auto* d = inv.Tree.PayloadAs<DriveDetails>(inv.Tree.Child(inv.PhysicalDrivesItem, 0));
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->LogicalBlockSize, 4096u);
+    EXPECT_EQ(d->Note, "Disks with 4096-byte sectors are not supported.");
+    EXPECT_EQ(inv.Tree.ChildCount(d->TreeItem), 0u);
+    EXPECT_TRUE(inv.SmpParamList.empty());  // no partition discovery on it either
+}
+
 TEST(PhysicalDisks, BusNameTable) {
     EXPECT_EQ(BusTypeName(4), "IEEE 1394");
     EXPECT_EQ(BusTypeName(9), "iSCSI");

@@ -193,7 +193,7 @@ TEST_F(Arrangement, InterimPlacesKnownParentsOnly)
 TEST_F(Arrangement, EmptyNamesTakeTheRunningNumber)
 {
     r.AddPendingDirectory("top", 0, 20, 0, 0, 0);
-    { PendingDirectory row; row.self = 21; row.parent = 20; r.AddPendingRow(row); }
+    { PendingDirectory row; row.self = 21; row.parent = 20; r.AddPendingRow(std::move(row)); }
     r.DirList().Row(r.DirList().Count() - 2).name.clear();   // the row added above, before the misc row
     Steps();
     auto d = Dump(r);

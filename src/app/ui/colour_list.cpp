@@ -91,6 +91,7 @@ void ListItemModel::publishChanges() {
     auto lock = rows_->Lock();
     const ListChanges ch = rows_->TakeChanges();
     if (ch.empty() && columns_ == rows_->ColumnCount()) return;
+    std::vector<std::pair<int, int>> changed;
     if (ch.reset || columns_ != rows_->ColumnCount() || ch.rowsNow < ch.rowsBefore) {
         beginResetModel();
         rows_->PublishRows(rows_->RowCount());
@@ -104,13 +105,15 @@ void ListItemModel::publishChanges() {
         }
         const int shown = rows_->PublishedRowCount();
         if (ch.allChanged || ch.changedRows.size() > 256) {
-            if (shown > 0 && columns_ > 0) emit dataChanged(index(0, 0), index(shown - 1, columns_ - 1));
+            if (shown > 0 && columns_ > 0) changed.emplace_back(0, shown - 1);
         } else {
             for (int r : ch.changedRows)
-                if (r < shown && columns_ > 0) emit dataChanged(index(r, 0), index(r, columns_ - 1));
+                if (r < shown && columns_ > 0) changed.emplace_back(r, r);
         }
     }
     lock.unlock();
+    // Cell changes go out without the store's lock held (slots may take other locks).
+    for (const auto& [first, last] : changed) emit dataChanged(index(first, 0), index(last, columns_ - 1));
     emit published();
 }
 

@@ -157,6 +157,17 @@ void CTreeClass::setCurrentItem(TreeNodeId item) {
 
 void CTreeClass::onCurrentChanged(const QModelIndex& current) {
     const TreeNodeId n = nodeFromIndex(current);
+    if (adapter_ && adapter_->isPublishing()) {
+        // The selection moved because rows went away during a publication,
+        // which runs under the tree's lock: tell the owner once it is over.
+        QMetaObject::invokeMethod(
+            this, [this, n] {
+                setCurrentItem(n);
+                emit selChanged(n);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     setCurrentItem(n);
     emit selChanged(n);
 }

@@ -148,9 +148,11 @@ void TreeItemModel::layoutRefresh() {
 }
 
 void TreeItemModel::publishChanges() {
+    if (publishing_) return;  // a slot of our own signals called back: the batch is in progress
     auto lock = tree_->Lock();
     const TreeChanges ch = tree_->TakeChanges();
     if (ch.empty() && pendingExpand_.empty()) return;
+    publishing_ = true;
 
     if (ch.reset) {
         beginResetModel();
@@ -178,16 +180,24 @@ void TreeItemModel::publishChanges() {
         if (needLayout) layoutRefresh();
     }
 
+    // Item changes are announced after the lock is let go, so that slots of
+    // dataChanged may take other locks (the results lock comes before the
+    // tree's lock everywhere).
+    std::vector<std::pair<QModelIndex, QModelIndex>> changedRanges;
     if (!ch.reset) {
         if (ch.allChanged || ch.changed.size() > kMaxSingleChanges) {
             // One range over the top level repaints the whole view.
-            const int n = rowCount();
-            if (n > 0) emit dataChanged(index(0, 0), index(n - 1, 0));
+            const int n = ClampRow(tree_->PublishedChildCount(kNoTreeNode));
+            if (n > 0) {
+                const TreeNodeId first = tree_->Child(kNoTreeNode, 0);
+                const TreeNodeId last = tree_->Child(kNoTreeNode, std::size_t(n - 1));
+                changedRanges.emplace_back(createIndex(0, 0, quintptr(first)), createIndex(n - 1, 0, quintptr(last)));
+            }
         } else {
             for (TreeNodeId id : ch.changed) {
                 if (!tree_->IsPublished(id)) continue;
                 const QModelIndex i = createIndex(ClampRow(tree_->Row(id)), 0, quintptr(id));
-                emit dataChanged(i, i);
+                changedRanges.emplace_back(i, i);
             }
         }
     }
@@ -203,7 +213,9 @@ void TreeItemModel::publishChanges() {
             waiting.push_back(id);
     }
     pendingExpand_.swap(waiting);
+    publishing_ = false;
     lock.unlock();
+    for (const auto& [from, to] : changedRanges) emit dataChanged(from, to);
     for (const QModelIndex& i : toExpand) emit expandRequested(i);
     emit published();
 }

@@ -52,6 +52,11 @@ public slots:
     // itself (queued) after a change; tests and owners may call it directly.
     void publishChanges();
 
+public:
+    // True while a batch is being announced under the core's lock: slots that
+    // run then must not take other locks or wait (post a queued call instead).
+    bool isPublishing() const { return publishing_; }
+
 signals:
     // The core asked for this item to be expanded (RequestExpand).
     void expandRequested(const QModelIndex& index);
@@ -64,6 +69,7 @@ private:
     TreeModel* tree_;
     QList<QIcon> icons_;
     std::vector<TreeNodeId> pendingExpand_;
+    bool publishing_ = false;
 };
 
 }  // namespace torvane

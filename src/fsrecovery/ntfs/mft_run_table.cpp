@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <set>
 
 namespace torvane {
 
@@ -143,7 +142,10 @@ MftRunTable BuildMftRunTable(const NtfsVolume& volume, std::uint64_t mftStartSec
     std::stable_sort(pieces.begin(), pieces.end(),
                      [](const auto& a, const auto& b) { return a.firstVcn < b.firstVcn; });
 
-    std::set<std::uint64_t> visited;
+    // Every piece taken moves nextVcn forward and a piece below it is passed
+    // over, so entries that name a piece again (a looping list) cost nothing;
+    // the reads are bounded all the same.
+    std::size_t reads = 0;
     std::array<std::uint8_t, kMftRecordSize> ext{};
     for (const NtfsAttributeListEntry& piece : pieces) {
         if (piece.firstVcn < nextVcn)
@@ -154,7 +156,7 @@ MftRunTable BuildMftRunTable(const NtfsVolume& volume, std::uint64_t mftStartSec
         // (With no extent yet, the record is taken to lie in the $MFT's first
         // clusters, where the boot sector says the $MFT begins.)
         const std::uint64_t sector = table.Empty() ? mftStartSector + 2 * number : table.MftRecordToSector(number);
-        if (sector == 0 || number > (std::uint64_t(1) << 40) || visited.size() >= 4096 || !visited.insert(number).second) {
+        if (sector == 0 || number > (std::uint64_t(1) << 40) || ++reads > 4096) {
             rep.incomplete = true;
             break;
         }

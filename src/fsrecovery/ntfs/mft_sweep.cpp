@@ -142,7 +142,7 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
     }
 }
 
-void RunBasicNtfsSteps(ScanResults& results, StepSink* sink, const std::function<bool()>& stop)
+void RunBasicNtfsSteps(ScanResults& results, StepSink* sink)
 {
     results.SortFoundEntries();
     {
@@ -159,8 +159,7 @@ void RunBasicNtfsSteps(ScanResults& results, StepSink* sink, const std::function
     results.SortPendingDirectories();
     if (sink)
         sink->StepText(kStep3Of5Text);
-    // Final mode: the stop of the scan must not cut the arrangement short.
-    (void)stop;
+    // Final mode, after a stop too: what was found is arranged in full.
     ArrangeLostDirectories(results, true, sink, false);
     if (sink)
         sink->StepText("");
@@ -176,7 +175,7 @@ MftRunTableReport RunBasicNtfsScan(ScanResults& results, const CurrentPartition&
         table = BuildMftRunTable(volume, partition.Geometry.MftStart, partition.Geometry.MftMirrStart, &report);
     results.EnsureRootItem();
     SweepMftRecords(results, volume, table, control);
-    RunBasicNtfsSteps(results, control.sink, control.stop);
+    RunBasicNtfsSteps(results, control.sink);
     return report;
 }
 

@@ -53,8 +53,9 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
                      const MftSweepControl& control = {});
 
 // Steps 1 to 3 after the sweep (sort the files by folder, purge and sort the
-// pending directories), then the NTFS arrangement (steps 3 to 5).
-void RunBasicNtfsSteps(ScanResults& results, StepSink* sink, const std::function<bool()>& stop = {});
+// pending directories), then the NTFS arrangement (steps 3 to 5), in full
+// also after a stop.
+void RunBasicNtfsSteps(ScanResults& results, StepSink* sink);
 
 // The whole NTFS branch of the Basic scan on a partition whose geometry was
 // read: the $MFT run table, the "Root" item, the sweep and the steps. The

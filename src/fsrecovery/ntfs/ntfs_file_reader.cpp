@@ -400,9 +400,10 @@ NtfsReadReport ReadNtfsDataStream(const NtfsVolume& volume, const NtfsDataStream
 }
 
 NtfsReadReport ReadNtfsFileData(const NtfsVolume& volume, NtfsBytes record, std::uint64_t size,
-                                NtfsDataSink& sink, const NtfsReadControl& control, const MftRunTable* mft)
+                                NtfsDataSink& sink, const NtfsReadControl& control, const MftRunTable* mft,
+                                std::uint64_t recordNumber)
 {
-    NtfsDataStream stream = GatherNtfsDataStream(volume, record, mft);
+    NtfsDataStream stream = GatherNtfsDataStream(volume, record, mft, recordNumber);
     return ReadNtfsDataStream(volume, stream, size, sink, control);
 }
 

@@ -101,10 +101,11 @@ struct NtfsDataStream {
 NtfsDataStream GatherNtfsDataStream(const NtfsVolume& volume, NtfsBytes record, const MftRunTable* mft = nullptr,
                                     std::uint64_t recordNumber = ~std::uint64_t(0));
 
-// Writes the first `size` bytes of the record's data to `sink`.
+// Writes the first `size` bytes of the record's data to `sink`. `mft` and
+// `recordNumber` as for GatherNtfsDataStream.
 NtfsReadReport ReadNtfsFileData(const NtfsVolume& volume, NtfsBytes record, std::uint64_t size,
                                 NtfsDataSink& sink, const NtfsReadControl& control = {},
-                                const MftRunTable* mft = nullptr);
+                                const MftRunTable* mft = nullptr, std::uint64_t recordNumber = ~std::uint64_t(0));
 
 // The same for a stream already gathered.
 NtfsReadReport ReadNtfsDataStream(const NtfsVolume& volume, const NtfsDataStream& stream, std::uint64_t size,

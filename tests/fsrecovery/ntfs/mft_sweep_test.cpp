@@ -3,6 +3,8 @@
 // a FoundEntry of its folder, and what the entry points to reads back byte
 // for byte.
 #include "fsrecovery/ntfs/mft_sweep.h"
+
+#include "fsrecovery/basic_scan.h"
 #include "fsrecovery/ntfs/ntfs_file_reader.h"
 #include "fsrecovery/ntfs/ntfs_record.h"
 #include "ntfs_test_records.h"
@@ -100,6 +102,28 @@ TEST_F(MftSweepFixture, FoldersAndFilesAtTheirPlaces)
     }
     EXPECT_GE(files, 30);
     EXPECT_EQ(results_.FoundFileCount.load(), results_.FoundEntries().size());
+}
+
+// The Basic scan job with the NTFS branch: the same tree as the direct call.
+TEST_F(MftSweepFixture, BasicScanJobRunsTheNtfsBranch)
+{
+    CurrentPartition p;
+    p.Device = partition_.Device;
+    p.Descriptor.FsType = "NTFS";
+    p.Descriptor.EndSector = partition_.Descriptor.EndSector;
+    BasicScanBranches branches;
+    branches.ntfs = BasicNtfsBranch;
+    BasicScanJob job(results_, p, nullptr, nullptr, branches);
+    ASSERT_TRUE(job.RunHere());
+    EXPECT_EQ(job.EndNoticeState(), 0);
+    EXPECT_EQ(results_.FsName(), "NTFS");
+    EXPECT_GT(results_.FoundEntries().size(), 40u);
+    // "Documents" sits directly under "Root".
+    const TreeNodeId root = results_.EnsureRootItem();
+    bool documents = false;
+    for (TreeNodeId child : results_.Tree().Children(root))
+        documents = documents || results_.Tree().Text(child) == "Documents";
+    EXPECT_TRUE(documents);
 }
 
 TEST_F(MftSweepFixture, StopKeepsWhatWasFoundAndArrangesIt)

@@ -1,0 +1,152 @@
+#include "results/fat_file_writer.h"
+
+#include "fsrecovery/fat/fat_chain.h"
+#include "results/save_destination.h"
+
+#include <algorithm>
+
+namespace torvane {
+namespace {
+
+bool IsEndOfChainMark(FatKind kind, std::uint32_t value)
+{
+    return kind == FatKind::Fat16 ? (value >= 0xFFF8 && value <= 0xFFFF) : (value >= 0x0FFFFFF8);
+}
+
+std::uint64_t HighestDataCluster(const FatVolume& volume)
+{
+    std::uint64_t last = volume.LastClusterInVolume();
+    std::uint64_t cells = volume.FatCellCapacity();
+    if (cells != 0 && (last == 0 || cells - 1 < last))
+        last = cells - 1;
+    return last;
+}
+
+std::vector<std::uint32_t> ChainInFat(Device& device, const FatVolume& volume, std::uint64_t fatStart,
+                                      std::uint32_t first, std::uint64_t count, std::uint64_t highest)
+{
+    std::vector<std::uint32_t> chain;
+    FatTable table(device, volume.kind, fatStart, volume.sectorsPerFat);
+    chain.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, 1u << 20)));
+    std::uint32_t c = first;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (c < 2 || (highest != 0 && c > highest))
+            return {};
+        chain.push_back(c);
+        std::uint32_t next = 0;
+        if (!table.Cell(c, next))
+            return {};
+        if (i + 1 == count) {
+            if (!IsEndOfChainMark(volume.kind, next))
+                return {};
+        } else {
+            if (IsEndOfChainMark(volume.kind, next) || next < 2)
+                return {};
+            c = next;
+        }
+    }
+    // No cluster twice (a cycle inside the count).
+    std::vector<std::uint32_t> sorted = chain;
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+        return {};
+    return chain;
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> ValidFatFileChain(Device& device, const FatVolume& volume, std::uint32_t firstCluster,
+                                             std::uint64_t clusterCount)
+{
+    if (volume.kind == FatKind::None || clusterCount == 0 || volume.sectorsPerCluster == 0)
+        return {};
+    const std::uint64_t highest = HighestDataCluster(volume);
+    if (highest != 0 && clusterCount > highest)
+        return {};
+    auto chain = ChainInFat(device, volume, volume.fatStart, firstCluster, clusterCount, highest);
+    if (chain.empty() && volume.sectorsPerFat != 0)
+        chain = ChainInFat(device, volume, volume.fatStart + volume.sectorsPerFat, firstCluster, clusterCount,
+                           highest);
+    return chain;
+}
+
+FatDataPlan PlanFatFileData(Device& device, const FatVolume& volume, std::uint32_t firstCluster, std::uint64_t size,
+                            bool deleted)
+{
+    FatDataPlan plan;
+    if (size == 0)
+        return plan;
+    const std::uint64_t spc = volume.sectorsPerCluster;
+    if (spc == 0 || firstCluster < 2) {
+        plan.shortOfData = true;
+        return plan;
+    }
+    const std::uint64_t clusterBytes = spc * kSectorSize;
+    const std::uint64_t clusters = (size + clusterBytes - 1) / clusterBytes;
+    const std::uint64_t sectorsNeeded = (size + kSectorSize - 1) / kSectorSize;
+    std::vector<SectorExtent> raw;
+    if (!deleted) {
+        std::vector<std::uint32_t> chain = ValidFatFileChain(device, volume, firstCluster, clusters);
+        if (!chain.empty()) {
+            plan.alongChain = true;
+            for (std::uint32_t c : chain) {
+                std::uint64_t s = volume.ClusterSector(c);
+                if (!raw.empty() && raw.back().firstSector + raw.back().sectorCount == s)
+                    raw.back().sectorCount += spc;
+                else
+                    raw.push_back(SectorExtent{s, spc});
+            }
+        }
+    }
+    if (!plan.alongChain)
+        raw.push_back(SectorExtent{volume.ClusterSector(firstCluster), clusters * spc});
+    // Nothing past the end of the volume (or of the source) is read.
+    std::uint64_t end = volume.endSector;
+    if (volume.endByte != 0 && (end == 0 || volume.endByte / kSectorSize < end))
+        end = volume.endByte / kSectorSize;
+    std::uint64_t total = 0;
+    for (SectorExtent e : raw) {
+        if (end != 0) {
+            if (e.firstSector >= end)
+                break;
+            e.sectorCount = std::min(e.sectorCount, end - e.firstSector);
+        }
+        plan.extents.push_back(e);
+        total += e.sectorCount;
+        if (e.firstSector + e.sectorCount == end && end != 0)
+            break;
+    }
+    plan.shortOfData = total < sectorsNeeded;
+    return plan;
+}
+
+FileOutcome SaveFatFile(SaveSession& session, Device& device, const FatVolume& volume, FatFileToSave file,
+                        bool resolveConflict)
+{
+    session.Skip().skip = false;
+    SaveCounters& counters = session.Counters();
+    counters.fileBytesDone = 0;
+    counters.fileBytesTotal = file.size;
+    if (resolveConflict) {
+        std::string resolved = ResolveNameConflict(session, file.target);
+        if (resolved.empty()) {
+            session.Report().Add(FileOutcome::Skipped, file.target, "a file of that name exists");
+            return FileOutcome::Skipped;
+        }
+        file.target = std::move(resolved);
+        file.name = LastComponent(file.target);
+        ++counters.filesWritten;
+    }
+    FatDataPlan plan = PlanFatFileData(device, volume, file.firstCluster, file.size, file.deleted);
+    FileOutcome failure = FileOutcome::Failed;
+    std::string detail;
+    std::unique_ptr<TargetFile> target = OpenRecoveredTarget(session, file.target, file.name, failure, detail);
+    if (!target) {
+        session.Report().Add(failure, file.target, detail);
+        return failure;
+    }
+    CopyResult copy = CopySectorExtents(session, device, plan.extents, file.size, *target);
+    return FinishTarget(session, std::move(target), file.target, copy, file.size, plan.shortOfData);
+}
+
+}  // namespace torvane

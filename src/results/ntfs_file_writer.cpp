@@ -1,0 +1,144 @@
+#include "results/ntfs_file_writer.h"
+
+#include "fsrecovery/ntfs/ntfs_file_reader.h"
+#include "fsrecovery/ntfs/ntfs_record.h"
+#include "results/recovered_target.h"
+#include "results/save_destination.h"
+#include "results/save_target.h"
+
+#include <array>
+
+namespace torvane {
+namespace {
+
+// Hands the reader's chunks to the target file, keeping the first write error.
+class TargetSink final : public NtfsDataSink {
+public:
+    explicit TargetSink(TargetFile& file) : file_(file) {}
+    bool Write(const std::uint8_t* data, std::size_t size) override
+    {
+        error_ = file_.Write(data, size);
+        return error_ == 0;
+    }
+    int error() const { return error_; }
+
+private:
+    TargetFile& file_;
+    int error_ = 0;
+};
+
+NtfsVolume VolumeOf(Device& device, const NtfsSaveContext& context)
+{
+    NtfsVolume v;
+    v.device = &device;
+    v.cluster0Sector = context.cluster0Sector;
+    v.sectorsPerCluster = context.sectorsPerCluster;
+    v.endSector = context.endSector;
+    return v;
+}
+
+// The conflict block every writer starts with; false when the file is skipped.
+bool SettleTarget(SaveSession& session, std::string& target, std::string& name, std::uint64_t size,
+                  bool resolveConflict)
+{
+    session.Skip().skip = false;
+    SaveCounters& counters = session.Counters();
+    counters.fileBytesDone = 0;
+    counters.fileBytesTotal = size;
+    if (!resolveConflict)
+        return true;
+    std::string resolved = ResolveNameConflict(session, target);
+    if (resolved.empty()) {
+        session.Report().Add(FileOutcome::Skipped, target, "a file of that name exists");
+        return false;
+    }
+    target = std::move(resolved);
+    name = LastComponent(target);
+    ++counters.filesWritten;
+    return true;
+}
+
+FileOutcome WriteRecordData(SaveSession& session, Device& device, const NtfsSaveContext& context,
+                            const std::uint8_t* record, std::uint64_t size, std::string& target, std::string& name,
+                            std::uint64_t recordNumber)
+{
+    FileOutcome failure = FileOutcome::Failed;
+    std::string detail;
+    std::unique_ptr<TargetFile> file = OpenRecoveredTarget(session, target, name, failure, detail);
+    if (!file) {
+        session.Report().Add(failure, target, detail);
+        return failure;
+    }
+    TargetSink sink(*file);
+    NtfsReadControl control;
+    control.stopRequested = [&session] { return session.StopRequested() || session.Skip().skip.load(); };
+    control.progress = [&session](std::uint64_t written) { session.Counters().fileBytesDone = written; };
+    const NtfsVolume volume = VolumeOf(device, context);
+    NtfsReadReport report =
+        ReadNtfsFileData(volume, NtfsBytes(record, kMftRecordSize), size, sink, control, context.mft.get(),
+                         recordNumber);
+
+    CopyResult copy;
+    copy.bytesWritten = report.bytesWritten;
+    copy.unreadableSectors = report.unreadableSectors + report.damagedUnits;
+    copy.stopped = report.outcome == NtfsReadOutcome::Stopped;
+    copy.writeError = sink.error();
+    const bool dataShort = report.outcome == NtfsReadOutcome::Incomplete ||
+                           (report.outcome == NtfsReadOutcome::NoData && size != 0);
+    return FinishTarget(session, std::move(file), target, copy, size, dataShort);
+}
+
+}  // namespace
+
+FileOutcome SaveFileByMftBuffer(SaveSession& session, Device& device, const NtfsSaveContext& context,
+                                const std::uint8_t* record, std::uint64_t size, std::string target, std::string name,
+                                bool resolveConflict)
+{
+    if (!SettleTarget(session, target, name, size, resolveConflict))
+        return FileOutcome::Skipped;
+    return WriteRecordData(session, device, context, record, size, target, name, ~std::uint64_t(0));
+}
+
+FileOutcome SaveFileByMftRecord(SaveSession& session, Device& device, const NtfsSaveContext& context,
+                                std::uint64_t recordSector, std::uint64_t size, std::string target, std::string name,
+                                bool resolveConflict)
+{
+    if (!SettleTarget(session, target, name, size, resolveConflict))
+        return FileOutcome::Skipped;
+    std::array<std::uint8_t, kMftRecordSize> record{};
+    const MftRecordRead read = ReadMftRecord(VolumeOf(device, context), recordSector, record.data());
+    if (read != MftRecordRead::Ok) {
+        // Nothing is known of the file's data: no file is made, and the
+        // report says why (an empty file would pass for a saved one).
+        const char* why = read == MftRecordRead::ReadFailed ? "its FILE record could not be read"
+                                                            : "its FILE record is damaged";
+        session.Report().Add(FileOutcome::Failed, target, why);
+        return FileOutcome::Failed;
+    }
+    // The record's own number tells its extension records apart from
+    // records of other files (records older than NTFS 3.1 do not hold it).
+    std::uint64_t number = ~std::uint64_t(0);
+    if (context.mft)
+        number = context.mft->SectorToMftRecord(recordSector).value_or(number);
+    return WriteRecordData(session, device, context, record.data(), size, target, name, number);
+}
+
+FoundEntryWriter MakeNtfsEntryWriter(NtfsSaveContext context)
+{
+    return [context = std::move(context)](SaveSession& session, Device& device, const FoundEntry& entry,
+                                          const std::string& target, const std::string& name) {
+        return SaveFileByMftRecord(session, device, context, entry.ownId, entry.size, target, name, true);
+    };
+}
+
+NtfsSaveContext NtfsSaveContextOf(const CurrentPartition& partition, std::shared_ptr<const MftRunTable> mft)
+{
+    NtfsSaveContext c;
+    c.cluster0Sector = partition.Geometry.Cluster0Start;
+    c.sectorsPerCluster = partition.Geometry.SectorsPerCluster;
+    c.endSector = partition.Descriptor.EndSector;
+    c.mft = std::move(mft);
+    return c;
+}
+
+}  // namespace torvane

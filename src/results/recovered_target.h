@@ -1,0 +1,61 @@
+// The steps every file writer shares (FAT now; NTFS and exFAT plug in the
+// same way): settling the target name, opening the target, copying sector
+// runs of the source into it with every read and write checked, and
+// recording what became of the file.
+#pragma once
+
+#include "platform/device.h"
+#include "results/save_session.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace torvane {
+
+// A run of consecutive sectors of the source.
+struct SectorExtent {
+    std::uint64_t firstSector = 0;
+    std::uint64_t sectorCount = 0;
+};
+
+// Opens the target for writing. On ENOENT or ENAMETOOLONG the target's folder
+// is created and the open tried again; a path still too long goes through
+// the too-long-path question once (give up, or move into the redirect
+// folder). A full destination shows the shared message and stops the save.
+// On success `target` and `name` hold what was opened; on failure the
+// outcome (GivenUp, Failed, Skipped) and its reason are set and null returned.
+std::unique_ptr<TargetFile> OpenRecoveredTarget(SaveSession& session, std::string& target, std::string& name,
+                                                FileOutcome& failure, std::string& detail);
+
+// The chunk of one read: 8 sectors, or 64 when the file spans more than 128.
+std::uint32_t CopyChunkSectors(std::uint64_t size);
+
+struct CopyResult {
+    std::uint64_t bytesWritten = 0;
+    std::uint64_t unreadableSectors = 0;
+    bool stopped = false;       // Stop or Skip before the end
+    bool sourceGone = false;    // the device stopped answering
+    int writeError = 0;         // errno of a failed write (0 = none)
+};
+
+// Copies `size` bytes from the extents (in order) of `device` into `file`,
+// reading at most `chunkSectors` per read and only the sectors the size
+// needs. An unreadable sector is retried alone and written as 512 zero bytes,
+// so every later byte keeps its offset. Stop and Skip are tested before every
+// chunk. Progress goes to the session's counters.
+CopyResult CopySectorExtents(SaveSession& session, Device& device, const std::vector<SectorExtent>& extents,
+                             std::uint64_t size, TargetFile& file);
+
+// Closes the file, turns the copy's result into the file's outcome, reports
+// it, and handles write errors: a full destination stops the save with the
+// shared message and removes the partial file; a file too large for the
+// destination is reported and the save goes on; any other write error stops.
+FileOutcome FinishTarget(SaveSession& session, std::unique_ptr<TargetFile> file, const std::string& target,
+                         const CopyResult& copy, std::uint64_t size, bool dataShort);
+
+// Text of an errno value in the C locale.
+std::string ErrnoText(int error);
+
+}  // namespace torvane

@@ -1,0 +1,42 @@
+// Where a save writes: the destination file system, behind a small interface
+// so that tests can put a faulty one (a full disk, a failing write) in place
+// of the real one. Every call answers with an errno value (0 = success), so
+// that the save can tell a full destination from a name that is too long.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace torvane {
+
+class TargetFile {
+public:
+    virtual ~TargetFile() = default;
+    // Writes all `length` bytes; 0 or the errno of the failure.
+    virtual int Write(const void* data, std::size_t length) = 0;
+    // Closes the file (flushing what is left); 0 or errno. Called once.
+    virtual int Close() = 0;
+};
+
+class TargetFileSystem {
+public:
+    virtual ~TargetFileSystem() = default;
+    // Anything (file, folder, link) of that name exists; links are not followed.
+    virtual bool Exists(const std::string& path) = 0;
+    virtual bool IsDirectory(const std::string& path) = 0;
+    // Creates one folder; 0 or errno (EEXIST when something of that name exists).
+    virtual int MakeDirectory(const std::string& path) = 0;
+    // Creates or truncates a file for writing. A symbolic link at `path` is
+    // not followed (a recovered name never writes outside its folder).
+    virtual std::unique_ptr<TargetFile> Create(const std::string& path, int& error) = 0;
+    // Removes a file; 0 or errno.
+    virtual int RemoveFile(const std::string& path) = 0;
+    // Removes an empty folder; 0 or errno.
+    virtual int RemoveDirectory(const std::string& path) = 0;
+};
+
+// The real file system (open/write/close, mkdir).
+TargetFileSystem& PosixTargetFileSystem();
+
+}  // namespace torvane

@@ -1,0 +1,163 @@
+// End to end: `torvane_e2e basic` scans each fixture FAT volume (alone, and
+// as a partition of the fixture disks), saves the whole results tree, and
+// the saved files are compared with the manifest the images were made with.
+//   - every live file (the fragmented one included) is byte-identical at its path;
+//   - every deleted file whose clusters were not reused is byte-identical
+//     (under its name, or under the name with the first character lost to the
+//     deletion mark, wherever its deleted folder ended up);
+//   - what could not be recovered exactly is listed in the test's output.
+#include "sha256.h"
+#include "support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+namespace torvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Volume {
+    std::string image;
+    int partition;
+};
+
+std::string Name(const ::testing::TestParamInfo<Volume>& info)
+{
+    std::string n = info.param.image.substr(0, info.param.image.find('.'));
+    if (info.param.partition)
+        n += "_p" + std::to_string(info.param.partition);
+    return n;
+}
+
+struct SavedFile {
+    std::uint64_t size = 0;
+    std::string sha;
+};
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+RunResult RunE2e(const Volume& v, const fs::path& outDir)
+{
+    fs::path errFile = outDir.parent_path() / (outDir.filename().string() + ".stderr");
+    std::string cmd = std::string("'") + TORVANE_E2E_PROGRAM + "' basic --image '" +
+                      test::FixtureImage(v.image).string() + "' --out '" + outDir.string() + "'";
+    if (v.partition)
+        cmd += " --partition " + std::to_string(v.partition);
+    cmd += " 2>'" + errFile.string() + "'";
+    RunResult r;
+    FILE* pipe = ::popen(cmd.c_str(), "r");
+    if (!pipe)
+        return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
+        r.out.append(buf, n);
+    int status = ::pclose(pipe);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(errFile);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    r.err = ss.str();
+    return r;
+}
+
+std::string DeletedForm(const std::string& leaf)
+{
+    if (leaf.empty())
+        return leaf;
+    // The first character (one UTF-8 sequence) became the deletion mark.
+    std::size_t n = 1;
+    while (n < leaf.size() && (static_cast<unsigned char>(leaf[n]) & 0xC0) == 0x80)
+        ++n;
+    return "_" + leaf.substr(n);
+}
+
+class E2eBasic : public ::testing::TestWithParam<Volume> {};
+
+TEST_P(E2eBasic, SavesTheManifestByteForByte)
+{
+    const Volume v = GetParam();
+    test::TempDir temp;
+    const fs::path out = temp.path() / "out";
+    RunResult run = RunE2e(v, out);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+
+    // Every regular file saved, by its path below the destination.
+    std::map<std::string, SavedFile> saved;
+    std::uint64_t totalBytes = 0, folders = 0;
+    for (auto it = fs::recursive_directory_iterator(out); it != fs::recursive_directory_iterator(); ++it) {
+        if (it->is_directory()) {
+            ++folders;
+            continue;
+        }
+        ASSERT_TRUE(it->is_regular_file()) << it->path();
+        std::string rel = "/" + fs::relative(it->path(), out).string();
+        SavedFile f{it->file_size(), test::Sha256OfFile(it->path().string())};
+        totalBytes += f.size;
+        saved[rel] = f;
+    }
+    unsigned long long files = 0, foldersLine = 0, bytes = 0;
+    ASSERT_EQ(std::sscanf(run.out.c_str(), "files %llu folders %llu bytes %llu", &files, &foldersLine, &bytes), 3)
+        << run.out;
+    EXPECT_EQ(files, saved.size());
+    EXPECT_EQ(bytes, totalBytes);
+    EXPECT_GE(foldersLine, folders - (fs::exists(out / "KZU_Miscellaneous") ? 0 : 0));
+
+    auto manifest = test::ManifestOfPartition(test::LoadManifest(v.image), v.partition);
+    ASSERT_FALSE(manifest.empty());
+    std::vector<std::string> inexact;
+    int live = 0, deleted = 0;
+    for (const auto& m : manifest) {
+        if (m.IsDir())
+            continue;
+        if (!m.IsDeleted()) {
+            ++live;
+            auto it = saved.find(m.path);
+            ASSERT_NE(it, saved.end()) << v.image << ": live file not saved at its path: " << m.path;
+            EXPECT_EQ(it->second.size, m.size) << m.path;
+            EXPECT_EQ(it->second.sha, m.sha256) << v.image << ": content of " << m.path;
+            continue;
+        }
+        std::string leaf = m.path.substr(m.path.rfind('/') + 1);
+        bool exact = false, named = false;
+        for (const auto& [path, f] : saved) {
+            std::string savedLeaf = path.substr(path.rfind('/') + 1);
+            if (savedLeaf != leaf && savedLeaf != DeletedForm(leaf))
+                continue;
+            named = true;
+            exact = exact || (m.HasContent() && f.sha == m.sha256 && f.size == m.size);
+        }
+        if (m.state == "deleted") {
+            ++deleted;
+            EXPECT_TRUE(exact) << v.image << ": deleted file not recovered byte for byte: " << m.path;
+        }
+        if (!exact)
+            inexact.push_back(m.state + " " + m.path + (named ? " (saved, content differs)" : " (not saved)"));
+    }
+    EXPECT_GT(live, 10);
+    EXPECT_GT(deleted, 3);
+    std::cout << "[ report ] " << v.image << (v.partition ? " p" + std::to_string(v.partition) : "")
+              << ": " << saved.size() << " files saved; not recovered exactly: " << inexact.size() << "\n";
+    for (const auto& line : inexact)
+        std::cout << "[ report ]   " << line << "\n";
+    if (!run.err.empty())
+        std::cout << "[ report ] the save's own report:\n" << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, E2eBasic,
+                         ::testing::Values(Volume{"fat16.img", 0}, Volume{"fat32.img", 0}, Volume{"mbr.img", 1},
+                                           Volume{"mbr.img", 5}, Volume{"gpt.img", 2}),
+                         Name);
+
+}  // namespace
+}  // namespace torvane

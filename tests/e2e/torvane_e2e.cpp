@@ -1,0 +1,275 @@
+// torvane_e2e: runs a search of a disk image through the same core the
+// program uses and saves everything it finds under a destination folder.
+//
+//   torvane_e2e basic --image IMG [--partition N] --out DIR
+//               [--on-conflict rename|overwrite|skip]
+//
+// --partition N numbers partitions as the partitioning tools do: MBR
+// primaries 1-4, logical drives from 5 in chain order, GPT entries from 1.
+// Without it the image is one volume.
+//
+// Prints one line "files N folders N bytes N" (files created, folders
+// created or passed, bytes written) on standard output, and every file that
+// could not be saved exactly, with the reason, on standard error.
+// Exit code: 0 when the scan and the save ran, 1 on an error, 2 on bad usage.
+#include "disk/partition_table.h"
+#include "disk/sector_bytes.h"
+#include "fsrecovery/basic_scan.h"
+#include "fsrecovery/fat/fat_volume.h"
+#include "results/save_destination.h"
+#include "results/save_job.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+
+namespace torvane {
+namespace {
+
+struct Options {
+    std::string mode;
+    std::string image;
+    int partition = 0;
+    std::string out;
+    ReplaceAnswer onConflict = ReplaceAnswer::RenameAll;
+};
+
+int Usage()
+{
+    std::cerr << "usage: torvane_e2e basic --image IMG [--partition N] --out DIR "
+                 "[--on-conflict rename|overwrite|skip]\n";
+    return 2;
+}
+
+struct Extent {
+    std::uint64_t start = 0, end = 0;
+};
+
+std::uint32_t Le32(const SectorBytes& s, std::size_t off) { return s.U32(off); }
+
+// The extent of partition `n` (numbered as the tools number it).
+std::optional<Extent> FindPartition(Device& disk, int n)
+{
+    SectorBytes mbr;
+    if (!ReadOneSector(disk, 0, mbr) || !mbr.HasSignature())
+        return std::nullopt;
+    bool gpt = false;
+    for (int i = 0; i < 4; ++i)
+        gpt = gpt || mbr.U8(446 + 16 * i + 4) == 0xEE;
+    if (gpt) {
+        SectorBytes header;
+        if (!ReadOneSector(disk, 1, header) || !header.Has(0, "EFI PART"))
+            return std::nullopt;
+        std::uint64_t arrayLba = header.U64(72);
+        std::uint32_t count = header.U32(80), size = header.U32(84);
+        if (n < 1 || static_cast<std::uint32_t>(n) > count || size < 128 || size > 4096)
+            return std::nullopt;
+        std::uint64_t byte = arrayLba * 512 + static_cast<std::uint64_t>(n - 1) * size;
+        SectorBytes entry;
+        if (!ReadOneSector(disk, byte / 512, entry))
+            return std::nullopt;
+        std::size_t off = byte % 512;
+        std::uint64_t first = entry.U64(off + 32), last = entry.U64(off + 40);
+        if (first == 0 || last < first)
+            return std::nullopt;
+        return Extent{first, last + 1};
+    }
+    if (n >= 1 && n <= 4) {
+        std::size_t off = 446 + 16 * (n - 1);
+        std::uint64_t start = Le32(mbr, off + 8), size = Le32(mbr, off + 12);
+        if (size == 0)
+            return std::nullopt;
+        return Extent{start, start + size};
+    }
+    // Logical drives: along the EBR chain of the extended partition.
+    std::uint64_t extended = 0;
+    for (int i = 0; i < 4 && extended == 0; ++i) {
+        std::uint8_t type = mbr.U8(446 + 16 * i + 4);
+        if (type == 0x05 || type == 0x0F || type == 0x85)
+            extended = Le32(mbr, 446 + 16 * i + 8);
+    }
+    if (extended == 0)
+        return std::nullopt;
+    std::uint64_t ebr = extended;
+    for (int k = 5; k <= 64; ++k) {
+        SectorBytes s;
+        if (!ReadOneSector(disk, ebr, s) || !s.HasSignature())
+            return std::nullopt;
+        if (k == n) {
+            std::uint64_t start = ebr + Le32(s, 446 + 8), size = Le32(s, 446 + 12);
+            return Extent{start, start + size};
+        }
+        std::uint64_t next = Le32(s, 446 + 16 + 8);
+        if (next == 0)
+            return std::nullopt;
+        ebr = extended + next;
+    }
+    return std::nullopt;
+}
+
+class E2eEvents final : public JobEvents {
+public:
+    explicit E2eEvents(ReplaceAnswer onConflict) : onConflict_(onConflict) {}
+    void OnStatusText(const std::string& text) override { std::cerr << "status: " << text << "\n"; }
+    void OnError(const std::string& what) override { std::cerr << "error: " << what << "\n"; }
+    void OnQuestion(const JobQuestion& q, std::function<void(int)> reply) override
+    {
+        if (q.kind == "replace")
+            reply(static_cast<int>(onConflict_));
+        else if (q.kind == "too-long-path")
+            reply(static_cast<int>(TooLongChoice::Move) | kApplyToAllBit);
+        else {
+            std::cerr << "message: " << q.text << "\n";
+            reply(0);
+        }
+    }
+
+private:
+    ReplaceAnswer onConflict_;
+};
+
+const char* OutcomeText(FileOutcome o)
+{
+    switch (o) {
+    case FileOutcome::Written: return "written";
+    case FileOutcome::Unreadable: return "unreadable-sectors";
+    case FileOutcome::Incomplete: return "incomplete";
+    case FileOutcome::Skipped: return "skipped";
+    case FileOutcome::GivenUp: return "given-up";
+    case FileOutcome::Failed: return "failed";
+    case FileOutcome::NotSaved: return "not-saved";
+    }
+    return "?";
+}
+
+int RunBasic(const Options& options)
+{
+    std::string error;
+    DevicePtr device = OpenFileDevice(options.image, &error);
+    if (!device) {
+        std::cerr << "cannot open " << options.image << ": " << error << "\n";
+        return 1;
+    }
+    const std::uint64_t diskSectors = device->SizeBytes() / kSectorSize;
+    Extent extent{0, diskSectors};
+    if (options.partition != 0) {
+        auto found = FindPartition(*device, options.partition);
+        if (!found || found->end > diskSectors) {
+            std::cerr << "no partition " << options.partition << " on " << options.image << "\n";
+            return 1;
+        }
+        extent = *found;
+    }
+    SectorBytes boot;
+    ReadOneSector(*device, extent.start, boot);
+    std::string fsName = RecognizeBootSector(boot, false);
+    if (fsName.empty()) {
+        PartitionWalk walk = WalkPartitionTable(*device, diskSectors);
+        for (const auto& p : walk.Partitions)
+            if (p.StartSector == extent.start)
+                fsName = p.FsName;
+    }
+    if (fsName.empty()) {
+        std::cerr << "no file system recognised at sector " << extent.start << "\n";
+        return 1;
+    }
+
+    CurrentPartition partition;
+    partition.Descriptor.FsType = fsName;
+    partition.Descriptor.StartSector = extent.start;
+    partition.Descriptor.EndSector = extent.end;
+    partition.Descriptor.EndByte = extent.end * kSectorSize;
+    partition.DevicePath = options.image;
+    partition.RecoveryMode = 1;
+    partition.Device = device;
+
+    ScanResults results;
+    results.SetRecoveryMode(1);
+    BasicScanJob scan(results, partition);
+    scan.SetInterimInterval(std::chrono::milliseconds(0));
+    if (!scan.RunHere() || scan.Failed()) {
+        std::cerr << "the scan failed: " << scan.ErrorText() << "\n";
+        return 1;
+    }
+    if (scan.GeometryFailed()) {
+        std::cerr << "the volume's geometry could not be found\n";
+        return 1;
+    }
+    const CurrentPartition& scanned = scan.Partition();
+    TreeModel& tree = results.Tree();
+    const TreeNodeId root = tree.RootItem();
+
+    SaveRequest request;
+    request.results = &results;
+    request.volume.fsName = scanned.Descriptor.FsName.empty() ? fsName : scanned.Descriptor.FsName;
+    request.volume.device = device;
+    request.volume.fat = FatVolumeFromDescriptor(scanned.Descriptor);
+    request.volume.recoveryMode = 1;
+    request.source = SaveSource::Tree;
+    request.destination = options.out;
+
+    std::uint64_t files = 0, folders = 0, bytes = 0;
+    if (root != kNoTreeNode) {
+        tree.SetSubtreeCheck(root, CheckState::Checked);
+        E2eEvents events(options.onConflict);
+        SaveJob save(request, &events);
+        if (!save.RunHere() || save.Failed()) {
+            std::cerr << "the save failed: " << save.ErrorText() << "\n";
+            return 1;
+        }
+        SaveSession& session = save.Session();
+        const SaveReport& report = session.Report();
+        files = report.Count(FileOutcome::Written) + report.Count(FileOutcome::Unreadable) +
+                report.Count(FileOutcome::Incomplete);
+        folders = session.Counters().foldersSaved.load();
+        bytes = session.Counters().bytesWritten.load();
+        for (const SaveProblem& p : report.Problems())
+            std::cerr << OutcomeText(p.outcome) << "\t" << p.path << "\t" << p.detail << "\n";
+    }
+    std::printf("files %llu folders %llu bytes %llu\n", static_cast<unsigned long long>(files),
+                static_cast<unsigned long long>(folders), static_cast<unsigned long long>(bytes));
+    return 0;
+}
+
+}  // namespace
+}  // namespace torvane
+
+int main(int argc, char** argv)
+{
+    using namespace torvane;
+    Options options;
+    if (argc < 2)
+        return Usage();
+    options.mode = argv[1];
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : std::string(); };
+        if (arg == "--image")
+            options.image = value();
+        else if (arg == "--partition")
+            options.partition = std::atoi(value().c_str());
+        else if (arg == "--out")
+            options.out = value();
+        else if (arg == "--on-conflict") {
+            std::string v = value();
+            if (v == "rename")
+                options.onConflict = ReplaceAnswer::RenameAll;
+            else if (v == "overwrite")
+                options.onConflict = ReplaceAnswer::OverwriteAll;
+            else if (v == "skip")
+                options.onConflict = ReplaceAnswer::SkipAll;
+            else
+                return Usage();
+        } else
+            return Usage();
+    }
+    if (options.image.empty() || options.out.empty())
+        return Usage();
+    if (options.mode == "basic")
+        return RunBasic(options);
+    std::cerr << "mode " << options.mode << " is not available yet\n";
+    return 2;
+}
