@@ -209,17 +209,17 @@ TextTable::Node TextTable::NewNode(std::size_t count, CellAt cell) {
     std::size_t bytes = 0;
     for (std::size_t c = 0; c < width; ++c) bytes += PackedSize(c < count ? std::string_view(cell(c)) : std::string_view());
     if (bytes > 0xFFFFFFFFu) throw std::length_error("TextTable: row too long");
+    if (freeNodes_.empty() && links_.size() >= kListBit - 1) throw std::length_error("TextTable: too many rows");
+    char* const start = ArenaAllocate(bytes);  // first, so a failure leaves no half-made node
     Node n;
     if (!freeNodes_.empty()) {
         n = freeNodes_.back();
         freeNodes_.pop_back();
     } else {
-        // Row numbers must stay below the index's list mark.
-        if (links_.size() >= kListBit - 1) throw std::length_error("TextTable: too many rows");
+        // Row numbers stay below the index's list mark (checked above).
         n = static_cast<Node>(links_.size());
         links_.emplace_back();
     }
-    char* const start = ArenaAllocate(bytes);
     char* out = start;
     for (std::size_t c = 0; c < width; ++c) out = WritePacked(out, c < count ? std::string_view(cell(c)) : std::string_view());
     links_[n] = NodeLinks{};

@@ -137,6 +137,7 @@ FileOutcome SaveFatFile(SaveSession& session, Device& device, const FatVolume& v
         file.name = LastComponent(file.target);
         ++counters.filesWritten;
     }
+    session.SetCurrentItem(file.name, file.target);
     FatDataPlan plan = PlanFatFileData(device, volume, file.firstCluster, file.size, file.deleted);
     FileOutcome failure = FileOutcome::Failed;
     std::string detail;

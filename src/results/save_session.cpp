@@ -103,6 +103,19 @@ void SaveSession::ShowMessageOnce(const std::string& text)
         questions_->ShowMessage(text);
 }
 
+void SaveSession::SetCurrentItem(std::string name, std::string path)
+{
+    std::lock_guard<std::mutex> lock(currentMutex_);
+    currentName_ = std::move(name);
+    currentPath_ = std::move(path);
+}
+
+std::pair<std::string, std::string> SaveSession::CurrentItem() const
+{
+    std::lock_guard<std::mutex> lock(currentMutex_);
+    return {currentName_, currentPath_};
+}
+
 void SaveSession::ResetForSave()
 {
     replaceAnswer = ReplaceAnswer::Overwrite;

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace torvane {
@@ -140,6 +141,10 @@ public:
     // Clears the answers, the counters of progress and the report.
     void ResetForSave();
 
+    // The file or folder being written, for the dialog's name and path labels.
+    void SetCurrentItem(std::string name, std::string path);
+    std::pair<std::string, std::string> CurrentItem() const;
+
 private:
     TargetFileSystem& fs_;
     SaveQuestions* questions_;
@@ -151,6 +156,8 @@ private:
     SaveCounters counters_;
     SaveReport report_;
     std::set<std::string> messagesShown_;
+    mutable std::mutex currentMutex_;
+    std::string currentName_, currentPath_;
 };
 
 }  // namespace torvane

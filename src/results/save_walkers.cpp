@@ -314,6 +314,7 @@ void WalkAndSaveTree(SaveSession& session, ScanResults& results, FileSystemSaver
         SaveCounters& counters = session.Counters();
         counters.fileBytesDone = 0;
         counters.fileBytesTotal = 0;
+        session.SetCurrentItem(tree.Text(visit.node), path);
         if (state == CheckState::Checked) {
             std::string replacement = CreateDestinationFolder(session, path);
             if (!replacement.empty())

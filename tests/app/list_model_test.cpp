@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -157,6 +159,31 @@ TEST(ListRowModel, JournalForTheView) {
     EXPECT_EQ(ch.changedRows, std::vector<int>{1});
     m.InsertRow(0, {"first"});
     EXPECT_TRUE(m.TakeChanges().reset);
+}
+
+TEST(ListRowModel, WorkerAppendsWhileViewPublishes) {
+    ListRowModel m;
+    m.InsertColumn(0, "Name");
+    m.InsertColumn(1, "Size");
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (int i = 0; i < 20000; ++i) m.AppendRow({"f" + std::to_string(i), std::to_string(i)});
+        done = true;
+    });
+    std::size_t shown = 0;
+    while (!done) {
+        auto lock = m.Lock();
+        const ListChanges ch = m.TakeChanges();
+        ASSERT_FALSE(ch.reset && shown > 0);  // appends never force a reset
+        ASSERT_GE(ch.rowsNow, ch.rowsBefore);
+        m.PublishRows(int(ch.rowsNow));
+        shown = ch.rowsNow;
+        if (shown > 0) {
+            ASSERT_EQ(m.Cell(int(shown) - 1, 1), std::to_string(shown - 1));
+        }
+    }
+    worker.join();
+    EXPECT_EQ(m.RowCount(), 20000);
 }
 
 }  // namespace

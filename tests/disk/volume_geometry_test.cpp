@@ -1,4 +1,5 @@
 #include "disk/volume_geometry.h"
+#include "platform/device_registry.h"
 #include "disk_image_builder.h"
 
 #include <gtest/gtest.h>
@@ -249,6 +250,42 @@ TEST(VolumeGeometry, ExfatFallback) {
         EXPECT_EQ(r.p.Geometry.SectorsPerCluster, 1u);
         EXPECT_EQ(r.p.Geometry.Cluster0Start, 0u);
     }
+}
+
+TEST(VolumeGeometry, RecognisedExfatReadsAtTheItemStart) {
+    SparseImage img(kDisk);
+    img.Exfat(4096, 4096, 2048, 128, 4096, 12000, 4, 3, 100000);
+    GeoRun r;
+    r.p.Descriptor.FsType = "exFAT";
+    r.p.Descriptor.StartSector = 0;      // the range a partition search found
+    r.p.Descriptor.ItemStart = 4096;     // where the file system it found begins
+    r.p.SelectedSourceKind = "Recognised";
+    r.p.ScanStartFsName = "exFAT";
+    auto dev = img.Device();
+    ASSERT_EQ(ReadVolumeParameters(r.p, *dev), 1);
+    EXPECT_EQ(r.p.Geometry.RootStart, 4u);
+    EXPECT_EQ(r.p.Exfat.VolumeByteBase, 4096u * 512);
+}
+
+TEST(VolumeGeometry, OpensTheCurrentDeviceThroughTheRegistry) {
+    SparseImage img(kDisk);
+    img.Fat32(2048, 32, 1000, 8, 2, 200000);
+    DeviceRegistry& registry = DeviceRegistry::Instance();
+    const int n = registry.RegisterMemoryDisk(img.Device("geometry-test"));
+    ASSERT_GE(n, 0);
+    CurrentPartition p;
+    p.DevicePath = PhysicalDrivePath(n);
+    p.Descriptor.FsType = "FAT32";
+    p.Descriptor.StartSector = 2048;
+    p.Descriptor.EndSector = 202048;
+    EXPECT_TRUE(CanOpenCurrentDevice(p));
+    EXPECT_EQ(ReadVolumeParameters(p), 1);
+    EXPECT_NE(p.Device, nullptr);  // left open for the scan
+    CloseCurrentDevice(p);
+    EXPECT_EQ(p.Device, nullptr);
+    registry.RemoveDisk(n);
+    EXPECT_FALSE(CanOpenCurrentDevice(p));
+    EXPECT_EQ(ReadVolumeParameters(p), 0);
 }
 
 TEST(VolumeGeometry, Ntfs) {

@@ -195,7 +195,7 @@ TEST_F(SaveDestination, ShortenedNamesStayUniqueWithinTheSave)
     EXPECT_EQ(ShortenTargetName(session, JoinPath(folder, a), folder, a, "LONGFI~1.TXT"), "LONGFI~1.TXT");
     // A path at PATH_MAX is shortened even with a short last component.
     const std::string deep = "/" + std::string(4090, 'd');
-    EXPECT_EQ(ShortenTargetName(session, deep + "/tiny.txt", deep, "tiny.txt", ""), "TINY~(1).TXT");
+    EXPECT_EQ(ShortenTargetName(session, deep + "/tiny.txt", deep, "tiny.txt", ""), "TINY.T~(1).TXT");
 }
 
 }  // namespace

@@ -8,9 +8,11 @@
 #include "results/save_session.h"
 #include "results/save_walkers.h"
 #include "support/fixtures.h"
+#include "../e2e/sha256.h"
 
 #include <cerrno>
 #include <deque>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -45,6 +47,8 @@ struct ScannedImage {
         return node;
     }
 };
+
+inline std::string Sha256OfFileForTest(const std::filesystem::path& path) { return Sha256OfFile(path.string()); }
 
 inline std::string ReadWholeFile(const std::filesystem::path& path)
 {
@@ -150,6 +154,8 @@ public:
     }
     void FailOpens(bool on) { failOpens_ = on; }
     std::uint64_t written = 0;
+    // Called after every successful write with the bytes written so far.
+    std::function<void(std::uint64_t)> onWrite;
 
 private:
     class File final : public TargetFile {
@@ -165,7 +171,10 @@ private:
                 return fs_.error_;
             }
             fs_.written += length;
-            return inner_->Write(data, length);
+            int err = inner_->Write(data, length);
+            if (fs_.onWrite)
+                fs_.onWrite(fs_.written);
+            return err;
         }
         int Close() override { return inner_->Close(); }
 

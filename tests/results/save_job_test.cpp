@@ -1,0 +1,173 @@
+// The counting and saving jobs on worker threads, with their questions
+// answered by another thread the way the GUI answers them.
+#include "results/save_job.h"
+#include "save_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+namespace torvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Answers each question on a thread of its own, later, as a GUI would.
+class AnsweringEvents final : public JobEvents {
+public:
+    std::function<int(const JobQuestion&)> answer;
+    SaveJob* job = nullptr;
+    std::string replyText;
+
+    void OnQuestion(const JobQuestion& q, std::function<void(int)> reply) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            asked_.push_back(q);
+        }
+        cv_.notify_all();
+        if (!answer)
+            return;   // never answered (a GUI that waits for the user)
+        threads_.emplace_back([this, q, reply] {
+            int a = answer(q);
+            if (job && !replyText.empty())
+                job->SetReplyText(replyText);
+            reply(a);
+        });
+    }
+    void OnFinished(bool) override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_ = true;
+        cv_.notify_all();
+    }
+    void WaitForQuestions(std::size_t n)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        cv_.wait(lock, [&] { return asked_.size() >= n; });
+    }
+    std::vector<JobQuestion> Asked()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return asked_;
+    }
+    ~AnsweringEvents() override
+    {
+        for (auto& t : threads_)
+            t.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::vector<JobQuestion> asked_;
+    std::vector<std::thread> threads_;
+    bool finished_ = false;
+};
+
+SaveRequest TreeRequest(test::ScannedImage& s, const fs::path& dest)
+{
+    SaveRequest r;
+    r.results = s.results.get();
+    r.volume = s.volume;
+    r.source = SaveSource::Tree;
+    r.destination = dest.string();
+    return r;
+}
+
+TEST(SaveJobs, CountThenSaveOnWorkers)
+{
+    test::ScannedImage s = test::ScanFixture("fat32.img");
+    s.results->Tree().SetSubtreeCheck(s.Root(), CheckState::Checked);
+    test::TempDir dir;
+    SaveJob save(TreeRequest(s, dir.path() / "out"));
+    CountSelectionJob count(TreeRequest(s, dir.path() / "out"), save.Session().Counters());
+    ASSERT_TRUE(count.Start());
+    count.Wait();
+    EXPECT_TRUE(count.Finished());
+    const std::uint64_t files = save.Session().Counters().totalFiles.load();
+    EXPECT_GT(files, 20u);
+    ASSERT_TRUE(save.Start());
+    save.Wait();
+    EXPECT_FALSE(save.Failed());
+    EXPECT_FALSE(save.EndedStopped());
+    EXPECT_EQ(save.Session().Report().Files(), files);
+    EXPECT_EQ(save.Session().Counters().totalFiles.load(), files);   // the save keeps the count's totals
+    EXPECT_TRUE(fs::exists(dir.path() / "out/Frag/fragmented-file.bin"));
+}
+
+TEST(SaveJobs, RenameAnsweredFromAnotherThreadWithAnEditedPath)
+{
+    test::ScannedImage s = test::ScanFixture("fat16.img");
+    TreeNodeId sizes = s.Item("/Sizes");
+    s.results->Tree().SetSubtreeCheck(sizes, CheckState::Checked);
+    s.results->Tree().UpdateParentsAfterCheck(sizes);
+    test::TempDir dir;
+    fs::create_directories(dir.path() / "Sizes");
+    test::WriteWholeFile(dir.path() / "Sizes/size-1.bin", "old");
+
+    AnsweringEvents events;
+    SaveJob save(TreeRequest(s, dir.path()), &events);
+    events.job = &save;
+    events.replyText = (dir.path() / "Sizes/mine.bin").string();
+    events.answer = [](const JobQuestion& q) {
+        EXPECT_EQ(q.kind, "replace");
+        return static_cast<int>(ReplaceAnswer::Rename);
+    };
+    ASSERT_TRUE(save.Start());
+    save.Wait();
+    auto asked = events.Asked();
+    ASSERT_EQ(asked.size(), 1u);
+    ASSERT_EQ(asked[0].choices.size(), 2u);
+    EXPECT_EQ(asked[0].choices[1], (dir.path() / "Sizes/size-1_zq_0.bin").string());
+    EXPECT_EQ(test::ReadWholeFile(dir.path() / "Sizes/size-1.bin"), "old");
+    EXPECT_EQ(fs::file_size(dir.path() / "Sizes/mine.bin"), 1u);
+}
+
+TEST(SaveJobs, StopWhileAQuestionWaitsEndsTheSave)
+{
+    test::ScannedImage s = test::ScanFixture("fat16.img");
+    s.results->Tree().SetSubtreeCheck(s.Root(), CheckState::Checked);
+    test::TempDir dir;
+    fs::create_directories(dir.path() / "Documents");
+    test::WriteWholeFile(dir.path() / "Documents/Notes.txt", "old");
+    AnsweringEvents events;   // never answers
+    SaveJob save(TreeRequest(s, dir.path()), &events);
+    ASSERT_TRUE(save.Start());
+    events.WaitForQuestions(1);
+    save.Stop();
+    save.Wait();
+    EXPECT_TRUE(save.EndedStopped());
+    EXPECT_EQ(test::ReadWholeFile(dir.path() / "Documents/Notes.txt"), "old");
+    EXPECT_EQ(save.Session().Report().Count(FileOutcome::Skipped), 1u);
+    EXPECT_NE(save.Session().Report().CompletionText(true), kSaveSuccessText);
+}
+
+TEST(SaveJobs, TooLongFolderQuestionWithApplyToAll)
+{
+    test::ScannedImage s = test::ScanFixture("fat16.img");
+    RecoveredFolder* q3 = s.results->FolderOfItem(s.Item("/Documents/Projekte/2024/Q3 Planung"));
+    ASSERT_TRUE(q3);
+    s.results->RenameFolder(*q3, std::string(300, 'L'));
+    s.results->Tree().SetSubtreeCheck(s.Root(), CheckState::Checked);
+    test::TempDir dir;
+    AnsweringEvents events;
+    events.answer = [](const JobQuestion& q) {
+        EXPECT_EQ(q.kind, "too-long-path");
+        return static_cast<int>(TooLongChoice::Move) | kApplyToAllBit;
+    };
+    SaveJob save(TreeRequest(s, dir.path()), &events);
+    ASSERT_TRUE(save.Start());
+    save.Wait();
+    EXPECT_EQ(events.Asked().size(), 1u);
+    const fs::path moved = dir.path() / "KZU_Miscellaneous" / std::string(255, 'L');
+    EXPECT_TRUE(fs::exists(moved / "Ablauf.txt"));
+    EXPECT_TRUE(fs::exists(moved / "Budget Übersicht.csv"));
+    EXPECT_TRUE(save.Session().Report().AllWritten());
+}
+
+}  // namespace
+}  // namespace torvane
