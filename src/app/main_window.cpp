@@ -361,7 +361,6 @@ void CSalvoraDlg::FitToScreen()
         if (avail.isValid()) size = size.boundedTo(avail);
     }
     resize(size);
-    m_bFitted = true;
 }
 
 void CSalvoraDlg::showEvent(QShowEvent* event)
@@ -369,6 +368,11 @@ void CSalvoraDlg::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     // A window shown again after a search dialog is enabled again.
     setEnabled(true);
+    // A change of the display (resolution, monitor) fits the window again.
+    if (!m_bScreenWatched && screen() != nullptr) {
+        m_bScreenWatched = true;
+        connect(screen(), &QScreen::availableGeometryChanged, this, [this] { FitToScreen(); });
+    }
 }
 
 void CSalvoraDlg::keyPressEvent(QKeyEvent* event)

@@ -120,7 +120,7 @@ private:
     LaunchState m_launchState = LaunchState::Idle;
     std::thread m_launchWorker;
     QPointer<SearchDialogBase> m_pSearchDialog;
-    bool m_bFitted = false;
+    bool m_bScreenWatched = false;
 };
 
 }  // namespace torvane

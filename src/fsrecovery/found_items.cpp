@@ -1,5 +1,6 @@
 #include "fsrecovery/found_items.h"
 
+#include "disk/drive_text.h"
 #include "disk/sector_reader.h"
 #include "fsrecovery/fat/fat_chain.h"
 #include "fsrecovery/fat/fat_directory.h"
@@ -637,6 +638,22 @@ bool ScanResults::NameLostSubfolders(Device& device, const FatVolume& volume, Tr
                 return true;
     }
     return true;
+}
+
+std::string GetCommonChildFileSystem(const TreeModel& tree, TreeNodeId item)
+{
+    std::string common;
+    bool first = true;
+    for (TreeNodeId child : tree.Children(item)) {
+        std::string fs = NormalizeFsName(GetTextInParentheses(tree.Text(child)));
+        if (first) {
+            common = fs;
+            first = false;
+        } else if (fs != common) {
+            return {};
+        }
+    }
+    return common;
 }
 
 }  // namespace torvane

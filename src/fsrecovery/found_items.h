@@ -333,4 +333,9 @@ private:
     mutable bool foundEntriesSorted_ = false;
 };
 
+// The file-system name that every child of a drive-tree item shows in
+// parentheses ("Partition - 1 ( FAT32 )"), normalised; empty when the
+// children disagree or there are none.
+std::string GetCommonChildFileSystem(const TreeModel& tree, TreeNodeId item);
+
 }  // namespace torvane

@@ -29,8 +29,8 @@ CDest_Path_Too_Long::CDest_Path_Too_Long(const QString& path, QWidget* parent) :
     setWindowTitle(QStringLiteral("Destination Path too long"));
     setWindowIcon(ProgramIcon());
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("Destination Path is too long.\nThe destination file system cannot "
-                                                "save a file or folder on that long a path."),
+    layout->addWidget(new QLabel(QStringLiteral("Destination Path is too long.\nWindows cannot support saving file and "
+                                                "folder on that long path."),
                                  this));
     auto* edit = new QLineEdit(path, this);
     edit->setReadOnly(true);

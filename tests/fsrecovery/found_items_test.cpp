@@ -228,5 +228,17 @@ TEST(NtfsArrangement, RootRecordIsNeverAFolderAndTopLevelIsSorted)
     EXPECT_EQ(t.Text(kids[2]), "zeta");
 }
 
+TEST(FoundItems, CommonChildFileSystem)
+{
+    TreeModel t;
+    TreeNodeId disk = t.InsertChild(kNoTreeNode, "Disk");
+    EXPECT_EQ(GetCommonChildFileSystem(t, disk), "");
+    t.InsertChild(disk, "Partition - 1 ( FAT32 )");
+    t.InsertChild(disk, "Partition - 2 ( FAT32 )");
+    EXPECT_EQ(GetCommonChildFileSystem(t, disk), "FAT32");
+    t.InsertChild(disk, "Partition - 3 ( NTFS )");
+    EXPECT_EQ(GetCommonChildFileSystem(t, disk), "");
+}
+
 }  // namespace
 }  // namespace torvane

@@ -1,0 +1,570 @@
+#include "fsrecovery/exfat/exfat_scan.h"
+
+#include "app/text_routines.h"
+#include "disk/sector_reader.h"
+#include "fsrecovery/basic_scan.h"
+#include "fsrecovery/exfat/exfat_entry_set.h"
+#include "fsrecovery/fat/fat_names.h"
+
+#include <algorithm>
+#include <deque>
+#include <new>
+#include <unordered_set>
+#include <vector>
+
+namespace torvane {
+
+// ---- file index ----------------------------------------------------------------
+
+void ExfatFileIndex::Add(std::uint64_t ownId, const ExfatFileRecord& record)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    records_[ownId] = record;
+}
+
+bool ExfatFileIndex::Find(std::uint64_t ownId, ExfatFileRecord& out) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = records_.find(ownId);
+    if (it == records_.end())
+        return false;
+    out = it->second;
+    return true;
+}
+
+std::size_t ExfatFileIndex::Size() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return records_.size();
+}
+
+void ExfatFileIndex::Clear()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    records_.clear();
+}
+
+namespace {
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+// A folder waiting for its walk.
+struct QueuedDirectory {
+    ExfatAllocation allocation;
+};
+
+// The walk of directories of one volume: the queue, the clusters walked, and
+// what the walk hands to the results.
+class ExfatWalker {
+public:
+    ExfatWalker(ScanResults& results, const ExfatVolume& volume, ExfatFileIndex* index,
+                const ExfatScanControl& control, ExfatScanReport& report)
+        : results_(results), volume_(volume), fat_(volume), index_(index), control_(control), report_(report)
+    {
+    }
+
+    bool Stopped()
+    {
+        if (!report_.stopped && control_.stop && control_.stop())
+            report_.stopped = true;
+        return report_.stopped;
+    }
+
+    bool IsWalked(std::uint32_t cluster) const { return walkedClusters_.count(cluster) != 0; }
+
+    // Walks the root directory (its children get parent 5).
+    void WalkRoot(std::uint32_t rootCluster)
+    {
+        if (!volume_.ValidCluster(rootCluster))
+            return;
+        walkedFirst_.insert(rootCluster);
+        ExfatAllocation root{rootCluster, 0, false};
+        auto clusters = ExfatClusterList(volume_, fat_, root, kExfatMaxDirectoryBytes / volume_.clusterBytes);
+        // A root whose FAT cell is free (damaged FAT) is read as one cluster:
+        // without a length there is no telling where it ends.
+        if (!fat_.Cell(rootCluster) || *fat_.Cell(rootCluster) == 0)
+            clusters.resize(std::min<std::size_t>(clusters.size(), 1));
+        WalkClusters(clusters, 0, kExfatRootParentId);
+    }
+
+    // Walks the queued folders, including those the walks add.
+    void WalkQueue()
+    {
+        while (!queue_.empty() && !Stopped()) {
+            QueuedDirectory d = queue_.front();
+            queue_.pop_front();
+            const std::uint64_t len = d.allocation.length;
+            std::uint64_t maxClusters = kExfatMaxDirectoryBytes / volume_.clusterBytes;
+            if (len != 0)
+                maxClusters = std::min<std::uint64_t>(maxClusters, (len + volume_.clusterBytes - 1) / volume_.clusterBytes);
+            auto clusters = ExfatClusterList(volume_, fat_, d.allocation, std::max<std::uint64_t>(maxClusters, 1));
+            WalkClusters(clusters, 0, d.allocation.firstCluster);
+        }
+    }
+
+    // Walks a directory found by the sweep at device byte `startByte` (inside
+    // `cluster`), through the following clusters while the entries go on.
+    void WalkLost(std::uint32_t cluster, std::uint64_t startByte)
+    {
+        std::vector<std::uint32_t> clusters;
+        const std::uint64_t limit = kExfatMaxDirectoryBytes / volume_.clusterBytes;
+        for (std::uint64_t i = 0; i < limit; ++i) {
+            const std::uint64_t c = static_cast<std::uint64_t>(cluster) + i;
+            if (c > 0xFFFFFFF0u || !volume_.ValidCluster(static_cast<std::uint32_t>(c)) ||
+                (i > 0 && IsWalked(static_cast<std::uint32_t>(c))))
+                break;
+            clusters.push_back(static_cast<std::uint32_t>(c));
+        }
+        if (clusters.empty())
+            return;
+        walkedFirst_.insert(cluster);
+        ++report_.lostDirectories;
+        {
+            auto lock = results_.Lock();
+            results_.AddPendingDirectory("", startByte / 512, cluster, kNoParentId, 0, 0);
+        }
+        ++results_.FoundFolderCount;
+        WalkClusters(clusters, startByte - volume_.ClusterByte(cluster), cluster, /*stopAtEmptyCluster=*/true);
+    }
+
+private:
+    // Reads the entries of `clusters` (the first from `firstOffset` bytes in),
+    // handing every finished set to Take with `parentId`.
+    void WalkClusters(const std::vector<std::uint32_t>& clusters, std::uint64_t firstOffset, std::uint64_t parentId,
+                      bool stopAtEmptyCluster = false)
+    {
+        ++report_.directoriesWalked;
+        ExfatEntrySetAssembler sets([&](const ExfatEntrySet& set) { Take(set, parentId); });
+        std::vector<std::uint8_t> buffer(std::min<std::size_t>(kReadChunk, volume_.clusterBytes));
+        bool ended = false;
+        for (std::size_t ci = 0; ci < clusters.size() && !ended; ++ci) {
+            if (Stopped())
+                break;
+            const std::uint32_t cluster = clusters[ci];
+            // A lost directory ends where a cluster does not go on with entries.
+            if (stopAtEmptyCluster && ci > 0) {
+                std::uint8_t first[512];
+                ReadBytesFrom(*volume_.device, volume_.ClusterByte(cluster), first, sizeof first);
+                if (!IsExfatDirectoryStart(first))
+                    break;
+            }
+            walkedClusters_.insert(cluster);
+            const std::uint64_t base = volume_.ClusterByte(cluster);
+            for (std::uint64_t off = ci == 0 ? firstOffset - firstOffset % 32 : 0;
+                 off < volume_.clusterBytes && !ended; off += buffer.size()) {
+                const std::size_t n = static_cast<std::size_t>(
+                    std::min<std::uint64_t>(buffer.size(), volume_.clusterBytes - off));
+                if (base + off >= volume_.endByte) {
+                    ended = true;
+                    break;
+                }
+                // Unreadable sectors read as zeros, which end the directory.
+                ReadBytesFrom(*volume_.device, base + off, buffer.data(), n);
+                results_.CurrentScanSector = (base + off) / 512;
+                for (std::size_t e = 0; e + kExfatEntrySize <= n; e += kExfatEntrySize) {
+                    auto step = sets.Feed(buffer.data() + e, base + off + e);
+                    if (step != ExfatEntrySetAssembler::Step::Continue) {
+                        ended = true;
+                        break;
+                    }
+                }
+            }
+        }
+        sets.Flush();
+        report_.checksumMismatches += sets.checksumMismatches;
+    }
+
+    void Take(const ExfatEntrySet& set, std::uint64_t parentId)
+    {
+        std::uint32_t date = 0, time = 0;
+        SplitExfatTimestamp(set.createTimestamp, date, time);
+        const std::uint32_t f = set.firstCluster;
+        const bool located = volume_.ValidCluster(f);
+        const std::uint64_t location = located ? volume_.ClusterSector(f) : 0;
+        if (set.directory) {
+            if (!located)
+                return;   // no clusters: nothing to place or to walk
+            {
+                auto lock = results_.Lock();
+                std::size_t row = results_.AddPendingDirectory(set.name, location, f, parentId, date, time);
+                if (row < results_.DirList().Count())
+                    results_.DirList().Row(row).deleted = set.deleted;
+            }
+            ++results_.FoundFolderCount;
+            if (walkedFirst_.insert(f).second)
+                queue_.push_back(QueuedDirectory{ExfatAllocation{f, set.dataLength, set.noFatChain}});
+            return;
+        }
+        if (set.name.empty())
+            return;
+        ++results_.FoundFileCount;
+        // An empty file has no cluster; it is still a file to give back.
+        const bool empty = f == 0 && set.dataLength == 0;
+        if (!located && !empty)
+            return;
+        FoundEntry entry;
+        entry.name = set.name;
+        entry.parentId = parentId;
+        entry.ownId = location;
+        entry.size = set.dataLength;
+        entry.text1 = FormatFatDate(date) + FormatFatTime(time);
+        entry.text2 = std::to_string(date);
+        entry.text3 = std::to_string(time);
+        {
+            auto lock = results_.Lock();
+            results_.FoundEntries().push_back(std::move(entry));
+        }
+        if (index_ && located)
+            index_->Add(location, ExfatFileRecord{f, set.validLength, set.dataLength, set.noFatChain});
+    }
+
+    ScanResults& results_;
+    const ExfatVolume& volume_;
+    ExfatFatReader fat_;
+    ExfatFileIndex* index_;
+    const ExfatScanControl& control_;
+    ExfatScanReport& report_;
+    std::deque<QueuedDirectory> queue_;
+    std::unordered_set<std::uint32_t> walkedFirst_;
+    std::unordered_set<std::uint32_t> walkedClusters_;
+};
+
+std::uint64_t DeviceEnd(const CurrentPartition& p, Device& device)
+{
+    std::uint64_t end = device.SizeBytes();
+    if (p.Descriptor.EndByte != 0)
+        end = std::min(end, p.Descriptor.EndByte);
+    if (p.Descriptor.EndSector != 0)
+        end = std::min(end, p.Descriptor.EndSector * 512);
+    return end;
+}
+
+// The volume from the boot sector at `sector`, when it is a sound one.
+bool VolumeFromBootSector(Device& device, std::uint64_t sector, std::uint64_t volumeByte, std::uint64_t end,
+                          ExfatVolume& out, ExfatBootParams* params = nullptr)
+{
+    std::uint8_t boot[512];
+    if (ReadBytesFrom(device, sector * 512, boot, sizeof boot) == 0)
+        return false;
+    ExfatBootParams p;
+    if (!ParseExfatBootSector(boot, sizeof boot, p))
+        return false;
+    out = MakeExfatVolume(device, volumeByte, p, end);
+    if (params)
+        *params = p;
+    return out.Usable() && out.heapByte < end;
+}
+
+void AddMiscFolder(ScanResults& results)
+{
+    auto lock = results.Lock();
+    results.AddPendingDirectory(kMiscFolderName, 0, kMiscFolderId, 0, 0, CurrentFatTimeWord());
+}
+
+
+// The up-case table's checksum (TableChecksum of its directory entry) over
+// `length` bytes at device byte `byte`.
+bool UpcaseChecksumMatches(Device& device, std::uint64_t byte, std::uint64_t length, std::uint32_t expected)
+{
+    if (length == 0 || length > (1u << 20))
+        return false;
+    std::vector<std::uint8_t> table(static_cast<std::size_t>(length));
+    if (ReadBytesFrom(device, byte, table.data(), table.size()) == 0)
+        return false;
+    std::uint32_t sum = 0;
+    for (std::uint8_t b : table)
+        sum = ((sum & 1) ? 0x80000000u : 0) + (sum >> 1) + b;
+    return sum == expected;
+}
+
+std::uint32_t RoundDownPowerOfTwo(std::uint64_t n)
+{
+    std::uint32_t p = 1;
+    while (static_cast<std::uint64_t>(p) * 2 <= n && p < 65536)
+        p *= 2;
+    return p;
+}
+
+// Derives the volume from a root directory found at device byte `rootByte`
+// whose first sector holds the allocation-bitmap and up-case entries.
+// The cluster size: the volume's sectors over the clusters the bitmap can
+// describe, rounded down to a power of two (the metadata in front of the
+// heap makes the quotient a little too large; rounding it up would double
+// the cluster size), confirmed by the up-case table's checksum where it can
+// be. The root is taken to follow the up-case table directly, as every
+// formatter places it.
+bool DeriveVolumeFromRoot(Device& device, std::uint64_t volumeByte, std::uint64_t end, std::uint64_t rootByte,
+                          const std::uint8_t* rootSector, ExfatVolume& out)
+{
+    std::uint64_t bitmapLength = 0, upcaseLength = 0;
+    std::uint32_t upcaseFirst = 0, upcaseSum = 0;
+    bool bitmap = false, upcase = false;
+    for (std::size_t e = 0; e < 512; e += 32) {
+        const std::uint8_t* x = rootSector + e;
+        if (x[0] == kExfatBitmapEntry && !bitmap) {
+            bitmap = true;
+            bitmapLength = ExfatU64(x + 24);
+        } else if (x[0] == kExfatUpcaseEntry && !upcase) {
+            upcase = true;
+            upcaseSum = ExfatU32(x + 4);
+            upcaseFirst = ExfatU32(x + 20);
+            upcaseLength = ExfatU64(x + 24);
+        }
+    }
+    if (!bitmap || !upcase || bitmapLength == 0 || upcaseFirst < 2 || upcaseLength == 0 || end <= volumeByte)
+        return false;
+    const std::uint64_t clusters = bitmapLength * 8;
+    const std::uint64_t volumeSectors = (end - volumeByte) / 512;
+    const std::uint32_t guess = RoundDownPowerOfTwo(std::max<std::uint64_t>(volumeSectors / clusters, 1));
+    std::uint32_t chosen = 0;
+    std::uint64_t chosenHeap = 0;
+    // The guess first, then its neighbours.
+    const std::uint32_t candidates[] = {guess, guess / 2, guess * 2};
+    for (std::uint32_t spc : candidates) {
+        if (spc == 0 || spc > 65536)
+            continue;
+        const std::uint64_t cb = static_cast<std::uint64_t>(spc) * 512;
+        const std::uint64_t upcaseClusters = (upcaseLength + cb - 1) / cb;
+        const std::uint64_t root = upcaseFirst + upcaseClusters;
+        if (rootByte < (root - 2) * cb + volumeByte)
+            continue;
+        const std::uint64_t heap = rootByte - (root - 2) * cb;
+        const std::uint64_t upcaseByte = heap + (upcaseFirst - 2) * cb;
+        if (UpcaseChecksumMatches(device, upcaseByte, upcaseLength, upcaseSum)) {
+            chosen = spc;
+            chosenHeap = heap;
+            break;
+        }
+        if (chosen == 0 && spc == guess) {
+            chosen = spc;   // unconfirmed, kept unless a neighbour is confirmed
+            chosenHeap = heap;
+        }
+    }
+    if (chosen == 0)
+        return false;
+    ExfatVolume v;
+    v.device = &device;
+    v.volumeByte = volumeByte;
+    v.clusterBytes = chosen * 512;
+    v.heapByte = chosenHeap;
+    v.endByte = end;
+    v.clusterCount = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>({clusters, (end - chosenHeap) / v.clusterBytes, 0xFFFFFFF5u}));
+    v.rootCluster = static_cast<std::uint32_t>((rootByte - chosenHeap) / v.clusterBytes + 2);
+    // The FAT: the first sector between the volume start and the heap that
+    // begins with the media cell F8 FF FF FF and the end cell FF FF FF FF.
+    std::uint8_t s[512];
+    for (std::uint64_t b = volumeByte + 512; b + 512 <= chosenHeap && b < volumeByte + (64ull << 20); b += 512) {
+        if (ReadBytesFrom(device, b, s, sizeof s) == 0)
+            continue;
+        if (ExfatU32(s) == 0xFFFFFFF8u && ExfatU32(s + 4) == 0xFFFFFFFFu) {
+            v.fatByte = b;
+            v.fatCells = static_cast<std::uint32_t>(std::min<std::uint64_t>((chosenHeap - b) / 4, 0xFFFFFFFFu));
+            break;
+        }
+    }
+    out = v;
+    return true;
+}
+
+void StoreGeometry(CurrentPartition& p, const ExfatVolume& v)
+{
+    const std::uint32_t spc = v.SectorsPerCluster();
+    p.Geometry.SectorsPerCluster = spc;
+    p.Geometry.RootStart = v.rootCluster;
+    p.Geometry.Cluster0Start = v.heapByte / 512 - 2ull * spc;
+    p.Descriptor.SectorsPerCluster = spc;
+    p.Descriptor.RootStart = v.rootCluster;
+    p.Descriptor.Cluster0Start = p.Geometry.Cluster0Start;
+    p.ExfatFallbackGeometry = true;
+    p.Exfat.Cluster0Sector = p.Geometry.Cluster0Start;
+    p.Exfat.VolumeByteBase = v.volumeByte;
+    p.Exfat.SectorsPerCluster = spc;
+    p.Exfat.HeapOffsetClusters = spc ? static_cast<std::uint32_t>((v.heapByte - v.volumeByte) / 512 / spc) : 0;
+    if (v.fatByte > v.volumeByte && v.fatByte - v.volumeByte <= 0xFFFFFFFFu)
+        p.Exfat.FatByteOffset = static_cast<std::uint32_t>(v.fatByte - v.volumeByte);
+}
+
+}  // namespace
+
+// ---- the directory-start test ----------------------------------------------------
+
+bool IsExfatDirectoryStart(const std::uint8_t* b, std::string* tag)
+{
+    auto E = [b](int k) { return b[32 * k]; };
+    if (tag)
+        tag->clear();
+    const std::uint8_t e0 = E(0);
+    const bool e0Label = e0 == 0x83 || e0 == 0x03;
+    if (!IsExfatFileType(e0) && !IsExfatStreamType(e0) && !IsExfatNameType(e0) && !e0Label)
+        return false;
+    if (E(1) == 0 || E(2) == 0)
+        return false;
+    if (e0Label)
+        return (IsExfatFileType(E(1)) || E(1) == 0x81 || E(1) == 0x82) && ExfatU64(b + 24) == 0;
+    if (IsExfatFileType(e0)) {
+        return b[1] >= 2 && b[1] <= 18 && ExfatU16(b + 4) <= 0x50 && b[6] == 0 && b[7] == 0 &&
+               IsExfatStreamType(E(1));
+    }
+    if (IsExfatStreamType(e0)) {
+        if (b[2] != 0 || ExfatU16(b + 6) != 0 || ExfatU32(b + 16) != 0 || !IsExfatNameType(E(1)))
+            return false;
+        if (tag)
+            *tag = "C0_40";
+        return true;
+    }
+    // A name entry.
+    if (b[1] != 0)
+        return false;
+    bool pass = false;
+    if (IsExfatFileType(E(1))) {
+        pass = E(2) == 0xC0 || (E(2) == 0x40 && E(3) == 0xC1);
+    } else if (IsExfatNameType(E(1))) {
+        bool decided = false;
+        for (int k = 2; k <= 4 && !decided; ++k) {
+            if (IsExfatFileType(E(k))) {
+                pass = true;
+                decided = true;
+            } else if (!IsExfatNameType(E(k))) {
+                decided = true;   // rejected
+            }
+        }
+        if (!decided) {
+            pass = IsExfatNameType(E(5)) || IsExfatFileType(E(5));
+            if (pass && (b[80] == 0xC1 || (b[80] == 0x41 && b[112] == 0xC1) || (b[112] == 0x41 && b[144] == 0xC1) ||
+                         b[144] == 0x41))
+                pass = false;
+        }
+    }
+    if (pass && tag)
+        *tag = "C1_41";
+    return pass;
+}
+
+// ---- Basic: the volume walk ----------------------------------------------------------
+
+ExfatScanReport ReadExfatVolumeAt(ScanResults& results, const ExfatVolume& volume, ExfatFileIndex* index,
+                                  const ExfatScanControl& control)
+{
+    ExfatScanReport report;
+    AddMiscFolder(results);
+    if (!volume.Usable())
+        return report;
+    try {
+        ExfatWalker walker(results, volume, index, control, report);
+        walker.WalkRoot(volume.rootCluster);
+        walker.WalkQueue();
+    } catch (const std::bad_alloc&) {
+        // Out of memory: what was found stays.
+    }
+    return report;
+}
+
+ExfatScanReport ReadExfatVolume(ScanResults& results, const CurrentPartition& partition, Device& device,
+                                ExfatFileIndex* index, const ExfatScanControl& control)
+{
+    const std::uint64_t end = DeviceEnd(partition, device);
+    const std::uint64_t start = partition.Descriptor.StartSector;
+    ExfatVolume volume;
+    bool boot = VolumeFromBootSector(device, start, start * 512, end, volume);
+    if (!boot)
+        volume = ExfatVolumeOf(partition, device);
+    ExfatScanReport report = ReadExfatVolumeAt(results, volume, index, control);
+    report.bootSectorUsed = boot;
+    return report;
+}
+
+std::function<void(BasicScanJob&, CurrentPartition&, ScanResults&)> MakeBasicExfatBranch(
+    std::shared_ptr<ExfatFileIndex> index)
+{
+    return [index](BasicScanJob& job, CurrentPartition& partition, ScanResults& results) {
+        if (!partition.Device)
+            return;
+        ExfatScanControl control;
+        control.stop = [&job] { return job.StopRequested(); };
+        ReadExfatVolume(results, partition, *partition.Device, index.get(), control);
+    };
+}
+
+// ---- Deep: the lost-directory search --------------------------------------------------
+
+ExfatScanReport SearchExfatDirectories(ScanResults& results, CurrentPartition& partition, Device& device,
+                                       ExfatFileIndex* index, const ExfatScanControl& control)
+{
+    ExfatScanReport report;
+    const std::uint64_t end = DeviceEnd(partition, device);
+    const std::uint64_t start = partition.Descriptor.StartSector;
+    const std::uint64_t volumeByte = start * 512;
+    if (end <= volumeByte)
+        return report;
+    AddMiscFolder(results);
+    try {
+        // The geometry: the boot sector, its backup (sector 12 of the boot
+        // region), or the directory contents.
+        ExfatVolume volume;
+        bool known = VolumeFromBootSector(device, start, volumeByte, end, volume) ||
+                     VolumeFromBootSector(device, start + 12, volumeByte, end, volume);
+        report.bootSectorUsed = known;
+        std::uint64_t sweepFrom = volumeByte;
+        if (!known) {
+            // The first sector that begins like a root directory (volume
+            // label or bitmap entries) and derives a volume.
+            std::vector<std::uint8_t> chunk(512 * 512);
+            for (std::uint64_t b = volumeByte; b < end && !known; b += chunk.size()) {
+                if (control.stop && control.stop()) {
+                    report.stopped = true;
+                    return report;
+                }
+                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), end - b));
+                if (ReadBytesFrom(device, b, chunk.data(), n) == 0)
+                    continue;
+                for (std::size_t s = 0; s + 512 <= n; s += 512) {
+                    const std::uint8_t* sec = chunk.data() + s;
+                    const std::uint8_t e0 = sec[0];
+                    if (e0 != 0x83 && e0 != 0x03 && e0 != 0x81)
+                        continue;
+                    if (DeriveVolumeFromRoot(device, volumeByte, end, b + s, sec, volume)) {
+                        known = true;
+                        report.geometryDerived = true;
+                        break;
+                    }
+                }
+            }
+        }
+        if (!known || !volume.Usable())
+            return report;
+        if (report.geometryDerived)
+            StoreGeometry(partition, volume);
+        sweepFrom = volume.heapByte;
+
+        ExfatWalker walker(results, volume, index, control, report);
+        walker.WalkRoot(volume.rootCluster);
+        walker.WalkQueue();
+
+        // The sweep: every sector of the heap; clusters walked already are passed.
+        std::vector<std::uint8_t> chunk(512 * 512);
+        for (std::uint64_t b = sweepFrom; b < end; b += chunk.size()) {
+            if (walker.Stopped())
+                break;
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), end - b));
+            results.CurrentScanSector = b / 512;
+            report.sectorsSwept += n / 512;
+            if (ReadBytesFrom(device, b, chunk.data(), n) == 0)
+                continue;
+            for (std::size_t s = 0; s + 512 <= n; s += 512) {
+                auto cluster = volume.ClusterOfByte(b + s);
+                if (!cluster || walker.IsWalked(*cluster))
+                    continue;
+                if (!IsExfatDirectoryStart(chunk.data() + s))
+                    continue;
+                walker.WalkLost(*cluster, b + s);
+                walker.WalkQueue();
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        // Out of memory: what was found stays.
+    }
+    return report;
+}
+
+}  // namespace torvane

@@ -1,0 +1,105 @@
+// The exFAT readers of the Basic and Deep Searches.
+//
+// ReadExfatVolume walks the directory tree breadth-first from the root,
+// deleted entry sets included: every folder becomes a pending directory (its
+// own id is its first cluster, the root's children have parent 5) and every
+// file a FoundEntry (own id: the device sector of its first cluster; size:
+// its DataLength; text1 the date and time texts, text2 and text3 the FAT
+// date and time words). The lost-directory arrangement then builds the tree.
+//
+// SearchExfatDirectories is the Deep Search's search for lost exFAT folders:
+// the same walk from the root when the volume still knows one, then a sweep
+// of every sector for directory clusters nobody references any more (a
+// deleted parent, a damaged directory, a zeroed boot sector). When the boot
+// sector is gone the geometry is derived from the directory contents: from
+// the root's allocation-bitmap and up-case entries, else from the first file.
+//
+// Safety: every directory is walked once (a folder that names itself or an
+// ancestor does not loop), chains end at a cluster met before, directory
+// lengths are bounded by the format's 256 MiB, and the boot sector's shifts
+// and offsets are checked before use.
+#pragma once
+
+#include "disk/volume_geometry.h"
+#include "fsrecovery/exfat/exfat_volume.h"
+#include "fsrecovery/found_items.h"
+#include "platform/device.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace torvane {
+
+class BasicScanJob;
+
+// The parent id of the root's children.
+inline constexpr std::uint64_t kExfatRootParentId = 5;
+// A directory holds at most 256 MiB of entries.
+inline constexpr std::uint64_t kExfatMaxDirectoryBytes = 256ull << 20;
+
+// How a found file's data lie: kept by the scan for the file writer, by the
+// entry's own id (the sector of its first cluster).
+struct ExfatFileRecord {
+    std::uint32_t firstCluster = 0;
+    std::uint64_t validLength = 0;
+    std::uint64_t dataLength = 0;
+    bool noFatChain = false;
+};
+
+class ExfatFileIndex {
+public:
+    void Add(std::uint64_t ownId, const ExfatFileRecord& record);
+    bool Find(std::uint64_t ownId, ExfatFileRecord& out) const;
+    std::size_t Size() const;
+    void Clear();
+
+private:
+    mutable std::mutex mutex_;
+    std::unordered_map<std::uint64_t, ExfatFileRecord> records_;
+};
+
+struct ExfatScanControl {
+    std::function<bool()> stop;   // tested per directory cluster and per sweep chunk
+};
+
+struct ExfatScanReport {
+    bool bootSectorUsed = false;      // the geometry came from a sound boot sector
+    bool geometryDerived = false;     // the lost-directory search derived it from entries
+    std::uint64_t directoriesWalked = 0;
+    std::uint64_t sectorsSwept = 0;
+    std::uint64_t lostDirectories = 0; // directory clusters found only by the sweep
+    std::uint64_t checksumMismatches = 0;
+    bool stopped = false;
+};
+
+// Reads the exFAT volume of `partition` (its Descriptor.StartSector holds the
+// boot sector) into `results`. `index` may be null.
+ExfatScanReport ReadExfatVolume(ScanResults& results, const CurrentPartition& partition, Device& device,
+                                ExfatFileIndex* index = nullptr, const ExfatScanControl& control = {});
+
+// The same on an already known volume (tests, fuzzing).
+ExfatScanReport ReadExfatVolumeAt(ScanResults& results, const ExfatVolume& volume, ExfatFileIndex* index,
+                                  const ExfatScanControl& control);
+
+// The Basic scan's exFAT branch (BasicScanBranches::exfat). The scan's file
+// records go to `index` when given; keep it for the file writer.
+std::function<void(BasicScanJob&, CurrentPartition&, ScanResults&)> MakeBasicExfatBranch(
+    std::shared_ptr<ExfatFileIndex> index = {});
+
+// The Deep Search's lost-directory search over [Descriptor.StartSector,
+// Descriptor.EndSector). Leaves the geometry it used (boot sector or derived)
+// in partition.Geometry / partition.Exfat.
+ExfatScanReport SearchExfatDirectories(ScanResults& results, CurrentPartition& partition, Device& device,
+                                       ExfatFileIndex* index = nullptr, const ExfatScanControl& control = {});
+
+// The directory-start test of the sweep on one 512-byte sector: true when the
+// sector begins like a cluster of directory entries. `tag` (optional) gets
+// "C0_40" when it begins inside a set at a stream entry, "C1_41" at a name
+// entry, and "" otherwise.
+bool IsExfatDirectoryStart(const std::uint8_t* sector, std::string* tag = nullptr);
+
+}  // namespace torvane
