@@ -17,6 +17,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFrame>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -191,7 +193,10 @@ SearchDialogBase::SearchDialogBase(int recoveryMode, QWidget* parent) : QDialog(
     connect(help, &QPushButton::clicked, this, [] { OpenHelpFile(); });
     connect(support, &QPushButton::clicked, this, [] { ShowSupportDialog(); });
 
-    resize(980, 640);
+    // As large as the main window's tiles suggest, within the screen.
+    QSize size(980, 640);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) size = size.boundedTo(screen->availableGeometry().size() - QSize(20, 40));
+    resize(size);
 }
 
 SearchDialogBase::~SearchDialogBase()

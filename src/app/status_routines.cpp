@@ -85,18 +85,6 @@ int FileSystemComboIndex(std::string_view name)
 
 }  // namespace torvane
 
-#include "app/main_window_state.h"
-
-namespace torvane {
-
-MainWindowState& MainWindowState::Instance()
-{
-    static MainWindowState state;
-    return state;
-}
-
-}  // namespace torvane
-
 namespace torvane {
 
 std::string EndOfSearchText(int finished, int recoveryMode, bool stoppedByUser)

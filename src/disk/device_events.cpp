@@ -1,5 +1,6 @@
 #include "disk/device_events.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -86,6 +87,28 @@ std::vector<DeviceEvent> ManualDeviceEventSource::Poll() {
     std::vector<DeviceEvent> out;
     out.swap(pending_);
     return out;
+}
+
+bool DeviceEventConcernsDrives(const DeviceEvent& event, const std::vector<std::string>& listedDiskNames) {
+    if (event.Name.empty()) return true;
+    if (event.Kind == DeviceEventKind::Removal) {
+        for (const std::string& disk : listedDiskNames) {
+            if (disk.empty() || event.Name.compare(0, disk.size(), disk) != 0) continue;
+            // "sdb1" and "nvme0n1p2" are partitions of "sdb" and "nvme0n1"; "sdba" is another disk.
+            const std::string rest = event.Name.substr(disk.size());
+            if (rest.empty()) return true;
+            const std::size_t digits = rest[0] == 'p' ? 1 : 0;
+            if (rest.size() > digits && rest.find_first_not_of("0123456789", digits) == std::string::npos) return true;
+        }
+        return false;
+    }
+    for (const char* never : {"ram", "zram", "sr", "fd"}) {
+        const std::string prefix = never;
+        if (event.Name.compare(0, prefix.size(), prefix) == 0 && event.Name.size() > prefix.size() &&
+            std::isdigit(static_cast<unsigned char>(event.Name[prefix.size()])))
+            return false;
+    }
+    return true;
 }
 
 #ifdef TORVANE_HAVE_UDEV

@@ -87,6 +87,12 @@ private:
     std::vector<DeviceEvent> pending_;
 };
 
+// Whether an event can change what the drive tree lists. A removal matters
+// when it names a listed disk (or one of its partitions: "sdb1" of "sdb"),
+// or names nothing; an arrival unless it is a RAM disk, an optical drive or
+// a floppy, which are never listed.
+bool DeviceEventConcernsDrives(const DeviceEvent& event, const std::vector<std::string>& listedDiskNames);
+
 // The best source this machine offers: a udev monitor (when the program was
 // built with libudev and udevd runs), else a kernel-uevent monitor, else the
 // /sys/block poller.

@@ -168,6 +168,15 @@ void CSavingDlg::OnTimer()
 
 void CSavingDlg::AnswerQuestion(const JobQuestion& question, const std::function<void(int)>& reply)
 {
+    ++m_nModalDepth;
+    struct Leave {
+        CSavingDlg* d;
+        ~Leave()
+        {
+            if (--d->m_nModalDepth == 0 && d->m_bFinishPending)
+                QTimer::singleShot(0, d, &CSavingDlg::OnSaveFinished);
+        }
+    } leave{this};
     if (question.kind == "replace") {
         QString existing = QString::fromStdString(question.text);
         QString proposed = question.choices.size() > 1 ? QString::fromStdString(question.choices[1]) : QString();
@@ -192,8 +201,12 @@ void CSavingDlg::OnStop()
 {
     if (m_bFinished || !m_job->Running())
         return;
-    if (AskYesNo(this, QStringLiteral("Do you want to stop saving?")))
+    ++m_nModalDepth;
+    const bool yes = AskYesNo(this, QStringLiteral("Do you want to stop saving?"));
+    if (yes)
         m_job->Stop();
+    if (--m_nModalDepth == 0 && m_bFinishPending)
+        QTimer::singleShot(0, this, &CSavingDlg::OnSaveFinished);
 }
 
 void CSavingDlg::OnSkip() { m_job->SkipFile(); }
@@ -211,6 +224,11 @@ void CSavingDlg::OnSaveFinished()
 {
     if (m_bFinished)
         return;
+    if (m_nModalDepth > 0) {
+        m_bFinishPending = true;   // after the open box closes
+        return;
+    }
+    m_bFinishPending = false;
     m_bFinished = true;
     m_job->Wait();
     m_pTimer->stop();

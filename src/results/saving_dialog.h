@@ -70,6 +70,8 @@ private:
     QString m_strCompletion;
     bool m_bCounted = false;
     bool m_bFinished = false;
+    int m_nModalDepth = 0;            // question or Stop box open
+    bool m_bFinishPending = false;    // the worker ended while one was open
 };
 
 inline constexpr char kNothingSelectedText[] =

@@ -463,12 +463,8 @@ ExfatScanReport ReadExfatVolumeAt(ScanResults& results, const ExfatVolume& volum
 ExfatScanReport ReadExfatVolume(ScanResults& results, const CurrentPartition& partition, Device& device,
                                 ExfatFileIndex* index, const ExfatScanControl& control)
 {
-    const std::uint64_t end = DeviceEnd(partition, device);
-    const std::uint64_t start = partition.Descriptor.StartSector;
-    ExfatVolume volume;
-    bool boot = VolumeFromBootSector(device, start, start * 512, end, volume);
-    if (!boot)
-        volume = ExfatVolumeOf(partition, device);
+    bool boot = false;
+    const ExfatVolume volume = LoadExfatVolume(partition, device, &boot);
     ExfatScanReport report = ReadExfatVolumeAt(results, volume, index, control);
     report.bootSectorUsed = boot;
     return report;

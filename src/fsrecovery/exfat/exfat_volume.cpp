@@ -183,3 +183,33 @@ std::vector<std::uint32_t> ExfatClusterList(const ExfatVolume& volume, ExfatFatR
 }
 
 }  // namespace torvane
+
+namespace torvane {
+
+ExfatVolume LoadExfatVolume(const CurrentPartition& p, Device& device, bool* fromBootSector)
+{
+    std::uint64_t end = device.SizeBytes();
+    if (p.Descriptor.EndByte != 0)
+        end = std::min(end, p.Descriptor.EndByte);
+    if (p.Descriptor.EndSector != 0)
+        end = std::min(end, p.Descriptor.EndSector * 512);
+    const std::uint64_t start = p.Descriptor.StartSector;
+    for (std::uint64_t sector : {start, start + 12}) {
+        std::uint8_t boot[512];
+        ExfatBootParams params;
+        if (ReadBytesFrom(device, sector * 512, boot, sizeof boot) != 0 &&
+            ParseExfatBootSector(boot, sizeof boot, params)) {
+            ExfatVolume v = MakeExfatVolume(device, start * 512, params, end);
+            if (v.Usable() && v.heapByte < end) {
+                if (fromBootSector)
+                    *fromBootSector = true;
+                return v;
+            }
+        }
+    }
+    if (fromBootSector)
+        *fromBootSector = false;
+    return ExfatVolumeOf(p, device);
+}
+
+}  // namespace torvane

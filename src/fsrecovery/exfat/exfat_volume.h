@@ -90,3 +90,13 @@ std::vector<std::uint32_t> ExfatClusterList(const ExfatVolume& volume, ExfatFatR
                                             bool* chainBroken = nullptr);
 
 }  // namespace torvane
+
+namespace torvane {
+
+// The volume of `p` on `device`: from the boot sector at Descriptor.StartSector
+// when it is sound, else from its backup (sector 12 of the boot region), else
+// as ReadVolumeParameters left the exFAT values (fallback geometry). Check
+// Usable() on the result.
+ExfatVolume LoadExfatVolume(const CurrentPartition& p, Device& device, bool* fromBootSector = nullptr);
+
+}  // namespace torvane

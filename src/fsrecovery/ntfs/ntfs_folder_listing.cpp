@@ -1,0 +1,128 @@
+#include "fsrecovery/ntfs/ntfs_folder_listing.h"
+
+#include "fsrecovery/ntfs/ntfs_file_name.h"
+#include "fsrecovery/ntfs/ntfs_record.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <unordered_set>
+#include <utility>
+
+namespace torvane {
+namespace {
+
+std::string Trim(const std::string& s)
+{
+    const std::size_t a = s.find_first_not_of(" \t");
+    if (a == std::string::npos)
+        return {};
+    const std::size_t b = s.find_last_not_of(" \t");
+    return s.substr(a, b - a + 1);
+}
+
+std::uint64_t ParseU64(const std::string& text)
+{
+    std::uint64_t v = 0;
+    const std::string t = Trim(text);
+    std::from_chars(t.data(), t.data() + t.size(), v);
+    return v;
+}
+
+// The sector of the FILE record an entry points to; 0 when it cannot be known.
+std::uint64_t RecordSectorOf(const FoundEntry& entry, const MftRunTable* mft, std::uint16_t& wantSequence)
+{
+    wantSequence = 0;
+    if (entry.text2 != "1")
+        return entry.ownId;
+    // An index entry: the own id is a file reference.
+    if (mft == nullptr)
+        return 0;
+    wantSequence = MftReferenceSequence(entry.ownId);
+    return mft->MftRecordToSector(MftReferenceRecord(entry.ownId));
+}
+
+}  // namespace
+
+bool CompleteNtfsFoundEntry(FoundEntry& entry, const NtfsVolume& volume, const MftRunTable* mft,
+                            std::optional<std::uint32_t>* spcOut)
+{
+    std::uint16_t wantSequence = 0;
+    const std::uint64_t sector = RecordSectorOf(entry, mft, wantSequence);
+    if (sector == 0)
+        return false;
+    std::array<std::uint8_t, kMftRecordSize> record{};
+    if (ReadMftRecord(volume, sector, record.data()) != MftRecordRead::Ok)
+        return false;
+    NtfsBytes view(record.data(), record.size());
+    NtfsRecordHeader header;
+    ReadNtfsRecordHeader(view, header);
+    if (wantSequence != 0 && header.sequenceNumber != wantSequence)
+        return false;  // the record was reused for another file
+
+    std::uint64_t fileTime = 0;
+    if (Trim(entry.name).empty()) {
+        if (std::optional<NtfsFileName> fn = FindNtfsFileName(view)) {
+            entry.name = CleanNtfsFileName(fn->name);
+            fileTime = fn->creationTime;
+        }
+    }
+    entry.size = GetNtfsDataSize(view, entry.name).value_or(0);
+    if (fileTime != 0)
+        entry.text1 = std::to_string(fileTime);
+    if (spcOut && entry.name == "$MFTMirr")
+        *spcOut = SectorsPerClusterFromMftMirr(entry.size, volume.sectorsPerCluster);
+    return true;
+}
+
+NtfsListing ListNtfsFolderFiles(ScanResults& results, std::uint64_t folderId, const NtfsVolume& volume,
+                                const MftRunTable* mft, const std::function<bool()>& stop)
+{
+    NtfsListing listing;
+    auto lock = results.Lock();
+    {
+        // The scans leave the store sorted by folder; sort only when it is not.
+        const auto& all = std::as_const(results).FoundEntries();
+        if (!std::is_sorted(all.begin(), all.end(),
+                            [](const FoundEntry& a, const FoundEntry& b) { return a.parentId < b.parentId; }))
+            results.SortFoundEntries();
+    }
+    auto [first, last] = results.FoundEntryRange(folderId);
+    // Completed entries are written back; their folder, the sort key, stays.
+    auto& entries = results.FoundEntries();
+    listing.foundAny = !entries.empty();
+    std::unordered_set<std::string> listedNames;
+    for (std::size_t i = first; i < last && i < entries.size(); ++i) {
+        if (stop && stop()) {
+            listing.stopped = true;
+            break;
+        }
+        FoundEntry& entry = entries[i];
+        if (entry.parentId != folderId)
+            continue;
+        if (Trim(entry.name).empty() || entry.size == 0) {
+            std::optional<std::uint32_t> spc;
+            CompleteNtfsFoundEntry(entry, volume, mft, &spc);
+            if (spc)
+                listing.sectorsPerCluster = spc;
+        }
+        const std::string name = Trim(entry.name);
+        if (name.empty())
+            continue;
+        // An index entry never adds a second row for a name already listed.
+        if (entry.text2 == "1" && listedNames.count(name) != 0)
+            continue;
+        listedNames.insert(name);
+        NtfsListedFile file;
+        file.entryIndex = i;
+        file.name = name;
+        file.size = entry.size;
+        file.fileTime = ParseU64(entry.text1);
+        file.ownId = entry.ownId;
+        file.indexMark = entry.text2;
+        listing.files.push_back(std::move(file));
+    }
+    return listing;
+}
+
+}  // namespace torvane

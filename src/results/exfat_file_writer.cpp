@@ -1,0 +1,113 @@
+#include "results/exfat_file_writer.h"
+
+#include "fsrecovery/exfat/exfat_file_reader.h"
+#include "results/recovered_target.h"
+#include "results/save_destination.h"
+#include "results/save_target.h"
+
+namespace torvane {
+namespace {
+
+class TargetSink final : public ExfatDataSink {
+public:
+    explicit TargetSink(TargetFile& file) : file_(file) {}
+    bool Write(const std::uint8_t* data, std::size_t size) override
+    {
+        error_ = file_.Write(data, size);
+        return error_ == 0;
+    }
+    int error() const { return error_; }
+
+private:
+    TargetFile& file_;
+    int error_ = 0;
+};
+
+bool SettleTarget(SaveSession& session, std::string& target, std::string& name, std::uint64_t size,
+                  bool resolveConflict)
+{
+    session.Skip().skip = false;
+    SaveCounters& counters = session.Counters();
+    counters.fileBytesDone = 0;
+    counters.fileBytesTotal = size;
+    if (!resolveConflict)
+        return true;
+    std::string resolved = ResolveNameConflict(session, target);
+    if (resolved.empty()) {
+        session.Report().Add(FileOutcome::Skipped, target, "a file of that name exists");
+        return false;
+    }
+    target = std::move(resolved);
+    name = LastComponent(target);
+    ++counters.filesWritten;
+    return true;
+}
+
+}  // namespace
+
+FileOutcome SaveExfatFile(SaveSession& session, Device& device, const ExfatSaveContext& context,
+                          std::uint64_t firstSector, std::uint64_t size, std::string target, std::string name,
+                          bool resolveConflict)
+{
+    if (!SettleTarget(session, target, name, size, resolveConflict))
+        return FileOutcome::Skipped;
+    ExfatVolume volume = context.volume;
+    volume.device = &device;
+
+    ExfatFileData file;
+    file.size = size;
+    if (size != 0) {
+        auto cluster = volume.ClusterOfByte(firstSector * 512);
+        if (!cluster || firstSector * 512 != volume.ClusterByte(*cluster)) {
+            session.Report().Add(FileOutcome::Failed, target, "its first cluster lies outside the volume");
+            return FileOutcome::Failed;
+        }
+        file.firstCluster = *cluster;
+        ExfatFileRecord record;
+        if (context.index && context.index->Find(firstSector, record) && record.firstCluster == *cluster) {
+            file.allocationKnown = true;
+            file.noFatChain = record.noFatChain;
+            file.validLength = record.validLength;
+        }
+    }
+
+    FileOutcome failure = FileOutcome::Failed;
+    std::string detail;
+    std::unique_ptr<TargetFile> out = OpenRecoveredTarget(session, target, name, failure, detail);
+    if (!out) {
+        session.Report().Add(failure, target, detail);
+        return failure;
+    }
+    TargetSink sink(*out);
+    ExfatReadControl control;
+    control.stopRequested = [&session] { return session.StopRequested() || session.Skip().skip.load(); };
+    control.progress = [&session](std::uint64_t written) { session.Counters().fileBytesDone = written; };
+    const ExfatReadReport report = ReadExfatFileData(volume, file, sink, control);
+
+    CopyResult copy;
+    copy.bytesWritten = report.bytesWritten;
+    copy.unreadableSectors = report.unreadableSectors;
+    copy.stopped = report.outcome == ExfatReadOutcome::Stopped;
+    copy.writeError = sink.error();
+    return FinishTarget(session, std::move(out), target, copy, size, report.dataShort);
+}
+
+FoundEntryWriter MakeExfatEntryWriter(ExfatSaveContext context)
+{
+    return [context = std::move(context)](SaveSession& session, Device& device, const FoundEntry& entry,
+                                          const std::string& target, const std::string& name) {
+        return SaveExfatFile(session, device, context, entry.ownId, entry.size, target, name, true);
+    };
+}
+
+ExfatSaveContext ExfatSaveContextOf(const CurrentPartition& partition, Device& device,
+                                    std::shared_ptr<const ExfatFileIndex> index)
+{
+    ExfatSaveContext c;
+    c.volume = LoadExfatVolume(partition, device);
+    c.volume.device = nullptr;
+    c.index = std::move(index);
+    return c;
+}
+
+}  // namespace torvane

@@ -1,0 +1,71 @@
+// The file rows of one FAT16/FAT32 folder in a search dialog's file list.
+//
+// The folder's directory sectors are read again at each listing (FAT files
+// are not stored by the scan), every file entry the directory-entry decoder
+// accepts is listed, deleted entries included. A deleted FAT32 entry whose
+// high cluster word was cleared keeps its stored cluster in the "SelfCluster"
+// column; the high part the walk guessed goes into a hidden addend column as
+// "%llu" of (high part - 1), so that 0 can mean "no addend". A saver takes
+// the first cluster as column 5 + addend + 1 when the addend is not empty.
+#pragma once
+
+#include "app/list_model.h"
+#include "fsrecovery/fat/fat_volume.h"
+#include "platform/device.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace torvane {
+
+// Columns of the Basic Search file list.
+enum BasicListColumn : int {
+    kListName = 0,
+    kListType = 1,
+    kListSize = 2,
+    kListDate = 3,
+    kListTime = 4,
+    kListSelfId = 5,     // "SelfCluster-Debug Info 1"
+    kListParentId = 6,   // "ParentCluster-Debug Info 2"
+    kListTreeItem = 7,   // "TreeItem-Debug Info 3"
+    kListShortName = 8,  // "SFN"
+    kBasicListAddend = 9,    // "INDX": the high-cluster addend of a FAT file row
+    kBasicListFileSys = 10,  // "FILE_SYS"
+    kBasicListColumnCount = 11,
+};
+// Deep Search list: columns 0..8 as Basic, then these.
+enum DeepListColumn : int {
+    kDeepListVolumeRow = 9,   // "FILE_SYS": the FAT volume row of a FAT file row
+    kDeepListAttribute = 10,  // "attr"
+    kDeepListAddend = 11,     // "INDX"
+    kDeepListColumnCount = 12,
+};
+
+// RowData bit of a row whose directory entry is marked deleted.
+inline constexpr std::uint64_t kRowDeletedBit = 1;
+// Background of deleted rows (COLORREF 0x00BBGGRR: a light red).
+inline constexpr std::uint32_t kDeletedRowColor = 0x00E0E0FF;
+
+struct FatListingContext {
+    Device* device = nullptr;
+    FatVolume volume;
+    bool deepSearch = false;      // Deep list layout (and no continuation)
+    int volumeRow = 0;            // Deep: the FAT volume row written into column 9
+    // The listed-folder test (the results' folder index): the walk does not run
+    // into a folder that is already in the tree.
+    std::function<bool(std::uint32_t)> isIndexedFolder;
+    // Tested per sector and per entry: true ends the listing (Cancel).
+    std::function<bool()> abort;
+    // Called after every 50th row with the number of files listed by this call.
+    std::function<void(std::uint64_t)> progress;
+};
+
+// Lists the files of the folder whose first cluster is `cluster` (0 = the
+// root) into `list`, inserting from row `firstRow` on. Returns the number of
+// file rows added. Reads nothing beyond the volume; unreadable sectors are
+// skipped; a folder whose chain cannot be built lists nothing.
+std::uint64_t ListFatFolderFiles(ListRowModel& list, std::uint64_t firstRow, std::uint32_t cluster,
+                                 const FatListingContext& context);
+
+}  // namespace torvane
