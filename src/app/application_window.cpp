@@ -108,7 +108,11 @@ int CSalvoraApp::InitInstance(int argc, char** argv)
     const SignatureLoadResult signatures = LoadSignatureFiles(files, SharedPhotoSignatures());
     if (!signatures.ok) {
         std::fprintf(stderr, "torvane: %s\n", signatures.message.c_str());
-        QMessageBox::critical(nullptr, QStringLiteral("Torvane"), QString::fromStdString(signatures.message));
+        // A plain box (OK, no icon) captioned with the program's title.
+        QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(),
+                        QString::fromStdString(signatures.message), QMessageBox::Ok);
+        box.setObjectName(QStringLiteral("SignatureFileMessage"));
+        box.exec();
         // A missing data file is a failed start, not a success.
         return 1;
     }

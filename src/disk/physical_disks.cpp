@@ -293,8 +293,9 @@ void EnumeratePhysicalDisks(DriveInventory& inv, DeviceRegistry& registry, const
     inv.DiskSizeMiB = 0;
     inv.DiskIdentityList.clear();
     for (const RegisteredDisk& disk : registry.Disks()) {
-        // Numbers 0..24 are listed; the 26th slot never is.
-        if (disk.number < 0 || disk.number > 24) continue;
+        // Every number the registry hands out (0..25) is listed: a disk that
+        // was given the last number must not vanish from the tree.
+        if (disk.number < 0 || disk.number >= kMaxDisks) continue;
         ListOneDisk(inv, registry, disk, options);
     }
 }

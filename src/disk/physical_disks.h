@@ -67,7 +67,7 @@ struct PhysicalDiskOptions {
     std::string UdevDataRoot = "/run/udev/data";
 };
 
-// Lists every registered disk (numbers 0..24) into inv's "Physical Drives"
+// Lists every registered disk (numbers 0..25) into inv's "Physical Drives"
 // branch, with its partitions; disks without partition items become jobs in
 // SmpParamList. A disk that cannot be opened for lack of permission is listed
 // without partitions, flagged (DriveDetails::AccessDenied) and noted in

@@ -2,6 +2,9 @@
 
 #include "fsrecovery/fat/fat_volume.h"
 
+#include <exception>
+#include <string>
+
 namespace torvane {
 
 BasicScanJob::BasicScanJob(ScanResults& results, CurrentPartition partition, FatScanSink* sink, JobEvents* events,
@@ -56,11 +59,19 @@ void BasicScanJob::Run()
         Progress().total = partition_.Descriptor.EndSector;
         if (!geometryFailed_ && partition_.Device) {
             results_.EnsureRootItem();
-            if (fs == "exFAT") {
-                if (branches_.exfat)
-                    branches_.exfat(*this, partition_, results_);
-            } else {
-                SweepFatVolume(results_, FatVolumeFromDescriptor(partition_.Descriptor), *partition_.Device, control);
+            // A failure inside the sweep (memory, an internal error) ends
+            // only the sweep: what it queued is still arranged below.
+            try {
+                if (fs == "exFAT") {
+                    if (branches_.exfat)
+                        branches_.exfat(*this, partition_, results_);
+                } else {
+                    SweepFatVolume(results_, FatVolumeFromDescriptor(partition_.Descriptor), *partition_.Device,
+                                   control);
+                }
+            } catch (const std::exception& e) {
+                if (Events())
+                    Events()->OnError(std::string("Searching lost directories stopped: ") + e.what());
             }
         }
         if (sink_)

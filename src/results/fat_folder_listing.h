@@ -20,27 +20,23 @@
 namespace torvane {
 
 // Columns of the Basic Search file list.
-enum BasicListColumn : int {
-    kListName = 0,
-    kListType = 1,
-    kListSize = 2,
-    kListDate = 3,
-    kListTime = 4,
-    kListSelfId = 5,     // "SelfCluster-Debug Info 1"
-    kListParentId = 6,   // "ParentCluster-Debug Info 2"
-    kListTreeItem = 7,   // "TreeItem-Debug Info 3"
-    kListShortName = 8,  // "SFN"
-    kBasicListAddend = 9,    // "INDX": the high-cluster addend of a FAT file row
-    kBasicListFileSys = 10,  // "FILE_SYS"
-    kBasicListColumnCount = 11,
-};
+inline constexpr int kListName = 0;
+inline constexpr int kListType = 1;
+inline constexpr int kListSize = 2;
+inline constexpr int kListDate = 3;
+inline constexpr int kListTime = 4;
+inline constexpr int kListSelfId = 5;        // "SelfCluster-Debug Info 1"
+inline constexpr int kListParentId = 6;      // "ParentCluster-Debug Info 2"
+inline constexpr int kListTreeItem = 7;      // "TreeItem-Debug Info 3"
+inline constexpr int kListShortName = 8;     // "SFN"
+inline constexpr int kBasicListAddend = 9;   // "INDX": the high-cluster addend of a FAT file row
+inline constexpr int kBasicListFileSys = 10; // "FILE_SYS"
+inline constexpr int kBasicListColumnCount = 11;
 // Deep Search list: columns 0..8 as Basic, then these.
-enum DeepListColumn : int {
-    kDeepListVolumeRow = 9,   // "FILE_SYS": the FAT volume row of a FAT file row
-    kDeepListAttribute = 10,  // "attr"
-    kDeepListAddend = 11,     // "INDX"
-    kDeepListColumnCount = 12,
-};
+inline constexpr int kDeepListVolumeRow = 9;   // "FILE_SYS": the FAT volume row of a FAT file row
+inline constexpr int kDeepListAttribute = 10;  // "attr"
+inline constexpr int kDeepListAddend = 11;     // "INDX"
+inline constexpr int kDeepListColumnCount = 12;
 
 // RowData bit of a row whose directory entry is marked deleted.
 inline constexpr std::uint64_t kRowDeletedBit = 1;

@@ -30,6 +30,12 @@ std::string TodayText(std::time_t now)
 
 }  // namespace
 
+FileListHooks& DefaultFileListHooks()
+{
+    static FileListHooks hooks;
+    return hooks;
+}
+
 bool BeginFolderSelection(FileListState& state, const TreeModel& tree, TreeNodeId item)
 {
     if (item == kNoTreeNode)
@@ -62,6 +68,32 @@ std::vector<std::string> FolderRowCells(const RecoveredFolder& folder, TreeNodeI
     cells[kListParentId] = std::to_string(folder.parentId);
     cells[kListTreeItem] = std::to_string(static_cast<std::uint64_t>(item));
     return cells;
+}
+
+void SetupBasicResultColumns(ListRowModel& list)
+{
+    list.Clear();
+    list.ClearRowColors();
+    while (list.ColumnCount() > 0)
+        list.DeleteColumn(list.ColumnCount() - 1);
+    static const struct {
+        const char* name;
+        int width;
+    } columns[kBasicListColumnCount] = {
+        {"Name", 140},
+        {"Type", 70},
+        {"Size", 70},
+        {"Date", 80},
+        {"Time", 70},
+        {"SelfCluster-Debug Info 1", 0},
+        {"ParentCluster-Debug Info 2", 0},
+        {"TreeItem-Debug Info 3", 0},
+        {"SFN", 0},
+        {"INDX", 0},
+        {"FILE_SYS", 0},
+    };
+    for (int i = 0; i < kBasicListColumnCount; ++i)
+        list.InsertColumn(i, columns[i].name, columns[i].width);
 }
 
 std::string GetTreeItemPath(const TreeModel& tree, TreeNodeId item, const std::string& separator)

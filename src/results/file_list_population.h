@@ -36,6 +36,10 @@ struct FileListHooks {
     FoundEntryListing ntfsOrExfat;
 };
 
+// The program's listings per file system; the NTFS and exFAT code register
+// theirs here at start-up. Read by the results views when they list a folder.
+FileListHooks& DefaultFileListHooks();
+
 // What the results view keeps between two selections (one per search dialog).
 struct FileListState {
     TreeNodeId LastPopulatedItem = kNoTreeNode;
@@ -108,6 +112,11 @@ private:
 // and parent id, tree item. `columns` is the list's column count.
 std::vector<std::string> FolderRowCells(const RecoveredFolder& folder, TreeNodeId item, const std::string& fsName,
                                         const std::string& fsType, int columns, std::time_t now);
+
+// Makes `list` the Basic Search results list: no rows, the columns "Name"
+// 140, "Type" 70, "Size" 70, "Date" 80, "Time" 70, then the hidden data
+// columns 5..10 of width 0.
+void SetupBasicResultColumns(ListRowModel& list);
 
 // The texts of a tree item's path below the top-level item, joined with
 // `separator` ("\\" for the savers, " \\" for a wrapping static).

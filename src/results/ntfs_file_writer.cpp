@@ -106,7 +106,15 @@ FileOutcome SaveFileByMftRecord(SaveSession& session, Device& device, const Ntfs
     if (!SettleTarget(session, target, name, size, resolveConflict))
         return FileOutcome::Skipped;
     std::array<std::uint8_t, kMftRecordSize> record{};
-    const MftRecordRead read = ReadMftRecord(VolumeOf(device, context), recordSector, record.data());
+    // Through the run table when it knows the record (a record cut in two by
+    // the end of an $MFT extent is read from both places).
+    std::uint64_t number = ~std::uint64_t(0);
+    if (context.mft)
+        number = context.mft->SectorToMftRecord(recordSector).value_or(number);
+    const NtfsVolume volume = VolumeOf(device, context);
+    const MftRecordRead read = number != ~std::uint64_t(0)
+                                   ? ReadMftRecordByNumber(volume, *context.mft, number, record.data())
+                                   : ReadMftRecord(volume, recordSector, record.data());
     if (read != MftRecordRead::Ok) {
         // Nothing is known of the file's data: no file is made, and the
         // report says why (an empty file would pass for a saved one).
@@ -117,9 +125,6 @@ FileOutcome SaveFileByMftRecord(SaveSession& session, Device& device, const Ntfs
     }
     // The record's own number tells its extension records apart from
     // records of other files (records older than NTFS 3.1 do not hold it).
-    std::uint64_t number = ~std::uint64_t(0);
-    if (context.mft)
-        number = context.mft->SectorToMftRecord(recordSector).value_or(number);
     return WriteRecordData(session, device, context, record.data(), size, target, name, number);
 }
 

@@ -268,10 +268,11 @@ std::unique_ptr<FileSystemSaver> MakeFileSystemSaver(ScanResults& results, const
         return nullptr;
     if (volume.fsName == "FAT16" || volume.fsName == "FAT32")
         return MakeFatSaver(results, volume.device, volume.fat, volume.recoveryMode != 2);
-    if (volume.fsName == "NTFS")
-        return MakeFoundEntrySaver(results, volume.device, kNtfsRootId, FindFoundEntryWriter("NTFS"));
-    if (volume.fsName == "exFAT")
-        return MakeFoundEntrySaver(results, volume.device, 0, FindFoundEntryWriter("exFAT"));
+    if (volume.fsName == "NTFS" || volume.fsName == "exFAT") {
+        FoundEntryWriter writer = volume.entryWriter ? volume.entryWriter : FindFoundEntryWriter(volume.fsName);
+        return MakeFoundEntrySaver(results, volume.device, volume.fsName == "NTFS" ? kNtfsRootId : 0,
+                                   std::move(writer));
+    }
     return nullptr;
 }
 

@@ -66,6 +66,10 @@ struct SaveVolume {
     DevicePtr device;
     FatVolume fat;           // FAT16/FAT32 geometry
     int recoveryMode = 1;    // 1 Basic, 2 Deep
+    // NTFS/exFAT: the writer of this volume's found entries; when empty the
+    // one registered for the file system (RegisterFoundEntryWriter) is used.
+    std::function<FileOutcome(SaveSession&, Device&, const FoundEntry&, const std::string&, const std::string&)>
+        entryWriter;
 };
 
 // Writes one found entry (NTFS, exFAT) to `target`; `name` is its shown name.

@@ -251,6 +251,34 @@ TEST(PhysicalDisks, ImagesAreFileBackedDisks) {
     EXPECT_TRUE(inv.SmpParamList.empty());
 }
 
+// The registry hands out 26 numbers; the disk given the last one is listed
+// like any other and gets its partition-table entry.
+TEST(PhysicalDisks, EveryRegistryNumberIsListed) {
+    DeviceRegistry registry;
+    registry.SetSysfsRoot("");
+    for (int i = 0; i < kMaxDisks; ++i) {
+        SparseImage img(100000);
+        if (i == kMaxDisks - 1) {
+            img.MbrEntry(0, 0, 0x07, 2048, 50000);
+            img.PutText(2048, 3, "NTFS");
+        }
+        ASSERT_EQ(registry.RegisterMemoryDisk(img.Device("disk" + std::to_string(i) + ".img")), i);
+    }
+    DriveInventory inv;
+    inv.RecoveryMode = 1;
+    inv.CreateRoots(false);
+    EnumeratePhysicalDisks(inv, registry);
+    EXPECT_EQ(inv.Tree.ChildCount(inv.PhysicalDrivesItem), static_cast<std::size_t>(kMaxDisks));
+    TreeNodeId last = FindDiskTreeItem(inv, kMaxDisks - 1, inv.PhysicalDrivesItem);
+    ASSERT_NE(last, kNoTreeNode);
+    EXPECT_NE(inv.Tree.Text(last).find("(Disk25 - "), std::string::npos);
+    ASSERT_EQ(inv.Tree.ChildCount(last), 1u);
+    EXPECT_EQ(inv.Tree.Text(inv.Tree.Child(last, 0)), "Partition - 1 ( NTFS )");
+    EXPECT_EQ(inv.PartitionTable.Entry(kMaxDisks - 1)->RecordCount, 1u);
+    EXPECT_EQ(inv.DiskMediaList.size(), 2u * kMaxDisks);
+    EXPECT_EQ(inv.DiskIdentityList.size(), static_cast<std::size_t>(kMaxDisks));
+}
+
 TEST(PhysicalDisks, LargeSectorDiskListedWithANote) {
     test::TempDir tmp;
     FakeTree sys(tmp.path());

@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 
@@ -46,11 +48,11 @@ struct RunResult {
     std::string out, err;
 };
 
-RunResult RunE2e(const Volume& v, const fs::path& outDir)
+RunResult RunE2e(const Volume& v, const fs::path& outDir, const std::string& imagePath = {})
 {
     fs::path errFile = outDir.parent_path() / (outDir.filename().string() + ".stderr");
     std::string cmd = std::string("'") + TORVANE_E2E_PROGRAM + "' basic --image '" +
-                      test::FixtureImage(v.image).string() + "' --out '" + outDir.string() + "'";
+                      (imagePath.empty() ? test::FixtureImage(v.image).string() : imagePath) + "' --out '" + outDir.string() + "'";
     if (v.partition)
         cmd += " --partition " + std::to_string(v.partition);
     cmd += " 2>'" + errFile.string() + "'";
@@ -158,6 +160,52 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, E2eBasic,
                          ::testing::Values(Volume{"fat16.img", 0}, Volume{"fat32.img", 0}, Volume{"mbr.img", 1},
                                            Volume{"mbr.img", 5}, Volume{"gpt.img", 2}),
                          Name);
+
+// The public broken FAT32 images: each one is scanned and saved to the end,
+// without a crash or a hang, and nothing lands outside the destination.
+class E2eBrokenFat32 : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(E2eBrokenFat32, ScansAndSavesWithinTheDestination)
+{
+    fs::path corpus;
+    for (fs::path p : {fs::path(TORVANE_SOURCE_DIR) / ".." / "shared" / "corpora" / "fatcat",
+                       fs::path("/work/shared/corpora/fatcat")})
+        if (fs::exists(p / (GetParam() + ".img.gz")))
+            corpus = p / (GetParam() + ".img.gz");
+    if (corpus.empty())
+        GTEST_SKIP() << "the broken-image corpus is not beside the project";
+    test::TempDir temp;
+    const fs::path image = temp.path() / (GetParam() + ".img");
+    const std::string unpack = "gzip -dc '" + corpus.string() + "' > '" + image.string() + "'";
+    if (std::system(unpack.c_str()) != 0 || fs::file_size(image) == 0)
+        GTEST_SKIP() << "gzip not available";
+    const fs::path out = temp.path() / "out";
+    RunResult run = RunE2e(Volume{GetParam(), 0}, out, image.string());
+    // A volume whose geometry cannot be found ends with a message (exit 1),
+    // every other one with its summary.
+    if (run.exitCode == 1) {
+        EXPECT_NE(run.err.find("geometry"), std::string::npos) << run.err;
+        return;
+    }
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    unsigned long long files = 0, folders = 0, bytes = 0;
+    EXPECT_EQ(std::sscanf(run.out.c_str(), "files %llu folders %llu bytes %llu", &files, &folders, &bytes), 3);
+    std::set<std::string> top;
+    for (const auto& e : fs::directory_iterator(temp.path()))
+        top.insert(e.path().filename().string());
+    for (const auto& name : top)
+        EXPECT_TRUE(name == "out" || name == "out.stderr" || name == GetParam() + ".img") << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Fatcat, E2eBrokenFat32,
+                         ::testing::Values("deleted", "directory-loop", "empty", "full-fat", "hello-world"),
+                         [](const auto& info) {
+                             std::string n = info.param;
+                             for (char& c : n)
+                                 if (c == '-')
+                                     c = '_';
+                             return n;
+                         });
 
 }  // namespace
 }  // namespace torvane

@@ -47,13 +47,13 @@ void InfoDialogBase::ApplyBackground()
     setAutoFillBackground(true);
 }
 
-void InfoDialogBase::AddContactBlock(QVBoxLayout* layout, bool withReview)
+void InfoDialogBase::AddContactBlock(QVBoxLayout* layout, bool withReview, const QString& emailLabel)
 {
     const ContactTexts& contacts = ProgramState::Instance().Contacts;
     layout->addWidget(Text(QStringLiteral("If you are facing any difficulty, please contact us with the details of your data loss case :"), this));
 
     auto* grid = new QGridLayout;
-    grid->addWidget(Text(QStringLiteral("Support Email :"), this, false), 0, 0);
+    grid->addWidget(Text(emailLabel, this, false), 0, 0);
     m_pEmail = new CMy_Link_Static(QString::fromStdString(contacts.SupportEmailText), this);
     m_pEmail->setObjectName(QStringLiteral("EmailLink"));
     grid->addWidget(m_pEmail, 0, 1, Qt::AlignLeft);
@@ -183,7 +183,7 @@ CReview_Form::CReview_Form(QWidget* parent) : InfoDialogBase(parent)
     panelLayout->addLayout(lines, 1);
     layout->addWidget(panel);
 
-    AddContactBlock(layout, false);
+    AddContactBlock(layout, false, QStringLiteral("Email :"));
     m_pOk->setText(QStringLiteral("OK"));
     connect(m_pOk, &QPushButton::clicked, this, [this] { OnOK(); });
     setMinimumWidth(560);

@@ -27,8 +27,10 @@ public:
 protected:
     // Adds the contact block (labels, links, Copy/Send/Open buttons) and the
     // bottom row (Review button when `withReview` and the edition shows it,
-    // OK) to the dialog's layout.
-    void AddContactBlock(QVBoxLayout* layout, bool withReview);
+    // OK) to the dialog's layout. `emailLabel` names the address ("Support
+    // Email :" in About and Support, "Email :" in the review form).
+    void AddContactBlock(QVBoxLayout* layout, bool withReview,
+                         const QString& emailLabel = QStringLiteral("Support Email :"));
     void ApplyBackground();
 
     CMy_Link_Static* m_pEmail = nullptr;

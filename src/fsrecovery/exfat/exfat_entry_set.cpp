@@ -144,13 +144,18 @@ void ExfatEntrySetAssembler::Finish()
         while (!set_.name.empty() && (set_.name.back() == ' ' || set_.name.back() == '\t'))
             set_.name.pop_back();
     }
-    // The checksum covers the file entry and all its secondaries, with the
-    // in-use bit of every type byte set as it was when the set was written.
+    // The checksum covers the file entry and all its secondaries. A deleted
+    // set may carry the checksum of its in-use form (type bytes with bit 7
+    // set) or one written after the deletion; either counts.
     if (expected_ != 0 && raw_.size() == (expected_ + 1) * kExfatEntrySize) {
-        std::vector<std::uint8_t> check = raw_;
-        for (std::size_t i = 0; i < check.size(); i += kExfatEntrySize)
-            check[i] |= 0x80;
-        set_.checksumOk = ExfatSetChecksum(check.data(), expected_ + 1) == ExfatU16(raw_.data() + 2);
+        const std::uint16_t stored = ExfatU16(raw_.data() + 2);
+        set_.checksumOk = ExfatSetChecksum(raw_.data(), expected_ + 1) == stored;
+        if (!set_.checksumOk && set_.deleted) {
+            std::vector<std::uint8_t> check = raw_;
+            for (std::size_t i = 0; i < check.size(); i += kExfatEntrySize)
+                check[i] |= 0x80;
+            set_.checksumOk = ExfatSetChecksum(check.data(), expected_ + 1) == stored;
+        }
     }
     if (!set_.checksumOk)
         ++checksumMismatches;

@@ -9,8 +9,8 @@
 //    neither swallows the next file nor truncates the name;
 //  - a set cut short by the next file entry is finished with what it has
 //    when it holds a stream and a name;
-//  - the set checksum is checked (with the in-use type bits restored, so that
-//    deleted sets check too) and reported, never used to drop a set.
+//  - the set checksum is checked (a deleted set against its in-use form too)
+//    and reported, never used to drop a set.
 #pragma once
 
 #include "fsrecovery/exfat/exfat_format.h"

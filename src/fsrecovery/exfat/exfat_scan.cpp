@@ -367,6 +367,64 @@ bool DeriveVolumeFromRoot(Device& device, std::uint64_t volumeByte, std::uint64_
     return true;
 }
 
+// Derives the volume from the directories alone, when no root with its
+// bitmap and up-case entries is left: a folder's entry set names the first
+// cluster F of that folder, and the folder's first sector begins with
+// directory entries. Every pair (F, sector S) of one volume satisfies
+// S = K + F * spc for one cluster-0 sector K and one power-of-two spc; the
+// (spc, K) that places the most folder clusters on directory sectors wins
+// (at least two).
+bool DeriveVolumeFromFolders(Device& device, std::uint64_t volumeByte, std::uint64_t end,
+                             const std::vector<std::uint64_t>& startSectors, const std::vector<std::uint32_t>& folders,
+                             ExfatVolume& out)
+{
+    if (startSectors.empty() || folders.size() < 2)
+        return false;
+    const std::unordered_set<std::uint64_t> starts(startSectors.begin(), startSectors.end());
+    std::uint32_t bestSpc = 0;
+    std::uint64_t bestK = 0;
+    std::size_t bestHits = 1;
+    for (std::uint32_t spc = 1; spc <= 256; spc *= 2) {
+        std::unordered_map<std::uint64_t, std::size_t> hits;
+        for (std::uint32_t f : folders) {
+            const std::uint64_t offset = static_cast<std::uint64_t>(f) * spc;
+            for (std::uint64_t sector : startSectors)
+                if (sector >= offset)
+                    ++hits[sector - offset];
+        }
+        for (const auto& [k, n] : hits) {
+            if (n > bestHits || (n == bestHits && bestSpc == spc && k < bestK)) {
+                bestHits = n;
+                bestSpc = spc;
+                bestK = k;
+            }
+        }
+    }
+    if (bestSpc == 0)
+        return false;
+    ExfatVolume v;
+    v.device = &device;
+    v.volumeByte = volumeByte;
+    v.clusterBytes = bestSpc * 512;
+    v.heapByte = (bestK + 2ull * bestSpc) * 512;
+    if (v.heapByte < volumeByte || v.heapByte >= end)
+        return false;
+    v.endByte = end;
+    v.clusterCount = static_cast<std::uint32_t>(std::min<std::uint64_t>((end - v.heapByte) / v.clusterBytes, 0xFFFFFFF5u));
+    std::uint8_t s[512];
+    for (std::uint64_t b = volumeByte; b + 512 <= v.heapByte && b < volumeByte + (64ull << 20); b += 512) {
+        if (ReadBytesFrom(device, b, s, sizeof s) == 0)
+            continue;
+        if (ExfatU32(s) == 0xFFFFFFF8u && ExfatU32(s + 4) == 0xFFFFFFFFu) {
+            v.fatByte = b;
+            v.fatCells = static_cast<std::uint32_t>(std::min<std::uint64_t>((v.heapByte - b) / 4, 0xFFFFFFFFu));
+            break;
+        }
+    }
+    out = v;
+    return true;
+}
+
 void StoreGeometry(CurrentPartition& p, const ExfatVolume& v)
 {
     const std::uint32_t spc = v.SectorsPerCluster();
@@ -381,8 +439,11 @@ void StoreGeometry(CurrentPartition& p, const ExfatVolume& v)
     p.Exfat.VolumeByteBase = v.volumeByte;
     p.Exfat.SectorsPerCluster = spc;
     p.Exfat.HeapOffsetClusters = spc ? static_cast<std::uint32_t>((v.heapByte - v.volumeByte) / 512 / spc) : 0;
-    if (v.fatByte > v.volumeByte && v.fatByte - v.volumeByte <= 0xFFFFFFFFu)
+    if (v.fatByte > v.volumeByte && v.fatByte - v.volumeByte <= 0xFFFFFFFFu) {
         p.Exfat.FatByteOffset = static_cast<std::uint32_t>(v.fatByte - v.volumeByte);
+        p.Geometry.SectorsPerFat = v.fatCells / 128;
+        p.Descriptor.SectorsPerFat = p.Geometry.SectorsPerFat;
+    }
 }
 
 }  // namespace
@@ -504,7 +565,12 @@ ExfatScanReport SearchExfatDirectories(ScanResults& results, CurrentPartition& p
         std::uint64_t sweepFrom = volumeByte;
         if (!known) {
             // The first sector that begins like a root directory (volume
-            // label or bitmap entries) and derives a volume.
+            // label or bitmap entries) and derives a volume; on the way, the
+            // directory sectors and the first clusters their folder sets name.
+            std::vector<std::uint64_t> startSectors;
+            std::vector<std::uint32_t> folders;
+            std::unordered_set<std::uint32_t> folderSet;
+            constexpr std::size_t kMaxStarts = 20000, kMaxFolders = 64;
             std::vector<std::uint8_t> chunk(512 * 512);
             for (std::uint64_t b = volumeByte; b < end && !known; b += chunk.size()) {
                 if (control.stop && control.stop()) {
@@ -517,14 +583,30 @@ ExfatScanReport SearchExfatDirectories(ScanResults& results, CurrentPartition& p
                 for (std::size_t s = 0; s + 512 <= n; s += 512) {
                     const std::uint8_t* sec = chunk.data() + s;
                     const std::uint8_t e0 = sec[0];
-                    if (e0 != 0x83 && e0 != 0x03 && e0 != 0x81)
-                        continue;
-                    if (DeriveVolumeFromRoot(device, volumeByte, end, b + s, sec, volume)) {
+                    if ((e0 == 0x83 || e0 == 0x03 || e0 == 0x81) &&
+                        DeriveVolumeFromRoot(device, volumeByte, end, b + s, sec, volume)) {
                         known = true;
                         report.geometryDerived = true;
                         break;
                     }
+                    if (!IsExfatDirectoryStart(sec))
+                        continue;
+                    if (startSectors.size() < kMaxStarts)
+                        startSectors.push_back((b + s) / 512);
+                    for (std::size_t e = 0; e + 64 <= 512 && folders.size() < kMaxFolders; e += 32) {
+                        const std::uint8_t* x = sec + e;
+                        if (IsExfatFileType(x[0]) && (ExfatU16(x + 4) & kExfatDirectoryAttribute) &&
+                            IsExfatStreamType(x[32])) {
+                            const std::uint32_t f = ExfatU32(x + 32 + 20);
+                            if (f >= 2 && folderSet.insert(f).second)
+                                folders.push_back(f);
+                        }
+                    }
                 }
+            }
+            if (!known && DeriveVolumeFromFolders(device, volumeByte, end, startSectors, folders, volume)) {
+                known = true;
+                report.geometryDerived = true;
             }
         }
         if (!known || !volume.Usable())

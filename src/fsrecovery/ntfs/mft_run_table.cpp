@@ -44,6 +44,38 @@ std::uint64_t MftRunTable::MftRecordToSector(std::uint64_t record) const
     return e.startSector + (offset - before);
 }
 
+bool MftRunTable::MftRecordSectors(std::uint64_t record, std::uint64_t& first, std::uint64_t& second) const
+{
+    if (record > (~std::uint64_t(0)) / 2 - 1)
+        return false;
+    auto sectorAt = [this](std::uint64_t offset, std::uint64_t& out) {
+        auto it = std::upper_bound(ends_.begin(), ends_.end(), offset);
+        if (it == ends_.end())
+            return false;
+        const std::size_t i = static_cast<std::size_t>(it - ends_.begin());
+        const std::uint64_t before = i == 0 ? 0 : ends_[i - 1];
+        if (extents_[i].sparse)
+            return false;
+        out = extents_[i].startSector + (offset - before);
+        return true;
+    };
+    return sectorAt(record * 2, first) && sectorAt(record * 2 + 1, second);
+}
+
+MftRecordRead ReadMftRecordByNumber(const NtfsVolume& volume, const MftRunTable& table, std::uint64_t record,
+                                    std::uint8_t* buffer)
+{
+    std::uint64_t first = 0, second = 0;
+    if (!table.MftRecordSectors(record, first, second))
+        return MftRecordRead::ReadFailed;
+    if (second == first + 1)
+        return ReadMftRecord(volume, first, buffer);
+    // A record cut in two by the end of an extent.
+    if (ReadSectorsOrZeros(volume, first, 1, buffer) != 0 || ReadSectorsOrZeros(volume, second, 1, buffer + kSectorSize) != 0)
+        return MftRecordRead::ReadFailed;
+    return CheckMftRecord(buffer);
+}
+
 std::optional<std::uint64_t> MftRunTable::SectorToMftRecord(std::uint64_t sector) const
 {
     std::uint64_t before = 0;
@@ -155,12 +187,13 @@ MftRunTable BuildMftRunTable(const NtfsVolume& volume, std::uint64_t mftStartSec
         // that lies beyond them, or comes round again, ends the table.
         // (With no extent yet, the record is taken to lie in the $MFT's first
         // clusters, where the boot sector says the $MFT begins.)
-        const std::uint64_t sector = table.Empty() ? mftStartSector + 2 * number : table.MftRecordToSector(number);
-        if (sector == 0 || number > (std::uint64_t(1) << 40) || ++reads > 4096) {
+        if (number > (std::uint64_t(1) << 40) || ++reads > 4096) {
             rep.incomplete = true;
             break;
         }
-        if (ReadMftRecord(volume, sector, ext.data()) != MftRecordRead::Ok) {
+        const MftRecordRead extRead = table.Empty() ? ReadMftRecord(volume, mftStartSector + 2 * number, ext.data())
+                                                    : ReadMftRecordByNumber(volume, table, number, ext.data());
+        if (extRead != MftRecordRead::Ok) {
             rep.incomplete = true;
             break;
         }

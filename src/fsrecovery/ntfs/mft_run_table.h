@@ -48,6 +48,10 @@ public:
     // The first sector of record `record`, or 0 when the table does not reach
     // it or it falls in a sparse extent. Logarithmic in the extents.
     std::uint64_t MftRecordToSector(std::uint64_t record) const;
+    // Both sectors of record `record`. They follow each other unless the
+    // record straddles two extents (possible with 512-byte clusters). False
+    // when the table does not reach the record or a half lies in a sparse extent.
+    bool MftRecordSectors(std::uint64_t record, std::uint64_t& first, std::uint64_t& second) const;
     // The record number whose first sector is `sector`, when the table holds it.
     std::optional<std::uint64_t> SectorToMftRecord(std::uint64_t sector) const;
 
@@ -55,6 +59,11 @@ private:
     std::vector<MftExtent> extents_;
     std::vector<std::uint64_t> ends_;  // sectors through extent i
 };
+
+// Reads record `record` through the table (both halves, wherever they lie)
+// and applies the fixup, as ReadMftRecord does.
+MftRecordRead ReadMftRecordByNumber(const NtfsVolume& volume, const MftRunTable& table, std::uint64_t record,
+                                    std::uint8_t* buffer);
 
 struct MftRunTableReport {
     bool recordZeroFromMirror = false;   // record 0 came from $MFTMirr

@@ -9,6 +9,7 @@
 #include "fsrecovery/ntfs/ntfs_record.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <vector>
 
@@ -73,61 +74,84 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
         auto lk = results.Lock();
         results.FoundEntries().reserve(static_cast<std::size_t>(std::min<std::uint64_t>(total / 2, 1u << 22)));
     }
+
+    // One record: its bytes, its number, the sector of its first half.
+    auto takeRecord = [&](std::uint8_t* rec, std::uint64_t recordNumber, std::uint64_t firstSector) {
+        NtfsBytes view(rec, kMftRecordSize);
+        if (!HasFileSignature(view))
+            return;
+        if (ApplyUpdateSequenceFixup(rec, kMftRecordSize) == FixupResult::Invalid)
+            return;
+        std::optional<NtfsFileName> fn = FindNtfsFileName(view);
+        if (!fn)
+            return;
+        // One byte of the flags decides: 2 (deleted) or 3 (in use) is a directory.
+        const std::uint8_t flags = view.U8(22);
+        const bool directory = flags == 2 || flags == 3;
+        const std::uint64_t parent = fn->ParentRecord32();
+        if (!directory) {
+            if (!basicMode)
+                return;
+            FoundEntry entry;
+            entry.name = CleanNtfsFileName(fn->name);
+            entry.parentId = parent;
+            entry.ownId = firstSector;
+            entry.size = GetNtfsDataSize(view, entry.name).value_or(0);
+            entry.text1 = std::to_string(fn->creationTime);
+            auto lk = results.Lock();
+            results.FoundEntries().push_back(std::move(entry));
+            ++results.FoundFileCount;
+            return;
+        }
+        auto lk = results.Lock();
+        if (results.FolderCount() == 0) {
+            InsertMiscFolder(results);
+            ++results.FoundFolderCount;
+            results.Tree().RequestExpand(results.EnsureRootItem());
+        }
+        if (fn->name == ".")
+            return;  // the volume's root: its children go straight under "Root"
+        ++results.FoundFolderCount;
+        results.AddPendingDirectory(fn->name, 0, recordNumber, parent, fn->creationTime, 0);
+    };
+
     std::vector<std::uint8_t> block(static_cast<std::size_t>(kBlockRecords) * kMftRecordSize);
-    std::uint64_t recordNumber = 0;
+    std::array<std::uint8_t, kMftRecordSize> straddling{};
+    bool halfPending = false;      // the first half of a record ended the previous extent
+    std::uint64_t halfSector = 0;
+    std::uint64_t streamSector = 0;  // sectors of the $MFT's data passed so far
     std::uint64_t sectorsRead = 0;
     Clock::time_point lastInterim = Clock::now();
 
     for (const MftExtent& extent : table.Extents()) {
-        const std::uint64_t slots = extent.sectors / kMftRecordSectors;
+        if (Stopped(control))
+            break;
+        std::uint64_t at = 0;  // sector within the extent
         if (extent.sparse) {
-            recordNumber += slots;  // records of a hole do not exist, but keep their numbers
+            halfPending = false;  // a record with a half in a hole does not exist
+            streamSector += extent.sectors;
             continue;
         }
-        for (std::uint64_t slot = 0; slot < slots && !Stopped(control);) {
-            const std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockRecords, slots - slot));
-            const std::uint64_t first = extent.startSector + slot * kMftRecordSectors;
+        if (halfPending) {
+            // A record cut in two by the end of the last extent (512-byte
+            // clusters): its second half begins this one.
+            if (ReadSectorsOrZeros(volume, extent.startSector, 1, straddling.data() + kSectorSize) == 0)
+                takeRecord(straddling.data(), (streamSector - 1) / 2, halfSector);
+            halfPending = false;
+            at = 1;
+            sectorsRead += 1;
+        }
+        while (at + kMftRecordSectors <= extent.sectors && !Stopped(control)) {
+            const std::uint32_t n = static_cast<std::uint32_t>(
+                std::min<std::uint64_t>(kBlockRecords, (extent.sectors - at) / kMftRecordSectors));
+            const std::uint64_t first = extent.startSector + at;
             ReadSectorsOrZeros(volume, first, n * kMftRecordSectors, block.data());
-            for (std::uint32_t i = 0; i < n; ++i, ++recordNumber) {
-                std::uint8_t* rec = block.data() + static_cast<std::size_t>(i) * kMftRecordSize;
-                NtfsBytes view(rec, kMftRecordSize);
-                if (!HasFileSignature(view))
-                    continue;
-                if (ApplyUpdateSequenceFixup(rec, kMftRecordSize) == FixupResult::Invalid)
-                    continue;
-                std::optional<NtfsFileName> fn = FindNtfsFileName(view);
-                if (!fn)
-                    continue;
-                // One byte of the flags decides: 2 (deleted) or 3 (in use) is a directory.
-                const std::uint8_t flags = view.U8(22);
-                const bool directory = flags == 2 || flags == 3;
-                const std::uint64_t parent = fn->ParentRecord32();
-                if (!directory) {
-                    if (!basicMode)
-                        continue;
-                    FoundEntry entry;
-                    entry.name = CleanNtfsFileName(fn->name);
-                    entry.parentId = parent;
-                    entry.ownId = first + static_cast<std::uint64_t>(i) * kMftRecordSectors;
-                    entry.size = GetNtfsDataSize(view, entry.name).value_or(0);
-                    entry.text1 = std::to_string(fn->creationTime);
-                    auto lk = results.Lock();
-                    results.FoundEntries().push_back(std::move(entry));
-                    ++results.FoundFileCount;
-                    continue;
-                }
-                auto lk = results.Lock();
-                if (results.FolderCount() == 0) {
-                    InsertMiscFolder(results);
-                    ++results.FoundFolderCount;
-                    results.Tree().RequestExpand(results.EnsureRootItem());
-                }
-                if (fn->name == ".")
-                    continue;  // the volume's root: its children go straight under "Root"
-                ++results.FoundFolderCount;
-                results.AddPendingDirectory(fn->name, 0, recordNumber, parent, fn->creationTime, 0);
+            for (std::uint32_t i = 0; i < n; ++i) {
+                const std::uint64_t offset = at + static_cast<std::uint64_t>(i) * kMftRecordSectors;
+                takeRecord(block.data() + static_cast<std::size_t>(i) * kMftRecordSize,
+                           (streamSector + offset) / 2, extent.startSector + offset);
             }
-            slot += n;
+            at += static_cast<std::uint64_t>(n) * kMftRecordSectors;
             sectorsRead += static_cast<std::uint64_t>(n) * kMftRecordSectors;
             results.CurrentScanSector = sectorsRead;
             if (control.sink)
@@ -139,6 +163,14 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
         }
         if (Stopped(control))
             break;
+        if (at < extent.sectors) {
+            // One sector left: the first half of a record that goes on in the next extent.
+            halfPending = ReadSectorsOrZeros(volume, extent.startSector + at, 1, straddling.data()) == 0;
+            halfSector = extent.startSector + at;
+            sectorsRead += 1;
+        }
+        streamSector += extent.sectors;
+        results.CurrentScanSector = sectorsRead;
     }
 }
 

@@ -105,8 +105,7 @@ NtfsDataStream GatherNtfsDataStream(const NtfsVolume& volume, NtfsBytes record, 
                 s.piecesMissing = true;
                 continue;
             }
-            const std::uint64_t sector = mft->MftRecordToSector(number);
-            if (sector == 0 || ReadMftRecord(volume, sector, ext.data()) != MftRecordRead::Ok) {
+            if (ReadMftRecordByNumber(volume, *mft, number, ext.data()) != MftRecordRead::Ok) {
                 s.piecesMissing = true;
                 continue;
             }

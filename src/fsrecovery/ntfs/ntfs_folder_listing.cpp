@@ -29,17 +29,23 @@ std::uint64_t ParseU64(const std::string& text)
     return v;
 }
 
-// The sector of the FILE record an entry points to; 0 when it cannot be known.
-std::uint64_t RecordSectorOf(const FoundEntry& entry, const MftRunTable* mft, std::uint16_t& wantSequence)
+// Reads the FILE record an entry points to: its own id is the record's first
+// sector, or for an entry taken from an index record a file reference
+// (resolved through the run table, with the generation it names).
+MftRecordRead ReadEntryRecord(const FoundEntry& entry, const NtfsVolume& volume, const MftRunTable* mft,
+                              std::uint8_t* record, std::uint16_t& wantSequence)
 {
     wantSequence = 0;
-    if (entry.text2 != "1")
-        return entry.ownId;
-    // An index entry: the own id is a file reference.
-    if (mft == nullptr)
-        return 0;
-    wantSequence = MftReferenceSequence(entry.ownId);
-    return mft->MftRecordToSector(MftReferenceRecord(entry.ownId));
+    if (entry.text2 == "1") {
+        if (mft == nullptr)
+            return MftRecordRead::ReadFailed;
+        wantSequence = MftReferenceSequence(entry.ownId);
+        return ReadMftRecordByNumber(volume, *mft, MftReferenceRecord(entry.ownId), record);
+    }
+    if (mft != nullptr)
+        if (std::optional<std::uint64_t> number = mft->SectorToMftRecord(entry.ownId))
+            return ReadMftRecordByNumber(volume, *mft, *number, record);
+    return ReadMftRecord(volume, entry.ownId, record);
 }
 
 }  // namespace
@@ -48,11 +54,8 @@ bool CompleteNtfsFoundEntry(FoundEntry& entry, const NtfsVolume& volume, const M
                             std::optional<std::uint32_t>* spcOut)
 {
     std::uint16_t wantSequence = 0;
-    const std::uint64_t sector = RecordSectorOf(entry, mft, wantSequence);
-    if (sector == 0)
-        return false;
     std::array<std::uint8_t, kMftRecordSize> record{};
-    if (ReadMftRecord(volume, sector, record.data()) != MftRecordRead::Ok)
+    if (ReadEntryRecord(entry, volume, mft, record.data(), wantSequence) != MftRecordRead::Ok)
         return false;
     NtfsBytes view(record.data(), record.size());
     NtfsRecordHeader header;

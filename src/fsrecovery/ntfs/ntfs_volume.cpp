@@ -62,6 +62,13 @@ MftRecordRead ReadMftRecord(const NtfsVolume& volume, std::uint64_t sector, std:
         *torn = false;
     if (ReadSectorsOrZeros(volume, sector, kMftRecordSectors, record) != 0)
         return MftRecordRead::ReadFailed;
+    return CheckMftRecord(record, torn);
+}
+
+MftRecordRead CheckMftRecord(std::uint8_t* record, bool* torn)
+{
+    if (torn)
+        *torn = false;
     if (!HasFileSignature(NtfsBytes(record, kMftRecordSize)))
         return MftRecordRead::NotFileRecord;
     const FixupResult fixup = ApplyUpdateSequenceFixup(record, kMftRecordSize);

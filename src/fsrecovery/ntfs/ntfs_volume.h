@@ -44,4 +44,7 @@ enum class MftRecordRead {
 MftRecordRead ReadMftRecord(const NtfsVolume& volume, std::uint64_t sector, std::uint8_t* record,
                             bool* torn = nullptr);
 
+// Checks the signature of a record read by the caller and applies the fixup.
+MftRecordRead CheckMftRecord(std::uint8_t* record, bool* torn = nullptr);
+
 }  // namespace torvane

@@ -1,0 +1,850 @@
+#include "fsrecovery/basic_search_view.h"
+
+#include "app/message_dialog.h"
+#include "app/program_state.h"
+#include "app/ui/color_static.h"
+#include "app/ui/system_image_list.h"
+#include "app/ui/tree_class.h"
+#include "app/ui/tree_item_model.h"
+#include "app/ui/ui_fonts.h"
+#include "app/ui/xp_style_button.h"
+#include "disk/drive_tree_view.h"
+#include "results/fat_folder_listing.h"
+#include "results/file_list_view.h"
+#include "results/populate_window.h"
+#include "results/property_table_view.h"
+#include "results/save_walkers.h"
+#include "results/saving_dialog.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace torvane {
+
+namespace {
+
+const SharedMessageTexts& Texts()
+{
+    return ProgramState::Instance().Messages;
+}
+
+QString Q(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+constexpr char kScanLogNotAvailableText[] =
+    "Saving and loading the scanning log is not available in this version yet.";
+constexpr char kSaveBeforeScanText[] =
+    "Saving function is not available at this step.\n\nTo save recovered data, first you need to scan the drive and "
+    "recover the lost data.\n\nSelect the Drive from tree and click next to continue.";
+constexpr char kLoadLogDuringScanText[] =
+    "The Disk scanning process is still going on.\n\nIf you want to load the recovery results from scanning log file, "
+    "you can cancel the scanning by clicking on 'Stop Search' button.";
+constexpr char kLoadLogLaterText[] =
+    "Recovery log cannot be loaded at this stage.\n\nTo load the recovery results from scanning log file, click on "
+    "'Back' button and Load Log from previous screen.";
+constexpr char kStopWaitText[] = "It may take a while, Please wait...";
+
+}  // namespace
+
+// ---- what the workers report ------------------------------------------------------
+
+// The scan job's sink: it keeps the latest texts and progress for the timers
+// (a worker never touches a widget) and forwards messages and the end to the
+// GUI thread.
+class CBasicSearchView::ScanSink : public FatScanSink, public JobEvents, public ResultsEvents {
+public:
+    explicit ScanSink(CBasicSearchView* view) : view_(view) {}
+
+    void StepText(const std::string& text) override
+    {
+        std::lock_guard<std::mutex> lk(mutex_);
+        step_ = text;
+        dirty_ = true;
+    }
+    void StatusText(const std::string& text) override
+    {
+        std::lock_guard<std::mutex> lk(mutex_);
+        status_ = text;
+        dirty_ = true;
+    }
+    void ProgressRange(std::uint64_t lo, std::uint64_t hi) override
+    {
+        lo_ = lo;
+        hi_ = hi;
+        pos_ = lo;
+    }
+    void Progress(std::uint64_t pos) override { pos_ = pos; }
+    void Message(const std::string& text) override
+    {
+        QPointer<CBasicSearchView> view(view_);
+        QMetaObject::invokeMethod(
+            view_,
+            [view, text] {
+                if (view)
+                    ShowMessage(view->m_host ? view->m_host.data() : view.data(), Q(text));
+            },
+            Qt::QueuedConnection);
+    }
+    void OnFinished(bool /*stopped*/) override
+    {
+        QMetaObject::invokeMethod(view_, [v = view_] { v->OnScanJobFinished(); }, Qt::QueuedConnection);
+    }
+    void OnLiveFolder(const std::string& name) override
+    {
+        std::lock_guard<std::mutex> lk(mutex_);
+        live_.push_back(name);
+        if (live_.size() > 200)
+            live_.erase(live_.begin(), live_.begin() + 100);
+    }
+
+    // GUI thread.
+    bool Take(std::string& step, std::string& status, std::vector<std::string>& live)
+    {
+        std::lock_guard<std::mutex> lk(mutex_);
+        live.swap(live_);
+        live_.clear();
+        if (!dirty_)
+            return false;
+        dirty_ = false;
+        step = step_;
+        status = status_;
+        return true;
+    }
+    void Reset()
+    {
+        std::lock_guard<std::mutex> lk(mutex_);
+        step_.clear();
+        status_.clear();
+        live_.clear();
+        dirty_ = true;
+        lo_ = hi_ = pos_ = 0;
+    }
+
+    std::atomic<std::uint64_t> lo_{0}, hi_{0}, pos_{0};
+
+private:
+    CBasicSearchView* view_;
+    std::mutex mutex_;
+    std::string step_, status_;
+    std::vector<std::string> live_;
+    bool dirty_ = false;
+};
+
+class CBasicSearchView::ListEvents : public JobEvents {
+public:
+    explicit ListEvents(CBasicSearchView* view) : view_(view) {}
+    void OnFinished(bool /*stopped*/) override
+    {
+        QMetaObject::invokeMethod(view_, [v = view_] { v->OnListJobFinished(); }, Qt::QueuedConnection);
+    }
+
+private:
+    CBasicSearchView* view_;
+};
+
+// ---- construction -------------------------------------------------------------------
+
+CBasicSearchView::CBasicSearchView(SearchDialogBase* host, CDriveTreeView* drives, QWidget* driveArea,
+                                   QWidget* placeholder, QWidget* parent)
+    : QWidget(parent), m_host(host), m_drives(drives), m_driveArea(driveArea), m_placeholder(placeholder)
+{
+    setObjectName(QStringLiteral("BasicSearchView"));
+    m_sink = std::make_unique<ScanSink>(this);
+    m_listEvents = std::make_unique<ListEvents>(this);
+    m_results.SetEvents(m_sink.get());
+    BuildWidgets();
+
+    m_timer123.setInterval(500);
+    connect(&m_timer123, &QTimer::timeout, this, &CBasicSearchView::OnTimer123);
+    m_timer456.setInterval(10000);
+    connect(&m_timer456, &QTimer::timeout, this, &CBasicSearchView::OnTimer456);
+
+    // The drive view first.
+    ShowResultViews(false);
+    ShowStopSearchControls(false);
+    m_pScanPanel->hide();
+    m_pInstruction->setText(Q(Texts().SelectDriveScanNowText));
+}
+
+CBasicSearchView::~CBasicSearchView()
+{
+    StopRunningWork();
+    m_pResultsTree->setTreeModel(nullptr);
+    m_results.SetEvents(nullptr);
+}
+
+void CBasicSearchView::BuildWidgets()
+{
+    const SharedFonts& fonts = GetSharedFonts();
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+
+    m_pInstruction = new CColorStatic(QString(), this);
+    m_pInstruction->setObjectName(QStringLiteral("InstructionText"));
+    m_pInstruction->SetColors(QColor(40, 40, 40), QColor(242, 242, 242), CColorStatic::Transparent);
+    m_pInstruction->setWordWrap(true);
+    layout->addWidget(m_pInstruction);
+
+    // Results: the folder tree and the file list side by side; the live list
+    // of the latest folders found shares the list's place while scanning.
+    m_pResultsArea = new QWidget(this);
+    auto* results = new QHBoxLayout(m_pResultsArea);
+    results->setContentsMargins(0, 0, 0, 0);
+    auto* split = new QSplitter(Qt::Horizontal, m_pResultsArea);
+    m_pResultsTree = new CTreeClass(split);
+    m_pResultsTree->setObjectName(QStringLiteral("ResultsTree"));
+    m_pResultsTree->setTreeModel(&m_results.Tree());
+    QStyle* st = style();
+    m_pResultsTree->setImageList({st->standardIcon(QStyle::SP_DriveHDIcon), st->standardIcon(QStyle::SP_DirClosedIcon),
+                                  st->standardIcon(QStyle::SP_DirOpenIcon)});
+    m_pResultsTree->setHeaderHidden(true);
+    auto* right = new QWidget(split);
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    m_pFileList = new CResultsFileList(right);
+    m_pFileList->SetupResultColumns();
+    rightLayout->addWidget(m_pFileList);
+    m_pLiveList = new QListWidget(right);
+    m_pLiveList->setObjectName(QStringLiteral("LiveFoundList"));
+    rightLayout->addWidget(m_pLiveList);
+    split->addWidget(m_pResultsTree);
+    split->addWidget(right);
+    split->setStretchFactor(0, 2);
+    split->setStretchFactor(1, 3);
+    results->addWidget(split);
+    layout->addWidget(m_pResultsArea, 1);
+
+    // The scan panel: progress, step text, sector counters.
+    m_pScanPanel = new QWidget(this);
+    auto* scan = new QVBoxLayout(m_pScanPanel);
+    scan->setContentsMargins(0, 0, 0, 0);
+    scan->setSpacing(3);
+    m_pStepText = new CColorStatic(QString(), m_pScanPanel);
+    m_pStepText->setObjectName(QStringLiteral("StepText"));
+    m_pStepText->SetColors(QColor(0, 0, 160), QColor(242, 242, 242), CColorStatic::Transparent);
+    scan->addWidget(m_pStepText);
+    m_pProgress = new QProgressBar(m_pScanPanel);
+    m_pProgress->setObjectName(QStringLiteral("ScanProgress"));
+    m_pProgress->setTextVisible(false);
+    m_pProgress->setFixedHeight(16);
+    scan->addWidget(m_pProgress);
+    auto* line = new QHBoxLayout;
+    m_pStatus = new CColorStatic(QStringLiteral(" "), m_pScanPanel);
+    m_pStatus->setObjectName(QStringLiteral("ScanStatus"));
+    m_pRangeLabel = new CColorStatic(QStringLiteral("Searching from sectors"), m_pScanPanel);
+    m_pRangeText = new CColorStatic(QStringLiteral("0"), m_pScanPanel);
+    m_pRangeText->setObjectName(QStringLiteral("RangeText"));
+    m_pSector = new CColorStatic(QStringLiteral("Sectors"), m_pScanPanel);
+    m_pSector->setObjectName(QStringLiteral("CurrentSector"));
+    m_pOfTotal = new CColorStatic(QStringLiteral(" of total"), m_pScanPanel);
+    for (CColorStatic* s : {m_pStatus, m_pRangeLabel, m_pRangeText, m_pSector, m_pOfTotal}) {
+        s->SetColors(QColor(40, 40, 40), QColor(242, 242, 242), CColorStatic::Transparent);
+        line->addWidget(s);
+    }
+    line->addStretch();
+    scan->addLayout(line);
+    layout->addWidget(m_pScanPanel);
+
+    // Counters and the description of what is scanned.
+    auto* counters = new QHBoxLayout;
+    m_pCounters = new QLabel(m_pScanPanel ? this : this);
+    m_pCounters->setObjectName(QStringLiteral("FoundCounters"));
+    m_pCounters->setTextFormat(Qt::PlainText);
+    m_pTreeCount = new QLabel(this);
+    m_pTreeCount->setObjectName(QStringLiteral("TreeCount"));
+    m_pDescription = new QLabel(this);
+    m_pDescription->setObjectName(QStringLiteral("SelectionDescription"));
+    m_pDescription->setTextFormat(Qt::PlainText);
+    counters->addWidget(m_pCounters);
+    counters->addStretch();
+    counters->addWidget(m_pTreeCount);
+    counters->addWidget(m_pDescription);
+    layout->addLayout(counters);
+    m_pCounters->hide();
+    m_pTreeCount->hide();
+    m_pDescription->hide();
+
+    // Buttons.
+    auto* buttons = new QHBoxLayout;
+    auto make = [this, &buttons](const char* text, const char* name, int icon, int size) {
+        auto* b = new CXPStyleButtonST(QString::fromLatin1(text), this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->SetIcon(icon, size);
+        b->setAutoDefault(false);
+        buttons->addWidget(b);
+        return b;
+    };
+    m_pLoadLog = make("Load Log", "LoadLogButton", kIconLoadLog, 24);
+    m_pSaveLog = make("Save Log", "SaveLogButton", kIconSaveBeforeExit, 24);
+    buttons->addStretch();
+    m_pSaveData = make("Save Data", "SaveDataButton", 367, 28);
+    m_pStop = make("Stop", "StopButton", 374, 28);
+    m_pScanNow = make("Scan Now", "ScanNowButton", 453, 28);
+    m_pScanNow->setFont(fonts.ConsolasBold15Font);
+    m_pSaveData->setFont(fonts.ConsolasBold15Font);
+    layout->addLayout(buttons);
+    m_pSaveData->hide();
+    m_pSaveLog->hide();
+
+    connect(m_pScanNow, &QPushButton::clicked, this, &CBasicSearchView::OnScanNow);
+    connect(m_pStop, &QPushButton::clicked, this, &CBasicSearchView::OnStop);
+    connect(m_pSaveData, &QPushButton::clicked, this, &CBasicSearchView::OnSaveData);
+    connect(m_pSaveLog, &QPushButton::clicked, this, &CBasicSearchView::OnSaveLog);
+    connect(m_pLoadLog, &QPushButton::clicked, this, &CBasicSearchView::OnLoadLog);
+    connect(m_pResultsTree, &CTreeClass::selChanged, this, &CBasicSearchView::OnResultsSelChanged);
+    connect(m_pFileList, &QAbstractItemView::doubleClicked, this, &CBasicSearchView::OnResultListDoubleClicked);
+}
+
+QLabel* CBasicSearchView::CounterLabel() const { return m_pCounters; }
+QLabel* CBasicSearchView::StepLabel() const { return m_pStepText; }
+QLabel* CBasicSearchView::InstructionLabel() const { return m_pInstruction; }
+
+bool CBasicSearchView::ScanRunning() const
+{
+    return m_scanJob && m_scanJob->Running();
+}
+
+bool CBasicSearchView::ListBusy() const
+{
+    return m_listJob && m_listJob->Running();
+}
+
+bool CBasicSearchView::ResultsShown() const
+{
+    const TreeModel& tree = m_results.Tree();
+    const TreeNodeId root = tree.RootItem();
+    return (root != kNoTreeNode && tree.ChildCount(root) > 0) || m_pFileList->Rows().RowCount() > 0;
+}
+
+// ---- views ----------------------------------------------------------------------------
+
+void CBasicSearchView::ShowDriveViews(bool show)
+{
+    if (m_driveArea)
+        m_driveArea->setVisible(show);
+    if (m_drives) {
+        if (show) {
+            // The property list shows again once a node is selected.
+            m_drives->PropertyList()->setVisible(!m_drives->LastSelection().Table.Rows.empty());
+            if (m_placeholder)
+                m_placeholder->setVisible(m_drives->PropertyList()->isHidden());
+        } else {
+            m_drives->PropertyList()->hide();
+            if (m_placeholder)
+                m_placeholder->hide();
+        }
+    } else if (m_placeholder) {
+        m_placeholder->setVisible(show);
+    }
+    m_pLoadLog->setVisible(show);
+}
+
+void CBasicSearchView::ShowResultViews(bool show)
+{
+    m_pResultsArea->setVisible(show);
+    m_pResultsTree->setVisible(show);
+    m_pFileList->setVisible(show);
+    if (show) {
+        m_pLiveList->hide();
+    } else {
+        m_pSaveData->hide();
+        m_pSaveLog->hide();
+    }
+}
+
+void CBasicSearchView::ShowStopSearchControls(bool show)
+{
+    m_pStop->setVisible(show);
+    m_pProgress->setVisible(show);
+}
+
+// ---- Scan Now -------------------------------------------------------------------------
+
+void CBasicSearchView::OnScanNow()
+{
+    if (!m_drives || !m_drives->Inventory())
+        return;
+    if (m_drives->RefreshRunning() || m_drives->ReloadRunning())
+        return;
+    DriveInventory& inv = *m_drives->Inventory();
+
+    BasicScanStartInput in;
+    in.selectedItem = m_drives->Tree() ? m_drives->Tree()->SelectedItem() : kNoTreeNode;
+    if (in.selectedItem == kNoTreeNode)
+        in.selectedItem = inv.SelectedItem.load();
+    CPropertyTableView* props = m_drives->PropertyList();
+    for (int r = 0; r < props->Rows().RowCount(); ++r)
+        in.propertyValues.push_back(props->Value(r));
+    in.selectedSourceKind = m_drives->LastSelection().NodeKindText;
+    in.selectedDiskNumber = m_drives->LastSelection().DiskIndex >= 0 ? m_drives->LastSelection().DiskIndex
+                                                                     : inv.CurrentDiskIndex;
+    in.basicScanCount = m_nBasicScanCount;
+    in.askLogicalScan = [] { return RunLogicalScanPrompt(); };
+
+    BasicScanStart start = ResolveBasicScanStart(inv, in);
+    switch (start.outcome) {
+    case ScanStartOutcome::Refused:
+        return;
+    case ScanStartOutcome::Message:
+        ShowMessage(m_host ? m_host.data() : this, Q(start.message));
+        return;
+    case ScanStartOutcome::NotPossible:
+        ShowEndOfSearchMessage(m_host ? m_host.data() : this, 0);
+        return;
+    case ScanStartOutcome::Start:
+        break;
+    }
+
+    // The scan view.
+    m_listState.Reset();
+    m_results.ForgetResults();
+    m_pFileList->Rows().Clear();
+    ShowResultViews(false);
+    ShowDriveViews(false);
+    m_pFileList->SetupResultColumns();
+    m_pScanPanel->show();
+    ShowStopSearchControls(true);
+    if (m_host)
+        if (auto* back = m_host->findChild<QPushButton*>(QStringLiteral("BackButton")))
+            back->setEnabled(false);
+    m_pScanNow->hide();
+    m_pLoadLog->hide();
+    m_pSaveData->show();
+    m_pSaveLog->show();
+    m_pStatus->setText(QString());
+    m_pSector->setText(QString());
+    m_rangeStart = start.rangeStart;
+    m_rangeEnd = start.rangeEnd;
+    SetProgressRange64(m_pProgress, start.rangeStart, start.rangeEnd, 512);
+    m_pRangeText->setText(Q(ScanRangeText(start.rangeStart, start.rangeEnd)));
+    m_pOfTotal->setText(QString());
+
+    m_pInstruction->setText(Q(Texts().StopSearchAdviceText));
+    m_pStatus->setText(QStringLiteral("Validating Partition ..."));
+    ClearPartitionSearchState();
+    ++m_nBasicScanCount;
+    m_bStopRequest = false;
+    m_bScanStoppedByUser = false;
+    m_bEndBoxShown = false;
+    ResetEndOfSearchBox();
+    m_pStop->setEnabled(true);
+    m_pStop->setFocus();
+    m_pLiveList->clear();
+    m_pLiveList->show();
+    m_pResultsArea->show();
+    m_pResultsTree->show();
+    m_pFileList->hide();
+    m_selectionDescription = start.selectionDescription;
+    m_pDescription->setText(Q(m_selectionDescription));
+    m_pDescription->show();
+    m_pCounters->setText(QString());
+    m_pCounters->show();
+    m_pTreeCount->hide();
+    m_results.FoundFolderCount = 0;
+    m_results.FoundFileCount = 0;
+    m_results.CurrentScanSector = 0;
+    ProgramState::Instance().BasicEndNoticeState = kEndNoticeNone;
+    ProgramState::Instance().StatusFileCount = 0;
+    ProgramState::Instance().StatusFolderCount = 0;
+    m_pResultsTree->setEnabled(false);
+
+    m_partition = start.partition;
+    m_sink->Reset();
+    m_scanJob = std::make_unique<BasicScanJob>(m_results, m_partition, m_sink.get(), m_sink.get(),
+                                               DefaultBasicScanBranches());
+    m_scanJob->SetInterimInterval(m_interim);
+    m_timer123.start();
+    m_timer456.start();
+    if (!m_scanJob->Start()) {
+        m_timer123.stop();
+        m_timer456.stop();
+        ApplyResultState();
+    }
+}
+
+// ---- timers ----------------------------------------------------------------------------
+
+void CBasicSearchView::ShowSinkTexts()
+{
+    std::string step, status;
+    std::vector<std::string> live;
+    if (m_sink->Take(step, status, live)) {
+        m_pStepText->setText(Q(step));
+        m_pStepText->setVisible(!step.empty());
+        if (!status.empty())
+            m_pOfTotal->setText(QStringLiteral(" ") + Q(status));
+    }
+    for (const std::string& name : live)
+        m_pLiveList->insertItem(0, Q(name));
+    while (m_pLiveList->count() > 100)
+        delete m_pLiveList->takeItem(m_pLiveList->count() - 1);
+    const std::uint64_t hi = m_sink->hi_.load();
+    if (hi > 0)
+        UpdateProgress64(m_pProgress, m_sink->lo_.load(), hi, m_sink->pos_.load(), 512, true);
+}
+
+void CBasicSearchView::UpdateCounters()
+{
+    const std::string fs = m_results.FsName();
+    if (fs == "NTFS" || fs == "exFAT") {
+        auto lk = m_results.Lock();
+        m_results.FoundFileCount = m_results.FoundEntries().size();
+    }
+    // "&&" of the dialog's text shows a single "&".
+    m_pCounters->setText(QStringLiteral("Folder Entries: %1 & File Entries: %2 ")
+                             .arg(m_results.FoundFolderCount.load())
+                             .arg(m_results.FoundFileCount.load()));
+}
+
+void CBasicSearchView::OnTimer123()
+{
+    m_pSector->setText(QString::number(m_results.CurrentScanSector.load()));
+    UpdateCounters();
+    ShowSinkTexts();
+    if (!ScanRunning())
+        m_timer123.stop();
+}
+
+void CBasicSearchView::OnTimer456()
+{
+    // The interim tree is placed by the scan between two blocks; the tick
+    // shows it opened at the root.
+    if (!ScanRunning() || m_bStopRequest) {
+        m_timer456.stop();
+        return;
+    }
+    const TreeNodeId root = m_results.Tree().RootItem();
+    if (root != kNoTreeNode)
+        m_results.Tree().RequestExpand(root);
+}
+
+// ---- Stop -----------------------------------------------------------------------------
+
+void CBasicSearchView::OnStop()
+{
+    if (!AskYesNo(m_host ? m_host.data() : this, Q(Texts().StopSearchQuestionText)))
+        return;
+    if (!ScanRunning())
+        return;
+    m_bScanStoppedByUser = true;
+    m_bStopRequest = true;
+    m_timer456.stop();
+    // The scan ends between two blocks and then arranges what it found.
+    ShowStopSearchControls(false);
+    m_pStepText->setText(QString::fromLatin1(kStopWaitText));
+    m_pStepText->show();
+    m_pResultsTree->setEnabled(false);
+    m_scanJob->Stop();
+}
+
+// ---- the result state -------------------------------------------------------------------
+
+void CBasicSearchView::OnScanJobFinished()
+{
+    if (!m_scanJob)
+        return;
+    m_scanJob->Wait();
+    if (m_scanJob->Running())
+        return;
+    m_partition = m_scanJob->Partition();
+    m_timer123.stop();
+    m_timer456.stop();
+    OnTimer123();
+    ApplyResultState();
+}
+
+void CBasicSearchView::ApplyResultState()
+{
+    ShowStopSearchControls(false);
+    m_pStepText->hide();
+    m_pStatus->setText(QString());
+    m_pInstruction->setText(Q(Texts().SelectFilesToSaveText));
+    TreeModel& tree = m_results.Tree();
+    if (tree.NodeCount() == 0) {
+        m_results.EnsureRootItem();
+        ProgramState::Instance().BasicEndNoticeState = kEndNoticeEmpty;
+    } else if (m_scanJob && m_scanJob->EndNoticeState() == 1) {
+        ProgramState::Instance().BasicEndNoticeState = kEndNoticeEmpty;
+    }
+    m_pResultsTree->setEnabled(true);
+    ShowResultViews(true);
+    m_pSaveData->show();
+    m_pSaveLog->show();
+    if (m_pResultsTree->itemModel())
+        m_pResultsTree->itemModel()->publishChanges();
+    if (m_host)
+        if (auto* back = m_host->findChild<QPushButton*>(QStringLiteral("BackButton")))
+            back->setEnabled(true);
+    m_pScanNow->hide();
+    const TreeNodeId root = tree.RootItem();
+    if (root != kNoTreeNode) {
+        tree.RequestExpand(root);
+        m_pResultsTree->ExpandItem(root);
+        m_pResultsTree->SelectItem(root);
+    }
+    emit scanFinished();
+}
+
+// ---- results tree and file list ------------------------------------------------------------
+
+void CBasicSearchView::OnResultsSelChanged(TreeNodeId item)
+{
+    if (ListBusy() || m_nBasicScanCount == 0)
+        return;
+    if (ScanRunning()) {
+        // No listing while the scan changes the tree.
+        m_pResultsTree->SelectItem(kNoTreeNode);
+        return;
+    }
+    if (item == kNoTreeNode)
+        return;
+    TreeModel& tree = m_results.Tree();
+    // The root shows the drive image, a folder its closed-folder image.
+    if (tree.Parent(item) == kNoTreeNode && tree.Text(item).rfind(kRootItemText, 0) == 0)
+        tree.SetImage(item, 0);
+    else
+        tree.SetImage(item, 1);
+    if (!BeginFolderSelection(m_listState, tree, item))
+        return;
+
+    if (!m_pPopulate) {
+        m_pPopulate = new CPopulate(m_host ? static_cast<QWidget*>(m_host.data()) : this);
+        m_pPopulate->SetCancelAction([this] {
+            if (m_listJob)
+                m_listJob->Stop();
+        });
+        Dialogs().PopulateWndPtr = m_pPopulate.data();
+    }
+    if (m_host)
+        m_host->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_pPopulate->SetListingRunning(true);
+    m_pPopulate->setEnabled(true);
+    if (QWidget* owner = m_host ? static_cast<QWidget*>(m_host.data()) : window())
+        m_pPopulate->move(owner->geometry().center() - m_pPopulate->rect().center());
+    m_pPopulate->show();
+    m_pPopulate->raise();
+
+    FileListRequest req;
+    req.item = item;
+    req.recoveryMode = 1;
+    req.loadedFromLog = m_nBasicScanCount == 10;
+    m_pFileList->setUpdatesEnabled(false);
+    m_listJob.reset();
+    m_listJob = std::make_unique<FileListPopulationJob>(m_results, m_pFileList->Rows(), m_listState, m_partition,
+                                                        req, DefaultFileListHooks(), m_listEvents.get());
+    if (!m_listJob->Start())
+        OnListJobFinished();
+}
+
+void CBasicSearchView::OnListJobFinished()
+{
+    if (m_listJob) {
+        m_listJob->Wait();
+        if (m_listJob->Running())
+            return;
+    }
+    if (m_pPopulate) {
+        m_pPopulate->SetListingRunning(false);
+        m_pPopulate->hide();
+    }
+    QApplication::restoreOverrideCursor();
+    m_pFileList->setUpdatesEnabled(true);
+    m_pFileList->ApplyIcons();
+    if (m_host)
+        m_host->setEnabled(true);
+    m_pResultsTree->setEnabled(true);
+
+    ListingEndNotice notice = ListingEndNotice::None;
+    std::uint64_t files = 0, folders = 0;
+    if (m_listJob) {
+        notice = m_listJob->EndNotice();
+        files = m_listJob->ListedFileCount();
+        folders = m_listJob->ListedFolderCount();
+    }
+    ProgramState::Instance().StatusFileCount = files;
+    ProgramState::Instance().StatusFolderCount = folders;
+    ShowFoundCountStatus();
+    if (RecoveredFolder* rec = m_results.FolderOfItem(m_listState.LastPopulatedItem)) {
+        m_pTreeCount->setText(QStringLiteral("Tree:%1").arg(rec->fileCount));
+        m_pTreeCount->show();
+    }
+    emit listPopulated();
+
+    QWidget* owner = m_host ? static_cast<QWidget*>(m_host.data()) : this;
+    if (notice == ListingEndNotice::EmptyResult) {
+        ShowEndOfSearchMessage(owner, 0, m_bScanStoppedByUser);
+    } else if (notice == ListingEndNotice::SearchFinished && !m_bEndBoxShown) {
+        m_bEndBoxShown = true;
+        ShowEndOfSearchMessage(owner, 1, m_bScanStoppedByUser);
+    }
+}
+
+void CBasicSearchView::OnResultListDoubleClicked(const QModelIndex& index)
+{
+    if (!index.isValid() || m_nBasicScanCount == 0)
+        return;
+    const int row = m_pFileList->sourceRow(index.row());
+    ListRowModel& rows = m_pFileList->Rows();
+    const std::string type = rows.Cell(row, kListType);
+    if (type.empty())
+        return;
+    // A folder row opens the folder in the tree.
+    if (type == "FOLDER") {
+        const TreeNodeId item = static_cast<TreeNodeId>(std::stoull("0" + rows.Cell(row, kListTreeItem)));
+        if (m_results.Tree().IsValid(item))
+            m_pResultsTree->SelectItem(item);
+    }
+}
+
+// ---- saving and the scan log ---------------------------------------------------------------
+
+void CBasicSearchView::OnSaveData()
+{
+    QWidget* owner = m_host ? static_cast<QWidget*>(m_host.data()) : this;
+    if (m_nBasicScanCount == 0) {
+        ShowMessage(owner, QString::fromLatin1(kSaveBeforeScanText));
+        RestoreBusyState();
+        return;
+    }
+    if (ScanRunning() || ListBusy()) {
+        ShowMessage(owner, Q(Texts().ScanRunningSaveDataText));
+        RestoreBusyState();
+        return;
+    }
+    SaveVolume volume;
+    volume.fsName = m_partition.Descriptor.FsName.empty() ? m_results.FsName() : m_partition.Descriptor.FsName;
+    volume.device = m_partition.Device;
+    volume.fat = FatVolumeFromPartition(m_partition);
+    volume.recoveryMode = 1;
+    SaveCheckedTreeItems(owner, m_results, volume);
+}
+
+void CBasicSearchView::OnSaveLog()
+{
+    QWidget* owner = m_host ? static_cast<QWidget*>(m_host.data()) : this;
+    if (m_nBasicScanCount == 0) {
+        ShowMessage(owner, Q(Texts().SaveLogBeforeScanText));
+    } else if (ScanRunning() || ListBusy()) {
+        ShowMessage(owner, Q(Texts().ScanRunningSaveLogText));
+    } else {
+        ShowMessage(owner, QString::fromLatin1(kScanLogNotAvailableText));
+    }
+    RestoreBusyState();
+}
+
+void CBasicSearchView::OnLoadLog()
+{
+    QWidget* owner = m_host ? static_cast<QWidget*>(m_host.data()) : this;
+    if (m_nBasicScanCount == 0) {
+        ShowMessage(owner, QString::fromLatin1(kScanLogNotAvailableText));
+        return;
+    }
+    ShowMessage(owner, QString::fromLatin1(ScanRunning() || ListBusy() ? kLoadLogDuringScanText : kLoadLogLaterText));
+    RestoreBusyState();
+}
+
+// ---- Back and Close ---------------------------------------------------------------------------
+
+bool CBasicSearchView::OnBack()
+{
+    QWidget* owner = m_host ? static_cast<QWidget*>(m_host.data()) : this;
+    if (ScanRunning() || ListBusy()) {
+        ShowMessage(owner, Q(Texts().ScanRunningStopHintText));
+        RestoreBusyState();
+        return true;
+    }
+    if (m_nBasicScanCount == 0)
+        return false;
+    if (!m_results.LogLoadedFlag() && ResultsShown()) {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Message"), Q(Texts().SaveLogQuestionText),
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, owner);
+        box.setDefaultButton(QMessageBox::Yes);
+        const int answer = box.exec();
+        if (answer == QMessageBox::Cancel)
+            return true;
+        if (answer == QMessageBox::Yes) {
+            // The scan log cannot be written yet: nothing was saved, so stay.
+            ShowMessage(owner, QString::fromLatin1(kScanLogNotAvailableText));
+            return true;
+        }
+    }
+    ResetForNewSelection();
+    return true;
+}
+
+void CBasicSearchView::ResetForNewSelection()
+{
+    ProgramState& state = ProgramState::Instance();
+    state.StatusFolderCount = 0;
+    state.StatusFileCount = 0;
+    m_results.SetLogLoadedFlag(false);
+    m_pCounters->hide();
+    m_pTreeCount->hide();
+    m_pDescription->hide();
+    m_pResultsTree->setTreeModel(nullptr);
+    m_results.ForgetResults();
+    m_pResultsTree->setTreeModel(&m_results.Tree());
+    m_pFileList->Rows().Clear();
+    m_pFileList->Rows().ClearRowColors();
+    m_listState.Reset();
+    m_listJob.reset();
+    m_scanJob.reset();
+    m_bResultsInScanLog = false;
+    m_nBasicScanCount = 0;
+    m_bStopRequest = false;
+    ShowResultViews(false);
+    m_pScanPanel->hide();
+    ShowDriveViews(true);
+    m_pScanNow->show();
+    m_pScanNow->setEnabled(true);
+    m_pInstruction->setText(Q(Texts().SelectDriveScanNowText));
+    m_partition = CurrentPartition{};
+    if (m_drives && m_drives->Tree())
+        m_drives->Tree()->setFocus();
+    m_pScanNow->setFocus();
+    ClosePopulateWindow(true);
+}
+
+bool CBasicSearchView::ConfirmClose()
+{
+    QWidget* owner = m_host ? static_cast<QWidget*>(m_host.data()) : this;
+    if (m_nBasicScanCount > 0 && !m_bResultsInScanLog && !ScanRunning() && !m_results.LogLoadedFlag() &&
+        ResultsShown()) {
+        CExit_Confirmation confirm(owner);
+        const int result = confirm.exec();
+        if (result == CExit_Confirmation::kDoNotExit)
+            return false;
+        if (result == CExit_Confirmation::kSaveBeforeExit) {
+            ShowMessage(owner, QString::fromLatin1(kScanLogNotAvailableText));
+            return false;
+        }
+        return true;
+    }
+    const QString question = Q(Texts().ExitQuestionText);
+    return AskYesNo(owner, question);
+}
+
+void CBasicSearchView::StopRunningWork()
+{
+    if (m_listJob)
+        m_listJob->StopAndWait();
+    if (m_scanJob)
+        m_scanJob->StopAndWait();
+    m_timer123.stop();
+    m_timer456.stop();
+}
+
+}  // namespace torvane

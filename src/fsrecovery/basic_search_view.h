@@ -1,0 +1,173 @@
+// The scan and results views of the Basic Search dialog, and the handlers
+// that move between them: "Scan Now", the scan's progress (timers 123 and
+// 456), "Stop", the result state, the results tree and its file list,
+// "Save Data", and the results half of "Back" and of closing.
+//
+// The scan runs as a BasicScanJob; its counters are read by the timers, its
+// texts are kept by the sink below and shown by the timers too, so a worker
+// never touches a widget. A stop ends the sweep between two blocks; the job
+// then still arranges everything it found, so a stopped scan ends with a
+// full tree.
+#pragma once
+
+#include "app/search_dialog.h"
+#include "disk/volume_geometry.h"
+#include "fsrecovery/basic_scan.h"
+#include "fsrecovery/basic_scan_start.h"
+#include "fsrecovery/found_items.h"
+#include "results/file_list_population.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+
+namespace torvane {
+
+class CDriveTreeView;
+class CTreeClass;
+class CResultsFileList;
+class CPopulate;
+class CColorStatic;
+
+class CBasicSearchView : public QWidget {
+    Q_OBJECT
+public:
+    // `host` is the dialog (message boxes, Back to the main window);
+    // `driveArea` and `placeholder` are the frame's drive-view widgets, which
+    // this view hides while it shows a scan or its results.
+    CBasicSearchView(SearchDialogBase* host, CDriveTreeView* drives, QWidget* driveArea, QWidget* placeholder,
+                     QWidget* parent = nullptr);
+    ~CBasicSearchView() override;
+
+    // ---- the dialog's handlers ------------------------------------------------
+public slots:
+    void OnScanNow();
+    void OnStop();
+    void OnSaveData();
+    void OnSaveLog();
+    void OnLoadLog();
+
+public:
+    // "Back": true when the view handled it (refused, asked, or reset to the
+    // drive view); false when there are no results (the dialog returns to the
+    // main window).
+    bool OnBack();
+    // The close box: whether the dialog may close (the exit sequence follows).
+    bool ConfirmClose();
+    // Stops a running scan or listing and waits for it.
+    void StopRunningWork();
+
+    // ---- state ------------------------------------------------------------------
+    std::uint32_t BasicScanCount() const { return m_nBasicScanCount; }
+    bool ScanRunning() const;
+    bool ListBusy() const;
+    bool ResultsInScanLog() const { return m_bResultsInScanLog; }
+    ScanResults& Results() { return m_results; }
+    const CurrentPartition& Partition() const { return m_partition; }
+
+    // ---- controls (tests) -------------------------------------------------------
+    CTreeClass* ResultsTree() const { return m_pResultsTree; }
+    CResultsFileList* FileList() const { return m_pFileList; }
+    CPopulate* PopulateWindow() const { return m_pPopulate.data(); }
+    QPushButton* ScanNowButton() const { return m_pScanNow; }
+    QPushButton* StopButton() const { return m_pStop; }
+    QPushButton* SaveDataButton() const { return m_pSaveData; }
+    QPushButton* SaveLogButton() const { return m_pSaveLog; }
+    QPushButton* LoadLogButton() const { return m_pLoadLog; }
+    QLabel* CounterLabel() const;      // static 1331
+    QLabel* StepLabel() const;         // static 1197
+    QLabel* InstructionLabel() const;  // static 1011
+    QProgressBar* ScanProgress() const { return m_pProgress; }
+    // The interim tree period of the next scan (tests may shorten it).
+    void SetInterimInterval(std::chrono::milliseconds ms) { m_interim = ms; }
+
+signals:
+    // The scan reached its result state (after a normal end or a stop).
+    void scanFinished();
+    // A folder's list was populated (or the listing was cancelled).
+    void listPopulated();
+
+private:
+    class ScanSink;
+    class ListEvents;
+
+    void BuildWidgets();
+    void ShowDriveViews(bool show);
+    void ShowResultViews(bool show);
+    void ShowStopSearchControls(bool show);
+    void OnTimer123();
+    void OnTimer456();
+    void OnScanJobFinished();
+    void ApplyResultState();
+    void OnResultsSelChanged(TreeNodeId item);
+    void OnListJobFinished();
+    void OnResultListDoubleClicked(const QModelIndex& index);
+    void ResetForNewSelection();
+    void ShowSinkTexts();
+    void UpdateCounters();
+    bool ResultsShown() const;
+
+    QPointer<SearchDialogBase> m_host;
+    QPointer<CDriveTreeView> m_drives;
+    QPointer<QWidget> m_driveArea;
+    QPointer<QWidget> m_placeholder;
+
+    // Widgets.
+    CColorStatic* m_pInstruction = nullptr;   // 1011
+    QWidget* m_pResultsArea = nullptr;
+    CTreeClass* m_pResultsTree = nullptr;     // 1008
+    CResultsFileList* m_pFileList = nullptr;  // 1004 as the results list
+    QListWidget* m_pLiveList = nullptr;       // 1186
+    QWidget* m_pScanPanel = nullptr;
+    QProgressBar* m_pProgress = nullptr;      // 1073
+    CColorStatic* m_pStepText = nullptr;      // 1197
+    CColorStatic* m_pStatus = nullptr;        // 1074
+    CColorStatic* m_pRangeLabel = nullptr;    // 1077
+    CColorStatic* m_pRangeText = nullptr;     // 1078
+    CColorStatic* m_pSector = nullptr;        // 1208
+    CColorStatic* m_pOfTotal = nullptr;       // 1075
+    QLabel* m_pCounters = nullptr;            // 1331
+    QLabel* m_pTreeCount = nullptr;           // 1332
+    QLabel* m_pDescription = nullptr;         // 1333
+    QPushButton* m_pScanNow = nullptr;        // 1010
+    QPushButton* m_pStop = nullptr;           // 1044
+    QPushButton* m_pSaveData = nullptr;       // 1092
+    QPushButton* m_pSaveLog = nullptr;        // 1003
+    QPushButton* m_pLoadLog = nullptr;        // 1093
+    QPointer<CPopulate> m_pPopulate;
+
+    QTimer m_timer123;
+    QTimer m_timer456;
+    std::chrono::milliseconds m_interim{10000};
+
+    // The results and the jobs that fill them. The sinks outlive the jobs
+    // (declared first, destroyed last).
+    ScanResults m_results;
+    std::unique_ptr<ScanSink> m_sink;
+    std::unique_ptr<ListEvents> m_listEvents;
+    CurrentPartition m_partition;
+    std::unique_ptr<BasicScanJob> m_scanJob;
+    FileListState m_listState;
+    std::unique_ptr<FileListPopulationJob> m_listJob;
+
+    std::uint32_t m_nBasicScanCount = 0;
+    bool m_bResultsInScanLog = false;
+    bool m_bStopRequest = false;       // StopRequestFlag
+    bool m_bScanStoppedByUser = false;
+    bool m_bEndBoxShown = false;
+    std::uint64_t m_rangeStart = 0, m_rangeEnd = 0;
+    std::string m_selectionDescription;
+};
+
+}  // namespace torvane
