@@ -59,7 +59,8 @@ int CSalvoraApp::InitInstance(int argc, char** argv)
 {
     ProgramState& state = ProgramState::Instance();
     QApplication::setApplicationName(QStringLiteral("torvane"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Torvane"));
+    // No application display name: Qt would append it to every caption
+    // ("Message — Torvane"), and the captions are the program's own texts.
     QGuiApplication::setDesktopFileName(QStringLiteral("torvane"));
     QApplication::setWindowIcon(ProgramIcon());
     // The program ends only through its exit sequence, never because its
@@ -109,7 +110,7 @@ int CSalvoraApp::InitInstance(int argc, char** argv)
     if (!signatures.ok) {
         std::fprintf(stderr, "torvane: %s\n", signatures.message.c_str());
         // A plain box (OK, no icon) captioned with the program's title.
-        QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(),
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Torvane"),
                         QString::fromStdString(signatures.message), QMessageBox::Ok);
         box.setObjectName(QStringLiteral("SignatureFileMessage"));
         box.exec();

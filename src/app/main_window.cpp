@@ -13,6 +13,7 @@
 #include "app/wait_window.h"
 
 #include <QCloseEvent>
+#include <QDebug>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -354,8 +355,15 @@ void CSalvoraDlg::FitToScreen()
     // Tiles hidden by the edition layout no longer count.
     m_pContent->layout()->invalidate();
     m_pContent->layout()->activate();
-    const QSize wanted = m_pContent->sizeHint().expandedTo(QSize(880, 0));
+    QSize wanted = m_pContent->sizeHint().expandedTo(QSize(880, 0));
+    // Wrapped texts are as tall as the width they get, not the narrower width
+    // the plain size hint assumes.
+    if (m_pContent->hasHeightForWidth()) {
+        const int height = m_pContent->heightForWidth(wanted.width());
+        if (height > 0) wanted.setHeight(height);
+    }
     QSize size = wanted + QSize(4, 4);
+    if (qEnvironmentVariableIsSet("TORVANE_DEBUG_FIT")) qWarning() << "fit" << m_pContent->hasHeightForWidth() << m_pContent->heightForWidth(890) << m_pContent->layout()->totalHeightForWidth(890) << m_pSummary1177->heightForWidth(850) << m_pSummary1177->sizeHint() << m_pTiles[1]->sizeHint() << m_pContent->sizeHint() << wanted << m_pContent->minimumSizeHint() << m_pScroll->sizeHint();
     if (QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen()) {
         const QSize avail = screen->availableGeometry().size() - QSize(20, 40);
         if (avail.isValid()) size = size.boundedTo(avail);

@@ -10,14 +10,24 @@
 
 namespace torvane {
 
+class CDriveTreeView;
+
 class CSigDuplicate : public SearchDialogBase {
     Q_OBJECT
 public:
     explicit CSigDuplicate(QWidget* parent = nullptr);
 
+    // The drive tree with its property list (the drive view).
+    CDriveTreeView* DrivePanel() const { return m_pDrivePanel; }
+    void FillDriveTree(const std::shared_ptr<DriveListSnapshot>& drives) override;
+    void ReselectDriveTreeItem(int flag) override;
+
     // "Video" or the signature mode text ("Signature"); set before the run.
     QString m_strSearchMode;
     void SetSearchMode(const QString& mode);
+
+private:
+    CDriveTreeView* m_pDrivePanel = nullptr;
 };
 
 }  // namespace torvane

@@ -19,6 +19,7 @@
 #include <QBoxLayout>
 #include <QCheckBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -120,8 +121,10 @@ CDriveTreeView::CDriveTreeView(int recoveryMode, SearchDialogBase* host, QWidget
 
     m_pTree = new CTreeClass(this);
     m_pTree->setObjectName(QStringLiteral("DriveTree"));
-    m_pTree->setImageList(DriveTreeIcons());
     m_pTree->setHeaderHidden(true);
+    // Long disk texts scroll sideways instead of being cut off.
+    m_pTree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_pTree->header()->setStretchLastSection(false);
     layout->addWidget(m_pTree, 1);
 
     auto* logicalRow = new QHBoxLayout;
@@ -146,7 +149,9 @@ CDriveTreeView::CDriveTreeView(int recoveryMode, SearchDialogBase* host, QWidget
 
     m_builder = [](int mode, bool withLogical) { return BuildDriveInventoryForMode(mode, withLogical); };
     m_logicalBuilder = [](DriveInventory& inv) { AddLogicalDrivesBranch(inv, DeviceRegistry::Instance()); };
-    m_idle = [] { return true; };
+    // Without word from the dialog: idle while the drive view is on screen
+    // (the dialogs hide it while a scan or its results show).
+    m_idle = [this] { return isVisible(); };
     m_holdsResults = [] { return false; };
     m_giveUp = [this] {
         if (m_host) m_host->SearchDialogBase::OnBack();
@@ -171,6 +176,8 @@ CDriveTreeView::~CDriveTreeView() {
     m_pTree->setTreeModel(nullptr);
     if (m_pLoading) m_pLoading->deleteLater();
 }
+
+CNoDevice_Rem_Media* CDriveTreeView::NoDeviceBox() const { return m_pNoDevice.data(); }
 
 void CDriveTreeView::JoinWorker() {
     if (m_worker.joinable()) m_worker.join();
@@ -218,6 +225,8 @@ void CDriveTreeView::AdoptInventory(std::shared_ptr<DriveInventory> inventory) {
     m_inventory = std::move(inventory);
     m_inventory->RecoveryMode = m_nRecoveryMode;
     m_pTree->setTreeModel(&m_inventory->Tree);
+    // Each model gets its own adapter; the icons go with it.
+    m_pTree->setImageList(DriveTreeIcons());
     m_retired.reset();
     m_shownItem.clear();
     m_selection = DriveSelection{};
@@ -439,6 +448,7 @@ void CDriveTreeView::OnSelChanged(TreeNodeId node) {
     int mode = m_nRecoveryMode;
     // One dialog serves the Video and the signature search.
     if (mode == kModeSignature && ProgramState::Instance().RecoveryMode.load() == kModeVideo) mode = kModeVideo;
+    m_inventory->RecoveryMode = mode;  // the "Search Mode" rows name it
     DriveSelectionContext context;
     context.RecoveryMode = mode;
     context.ShownItem = m_shownItem;

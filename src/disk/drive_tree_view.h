@@ -79,7 +79,7 @@ public:
     // The property list; the dialog places it (EmbedDriveTreePanel does).
     CPropertyTableView* PropertyList() const { return m_pProperties; }
     // The no-device box while it is up, else null.
-    CNoDevice_Rem_Media* NoDeviceBox() const { return m_pNoDevice.data(); }
+    CNoDevice_Rem_Media* NoDeviceBox() const;
     bool NoDeviceBoxShown() const { return m_bNoDeviceBoxShown; }
 
     // ---- state --------------------------------------------------------------
@@ -104,6 +104,7 @@ public:
     // Whether events rebuild the tree while no box is up (default on).
     void SetFollowDevices(bool on) { m_bFollowDevices = on; }
     // Whether the dialog is idle (no scan, search, log load; no results shown).
+    // Default: while the panel is on screen.
     void SetIdleQuery(std::function<bool()> idle) { m_idle = std::move(idle); }
     // Whether the dialog shows results (volume rows are withheld then).
     void SetResultsQuery(std::function<bool()> holds) { m_holdsResults = std::move(holds); }

@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace torvane {
@@ -71,6 +72,8 @@ CNoDevice_Rem_Media::CNoDevice_Rem_Media(QWidget* parent) : QDialog(parent) {
     m_pRetry->setObjectName(QStringLiteral("RetryButton"));
     m_pCancel = MakeIconButton(QStringLiteral("Cancel"), kIconCancel, 24, this);
     m_pCancel->setObjectName(QStringLiteral("CancelButton"));
+    if (m_pRetry->icon().isNull()) m_pRetry->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
+    if (m_pCancel->icon().isNull()) m_pCancel->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
     m_pRetry->setDefault(true);
     buttons->addWidget(m_pRetry);
     buttons->addWidget(m_pCancel);

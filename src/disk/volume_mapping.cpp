@@ -4,6 +4,7 @@
 #include "disk/partition_table.h"
 
 #include <cctype>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 
@@ -64,7 +65,7 @@ BlockDeviceLocation Locate(const std::string& sysfsRoot, const std::string& name
     if (fs::exists(dir / "partition", ec)) {
         std::uint64_t start = ReadSectorCount(dir / "start", ok);
         std::string disk = DiskNameOfPartition(dir);
-        if (!ok || disk.empty()) return loc;
+        if (!ok || disk.empty() || size > UINT64_MAX - start) return loc;
         loc.DiskName = disk;
         loc.StartSector = start;
         loc.EndSector = start + size;

@@ -9,7 +9,11 @@
 #include "app/ui/ui_fonts.h"
 #include "app/ui/xp_style_button.h"
 #include "disk/drive_tree_view.h"
+#include "fsrecovery/exfat/exfat_scan.h"
+#include "fsrecovery/ntfs/mft_sweep.h"
 #include "results/fat_folder_listing.h"
+#include "results/ntfs_file_writer.h"
+#include "results/ntfs_folder_rows.h"
 #include "results/file_list_view.h"
 #include "results/populate_window.h"
 #include "results/property_table_view.h"
@@ -17,6 +21,7 @@
 #include "results/saving_dialog.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -55,6 +60,28 @@ constexpr char kLoadLogLaterText[] =
     "'Back' button and Load Log from previous screen.";
 constexpr char kStopWaitText[] = "It may take a while, Please wait...";
 
+// The scan branches of the file systems the FAT sweep does not read.
+BasicScanBranches ScanBranches()
+{
+    BasicScanBranches b;
+    b.exfat = MakeBasicExfatBranch();
+    b.ntfs = BasicNtfsBranch;
+    return b;
+}
+
+// The listing of found entries for the scanned volume's file system.
+FileListHooks ListingHooksFor(const CurrentPartition& p)
+{
+    FileListHooks hooks = DefaultFileListHooks();
+    if (!hooks.ntfsOrExfat) {
+        if (p.Descriptor.FsName == "NTFS" && p.Descriptor.FsType != "exFAT")
+            hooks.ntfsOrExfat = MakeNtfsFolderListing(p.Device, NtfsSaveContextOf(p));
+        else
+            hooks.ntfsOrExfat = MakeExfatFolderListing();
+    }
+    return hooks;
+}
+
 }  // namespace
 
 // ---- what the workers report ------------------------------------------------------
@@ -92,7 +119,7 @@ public:
             view_,
             [view, text] {
                 if (view)
-                    ShowMessage(view->m_host ? view->m_host.data() : view.data(), Q(text));
+                    ShowMessage(view->Owner(), Q(text));
             },
             Qt::QueuedConnection);
     }
@@ -253,6 +280,7 @@ void CBasicSearchView::BuildWidgets()
         s->SetColors(QColor(40, 40, 40), QColor(242, 242, 242), CColorStatic::Transparent);
         line->addWidget(s);
     }
+    line->setSpacing(12);
     line->addStretch();
     scan->addLayout(line);
     layout->addWidget(m_pScanPanel);
@@ -304,7 +332,18 @@ void CBasicSearchView::BuildWidgets()
     connect(m_pSaveLog, &QPushButton::clicked, this, &CBasicSearchView::OnSaveLog);
     connect(m_pLoadLog, &QPushButton::clicked, this, &CBasicSearchView::OnLoadLog);
     connect(m_pResultsTree, &CTreeClass::selChanged, this, &CBasicSearchView::OnResultsSelChanged);
+    // Lost sub-folders of a FAT folder get their names when it is opened.
+    connect(m_pResultsTree, &CTreeClass::itemExpanding, this, [this](TreeNodeId item, bool expanding) {
+        if (!expanding || ScanRunning() || ListBusy() || !m_partition.Device || !m_results.IsFat())
+            return;
+        m_results.NameLostSubfolders(*m_partition.Device, FatVolumeFromPartition(m_partition), item);
+    });
     connect(m_pFileList, &QAbstractItemView::doubleClicked, this, &CBasicSearchView::OnResultListDoubleClicked);
+}
+
+QWidget* CBasicSearchView::Owner() const
+{
+    return m_host ? static_cast<QWidget*>(m_host.data()) : const_cast<CBasicSearchView*>(this);
 }
 
 QLabel* CBasicSearchView::CounterLabel() const { return m_pCounters; }
@@ -332,6 +371,15 @@ bool CBasicSearchView::ResultsShown() const
 
 void CBasicSearchView::ShowDriveViews(bool show)
 {
+    // The frame's drive row and this view share the body: whichever shows the
+    // main content takes the height.
+    if (QWidget* body = parentWidget()) {
+        if (auto* box = qobject_cast<QBoxLayout*>(body->layout())) {
+            const int mine = box->indexOf(this);
+            for (int i = 0; i < box->count(); ++i)
+                box->setStretch(i, (i == mine) != show ? 1 : 0);
+        }
+    }
     if (m_driveArea)
         m_driveArea->setVisible(show);
     if (m_drives) {
@@ -398,10 +446,10 @@ void CBasicSearchView::OnScanNow()
     case ScanStartOutcome::Refused:
         return;
     case ScanStartOutcome::Message:
-        ShowMessage(m_host ? m_host.data() : this, Q(start.message));
+        ShowMessage(Owner(), Q(start.message));
         return;
     case ScanStartOutcome::NotPossible:
-        ShowEndOfSearchMessage(m_host ? m_host.data() : this, 0);
+        ShowEndOfSearchMessage(Owner(), 0);
         return;
     case ScanStartOutcome::Start:
         break;
@@ -463,7 +511,7 @@ void CBasicSearchView::OnScanNow()
     m_partition = start.partition;
     m_sink->Reset();
     m_scanJob = std::make_unique<BasicScanJob>(m_results, m_partition, m_sink.get(), m_sink.get(),
-                                               DefaultBasicScanBranches());
+                                               ScanBranches());
     m_scanJob->SetInterimInterval(m_interim);
     m_timer123.start();
     m_timer456.start();
@@ -534,7 +582,7 @@ void CBasicSearchView::OnTimer456()
 
 void CBasicSearchView::OnStop()
 {
-    if (!AskYesNo(m_host ? m_host.data() : this, Q(Texts().StopSearchQuestionText)))
+    if (!AskYesNo(Owner(), Q(Texts().StopSearchQuestionText)))
         return;
     if (!ScanRunning())
         return;
@@ -644,7 +692,7 @@ void CBasicSearchView::OnResultsSelChanged(TreeNodeId item)
     m_pFileList->setUpdatesEnabled(false);
     m_listJob.reset();
     m_listJob = std::make_unique<FileListPopulationJob>(m_results, m_pFileList->Rows(), m_listState, m_partition,
-                                                        req, DefaultFileListHooks(), m_listEvents.get());
+                                                        req, ListingHooksFor(m_partition), m_listEvents.get());
     if (!m_listJob->Start())
         OnListJobFinished();
 }
@@ -683,7 +731,7 @@ void CBasicSearchView::OnListJobFinished()
     }
     emit listPopulated();
 
-    QWidget* owner = m_host ? static_cast<QWidget*>(m_host.data()) : this;
+    QWidget* owner = Owner();
     if (notice == ListingEndNotice::EmptyResult) {
         ShowEndOfSearchMessage(owner, 0, m_bScanStoppedByUser);
     } else if (notice == ListingEndNotice::SearchFinished && !m_bEndBoxShown) {
@@ -713,7 +761,7 @@ void CBasicSearchView::OnResultListDoubleClicked(const QModelIndex& index)
 
 void CBasicSearchView::OnSaveData()
 {
-    QWidget* owner = m_host ? static_cast<QWidget*>(m_host.data()) : this;
+    QWidget* owner = Owner();
     if (m_nBasicScanCount == 0) {
         ShowMessage(owner, QString::fromLatin1(kSaveBeforeScanText));
         RestoreBusyState();
@@ -729,12 +777,14 @@ void CBasicSearchView::OnSaveData()
     volume.device = m_partition.Device;
     volume.fat = FatVolumeFromPartition(m_partition);
     volume.recoveryMode = 1;
+    if (volume.fsName == "NTFS")
+        volume.entryWriter = MakeNtfsEntryWriter(NtfsSaveContextOf(m_partition));
     SaveCheckedTreeItems(owner, m_results, volume);
 }
 
 void CBasicSearchView::OnSaveLog()
 {
-    QWidget* owner = m_host ? static_cast<QWidget*>(m_host.data()) : this;
+    QWidget* owner = Owner();
     if (m_nBasicScanCount == 0) {
         ShowMessage(owner, Q(Texts().SaveLogBeforeScanText));
     } else if (ScanRunning() || ListBusy()) {
@@ -747,7 +797,7 @@ void CBasicSearchView::OnSaveLog()
 
 void CBasicSearchView::OnLoadLog()
 {
-    QWidget* owner = m_host ? static_cast<QWidget*>(m_host.data()) : this;
+    QWidget* owner = Owner();
     if (m_nBasicScanCount == 0) {
         ShowMessage(owner, QString::fromLatin1(kScanLogNotAvailableText));
         return;
@@ -760,7 +810,7 @@ void CBasicSearchView::OnLoadLog()
 
 bool CBasicSearchView::OnBack()
 {
-    QWidget* owner = m_host ? static_cast<QWidget*>(m_host.data()) : this;
+    QWidget* owner = Owner();
     if (ScanRunning() || ListBusy()) {
         ShowMessage(owner, Q(Texts().ScanRunningStopHintText));
         RestoreBusyState();
@@ -820,7 +870,7 @@ void CBasicSearchView::ResetForNewSelection()
 
 bool CBasicSearchView::ConfirmClose()
 {
-    QWidget* owner = m_host ? static_cast<QWidget*>(m_host.data()) : this;
+    QWidget* owner = Owner();
     if (m_nBasicScanCount > 0 && !m_bResultsInScanLog && !ScanRunning() && !m_results.LogLoadedFlag() &&
         ResultsShown()) {
         CExit_Confirmation confirm(owner);

@@ -16,6 +16,7 @@
 #include "fsrecovery/basic_scan_start.h"
 #include "fsrecovery/found_items.h"
 #include "results/file_list_population.h"
+#include "results/populate_window.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -37,7 +38,6 @@ namespace torvane {
 class CDriveTreeView;
 class CTreeClass;
 class CResultsFileList;
-class CPopulate;
 class CColorStatic;
 
 class CBasicSearchView : public QWidget {
@@ -117,6 +117,7 @@ private:
     void ShowSinkTexts();
     void UpdateCounters();
     bool ResultsShown() const;
+    QWidget* Owner() const;
 
     QPointer<SearchDialogBase> m_host;
     QPointer<CDriveTreeView> m_drives;

@@ -8,11 +8,21 @@
 
 namespace torvane {
 
+class CDriveTreeView;
+
 class CDeepSearch : public SearchDialogBase {
     Q_OBJECT
 public:
     explicit CDeepSearch(QWidget* parent = nullptr);
 
+    // The drive tree with its property list (the drive view).
+    CDriveTreeView* DrivePanel() const { return m_pDrivePanel; }
+    void FillDriveTree(const std::shared_ptr<DriveListSnapshot>& drives) override;
+    void ReselectDriveTreeItem(int flag) override;
+
+
+private:
+    CDriveTreeView* m_pDrivePanel = nullptr;
 };
 
 }  // namespace torvane

@@ -64,7 +64,7 @@ FileOutcome SaveExfatFile(SaveSession& session, Device& device, const ExfatSaveC
         }
         file.firstCluster = *cluster;
         ExfatFileRecord record;
-        if (context.index && context.index->Find(firstSector, record) && record.firstCluster == *cluster) {
+        if (context.index && context.index->Find(firstSector, record, size) && record.firstCluster == *cluster) {
             file.allocationKnown = true;
             file.noFatChain = record.noFatChain;
             file.validLength = record.validLength;

@@ -1,6 +1,7 @@
 #include "results/file_list_population.h"
 
 #include "app/text_routines.h"
+#include "fsrecovery/exfat/exfat_folder_listing.h"
 #include "fsrecovery/fat/fat_volume.h"
 #include "results/fat_folder_listing.h"
 #include "results/file_type_texts.h"
@@ -29,6 +30,35 @@ std::string TodayText(std::time_t now)
 }
 
 }  // namespace
+
+FoundEntryListing MakeExfatFolderListing()
+{
+    return [](ScanResults& results, ListRowModel& list, std::uint64_t firstRow, std::uint64_t folderId,
+              const std::function<bool()>& abort) -> std::uint64_t {
+        std::atomic<bool> stop{abort && abort()};
+        std::vector<ExfatFileRow> rows = ListExfatFolderFiles(results, folderId, &stop);
+        const int columns = list.ColumnCount() > 0 ? list.ColumnCount() : kBasicListColumnCount;
+        std::uint64_t row = firstRow, added = 0;
+        for (const ExfatFileRow& r : rows) {
+            if (abort && abort())
+                break;
+            std::vector<std::string> cells(static_cast<std::size_t>(columns < kListShortName + 1 ? kListShortName + 1 : columns));
+            cells[kListName] = r.name;
+            cells[kListType] = GetFileTypeTextOfName(r.name);
+            cells[kListSize] = r.sizeText;
+            cells[kListDate] = r.dateText;
+            cells[kListTime] = r.timeText;
+            cells[kListSelfId] = r.ownIdText;
+            cells[kListParentId] = "0";
+            cells[kListTreeItem] = "0";
+            if (columns >= kDeepListColumnCount)
+                cells[kDeepListAddend] = r.indexMark;
+            list.InsertRow(static_cast<int>(row++), std::move(cells));
+            ++added;
+        }
+        return added;
+    };
+}
 
 FileListHooks& DefaultFileListHooks()
 {

@@ -36,6 +36,9 @@ struct FileListHooks {
     FoundEntryListing ntfsOrExfat;
 };
 
+// The exFAT listing over the scan's found-entry store (folder id 5 = the root).
+FoundEntryListing MakeExfatFolderListing();
+
 // The program's listings per file system; the NTFS and exFAT code register
 // theirs here at start-up. Read by the results views when they list a folder.
 FileListHooks& DefaultFileListHooks();

@@ -33,7 +33,8 @@ void CResultsFileList::SetupResultColumns()
         ShowColumn(c, true);
     for (int c = kListSelfId; c <= kBasicListAddend; ++c)
         ShowColumn(c, false);
-    static const int widths[] = {140, 70, 70, 80, 70};
+    // Wide enough for the texts in this font ("14-JUL-2024", "Microsoft Word File").
+    static const int widths[] = {140, 110, 80, 100, 80};
     for (int c = 0; c < 5; ++c)
         setColumnWidth(c, widths[c]);
     setColumnWidth(kBasicListFileSys, 0);

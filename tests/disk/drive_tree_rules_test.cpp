@@ -63,7 +63,9 @@ TEST(DriveTreeIcons, SetOverTheWholeTree) {
     EXPECT_EQ(t.inv.Tree.Image(t.inv.MyComputerItem), kImageComputer);
     EXPECT_EQ(t.inv.Tree.Image(t.inv.PhysicalDrivesItem), kImageDisk);
     EXPECT_EQ(t.inv.Tree.Image(t.inv.LogicalDrivesItem), kImageDriveGroup);
-    EXPECT_EQ(t.inv.Tree.Image(t.disk0), kImageDisk);
+    EXPECT_EQ(t.inv.Tree.Image(t.disk1), kImageDisk);
+    // "Fixed hard disk media (" has no "Media (": the image stays as inserted.
+    EXPECT_EQ(t.inv.Tree.Image(t.disk0), 0);
     EXPECT_EQ(t.inv.Tree.Image(t.part2), kImagePartition);
     EXPECT_EQ(t.inv.Tree.Image(t.volume), kImageVolume);
 }

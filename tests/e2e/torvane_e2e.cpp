@@ -1,8 +1,10 @@
 // torvane_e2e: runs a search of a disk image through the same core the
 // program uses and saves everything it finds under a destination folder.
 //
-//   torvane_e2e basic --image IMG [--partition N] --out DIR
-//               [--on-conflict rename|overwrite|skip]
+//   torvane_e2e basic|deep|photo|signature --image IMG [--partition N]
+//               [--range FIRST:LAST] --out DIR [--on-conflict rename|overwrite|skip]
+//
+// Only "basic" runs so far; the other modes answer that they are not there yet.
 //
 // --partition N numbers partitions as the partitioning tools do: MBR
 // primaries 1-4, logical drives from 5 in chain order, GPT entries from 1.
@@ -34,6 +36,7 @@ struct Options {
     std::string image;
     int partition = 0;
     std::string out;
+    std::string range;
     ReplaceAnswer onConflict = ReplaceAnswer::RenameAll;
 };
 
@@ -253,6 +256,8 @@ int main(int argc, char** argv)
             options.partition = std::atoi(value().c_str());
         else if (arg == "--out")
             options.out = value();
+        else if (arg == "--range")
+            options.range = value();   // the sector range of the sweeping modes; a Basic scan reads the volume
         else if (arg == "--on-conflict") {
             std::string v = value();
             if (v == "rename")

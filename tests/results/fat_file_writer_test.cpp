@@ -130,6 +130,23 @@ TEST(FatFileWriter, UnreadableSectorsBecomeZerosAndTheRestKeepsItsPlace)
     EXPECT_EQ(problems[0].detail, "saved with 3 unreadable sectors");
 }
 
+TEST(FatFileWriter, ASourceThatStopsAnsweringStopsTheSave)
+{
+    ScannedImage s = test::ScanFixture("fat16.img");
+    FatFileEntry big = FindEntry(s, "/Large", "big-pattern.bin");
+    auto faulty = std::make_shared<test::FaultyDevice>(s.device);
+    faulty->FailEverything(true);   // unplugged
+    test::TempDir dir;
+    test::ScriptedQuestions questions;
+    SaveSession session(PosixTargetFileSystem(), &questions);
+    session.SetDestination(dir.path().string());
+    EXPECT_EQ(SaveFatFile(session, *faulty, s.fat, ToSave(big, dir.path() / "big.bin")), FileOutcome::Incomplete);
+    EXPECT_TRUE(session.StopRequested());
+    EXPECT_EQ(questions.messages, std::vector<std::string>{kSourceGoneText});
+    // It gave up early instead of writing 2 MiB of zeros.
+    EXPECT_LT(fs::file_size(dir.path() / "big.bin"), 65536u);
+}
+
 TEST(FatFileWriter, SkipLeavesAPartialFileAndTheNextFileIsWritten)
 {
     ScannedImage s = test::ScanFixture("fat16.img");

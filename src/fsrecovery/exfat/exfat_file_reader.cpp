@@ -38,22 +38,40 @@ ExfatReadReport ReadExfatFileData(const ExfatVolume& volume, const ExfatFileData
     ExfatFatReader fat(volume);
     const std::uint64_t cb = volume.clusterBytes;
     const std::uint64_t needed = (file.size + cb - 1) / cb;
-    ExfatAllocation allocation{file.firstCluster, file.size, !UsesChain(fat, file)};
+    // The data as runs of consecutive clusters (first, count). A contiguous
+    // file is one run, however long; a chain is listed cluster by cluster. A
+    // chained file whose first cell is free (deleted, chain cleared) is read
+    // as consecutive clusters.
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> runs;
     bool broken = false;
-    std::vector<std::uint32_t> clusters = ExfatClusterList(volume, fat, allocation, needed, &broken);
-    report.followedChain = !allocation.noFatChain && clusters.size() > 1;
+    std::uint64_t listed = 0;
+    auto firstCell = fat.Cell(file.firstCluster);
+    if (UsesChain(fat, file) && firstCell && *firstCell != 0) {
+        ExfatAllocation allocation{file.firstCluster, file.size, false};
+        const std::vector<std::uint32_t> clusters = ExfatClusterList(volume, fat, allocation, needed, &broken);
+        report.followedChain = clusters.size() > 1;
+        for (std::uint32_t c : clusters) {
+            if (!runs.empty() && runs.back().first + runs.back().second == c)
+                ++runs.back().second;
+            else
+                runs.emplace_back(c, 1);
+        }
+        listed = clusters.size();
+    } else {
+        const std::uint64_t available = volume.BytesFromClusterToEnd(file.firstCluster) / cb;
+        listed = std::min(needed, available);
+        if (listed > 0)
+            runs.emplace_back(file.firstCluster, listed);
+    }
 
     std::vector<std::uint8_t> buffer(kChunk);
     const std::uint64_t valid = std::min(file.validLength, file.size);
     std::uint64_t written = 0;
-    std::size_t i = 0;
-    while (i < clusters.size() && written < file.size) {
-        // A run of consecutive clusters.
-        std::size_t j = i + 1;
-        while (j < clusters.size() && clusters[j] == clusters[j - 1] + 1)
-            ++j;
-        const std::uint64_t runStart = volume.ClusterByte(clusters[i]);
-        const std::uint64_t runBytes = std::min<std::uint64_t>((j - i) * cb, file.size - written);
+    for (const auto& [runFirst, runCount] : runs) {
+        if (written >= file.size)
+            break;
+        const std::uint64_t runStart = volume.ClusterByte(runFirst);
+        const std::uint64_t runBytes = std::min<std::uint64_t>(runCount * cb, file.size - written);
         for (std::uint64_t off = 0; off < runBytes;) {
             if (control.stopRequested && control.stopRequested()) {
                 report.outcome = ExfatReadOutcome::Stopped;
@@ -90,13 +108,12 @@ ExfatReadReport ReadExfatFileData(const ExfatVolume& volume, const ExfatFileData
             if (control.progress)
                 control.progress(written);
         }
-        i = j;
     }
     report.bytesWritten = written;
     if (written < file.size) {
         report.dataShort = true;
         report.outcome = ExfatReadOutcome::Incomplete;
-    } else if (broken && clusters.size() < needed) {
+    } else if (broken && listed < needed) {
         report.dataShort = true;
         report.outcome = ExfatReadOutcome::Incomplete;
     }

@@ -19,16 +19,21 @@ namespace torvane {
 void ExfatFileIndex::Add(std::uint64_t ownId, const ExfatFileRecord& record)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    records_[ownId] = record;
+    records_.emplace(ownId, record);
 }
 
-bool ExfatFileIndex::Find(std::uint64_t ownId, ExfatFileRecord& out) const
+bool ExfatFileIndex::Find(std::uint64_t ownId, ExfatFileRecord& out, std::uint64_t size) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = records_.find(ownId);
-    if (it == records_.end())
+    auto [first, last] = records_.equal_range(ownId);
+    if (first == last)
         return false;
-    out = it->second;
+    out = first->second;
+    for (auto it = first; it != last; ++it)
+        if (it->second.dataLength == size) {
+            out = it->second;
+            break;
+        }
     return true;
 }
 

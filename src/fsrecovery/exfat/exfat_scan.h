@@ -50,16 +50,18 @@ struct ExfatFileRecord {
     bool noFatChain = false;
 };
 
+// Two files may start at one cluster (a deleted file whose clusters a live
+// one reused): Find prefers the record whose DataLength equals `size`.
 class ExfatFileIndex {
 public:
     void Add(std::uint64_t ownId, const ExfatFileRecord& record);
-    bool Find(std::uint64_t ownId, ExfatFileRecord& out) const;
+    bool Find(std::uint64_t ownId, ExfatFileRecord& out, std::uint64_t size = ~std::uint64_t(0)) const;
     std::size_t Size() const;
     void Clear();
 
 private:
     mutable std::mutex mutex_;
-    std::unordered_map<std::uint64_t, ExfatFileRecord> records_;
+    std::unordered_multimap<std::uint64_t, ExfatFileRecord> records_;
 };
 
 struct ExfatScanControl {

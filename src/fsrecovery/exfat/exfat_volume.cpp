@@ -213,3 +213,17 @@ ExfatVolume LoadExfatVolume(const CurrentPartition& p, Device& device, bool* fro
 }
 
 }  // namespace torvane
+
+namespace torvane {
+
+bool IsExfatDirectoryCluster(const ExfatVolume& volume, std::uint32_t cluster)
+{
+    if (!volume.Usable() || !volume.ValidCluster(cluster))
+        return false;
+    std::uint8_t b[512];
+    if (ReadBytesFrom(*volume.device, volume.ClusterByte(cluster), b, sizeof b) == 0)
+        return false;
+    return IsExfatFileType(b[0]) || IsExfatStreamType(b[0]) || IsExfatNameType(b[0]);
+}
+
+}  // namespace torvane

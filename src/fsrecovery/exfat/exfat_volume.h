@@ -100,3 +100,28 @@ namespace torvane {
 ExfatVolume LoadExfatVolume(const CurrentPartition& p, Device& device, bool* fromBootSector = nullptr);
 
 }  // namespace torvane
+
+namespace torvane {
+
+// The classic names of the cluster arithmetic and the FAT cell reader.
+// ExfatClusterToPosition: the device byte where `cluster` starts.
+inline std::uint64_t ExfatClusterToPosition(const ExfatVolume& volume, std::uint32_t cluster)
+{
+    return volume.ClusterByte(cluster);
+}
+// ExfatPositionToCluster: the cluster holding device byte `position`, or -1.
+inline std::int64_t ExfatPositionToCluster(const ExfatVolume& volume, std::uint64_t position)
+{
+    auto c = volume.ClusterOfByte(position);
+    return c ? static_cast<std::int64_t>(*c) : -1;
+}
+// ReadFatEntry32: true and `next` set when the FAT cell of `cluster` names a next cluster.
+inline bool ReadFatEntry32(ExfatFatReader& fat, std::uint32_t cluster, std::uint32_t& next)
+{
+    return fat.Next(cluster, next);
+}
+// IsExfatDirectoryCluster: the first byte of the cluster's first sector is a
+// file, stream or name entry type (in use or deleted).
+bool IsExfatDirectoryCluster(const ExfatVolume& volume, std::uint32_t cluster);
+
+}  // namespace torvane

@@ -132,15 +132,16 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
             streamSector += extent.sectors;
             continue;
         }
-        if (halfPending) {
+        if (streamSector % 2 == 1) {
             // A record cut in two by the end of the last extent (512-byte
             // clusters): its second half begins this one.
-            if (ReadSectorsOrZeros(volume, extent.startSector, 1, straddling.data() + kSectorSize) == 0)
+            if (halfPending &&
+                ReadSectorsOrZeros(volume, extent.startSector, 1, straddling.data() + kSectorSize) == 0)
                 takeRecord(straddling.data(), (streamSector - 1) / 2, halfSector);
-            halfPending = false;
             at = 1;
             sectorsRead += 1;
         }
+        halfPending = false;
         while (at + kMftRecordSectors <= extent.sectors && !Stopped(control)) {
             const std::uint32_t n = static_cast<std::uint32_t>(
                 std::min<std::uint64_t>(kBlockRecords, (extent.sectors - at) / kMftRecordSectors));

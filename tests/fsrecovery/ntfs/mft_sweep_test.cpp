@@ -14,6 +14,7 @@
 
 #include <array>
 #include <map>
+#include <string>
 
 namespace torvane {
 namespace {
@@ -195,6 +196,45 @@ TEST(MftSweep, SyntheticRecordsOfEveryKind)
     EXPECT_EQ(file.size, 12u);
     EXPECT_EQ(file.text1, "888");
     EXPECT_EQ(results.FoundFolderCount.load(), 2u);  // the miscellaneous folder and "Gone <dir>"
+}
+
+// With 512-byte clusters an $MFT extent may end in the middle of a record:
+// extents of 3 and 5 sectors hold records 0 to 3, record 1 in both.
+TEST(MftSweep, RecordCutByTheEndOfAnExtent)
+{
+    std::string bytes(128 * 1024, '\0');
+    const std::uint64_t halves[4][2] = {{64, 65}, {66, 200}, {201, 202}, {203, 204}};
+    for (std::uint64_t n = 0; n < 4; ++n) {
+        const std::u16string name = u"d" + std::u16string(1, static_cast<char16_t>(u'0' + n));
+        test::Bytes rec = test::RecordBuilder(3, static_cast<std::uint32_t>(n)).FileName(5, name, 1).Build();
+        std::copy(rec.begin(), rec.begin() + 512, bytes.begin() + static_cast<std::ptrdiff_t>(halves[n][0] * 512));
+        std::copy(rec.begin() + 512, rec.end(), bytes.begin() + static_cast<std::ptrdiff_t>(halves[n][1] * 512));
+    }
+    DevicePtr device = MakeMemoryDevice("mft", bytes);
+    NtfsVolume volume;
+    volume.device = device.get();
+    volume.sectorsPerCluster = 1;
+    MftRunTable table;
+    table.AppendMftExtent(64, 3);
+    table.AppendMftExtent(200, 5);
+
+    std::uint64_t first = 0, second = 0;
+    ASSERT_TRUE(table.MftRecordSectors(1, first, second));
+    EXPECT_EQ(first, 66u);
+    EXPECT_EQ(second, 200u);
+    std::array<std::uint8_t, kMftRecordSize> buf{};
+    ASSERT_EQ(ReadMftRecordByNumber(volume, table, 1, buf.data()), MftRecordRead::Ok);
+
+    ScanResults results;
+    results.SetFsName("NTFS");
+    results.SetRecoveryMode(1);
+    results.EnsureRootItem();
+    SweepMftRecords(results, volume, table);
+    std::map<std::string, std::uint64_t> selves;
+    for (std::size_t i = 0; i < results.DirList().Count(); ++i)
+        selves[results.DirList().Row(i).name] = results.DirList().Row(i).self;
+    EXPECT_EQ(selves, (std::map<std::string, std::uint64_t>{{"d0", 0}, {"d1", 1}, {"d2", 2}, {"d3", 3}}));
+    EXPECT_EQ(results.CurrentScanSector.load(), 8u);
 }
 
 }  // namespace
