@@ -13,7 +13,6 @@
 #include "app/wait_window.h"
 
 #include <QCloseEvent>
-#include <QDebug>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -352,7 +351,16 @@ void CSalvoraDlg::ApplyEditionLayout()
 
 void CSalvoraDlg::FitToScreen()
 {
-    // Tiles hidden by the edition layout no longer count.
+    // Tiles and descriptions hidden by the edition layout no longer count:
+    // the tiles' own layouts are brought up to date first (their size hints
+    // would otherwise still include the hidden descriptions until the event
+    // loop runs).
+    for (QWidget* tile : m_pTiles) {
+        if (tile != nullptr && tile->layout() != nullptr) {
+            tile->layout()->invalidate();
+            tile->layout()->activate();
+        }
+    }
     m_pContent->layout()->invalidate();
     m_pContent->layout()->activate();
     QSize wanted = m_pContent->sizeHint().expandedTo(QSize(880, 0));
@@ -363,7 +371,6 @@ void CSalvoraDlg::FitToScreen()
         if (height > 0) wanted.setHeight(height);
     }
     QSize size = wanted + QSize(4, 4);
-    if (qEnvironmentVariableIsSet("TORVANE_DEBUG_FIT")) qWarning() << "fit" << m_pContent->hasHeightForWidth() << m_pContent->heightForWidth(890) << m_pContent->layout()->totalHeightForWidth(890) << m_pSummary1177->heightForWidth(850) << m_pSummary1177->sizeHint() << m_pTiles[1]->sizeHint() << m_pContent->sizeHint() << wanted << m_pContent->minimumSizeHint() << m_pScroll->sizeHint();
     if (QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen()) {
         const QSize avail = screen->availableGeometry().size() - QSize(20, 40);
         if (avail.isValid()) size = size.boundedTo(avail);
