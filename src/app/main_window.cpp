@@ -435,6 +435,9 @@ void CSalvoraDlg::OnSignatureSearch() { ModeSelected(kModeSignature); }
 void CSalvoraDlg::ModeSelected(int mode)
 {
     if (m_launchState != LaunchState::Idle) return;
+    // No search starts while a scan log is being loaded.
+    const MainWindowState& main = MainWindowState::Instance();
+    if (main.BasicLogLoadThread.load() != 0 || main.DeepLogLoadThread.load() != 0) return;
     ProgramState& state = ProgramState::Instance();
     state.RecoveryMode = mode;
     MainWindowState::Instance().LogicalDrivesListed = 0;

@@ -29,6 +29,10 @@ struct MainWindowState {
     std::atomic<int> LogicalDrivesListed{0};
     // Size of the selected disk in MiB.
     std::atomic<std::uint64_t> DiskSizeMiB{0};
+    // 1 while a Basic or Deep scan-log loader runs (set and cleared by the
+    // loader); the mode buttons start no search meanwhile.
+    std::atomic<int> BasicLogLoadThread{0};
+    std::atomic<int> DeepLogLoadThread{0};
 
     static MainWindowState& Instance();
 };

@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -247,6 +248,11 @@ CPlease_Wail_Modeless::CPlease_Wail_Modeless(QWidget* parent)
     setStyleSheet(QStringLiteral("CPlease_Wail_Modeless { border: 1px solid #808080; }"));
     installEventFilter(this);
     stat->installEventFilter(this);
+    // When the program becomes the active application again, the box comes
+    // back to the front.
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState appState) {
+        if (appState == Qt::ApplicationActive && isVisible()) raise();
+    });
 }
 
 QString CPlease_Wail_Modeless::Text() const

@@ -206,13 +206,12 @@ void CDriveTreeView::Adopt(const std::shared_ptr<DriveListSnapshot>& drives) {
     auto snapshot = std::dynamic_pointer_cast<DriveTreeSnapshot>(drives);
     if (snapshot && snapshot->Inventory) {
         AdoptInventory(snapshot->Inventory);
-        if (DriveTreeIsEmpty(*m_inventory)) {
-            // The dialog is not on screen yet: the box comes once it is.
-            QTimer::singleShot(0, this, [this] {
-                if (m_inventory && DriveTreeIsEmpty(*m_inventory)) PromptDeviceReconnect();
-            });
-        }
-        ShowPermissionNoteOnce();
+        // The dialog is not on screen yet: its boxes come once it is.
+        QTimer::singleShot(0, this, [this] {
+            if (!m_inventory) return;
+            ShowPermissionNoteOnce();
+            if (DriveTreeIsEmpty(*m_inventory)) PromptDeviceReconnect();
+        });
         DispatchRemovableMediaScan();
         return;
     }

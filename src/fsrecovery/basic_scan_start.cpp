@@ -187,7 +187,7 @@ BasicScanStart ResolveBasicScanStart(DriveInventory& inv, const BasicScanStartIn
         out.logicalVolumeViaDisk = true;
     }
     // B9: never past the disk.
-    if (end != 0 && inv.DiskSizeMiB != 0 && inv.CurrentDiskSectorCount != 0 && end - start > inv.CurrentDiskSectorCount)
+    if (end > start && inv.DiskSizeMiB != 0 && inv.CurrentDiskSectorCount != 0 && end - start > inv.CurrentDiskSectorCount)
         end = inv.CurrentDiskSectorCount;
     // B10.
     d.StartSector = start;

@@ -81,7 +81,13 @@ FileOutcome SaveExfatFile(SaveSession& session, Device& device, const ExfatSaveC
     TargetSink sink(*out);
     ExfatReadControl control;
     control.stopRequested = [&session] { return session.StopRequested() || session.Skip().skip.load(); };
-    control.progress = [&session](std::uint64_t written) { session.Counters().fileBytesDone = written; };
+    std::uint64_t counted = 0;
+    control.progress = [&session, &counted](std::uint64_t written) {
+        SaveCounters& counters = session.Counters();
+        counters.fileBytesDone = written;
+        counters.bytesWritten += written - counted;
+        counted = written;
+    };
     const ExfatReadReport report = ReadExfatFileData(volume, file, sink, control);
 
     CopyResult copy;

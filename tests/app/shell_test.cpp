@@ -3,6 +3,7 @@
 // question and sequence, the information dialogs and the message windows.
 #include "app/application_window.h"
 #include "app/main_window.h"
+#include "app/main_window_state.h"
 #include "app/message_dialog.h"
 #include "app/program_state.h"
 #include "app/search_dialog.h"
@@ -18,6 +19,7 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
+#include <QLabel>
 #include <QFile>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -74,6 +76,15 @@ void AnswerNextMessage(QMessageBox::StandardButton button, QString* text = nullp
         if (text) *text = box->text();
         box->button(button)->click();
     });
+}
+
+// True when `dialog` shows a label with exactly `text`.
+bool ShowsLabel(QWidget* dialog, const QString& text)
+{
+    for (QLabel* label : dialog->findChildren<QLabel*>()) {
+        if (label->text() == text) return true;
+    }
+    return false;
 }
 
 void SaveShot(QWidget* widget, const QString& name)
@@ -299,6 +310,20 @@ private slots:
         state.Tables.DirNameListTable.DeleteAll();
     }
 
+    void modeButtonsDoNothingWhileAScanLogLoads()
+    {
+        for (std::atomic<int>* flag : {&MainWindowState::Instance().BasicLogLoadThread,
+                                       &MainWindowState::Instance().DeepLogLoadThread}) {
+            *flag = 1;
+            Main()->ModeButton(kModeBasic)->click();
+            Main()->OnSignatureSearch();
+            QVERIFY(!Main()->SearchDialogActive());
+            QVERIFY(Main()->LoadingWindow() == nullptr);
+            QCOMPARE(ProgramState::Instance().RecoveryMode.load(), int(kModeNone));
+            *flag = 0;
+        }
+    }
+
     void loadingBarFillsInFiftyTicksAndStaysFull()
     {
         CModeless1 window;
@@ -342,6 +367,10 @@ private slots:
         OnNextModal<CReview_Form>([&](CReview_Form* review) {
             reviewShown = true;
             QCOMPARE(review->windowTitle(), QStringLiteral("Review us on Google"));
+            QVERIFY(ShowsLabel(review, QStringLiteral("Show your Support for our FREEWARE Apps.")));
+            QVERIFY(ShowsLabel(review, QStringLiteral("Your positive reviews encourage us developing more Freeware Apps.")));
+            QVERIFY(ShowsLabel(review, QStringLiteral("Email :")));
+            QCOMPARE(review->WebsiteLinkLabel()->text(), QStringLiteral("torvane.example/"));
             SaveShot(review, QStringLiteral("review_form"));
             review->close();  // the close box ends the program too
         });
@@ -431,6 +460,9 @@ private slots:
         SaveShot(&support, QStringLiteral("support_dialog"));
         QCOMPARE(support.windowTitle(), QStringLiteral("Support"));
         QCOMPARE(support.WebsiteLinkLabel()->text(), QStringLiteral("torvane.example/"));
+        for (const char* text : {"To find help topics or open software manual", "Support Email :", "Website :",
+                                 "If you are facing any difficulty, please contact us with the details of your data loss case :"})
+            QVERIFY2(ShowsLabel(&support, QString::fromLatin1(text)), text);
         QVERIFY(support.ReviewButton()->isVisible());
         QString message;
         AnswerNextMessage(QMessageBox::Ok, &message);

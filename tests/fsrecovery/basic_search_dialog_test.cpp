@@ -68,7 +68,10 @@ public:
                 return;
             ++answered;
             if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                if (QAbstractButton* yes = box->button(QMessageBox::Yes))
+                QAbstractButton* no = box->button(QMessageBox::No);
+                if (sayNo && no)
+                    no->click();
+                else if (QAbstractButton* yes = box->button(QMessageBox::Yes))
                     yes->click();
                 else
                     box->accept();
@@ -79,6 +82,7 @@ public:
         timer_.start();
     }
     int answered = 0;
+    bool sayNo = false;
 
 private:
     QTimer timer_;
@@ -277,6 +281,17 @@ private slots:
         // results stay).
         view->OnBack();
         QCOMPARE(view->BasicScanCount(), 1u);
+        QVERIFY(view->ResultsTree()->isVisible());
+        // "No": the results are dropped and the drive view comes back.
+        answerer_->sayNo = true;
+        view->OnBack();
+        answerer_->sayNo = false;
+        QCOMPARE(view->BasicScanCount(), 0u);
+        QVERIFY(!view->ResultsTree()->isVisible());
+        QVERIFY(dialog->DrivePanel()->PropertyList()->isVisible());
+        QVERIFY(view->ScanNowButton()->isVisible());
+        QCOMPARE(view->Results().Tree().NodeCount(), std::size_t(0));
+        QCOMPARE(view->FileList()->Rows().RowCount(), 0);
         view->StopRunningWork();
     }
 

@@ -107,8 +107,13 @@ FatFolderWalkResult WalkFatFolderEntries(Device& device, const FatVolume& volume
             f.sector = sectorNo;
             f.index = i;
             // Only FAT32 entries have a high cluster word to guess.
+            // The guess only completes deleted entries, whose high word may have been
+            // cleared; a live entry's stored cluster is what the file system uses. The
+            // guess state still advances over live entries.
             if (withGuess) {
-                f.firstCluster = GuessDeletedFat32Cluster(guess, chainCluster, data, e, volume.sectorsPerCluster);
+                const std::uint32_t guessed =
+                    GuessDeletedFat32Cluster(guess, chainCluster, data, e, volume.sectorsPerCluster);
+                f.firstCluster = f.deleted ? guessed : f.storedCluster;
             } else {
                 f.firstCluster = f.storedCluster;
                 guess.previousCluster = f.storedCluster;

@@ -5,6 +5,7 @@
 // images every scan must get through.
 #include "exfat_test_support.h"
 
+#include "fsrecovery/basic_scan.h"
 #include "fsrecovery/exfat/exfat_entry_set.h"
 #include "fsrecovery/exfat/exfat_file_reader.h"
 #include "fsrecovery/exfat/exfat_folder_listing.h"
@@ -298,6 +299,24 @@ TEST(ExfatLostSearchTest, ZeroedBootSectorUsesTheBackup)
     for (const auto& f : ExpectedTopFolders())
         EXPECT_TRUE(folders.count(f)) << f;
     EXPECT_EQ(r.lostDirectories, 0u);
+}
+
+TEST(ExfatLostSearchTest, BasicScanOfAVolumeWithAZeroedBootSectorReadsTheBackup)
+{
+    std::string image = FixtureBytes();
+    std::fill(image.begin(), image.begin() + 512, '\0');
+    DevicePtr device = MakeMemoryDevice("exfat", image);
+    ScanResults results;
+    BasicScanBranches branches;
+    branches.exfat = MakeBasicExfatBranch();
+    BasicScanJob scan(results, test::WholeVolume(device), nullptr, nullptr, branches);
+    scan.SetInterimInterval(std::chrono::milliseconds(0));
+    ASSERT_TRUE(scan.RunHere());
+    std::set<std::string> names;
+    for (RecoveredFolder* f = results.FirstFolder(); f; f = f->next)
+        names.insert(f->name);
+    for (const auto& f : ExpectedTopFolders())
+        EXPECT_TRUE(names.count(f)) << f;
 }
 
 TEST(ExfatLostSearchTest, ZeroedBootRegionDerivesTheGeometryFromTheRoot)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 namespace torvane {
 namespace {
@@ -86,6 +87,49 @@ TEST(FatFolderWalk, MiscellaneousAndRootlessVolumesHoldNothing)
     EXPECT_EQ(WalkFatFolderEntries(*dev, v, 0x0FFFFFFF).count, 0u);
     EXPECT_EQ(WalkFatFolderEntries(*dev, v, 0).count, 0u);
     EXPECT_EQ(WalkFatFolderEntries(*dev, v, 40).count, 0u);
+}
+
+
+// A folder above the first 64K clusters holding a live file whose stored
+// cluster lies low on the volume (high word 0) and a deleted file whose high
+// word was cleared: the live file keeps its stored cluster, only the deleted
+// one is completed by the guess.
+TEST(FatFolderWalk, LiveEntriesKeepTheirStoredClusterInHighFolders)
+{
+    constexpr std::uint32_t kFolder = 0x10010;
+    FatVolume v;
+    v.kind = FatKind::Fat32;
+    v.fsName = "FAT32";
+    v.sectorsPerCluster = 1;
+    v.fatStart = 1;
+    v.sectorsPerFat = 520;
+    v.cluster0Start = 600;
+    v.rootStart = 2;
+    v.endSector = v.ClusterSector(kFolder) + 8;
+    v.endByte = v.endSector * 512;
+    std::string bytes(v.endSector * 512, '\0');
+    auto putCell = [&](std::uint32_t cluster, std::uint32_t value) {
+        std::memcpy(bytes.data() + v.fatStart * 512 + cluster * 4, &value, 4);
+    };
+    putCell(0, 0x0FFFFFF8);
+    putCell(1, 0x0FFFFFFF);
+    putCell(kFolder, 0x0FFFFFFF);
+    Entry live(0x0100, 512);
+    Entry deleted(0x0200, 512, true);
+    char* dir = bytes.data() + v.ClusterSector(kFolder) * 512;
+    std::memcpy(dir, live.b, 32);
+    std::memcpy(dir + 32, deleted.b, 32);
+    DevicePtr dev = MakeMemoryDevice("high-folder", std::move(bytes));
+
+    std::vector<FatFileEntry> files;
+    FatFolderWalkOptions options;
+    options.onFile = [&](const FatFileEntry& f) { files.push_back(f); };
+    WalkFatFolderEntries(*dev, v, kFolder, options);
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_FALSE(files[0].deleted);
+    EXPECT_EQ(files[0].firstCluster, 0x0100u);
+    EXPECT_TRUE(files[1].deleted);
+    EXPECT_EQ(files[1].firstCluster, 0x10200u);
 }
 
 }  // namespace
