@@ -217,6 +217,19 @@ void DriveTreeViewTest::propertyListOfEachNode() {
 
     view->SelectItem(inv.MyComputerItem);
     QVERIFY(list->isHidden());
+
+    // The disks table is ordered by the "Disk number" text: Disk10 comes
+    // between Disk1 and Disk2.
+    PropertyTable disks;
+    disks.Columns = {{"No.", 0}, {"Disk number", 80}, {"Name", 200}, {"Value", 180}};
+    disks.HideFirstColumn = true;
+    disks.SortByColumn1 = true;
+    for (const char* d : {"Disk0", "Disk1", "Disk2", "Disk10"}) disks.Rows.push_back({"n", d, "model", "size"});
+    list->ShowTable(disks);
+    std::vector<std::string> order;
+    for (int r = 0; r < list->Rows().RowCount(); ++r) order.push_back(list->Rows().Cell(r, 1));
+    QCOMPARE(order, (std::vector<std::string>{"Disk0", "Disk1", "Disk10", "Disk2"}));
+    QVERIFY(list->isColumnHidden(0));
 }
 
 void DriveTreeViewTest::refreshButtonRebuildsAndRefusesSecondRun() {

@@ -71,13 +71,21 @@ TEST(FileAssociation, ExecArgumentIsQuotedWhenNeeded)
 
 TEST(FileAssociation, UnwritableFolderFails)
 {
-    if (::geteuid() == 0) GTEST_SKIP() << "root can write anywhere";
+    // A data folder that is a plain file cannot hold the two files, whoever
+    // runs the test (root included).
     test::TempDir home;
-    fs::permissions(home.path(), fs::perms::owner_read | fs::perms::owner_exec);
-    const auto result = RegisterScanLogAssociation("/a/torvane", "Torvane", "VQL", home.path().string(), false);
-    fs::permissions(home.path(), fs::perms::owner_all);
+    const fs::path notAFolder = home.path() / "share";
+    std::ofstream(notAFolder) << "x";
+    const auto result = RegisterScanLogAssociation("/a/torvane", "Torvane", "VQL", notAFolder.string(), false);
     EXPECT_FALSE(result.ok);
     EXPECT_FALSE(result.error.empty());
+
+    if (::geteuid() == 0) return;  // root writes into read-only folders
+    fs::permissions(home.path(), fs::perms::owner_read | fs::perms::owner_exec);
+    const auto readOnly = RegisterScanLogAssociation("/a/torvane", "Torvane", "VQL", home.path().string(), false);
+    fs::permissions(home.path(), fs::perms::owner_all);
+    EXPECT_FALSE(readOnly.ok);
+    EXPECT_FALSE(readOnly.error.empty());
 }
 
 TEST(FileAssociation, DataFolderFollowsXdgDataHome)
