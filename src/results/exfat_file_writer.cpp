@@ -89,6 +89,9 @@ FileOutcome SaveExfatFile(SaveSession& session, Device& device, const ExfatSaveC
         counted = written;
     };
     const ExfatReadReport report = ReadExfatFileData(volume, file, sink, control);
+    // Count what the progress reports did not (the reader may report only part of it).
+    if (report.bytesWritten > counted)
+        session.Counters().bytesWritten += report.bytesWritten - counted;
 
     CopyResult copy;
     copy.bytesWritten = report.bytesWritten;

@@ -72,11 +72,20 @@ FileOutcome WriteRecordData(SaveSession& session, Device& device, const NtfsSave
     TargetSink sink(*file);
     NtfsReadControl control;
     control.stopRequested = [&session] { return session.StopRequested() || session.Skip().skip.load(); };
-    control.progress = [&session](std::uint64_t written) { session.Counters().fileBytesDone = written; };
+    std::uint64_t counted = 0;
+    control.progress = [&session, &counted](std::uint64_t written) {
+        SaveCounters& counters = session.Counters();
+        counters.fileBytesDone = written;
+        counters.bytesWritten += written - counted;
+        counted = written;
+    };
     const NtfsVolume volume = VolumeOf(device, context);
     NtfsReadReport report =
         ReadNtfsFileData(volume, NtfsBytes(record, kMftRecordSize), size, sink, control, context.mft.get(),
                          recordNumber);
+    // Count what the progress reports did not (the reader may report only part of it).
+    if (report.bytesWritten > counted)
+        session.Counters().bytesWritten += report.bytesWritten - counted;
 
     CopyResult copy;
     copy.bytesWritten = report.bytesWritten;

@@ -270,8 +270,8 @@ std::unique_ptr<FileSystemSaver> MakeFileSystemSaver(ScanResults& results, const
         return MakeFatSaver(results, volume.device, volume.fat, volume.recoveryMode != 2);
     if (volume.fsName == "NTFS" || volume.fsName == "exFAT") {
         FoundEntryWriter writer = volume.entryWriter ? volume.entryWriter : FindFoundEntryWriter(volume.fsName);
-        return MakeFoundEntrySaver(results, volume.device, volume.fsName == "NTFS" ? kNtfsRootId : 0,
-                                   std::move(writer));
+        // Both scans file the volume's root-level entries under parent id 5.
+        return MakeFoundEntrySaver(results, volume.device, kNtfsRootId, std::move(writer));
     }
     return nullptr;
 }

@@ -158,7 +158,9 @@ TEST_P(E2eBasic, SavesTheManifestByteForByte)
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, E2eBasic,
                          ::testing::Values(Volume{"fat16.img", 0}, Volume{"fat32.img", 0}, Volume{"mbr.img", 1},
-                                           Volume{"mbr.img", 5}, Volume{"gpt.img", 2}),
+                                           Volume{"mbr.img", 5}, Volume{"gpt.img", 2},
+                                           Volume{"exfat.img", 0}, Volume{"mbr.img", 6}, Volume{"gpt.img", 4},
+                                           Volume{"ntfs.img", 0}, Volume{"mbr.img", 2}, Volume{"gpt.img", 3}),
                          Name);
 
 // The public broken FAT32 images: each one is scanned and saved to the end,

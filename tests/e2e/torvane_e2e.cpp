@@ -17,6 +17,7 @@
 #include "disk/partition_table.h"
 #include "disk/sector_bytes.h"
 #include "fsrecovery/basic_scan.h"
+#include "fsrecovery/basic_scan_wiring.h"
 #include "fsrecovery/fat/fat_volume.h"
 #include "results/save_destination.h"
 #include "results/save_job.h"
@@ -191,7 +192,8 @@ int RunBasic(const Options& options)
 
     ScanResults results;
     results.SetRecoveryMode(1);
-    BasicScanJob scan(results, partition);
+    BasicScanWiring wiring;
+    BasicScanJob scan(results, partition, nullptr, nullptr, wiring.Branches());
     scan.SetInterimInterval(std::chrono::milliseconds(0));
     if (!scan.RunHere() || scan.Failed()) {
         std::cerr << "the scan failed: " << scan.ErrorText() << "\n";
@@ -202,6 +204,7 @@ int RunBasic(const Options& options)
         return 1;
     }
     const CurrentPartition& scanned = scan.Partition();
+    wiring.RegisterWriters(scanned, *device);
     TreeModel& tree = results.Tree();
     const TreeNodeId root = tree.RootItem();
 
