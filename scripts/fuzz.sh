@@ -25,7 +25,7 @@ for t in "${targets[@]}"; do
   mkdir -p "$work/corpus"
   seeds=()
   [ -d "fuzz/corpus/$name" ] && seeds=("fuzz/corpus/$name")
-  ( "$t" -max_total_time="$SECONDS_PER_TARGET" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/" \
+  ( "$t" -max_total_time="$SECONDS_PER_TARGET" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/" \
         ${FUZZ_ARGS:-} "$work/corpus" "${seeds[@]}" > "$work/log" 2>&1 ) &
   pids+=($!)
   names+=("$name")
