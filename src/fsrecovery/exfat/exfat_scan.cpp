@@ -51,6 +51,16 @@ void ExfatFileIndex::Clear()
 
 namespace {
 
+// Bytes to read per step of a sweep over [from, end): 256 KB, or less for a
+// smaller range (whole sectors, at least one).
+std::size_t SweepChunkBytes(std::uint64_t from, std::uint64_t end)
+{
+    constexpr std::uint64_t kChunk = 512 * 512;
+    const std::uint64_t span = end > from ? end - from : 0;
+    const std::uint64_t sectors = std::max<std::uint64_t>(1, (std::min(kChunk, span) + 511) / 512);
+    return static_cast<std::size_t>(sectors * 512);
+}
+
 constexpr std::size_t kReadChunk = 64 * 1024;
 
 // A folder waiting for its walk.
@@ -576,7 +586,7 @@ ExfatScanReport SearchExfatDirectories(ScanResults& results, CurrentPartition& p
             std::vector<std::uint32_t> folders;
             std::unordered_set<std::uint32_t> folderSet;
             constexpr std::size_t kMaxStarts = 20000, kMaxFolders = 64;
-            std::vector<std::uint8_t> chunk(512 * 512);
+            std::vector<std::uint8_t> chunk(SweepChunkBytes(volumeByte, end));
             for (std::uint64_t b = volumeByte; b < end && !known; b += chunk.size()) {
                 if (control.stop && control.stop()) {
                     report.stopped = true;
@@ -625,7 +635,7 @@ ExfatScanReport SearchExfatDirectories(ScanResults& results, CurrentPartition& p
         walker.WalkQueue();
 
         // The sweep: every sector of the heap; clusters walked already are passed.
-        std::vector<std::uint8_t> chunk(512 * 512);
+        std::vector<std::uint8_t> chunk(SweepChunkBytes(sweepFrom, end));
         for (std::uint64_t b = sweepFrom; b < end; b += chunk.size()) {
             if (walker.Stopped())
                 break;

@@ -128,7 +128,10 @@ int RecalculateFatParameters(CurrentPartition& p, Device& device, const FatSweep
     bool pairing = false;
     std::uint64_t s0 = 0;
     std::uint32_t n0 = 0;
-    std::vector<std::uint8_t> block(kSweepBlockSectors * kSectorSize);
+    // A volume smaller than one block needs no more than its own size.
+    std::vector<std::uint8_t> block(
+        static_cast<std::size_t>(std::min<std::uint64_t>(kSweepBlockSectors, end > start ? end - start : 1)) *
+        kSectorSize);
     const std::uint64_t fatStart = start + g.ReservedSectors;
     for (std::uint64_t b = start; b < end; b += kSweepBlockSectors) {
         if (Stopped(control))
@@ -219,7 +222,9 @@ void SweepFatVolume(ScanResults& results, const FatVolume& volume, Device& devic
         return;
 
     const bool fat32 = volume.fsName == "FAT32";
-    std::vector<std::uint8_t> block(kSweepBlockSectors * kSectorSize);
+    std::vector<std::uint8_t> block(
+        static_cast<std::size_t>(std::min<std::uint64_t>(kSweepBlockSectors, end > dataStart ? end - dataStart : 1)) *
+        kSectorSize);
     bool rootDone = false;
     std::uint64_t dirNumber = 0;
     Clock::time_point lastInterim = Clock::now();
