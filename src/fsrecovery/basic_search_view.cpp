@@ -60,15 +60,6 @@ constexpr char kLoadLogLaterText[] =
     "'Back' button and Load Log from previous screen.";
 constexpr char kStopWaitText[] = "It may take a while, Please wait...";
 
-// The scan branches of the file systems the FAT sweep does not read.
-BasicScanBranches ScanBranches()
-{
-    BasicScanBranches b;
-    b.exfat = MakeBasicExfatBranch();
-    b.ntfs = BasicNtfsBranch;
-    return b;
-}
-
 // The listing of found entries for the scanned volume's file system.
 FileListHooks ListingHooksFor(const CurrentPartition& p)
 {
@@ -510,8 +501,9 @@ void CBasicSearchView::OnScanNow()
 
     m_partition = start.partition;
     m_sink->Reset();
+    m_wiring = BasicScanWiring();   // a fresh exFAT file index per scan
     m_scanJob = std::make_unique<BasicScanJob>(m_results, m_partition, m_sink.get(), m_sink.get(),
-                                               ScanBranches());
+                                               m_wiring.Branches());
     m_scanJob->SetInterimInterval(m_interim);
     m_timer123.start();
     m_timer456.start();
@@ -607,6 +599,8 @@ void CBasicSearchView::OnScanJobFinished()
     if (m_scanJob->Running())
         return;
     m_partition = m_scanJob->Partition();
+    if (m_partition.Device)
+        m_wiring.RegisterWriters(m_partition, *m_partition.Device);
     m_timer123.stop();
     m_timer456.stop();
     OnTimer123();
@@ -777,8 +771,6 @@ void CBasicSearchView::OnSaveData()
     volume.device = m_partition.Device;
     volume.fat = FatVolumeFromPartition(m_partition);
     volume.recoveryMode = 1;
-    if (volume.fsName == "NTFS")
-        volume.entryWriter = MakeNtfsEntryWriter(NtfsSaveContextOf(m_partition));
     SaveCheckedTreeItems(owner, m_results, volume);
 }
 

@@ -13,6 +13,7 @@
 #include "app/search_dialog.h"
 #include "disk/volume_geometry.h"
 #include "fsrecovery/basic_scan.h"
+#include "fsrecovery/basic_scan_wiring.h"
 #include "fsrecovery/basic_scan_start.h"
 #include "fsrecovery/found_items.h"
 #include "results/file_list_population.h"
@@ -159,6 +160,7 @@ private:
     std::unique_ptr<ListEvents> m_listEvents;
     CurrentPartition m_partition;
     std::unique_ptr<BasicScanJob> m_scanJob;
+    BasicScanWiring m_wiring;   // exFAT/NTFS branches and, after a scan, their writers
     FileListState m_listState;
     std::unique_ptr<FileListPopulationJob> m_listJob;
 
