@@ -1,8 +1,10 @@
 // The Basic Search dialog end to end on the fixture disk image: select the
 // FAT32 partition, Scan Now, wait for the result, and compare the folder tree
 // and the file rows of several folders (names, sizes, deleted marks) with the
-// image's manifest; then Stop in the middle of a slowed-down scan keeps the
-// folders found so far. With TORVANE_SCREENSHOT_DIR set the dialog with its
+// image's manifest; Save Data with the whole tree ticked runs through the
+// destination, counting and saving dialogs to the completion dialog and
+// writes the live files byte for byte; then Stop in the middle of a
+// slowed-down scan keeps the folders found so far. With TORVANE_SCREENSHOT_DIR set the dialog with its
 // results is saved as a picture there.
 #include "app/program_state.h"
 #include "app/ui/tree_class.h"
@@ -15,10 +17,16 @@
 #include "platform/device_registry.h"
 #include "results/fat_folder_listing.h"
 #include "results/file_list_view.h"
+#include "results/open_export_folder_dialog.h"
 #include "results/property_table_view.h"
+#include "results/save_browse_dialog.h"
+#include "results/save_session.h"
 #include "support/fixtures.h"
+#include "../e2e/sha256.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QProgressBar>
 #include <QApplication>
@@ -30,6 +38,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -56,7 +66,8 @@ private:
 };
 
 // Answers the boxes the dialog asks while the test runs: Yes to questions,
-// OK to the end-of-search box.
+// OK to the end-of-search box. With `handler` set, each active modal widget
+// goes to it instead (a test that drives its own dialogs).
 class BoxAnswerer : public QObject {
 public:
     BoxAnswerer()
@@ -66,6 +77,10 @@ public:
             QWidget* w = QApplication::activeModalWidget();
             if (!w)
                 return;
+            if (handler) {
+                handler(w);
+                return;
+            }
             ++answered;
             if (auto* box = qobject_cast<QMessageBox*>(w)) {
                 QAbstractButton* no = box->button(QMessageBox::No);
@@ -83,6 +98,7 @@ public:
     }
     int answered = 0;
     bool sayNo = false;
+    std::function<void(QWidget*)> handler;
 
 private:
     QTimer timer_;
@@ -292,6 +308,102 @@ private slots:
         QVERIFY(view->ScanNowButton()->isVisible());
         QCOMPARE(view->Results().Tree().NodeCount(), std::size_t(0));
         QCOMPARE(view->FileList()->Rows().RowCount(), 0);
+        view->StopRunningWork();
+    }
+
+    // Save Data with the whole results tree ticked: the destination dialog
+    // (Browse to a fresh folder, OK), the counting and saving dialogs left to
+    // run, and the completion dialog with "Open Containing Folder" ticked.
+    void saveDataRunsToTheCompletionDialog()
+    {
+        disk_->delayMs = 0;
+        auto dialog = OpenDialog();
+        QVERIFY(dialog);
+        QVERIFY(SelectPartition(*dialog));
+        CBasicSearchView* view = dialog->SearchView();
+        QSignalSpy finished(view, &CBasicSearchView::scanFinished);
+        QSignalSpy listed(view, &CBasicSearchView::listPopulated);
+        view->ScanNowButton()->click();
+        QVERIFY(finished.wait(60000));
+        QVERIFY(listed.count() > 0 || listed.wait(20000));
+        // The end-of-search box answered and gone.
+        QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeModalWidget() == nullptr, 60000);
+
+        // The box click on the root ticks the whole tree.
+        TreeModel& tree = view->Results().Tree();
+        const TreeNodeId root = tree.RootItem();
+        QVERIFY(root != kNoTreeNode);
+        view->ResultsTree()->ToggleCheck(root);
+        QCOMPARE(tree.GetCheck(root), CheckState::Checked);
+
+        test::TempDir dir;
+        const std::filesystem::path dest = dir.path() / "recovered";
+        QStringList opened, messages, seen;
+        QString completion;
+        bool openTicked = false;
+        SetBrowseForFolderFunction([&](QWidget*) { return QString::fromStdString(dest.string()); });
+        SetOpenFolderFunction([&](QWidget*, const QString& folder) { opened << folder; });
+        // The counting and saving dialogs run by themselves; the destination
+        // and completion dialogs are answered as a user would.
+        answerer_->handler = [&](QWidget* w) {
+            if (!seen.contains(w->objectName()))
+                seen << w->objectName();
+            if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                messages << box->text();
+                box->accept();
+            } else if (w->objectName() == QStringLiteral("CSaveBrowse")) {
+                auto* browse = w->findChild<QPushButton*>(QStringLiteral("Browse"));
+                auto* ok = w->findChild<QPushButton*>(QStringLiteral("OK"));
+                if (browse && ok) {
+                    browse->click();
+                    ok->click();
+                }
+            } else if (auto* done = qobject_cast<Open_Export_Folder*>(w)) {
+                completion = done->Text();
+                openTicked = done->OpenFolderBox()->isVisible() && done->OpenFolderBox()->isChecked() &&
+                             done->OpenFolderBox()->text() == QStringLiteral("Open Containing Folder");
+                if (auto* ok = done->findChild<QPushButton*>(QStringLiteral("OK")))
+                    ok->click();
+            }
+        };
+        struct Restore {
+            BoxAnswerer* a;
+            ~Restore()
+            {
+                a->handler = nullptr;
+                SetBrowseForFolderFunction({});
+                SetOpenFolderFunction({});
+            }
+        } restore{answerer_};
+
+        auto* save = dialog->findChild<QPushButton*>(QStringLiteral("SaveDataButton"));
+        QVERIFY(save);
+        QCOMPARE(save->text(), QStringLiteral("Save Data"));
+        QVERIFY(save->isVisible());
+        save->click();   // returns once the completion dialog has closed
+        QTRY_VERIFY_WITH_TIMEOUT(!completion.isEmpty(), 60000);
+
+        QVERIFY2(messages.isEmpty(), qPrintable(messages.join(QStringLiteral(" | "))));
+        QVERIFY2(seen.contains(QStringLiteral("CSaveBrowse")), qPrintable(seen.join(QLatin1Char(' '))));
+        QVERIFY2(seen.contains(QStringLiteral("CSavingDlg")), qPrintable(seen.join(QLatin1Char(' '))));
+        QVERIFY2(openTicked, qPrintable(completion));
+        QCOMPARE(completion, QString::fromLatin1(kSaveSuccessText));
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(QDir::cleanPath(opened.front()), QDir::cleanPath(QString::fromStdString(dest.string())));
+        QVERIFY(!std::filesystem::exists(dest / "zqsave"));
+
+        // The live files come back byte for byte under the destination.
+        int checked = 0;
+        for (const auto& e : manifest_) {
+            if (!e.HasContent() || e.IsDeleted())
+                continue;
+            const std::filesystem::path saved = dest / e.path.substr(1);
+            QVERIFY2(std::filesystem::is_regular_file(saved), saved.c_str());
+            QCOMPARE(std::uint64_t(std::filesystem::file_size(saved)), e.size);
+            QVERIFY2(test::Sha256OfFile(saved.string()) == e.sha256, saved.c_str());
+            ++checked;
+        }
+        QVERIFY(checked >= 10);
         view->StopRunningWork();
     }
 
