@@ -23,25 +23,6 @@ private:
     int error_ = 0;
 };
 
-bool SettleTarget(SaveSession& session, std::string& target, std::string& name, std::uint64_t size,
-                  bool resolveConflict)
-{
-    session.Skip().skip = false;
-    SaveCounters& counters = session.Counters();
-    counters.fileBytesDone = 0;
-    counters.fileBytesTotal = size;
-    if (!resolveConflict)
-        return true;
-    std::string resolved = ResolveNameConflict(session, target);
-    if (resolved.empty()) {
-        session.Report().Add(FileOutcome::Skipped, target, "a file of that name exists");
-        return false;
-    }
-    target = std::move(resolved);
-    name = LastComponent(target);
-    ++counters.filesWritten;
-    return true;
-}
 
 }  // namespace
 

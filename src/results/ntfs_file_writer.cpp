@@ -37,26 +37,6 @@ NtfsVolume VolumeOf(Device& device, const NtfsSaveContext& context)
     return v;
 }
 
-// The conflict block every writer starts with; false when the file is skipped.
-bool SettleTarget(SaveSession& session, std::string& target, std::string& name, std::uint64_t size,
-                  bool resolveConflict)
-{
-    session.Skip().skip = false;
-    SaveCounters& counters = session.Counters();
-    counters.fileBytesDone = 0;
-    counters.fileBytesTotal = size;
-    if (!resolveConflict)
-        return true;
-    std::string resolved = ResolveNameConflict(session, target);
-    if (resolved.empty()) {
-        session.Report().Add(FileOutcome::Skipped, target, "a file of that name exists");
-        return false;
-    }
-    target = std::move(resolved);
-    name = LastComponent(target);
-    ++counters.filesWritten;
-    return true;
-}
 
 FileOutcome WriteRecordData(SaveSession& session, Device& device, const NtfsSaveContext& context,
                             const std::uint8_t* record, std::uint64_t size, std::string& target, std::string& name,

@@ -20,6 +20,12 @@ struct SectorExtent {
     std::uint64_t sectorCount = 0;
 };
 
+// The conflict block every writer starts with: resets the per-file counters
+// and, when `resolveConflict` is set, settles a name conflict (target and name
+// may change). False when the file is skipped.
+bool SettleTarget(SaveSession& session, std::string& target, std::string& name, std::uint64_t size,
+                  bool resolveConflict);
+
 // Opens the target for writing. On ENOENT or ENAMETOOLONG the target's folder
 // is created and the open tried again; a path still too long goes through
 // the too-long-path question once (give up, or move into the redirect
