@@ -61,7 +61,7 @@ public:
     // outside it, or the sector cannot be read.
     std::optional<std::uint32_t> Cell(std::uint32_t cluster);
     // True (and `next` set) when the cell of `cluster` names a next cluster
-    // (spec: a cell of 0, 0xFFFFFFF7 or 0xFFFFFFFF names none).
+    // (a cell of 0, 0xFFFFFFF7 or 0xFFFFFFFF names none).
     bool Next(std::uint32_t cluster, std::uint32_t& next);
 
 private:
