@@ -8,21 +8,6 @@
 namespace torvane {
 namespace {
 
-class TargetSink final : public ExfatDataSink {
-public:
-    explicit TargetSink(TargetFile& file) : file_(file) {}
-    bool Write(const std::uint8_t* data, std::size_t size) override
-    {
-        error_ = file_.Write(data, size);
-        return error_ == 0;
-    }
-    int error() const { return error_; }
-
-private:
-    TargetFile& file_;
-    int error_ = 0;
-};
-
 
 }  // namespace
 
@@ -59,7 +44,7 @@ FileOutcome SaveExfatFile(SaveSession& session, Device& device, const ExfatSaveC
         session.Report().Add(failure, target, detail);
         return failure;
     }
-    TargetSink sink(*out);
+    TargetSinkOf<ExfatDataSink> sink(*out);
     ExfatReadControl control;
     control.stopRequested = [&session] { return session.StopRequested() || session.Skip().skip.load(); };
     std::uint64_t counted = 0;

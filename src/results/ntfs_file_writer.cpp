@@ -11,22 +11,6 @@
 namespace torvane {
 namespace {
 
-// Hands the reader's chunks to the target file, keeping the first write error.
-class TargetSink final : public NtfsDataSink {
-public:
-    explicit TargetSink(TargetFile& file) : file_(file) {}
-    bool Write(const std::uint8_t* data, std::size_t size) override
-    {
-        error_ = file_.Write(data, size);
-        return error_ == 0;
-    }
-    int error() const { return error_; }
-
-private:
-    TargetFile& file_;
-    int error_ = 0;
-};
-
 NtfsVolume VolumeOf(Device& device, const NtfsSaveContext& context)
 {
     NtfsVolume v;
@@ -49,7 +33,7 @@ FileOutcome WriteRecordData(SaveSession& session, Device& device, const NtfsSave
         session.Report().Add(failure, target, detail);
         return failure;
     }
-    TargetSink sink(*file);
+    TargetSinkOf<NtfsDataSink> sink(*file);
     NtfsReadControl control;
     control.stopRequested = [&session] { return session.StopRequested() || session.Skip().skip.load(); };
     std::uint64_t counted = 0;

@@ -23,16 +23,10 @@ Open_Export_Folder::Open_Export_Folder(const QString& text, QWidget* parent) : Q
     m_pOpenFolder->setObjectName(QStringLiteral("OpenContainingFolder"));
     m_pOpenFolder->setChecked(true);
     layout->addWidget(m_pOpenFolder);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    auto* ok = MakeIconButton(QStringLiteral("OK"), 397, 24, this);
-    ok->setObjectName(QStringLiteral("OK"));
-    ok->setDefault(true);
-    auto* cancel = MakeIconButton(QStringLiteral("Cancel"), 395, 24, this);
-    cancel->setObjectName(QStringLiteral("Cancel"));
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    layout->addLayout(buttons);
+    const OkCancelRow buttons = MakeOkCancelRow(this);
+    CXPStyleButtonST* ok = buttons.ok;
+    CXPStyleButtonST* cancel = buttons.cancel;
+    layout->addLayout(buttons.layout);
     connect(ok, &QPushButton::clicked, this, &Open_Export_Folder::OnOK);
     connect(cancel, &QPushButton::clicked, this, &Open_Export_Folder::OnCancel);
 }

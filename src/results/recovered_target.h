@@ -6,6 +6,7 @@
 
 #include "platform/device.h"
 #include "results/save_session.h"
+#include "results/save_target.h"
 
 #include <cstdint>
 #include <memory>
@@ -18,6 +19,24 @@ namespace torvane {
 struct SectorExtent {
     std::uint64_t firstSector = 0;
     std::uint64_t sectorCount = 0;
+};
+
+// Hands a file reader's chunks to the target file, keeping the first write
+// error. `Sink` is the reader's sink interface (exFAT or NTFS).
+template <class Sink>
+class TargetSinkOf final : public Sink {
+public:
+    explicit TargetSinkOf(TargetFile& file) : file_(file) {}
+    bool Write(const std::uint8_t* data, std::size_t size) override
+    {
+        error_ = file_.Write(data, size);
+        return error_ == 0;
+    }
+    int error() const { return error_; }
+
+private:
+    TargetFile& file_;
+    int error_ = 0;
 };
 
 // The conflict block every writer starts with: resets the per-file counters

@@ -250,4 +250,19 @@ CXPStyleButtonST* MakeIconButton(const QString& text, int iconId, int size, QWid
     return button;
 }
 
+OkCancelRow MakeOkCancelRow(QWidget* parent)
+{
+    OkCancelRow row;
+    row.layout = new QHBoxLayout;
+    row.layout->addStretch(1);
+    row.ok = MakeIconButton(QStringLiteral("OK"), 397, 24, parent);
+    row.ok->setObjectName(QStringLiteral("OK"));
+    row.ok->setDefault(true);
+    row.cancel = MakeIconButton(QStringLiteral("Cancel"), 395, 24, parent);
+    row.cancel->setObjectName(QStringLiteral("Cancel"));
+    row.layout->addWidget(row.ok);
+    row.layout->addWidget(row.cancel);
+    return row;
+}
+
 }  // namespace torvane

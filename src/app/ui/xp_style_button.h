@@ -4,6 +4,7 @@
 
 #include <QIcon>
 #include <QPixmap>
+#include <QHBoxLayout>
 #include <QPushButton>
 
 namespace torvane {
@@ -57,5 +58,13 @@ public:
 
 // A button with a caption, an icon resource and an optional font, in one call.
 CXPStyleButtonST* MakeIconButton(const QString& text, int iconId, int size, QWidget* parent);
+
+// The right-aligned "OK" (default) and "Cancel" row of the small dialogs.
+struct OkCancelRow {
+    QHBoxLayout* layout = nullptr;
+    CXPStyleButtonST* ok = nullptr;
+    CXPStyleButtonST* cancel = nullptr;
+};
+OkCancelRow MakeOkCancelRow(QWidget* parent);
 
 }  // namespace torvane
