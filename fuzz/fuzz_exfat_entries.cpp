@@ -4,11 +4,15 @@
 // without a boot sector (the sweep, the geometry derivation), the folder
 // listing and the file reader.
 //
-// Input: the raw bytes of one folder, whole 4 KiB clusters (at most 8). A
+// Input: the raw bytes of one folder, whole 4 KiB clusters (at most 4). A
 // small exFAT volume is built around them: boot sector at 0, FAT at sector
 // 24, heap at sector 32, 4 KiB clusters; the folder is the root, in clusters
-// 2.. chained in order; the 16 clusters behind it repeat the folder's bytes,
+// 2.. chained in order; the 4 clusters behind it repeat the folder's bytes,
 // so that sets pointing there read fuzzed entries again.
+//
+// The volume is kept this small on purpose: every input runs the whole
+// search twice, and a larger heap only repeats the same bytes more often.
+// File reads stop at 64 KiB, past the end of the volume.
 #include "fsrecovery/exfat/exfat_file_reader.h"
 #include "fsrecovery/exfat/exfat_folder_listing.h"
 #include "fsrecovery/exfat/exfat_scan.h"
@@ -23,8 +27,8 @@
 namespace {
 
 constexpr std::size_t kClusterBytes = 4096;
-constexpr std::size_t kMaxClusters = 8;
-constexpr std::size_t kSpareClusters = 16;
+constexpr std::size_t kMaxClusters = 4;
+constexpr std::size_t kSpareClusters = 4;
 constexpr std::size_t kFatSector = 24;
 constexpr std::size_t kHeapSector = 32;
 
@@ -108,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 ExfatFileRecord rec;
                 if (!index.Find(e.ownId, rec))
                     continue;
-                ExfatFileData file{rec.firstCluster, std::min<std::uint64_t>(e.size, 1u << 20), rec.validLength, true,
+                ExfatFileData file{rec.firstCluster, std::min<std::uint64_t>(e.size, 64u << 10), rec.validLength, true,
                                    rec.noFatChain};
                 NullSink sink;
                 ReadExfatFileData(volume, file, sink);

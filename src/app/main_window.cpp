@@ -7,6 +7,7 @@
 #include "app/start_up.h"
 #include "app/text_routines.h"
 #include "app/ui/color_static.h"
+#include "app/ui/scroll_helper.h"
 #include "app/ui/shell_links.h"
 #include "app/ui/ui_fonts.h"
 #include "app/ui/xp_style_button.h"
@@ -25,8 +26,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollArea>
-#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <exception>
@@ -103,15 +102,6 @@ CSalvoraDlg::CSalvoraDlg(QWidget* parent) : QWidget(parent)
     setPalette(pal);
     setAutoFillBackground(true);
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    m_pScroll = new QScrollArea(this);
-    m_pScroll->setFrameShape(QFrame::NoFrame);
-    m_pScroll->setWidgetResizable(true);
-    m_pScroll->verticalScrollBar()->setSingleStep(60);
-    m_pScroll->horizontalScrollBar()->setSingleStep(60);
-    outer->addWidget(m_pScroll);
-
     m_pContent = new QWidget;
     m_pContent->setObjectName(QStringLiteral("MainContent"));
     m_pContent->setPalette(pal);
@@ -182,7 +172,8 @@ CSalvoraDlg::CSalvoraDlg(QWidget* parent) : QWidget(parent)
     bottom->addWidget(m_pSupport);
     body->addLayout(bottom);
     layout->addStretch();
-    m_pScroll->setWidget(m_pContent);
+    m_pScrollHelper = std::make_unique<ScrollHelper>(this, m_pContent);
+    m_pScrollHelper->SetDisplaySize(500, 300);
 
     connect(m_pLoadLog, &QPushButton::clicked, this, [this] { OnLoadLog(); });
     connect(m_pReview, &QPushButton::clicked, this, [] { OpenReviewPage(); });
@@ -373,9 +364,19 @@ void CSalvoraDlg::FitToScreen()
     QSize size = wanted + QSize(4, 4);
     if (QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen()) {
         const QSize avail = screen->availableGeometry().size() - QSize(20, 40);
-        if (avail.isValid()) size = size.boundedTo(avail);
+        if (avail.isValid()) {
+            if (size.width() > avail.width() || size.height() > avail.height()) m_bScreenFit = true;
+            size = size.boundedTo(avail);
+        }
+    }
+    if (m_bScreenFit) {
+        // The window is smaller than its content: keep a margin past the
+        // content's edges and let the search dialog follow.
+        m_pScrollHelper->SetDisplaySize(wanted.width() + 20, wanted.height() + 20);
     }
     resize(size);
+    m_pScrollHelper->UpdateScrollInfo();
+    if (m_bScreenFit) RelayoutSearchDialog();
 }
 
 void CSalvoraDlg::showEvent(QShowEvent* event)

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "app/search_dialog.h"
+#include "app/ui/scroll_helper.h"
 #include "app/wait_window.h"
 
 #include <memory>
@@ -15,7 +16,6 @@
 
 class QLabel;
 class QPushButton;
-class QScrollArea;
 
 namespace torvane {
 
@@ -80,6 +80,9 @@ public:
     // Lays the window out for the screen: as large as its content when the
     // screen has room, else the screen's size with scroll bars.
     void FitToScreen();
+    // Set once the content did not fit the screen; never cleared again.
+    bool ScreenFitFlag() const { return m_bScreenFit; }
+    ScrollHelper* GetScrollHelper() const { return m_pScrollHelper.get(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -97,7 +100,8 @@ private:
                            const QString& description);
     QWidget* BuildContactRow();
 
-    QScrollArea* m_pScroll = nullptr;
+    std::unique_ptr<ScrollHelper> m_pScrollHelper;
+    bool m_bScreenFit = false;
     QWidget* m_pContent = nullptr;
     QWidget* m_pTiles[6] = {};
     QPushButton* m_pModeButtons[6] = {};

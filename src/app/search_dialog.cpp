@@ -113,12 +113,18 @@ SearchDialogBase::SearchDialogBase(int recoveryMode, QWidget* parent) : QDialog(
     setPalette(pal);
     setAutoFillBackground(true);
 
-    auto* outer = new QVBoxLayout(this);
+    // Everything sits on one content widget that scrolls when the dialog is
+    // made smaller than it.
+    auto* content = new QWidget;
+    content->setObjectName(QStringLiteral("SearchDialogContent"));
+    content->setPalette(pal);
+    content->setAutoFillBackground(true);
+    auto* outer = new QVBoxLayout(content);
     outer->setContentsMargins(0, 0, 0, 10);
     outer->setSpacing(8);
 
     // Title strip: the mode's name.
-    auto* strip = new QWidget(this);
+    auto* strip = new QWidget(content);
     strip->setObjectName(QStringLiteral("TitleStrip"));
     strip->setStyleSheet(QStringLiteral("#TitleStrip { background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 #144e86, stop:1 #2b86c9); }"));
     auto* stripLayout = new QHBoxLayout(strip);
@@ -135,7 +141,7 @@ SearchDialogBase::SearchDialogBase(int recoveryMode, QWidget* parent) : QDialog(
     outer->addWidget(strip);
 
     // Body: the drive tree on the left, the list area on the right.
-    auto* bodyHost = new QWidget(this);
+    auto* bodyHost = new QWidget(content);
     m_pBody = new QVBoxLayout(bodyHost);
     m_pBody->setContentsMargins(12, 0, 12, 0);
     auto* split = new QHBoxLayout;
@@ -169,7 +175,7 @@ SearchDialogBase::SearchDialogBase(int recoveryMode, QWidget* parent) : QDialog(
     outer->addWidget(bodyHost, 1);
 
     // Button row: Back on the left, help on the right.
-    m_pButtonRow = new QWidget(this);
+    m_pButtonRow = new QWidget(content);
     auto* row = new QHBoxLayout(m_pButtonRow);
     row->setContentsMargins(12, 0, 12, 0);
     auto* back = MakeIconButton(QStringLiteral("Back"), kIconDoNotExit, 24, m_pButtonRow);
@@ -192,6 +198,8 @@ SearchDialogBase::SearchDialogBase(int recoveryMode, QWidget* parent) : QDialog(
     connect(about, &QPushButton::clicked, this, [] { ShowAboutDialog(); });
     connect(help, &QPushButton::clicked, this, [] { OpenHelpFile(); });
     connect(support, &QPushButton::clicked, this, [] { ShowSupportDialog(); });
+
+    m_pScrollHelper = std::make_unique<ScrollHelper>(this, content);
 
     // As large as the main window's tiles suggest, within the screen.
     QSize size(980, 640);
@@ -448,10 +456,17 @@ int RunLogicalScanPrompt()
 void RelayoutSearchDialog()
 {
     RunOnGuiThread([] {
+        // Only once the main window did not fit the screen: the dialog then
+        // takes the main window's size and scrolls over the same display size.
         CSalvoraDlg* main = Dialogs().MainDialogPtr.data();
+        if (main == nullptr || !main->ScreenFitFlag()) return;
+        main->update();
         SearchDialogBase* d = CurrentSearchDialog();
-        if (main == nullptr || d == nullptr) return;
-        d->resize(d->size().expandedTo(main->size()));
+        if (d == nullptr) return;
+        d->resize(main->size());
+        const QSize display = main->GetScrollHelper()->DisplaySize();
+        d->GetScrollHelper()->SetDisplaySize(display.width(), display.height());
+        d->update();
     });
 }
 

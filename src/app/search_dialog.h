@@ -16,6 +16,8 @@
 #include <QPointer>
 #include <QString>
 
+#include "app/ui/scroll_helper.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -105,6 +107,9 @@ public:
     // Stops this dialog's running work (scan, carving, search) and waits for it.
     virtual void StopRunningWork() {}
 
+    // Scroll bars for a dialog made smaller than its content.
+    ScrollHelper* GetScrollHelper() const { return m_pScrollHelper.get(); }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -129,6 +134,7 @@ private:
     QWidget* m_pButtonRow = nullptr;
     QWidget* m_pPlaceholder = nullptr;
     QWidget* m_pDriveArea = nullptr;
+    std::unique_ptr<ScrollHelper> m_pScrollHelper;
 };
 
 // Program-wide pointers to the live windows. Each is null while its window

@@ -326,7 +326,13 @@ bool DeriveVolumeFromRoot(Device& device, std::uint64_t volumeByte, std::uint64_
             upcaseLength = ExfatU64(x + 24);
         }
     }
-    if (!bitmap || !upcase || bitmapLength == 0 || upcaseFirst < 2 || upcaseLength == 0 || end <= volumeByte)
+    // A bitmap describes at most 2^32 clusters (2^29 bytes); an up-case
+    // table is at most 128 KiB (1 MiB is accepted). Larger lengths are
+    // damage and would overflow the arithmetic below.
+    constexpr std::uint64_t kMaxBitmapBytes = std::uint64_t{1} << 29;
+    constexpr std::uint64_t kMaxUpcaseBytes = std::uint64_t{1} << 20;
+    if (!bitmap || !upcase || bitmapLength == 0 || bitmapLength > kMaxBitmapBytes || upcaseFirst < 2 ||
+        upcaseLength == 0 || upcaseLength > kMaxUpcaseBytes || end <= volumeByte)
         return false;
     const std::uint64_t clusters = bitmapLength * 8;
     const std::uint64_t volumeSectors = (end - volumeByte) / 512;

@@ -359,6 +359,46 @@ TEST(ExfatLostSearchTest, ZeroedBootRegionDerivesTheGeometryFromTheRoot)
     EXPECT_EQ(Sha(sink.data), ManifestSha("/Frag/fragmented-file.bin"));
 }
 
+// Root entries whose lengths overflow the geometry arithmetic (a bitmap of
+// 2^61 bytes made the cluster count 0 and the derivation divided by it) are
+// damage: the root is not used to derive the geometry, and the search ends.
+struct HugeRootLength {
+    std::uint8_t entryType;
+    std::uint64_t length;
+};
+class ExfatHugeRootLengthTest : public ::testing::TestWithParam<HugeRootLength> {};
+
+TEST_P(ExfatHugeRootLengthTest, RootIsNotUsedForTheGeometry)
+{
+    std::string image = FixtureBytes();
+    std::fill(image.begin(), image.begin() + 24 * 512, '\0');
+    const std::uint64_t root = kHeapByte + (kRootCluster - 2) * std::uint64_t{kClusterBytes};
+    bool patched = false;
+    for (std::uint64_t e = root; e < root + 512; e += 32) {
+        if (static_cast<std::uint8_t>(image[e]) == GetParam().entryType) {
+            test::PutU64(image, e + 24, GetParam().length);
+            patched = true;
+        }
+    }
+    ASSERT_TRUE(patched);
+    DevicePtr device = MakeMemoryDevice("exfat", image);
+    CurrentPartition p = test::WholeVolume(device);
+    ScanResults results;
+    ExfatFileIndex index;
+    SearchExfatDirectories(results, p, *device, &index);
+    // The folders still come from the sweep.
+    std::set<std::string> folders;
+    for (const auto& row : results.DirList().Rows())
+        folders.insert(row.name);
+    EXPECT_TRUE(folders.count("Q3 Planung"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, ExfatHugeRootLengthTest,
+                         ::testing::Values(HugeRootLength{0x81, std::uint64_t{1} << 61},
+                                           HugeRootLength{0x81, ~std::uint64_t{0}},
+                                           HugeRootLength{0x82, ~std::uint64_t{0}},
+                                           HugeRootLength{0x82, std::uint64_t{1} << 40}));
+
 TEST(ExfatLostSearchTest, ZeroedBootRegionAndRootDeriveTheGeometryFromTheFolders)
 {
     std::string image = FixtureBytes();
