@@ -38,26 +38,15 @@ FileOutcome SaveExfatFile(SaveSession& session, Device& device, const ExfatSaveC
     }
 
     FileOutcome failure = FileOutcome::Failed;
-    std::string detail;
-    std::unique_ptr<TargetFile> out = OpenRecoveredTarget(session, target, name, failure, detail);
-    if (!out) {
-        session.Report().Add(failure, target, detail);
+    std::unique_ptr<TargetFile> out = OpenRecoveredTarget(session, target, name, failure);
+    if (!out)
         return failure;
-    }
     TargetSinkOf<ExfatDataSink> sink(*out);
     ExfatReadControl control;
-    control.stopRequested = [&session] { return session.StopRequested() || session.Skip().skip.load(); };
-    std::uint64_t counted = 0;
-    control.progress = [&session, &counted](std::uint64_t written) {
-        SaveCounters& counters = session.Counters();
-        counters.fileBytesDone = written;
-        counters.bytesWritten += written - counted;
-        counted = written;
-    };
+    ReadProgressCounter counter(session);
+    counter.Attach(control);
     const ExfatReadReport report = ReadExfatFileData(volume, file, sink, control);
-    // Count what the progress reports did not (the reader may report only part of it).
-    if (report.bytesWritten > counted)
-        session.Counters().bytesWritten += report.bytesWritten - counted;
+    counter.Finish(report.bytesWritten);
 
     CopyResult copy;
     copy.bytesWritten = report.bytesWritten;

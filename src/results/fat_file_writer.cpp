@@ -140,12 +140,9 @@ FileOutcome SaveFatFile(SaveSession& session, Device& device, const FatVolume& v
     session.SetCurrentItem(file.name, file.target);
     FatDataPlan plan = PlanFatFileData(device, volume, file.firstCluster, file.size, file.deleted);
     FileOutcome failure = FileOutcome::Failed;
-    std::string detail;
-    std::unique_ptr<TargetFile> target = OpenRecoveredTarget(session, file.target, file.name, failure, detail);
-    if (!target) {
-        session.Report().Add(failure, file.target, detail);
+    std::unique_ptr<TargetFile> target = OpenRecoveredTarget(session, file.target, file.name, failure);
+    if (!target)
         return failure;
-    }
     CopyResult copy = CopySectorExtents(session, device, plan.extents, file.size, *target);
     return FinishTarget(session, std::move(target), file.target, copy, file.size, plan.shortOfData);
 }

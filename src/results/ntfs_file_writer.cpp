@@ -27,29 +27,18 @@ FileOutcome WriteRecordData(SaveSession& session, Device& device, const NtfsSave
                             std::uint64_t recordNumber)
 {
     FileOutcome failure = FileOutcome::Failed;
-    std::string detail;
-    std::unique_ptr<TargetFile> file = OpenRecoveredTarget(session, target, name, failure, detail);
-    if (!file) {
-        session.Report().Add(failure, target, detail);
+    std::unique_ptr<TargetFile> file = OpenRecoveredTarget(session, target, name, failure);
+    if (!file)
         return failure;
-    }
     TargetSinkOf<NtfsDataSink> sink(*file);
     NtfsReadControl control;
-    control.stopRequested = [&session] { return session.StopRequested() || session.Skip().skip.load(); };
-    std::uint64_t counted = 0;
-    control.progress = [&session, &counted](std::uint64_t written) {
-        SaveCounters& counters = session.Counters();
-        counters.fileBytesDone = written;
-        counters.bytesWritten += written - counted;
-        counted = written;
-    };
+    ReadProgressCounter counter(session);
+    counter.Attach(control);
     const NtfsVolume volume = VolumeOf(device, context);
     NtfsReadReport report =
         ReadNtfsFileData(volume, NtfsBytes(record, kMftRecordSize), size, sink, control, context.mft.get(),
                          recordNumber);
-    // Count what the progress reports did not (the reader may report only part of it).
-    if (report.bytesWritten > counted)
-        session.Counters().bytesWritten += report.bytesWritten - counted;
+    counter.Finish(report.bytesWritten);
 
     CopyResult copy;
     copy.bytesWritten = report.bytesWritten;

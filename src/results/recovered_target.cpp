@@ -36,8 +36,10 @@ std::string ErrnoText(int error)
     return "error " + std::to_string(error);
 }
 
-std::unique_ptr<TargetFile> OpenRecoveredTarget(SaveSession& session, std::string& target, std::string& name,
-                                                FileOutcome& failure, std::string& detail)
+namespace {
+
+std::unique_ptr<TargetFile> OpenTarget(SaveSession& session, std::string& target, std::string& name,
+                                       FileOutcome& failure, std::string& detail)
 {
     bool triedParent = false;
     int redirects = 0;
@@ -105,6 +107,39 @@ std::unique_ptr<TargetFile> OpenRecoveredTarget(SaveSession& session, std::strin
     failure = FileOutcome::Failed;
     detail = "the target could not be opened";
     return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<TargetFile> OpenRecoveredTarget(SaveSession& session, std::string& target, std::string& name,
+                                                FileOutcome& failure)
+{
+    std::string detail;
+    std::unique_ptr<TargetFile> file = OpenTarget(session, target, name, failure, detail);
+    if (!file)
+        session.Report().Add(failure, target, detail);
+    return file;
+}
+
+bool ReadProgressCounter::StopOrSkip() const
+{
+    return session_.StopRequested() || session_.Skip().skip.load();
+}
+
+void ReadProgressCounter::Progress(std::uint64_t written)
+{
+    SaveCounters& counters = session_.Counters();
+    counters.fileBytesDone = written;
+    counters.bytesWritten += written - counted_;
+    counted_ = written;
+}
+
+void ReadProgressCounter::Finish(std::uint64_t bytesWritten)
+{
+    if (bytesWritten > counted_) {
+        session_.Counters().bytesWritten += bytesWritten - counted_;
+        counted_ = bytesWritten;
+    }
 }
 
 std::uint32_t CopyChunkSectors(std::uint64_t size)

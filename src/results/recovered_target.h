@@ -50,9 +50,35 @@ bool SettleTarget(SaveSession& session, std::string& target, std::string& name, 
 // the too-long-path question once (give up, or move into the redirect
 // folder). A full destination shows the shared message and stops the save.
 // On success `target` and `name` hold what was opened; on failure the
-// outcome (GivenUp, Failed, Skipped) and its reason are set and null returned.
+// outcome (GivenUp, Failed, Skipped) is reported with its reason, set in
+// `failure`, and null returned.
 std::unique_ptr<TargetFile> OpenRecoveredTarget(SaveSession& session, std::string& target, std::string& name,
-                                                FileOutcome& failure, std::string& detail);
+                                                FileOutcome& failure);
+
+// Counts one file's bytes as a file reader reports them and tells the reader
+// when Stop or Skip ends the file. `Attach` fills a reader's control (exFAT
+// or NTFS: `stopRequested` and `progress`); the counter must outlive the read.
+class ReadProgressCounter {
+public:
+    explicit ReadProgressCounter(SaveSession& session) : session_(session) {}
+
+    template <class Control>
+    void Attach(Control& control)
+    {
+        control.stopRequested = [this] { return StopOrSkip(); };
+        control.progress = [this](std::uint64_t written) { Progress(written); };
+    }
+    // After the read: counts what the progress reports did not (a reader may
+    // report only part of what it wrote).
+    void Finish(std::uint64_t bytesWritten);
+
+private:
+    bool StopOrSkip() const;
+    void Progress(std::uint64_t written);
+
+    SaveSession& session_;
+    std::uint64_t counted_ = 0;
+};
 
 // The chunk of one read: 8 sectors, or 64 when the file spans more than 128.
 std::uint32_t CopyChunkSectors(std::uint64_t size);
