@@ -11,18 +11,6 @@
 #include <QVBoxLayout>
 
 namespace torvane {
-namespace {
-
-QPushButton* CommandButton(const QString& text, const QString& note, const QString& name, QWidget* parent)
-{
-    auto* b = new QPushButton(text + QStringLiteral("\n") + note, parent);
-    b->setObjectName(name);
-    b->setToolTip(note);
-    return b;
-}
-
-}  // namespace
-
 CDest_Path_Too_Long::CDest_Path_Too_Long(const QString& path, QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("CDest_Path_Too_Long"));
@@ -36,13 +24,13 @@ CDest_Path_Too_Long::CDest_Path_Too_Long(const QString& path, QWidget* parent) :
     edit->setReadOnly(true);
     edit->setObjectName(QStringLiteral("TooLongPath"));
     layout->addWidget(edit);
-    auto* ignore = CommandButton(QStringLiteral("Ignore"), QStringLiteral("Files and Folders on long Path will be ignored."),
+    auto* ignore = MakeCommandButton(QStringLiteral("Ignore"), QStringLiteral("Files and Folders on long Path will be ignored."),
                                  QStringLiteral("Ignore"), this);
-    auto* move = CommandButton(QStringLiteral("Move to KZU_Miscellaneous Folder"),
+    auto* move = MakeCommandButton(QStringLiteral("Move to KZU_Miscellaneous Folder"),
                                QStringLiteral("Files and Folders having long destination path will be saved in "
                                               "\u201CKZU_Miscellaneous\u201D folder instead."),
                                QStringLiteral("Move"), this);
-    auto* browse = CommandButton(QStringLiteral("Browse another Path"),
+    auto* browse = MakeCommandButton(QStringLiteral("Browse another Path"),
                                  QStringLiteral("You can browse another location to save Files and Folders having long "
                                                 "destination path. Rest of the recovered data will be saved to the same "
                                                 "path as selected by you earlier."),

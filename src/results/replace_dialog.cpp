@@ -10,18 +10,6 @@
 #include <QVBoxLayout>
 
 namespace torvane {
-namespace {
-
-QPushButton* CommandButton(const QString& text, const QString& note, const QString& name, QWidget* parent)
-{
-    auto* b = new QPushButton(text + QStringLiteral("\n") + note, parent);
-    b->setObjectName(name);
-    b->setToolTip(note);
-    return b;
-}
-
-}  // namespace
-
 Replace::Replace(const QString& existing, const QString& proposed, QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("Replace"));
@@ -40,14 +28,14 @@ Replace::Replace(const QString& existing, const QString& proposed, QWidget* pare
     m_pNewPath->setObjectName(QStringLiteral("NewPath"));
     grid->addWidget(m_pNewPath, 1, 1);
     layout->addLayout(grid);
-    auto* overwrite = CommandButton(QStringLiteral("Overwrite"),
+    auto* overwrite = MakeCommandButton(QStringLiteral("Overwrite"),
                                     QStringLiteral("Replace the existing file in the destination path with the new file."),
                                     QStringLiteral("Overwrite"), this);
-    auto* rename = CommandButton(QStringLiteral("Rename"), QStringLiteral("The new file will be renamed."),
+    auto* rename = MakeCommandButton(QStringLiteral("Rename"), QStringLiteral("The new file will be renamed."),
                                  QStringLiteral("Rename"), this);
-    auto* skip = CommandButton(QStringLiteral("Skip"), QStringLiteral("This file will not be saved."),
+    auto* skip = MakeCommandButton(QStringLiteral("Skip"), QStringLiteral("This file will not be saved."),
                                QStringLiteral("Skip"), this);
-    auto* cancel = CommandButton(QStringLiteral("Cancel"), QStringLiteral("Stop the process of saving the recovered data."),
+    auto* cancel = MakeCommandButton(QStringLiteral("Cancel"), QStringLiteral("Stop the process of saving the recovered data."),
                                  QStringLiteral("Cancel"), this);
     for (auto* b : {rename, overwrite, skip, cancel})
         layout->addWidget(b);

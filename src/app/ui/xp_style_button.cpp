@@ -250,6 +250,14 @@ CXPStyleButtonST* MakeIconButton(const QString& text, int iconId, int size, QWid
     return button;
 }
 
+QPushButton* MakeCommandButton(const QString& text, const QString& note, const QString& name, QWidget* parent)
+{
+    auto* b = new QPushButton(text + QStringLiteral("\n") + note, parent);
+    b->setObjectName(name);
+    b->setToolTip(note);
+    return b;
+}
+
 OkCancelRow MakeOkCancelRow(QWidget* parent)
 {
     OkCancelRow row;

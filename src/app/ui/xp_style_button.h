@@ -67,4 +67,8 @@ struct OkCancelRow {
 };
 OkCancelRow MakeOkCancelRow(QWidget* parent);
 
+// A two-line command button of the question dialogs: the answer, then what
+// it does (also its tool tip).
+QPushButton* MakeCommandButton(const QString& text, const QString& note, const QString& name, QWidget* parent);
+
 }  // namespace torvane
