@@ -35,10 +35,7 @@ protected:
         const auto path = test::FixtureImage("ntfs.img");
         if (!std::filesystem::exists(path))
             GTEST_SKIP() << "fixture ntfs.img not unpacked";
-        partition_.Device = OpenFileDevice(path.string());
-        ASSERT_TRUE(partition_.Device);
-        partition_.Descriptor.FsType = "NTFS";
-        partition_.Descriptor.EndSector = partition_.Device->SizeBytes() / 512;
+        ASSERT_TRUE(test::OpenFixtureVolume("ntfs.img", "NTFS", partition_));
         ASSERT_EQ(ReadVolumeParameters(partition_, *partition_.Device), 1);
         results_.SetFsName("NTFS");
         results_.SetRecoveryMode(1);
@@ -146,10 +143,7 @@ TEST(NtfsSaveRoad, BasicScanThenSaveEverything)
     if (!std::filesystem::exists(path))
         GTEST_SKIP() << "fixture ntfs.img not unpacked";
     CurrentPartition partition;
-    partition.Device = OpenFileDevice(path.string());
-    ASSERT_TRUE(partition.Device);
-    partition.Descriptor.FsType = "NTFS";
-    partition.Descriptor.EndSector = partition.Device->SizeBytes() / 512;
+    ASSERT_TRUE(test::OpenFixtureVolume("ntfs.img", "NTFS", partition));
     partition.RecoveryMode = 1;
 
     ScanResults results;

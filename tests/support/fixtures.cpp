@@ -1,5 +1,7 @@
 #include "support/fixtures.h"
 
+#include "platform/device.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -113,6 +115,18 @@ TempDir::~TempDir()
 {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+bool OpenFixtureVolume(const std::string& imageName, const std::string& fsType, CurrentPartition& out)
+{
+    out = CurrentPartition{};
+    out.Device = OpenFileDevice(FixtureImage(imageName).string());
+    if (!out.Device)
+        return false;
+    out.Descriptor.FsType = fsType;
+    out.Descriptor.StartSector = 0;
+    out.Descriptor.EndSector = out.Device->SizeBytes() / 512;
+    return true;
 }
 
 }  // namespace torvane::test

@@ -2,6 +2,8 @@
 // Formats: tests/fixtures/README.md.
 #pragma once
 
+#include "disk/volume_geometry.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -45,6 +47,11 @@ Geometry LoadGeometry(const std::string& imageName);
 
 // A numeric value of a geometry file (decimal or 0x-hex); nullopt when absent or not a number.
 std::optional<std::uint64_t> GeometryNumber(const Geometry& geometry, const std::string& key);
+
+// Opens an unpacked fixture volume image (read-only) as one partition that
+// covers the whole image, of file system `fsType` ("NTFS", "FAT32", ...).
+// Its parameters are not read. False when the image cannot be opened.
+bool OpenFixtureVolume(const std::string& imageName, const std::string& fsType, CurrentPartition& out);
 
 // A fresh temporary folder, removed with its contents on destruction.
 class TempDir {
