@@ -6,6 +6,7 @@
 # the same FUZZ_ARGS, so -runs= counts per process); the report gives the sum.
 # Example, ten million executions per target on four processes each:
 #   FUZZ_WORKERS=4 FUZZ_ARGS=-runs=2500000 scripts/fuzz.sh 100000
+# FUZZ_TARGETS="fuzz_lznt1 fuzz_ntfs_record" runs only the targets named.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET=${1:-30}
@@ -27,6 +28,7 @@ logs=()
 for t in "${targets[@]}"; do
   [ -x "$t" ] || continue
   name=$(basename "$t")
+  if [ -n "${FUZZ_TARGETS:-}" ] && [[ " $FUZZ_TARGETS " != *" $name "* ]]; then continue; fi
   work="build-fuzz/runs/$name"
   rm -f "$work"/log "$work"/log.*
   mkdir -p "$work/corpus"

@@ -24,6 +24,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
@@ -308,6 +310,32 @@ private slots:
         QVERIFY(!Main()->SearchDialogActive());
         QVERIFY(CurrentSearchDialog() == nullptr);
         state.Tables.DirNameListTable.DeleteAll();
+    }
+
+    // On a screen smaller than the main window's content the window scrolls,
+    // and a fit to the screen gives the open search dialog the same size and
+    // the same scrollable display size.
+    void screenFitCarriesTheMainWindowSizeToTheSearchDialog()
+    {
+        Main()->FitToScreen();
+        if (!Main()->ScreenFitFlag()) QSKIP("the test screen holds the whole main window");
+        const QSize display = Main()->GetScrollHelper()->DisplaySize();
+        QVERIFY(display.width() > Main()->width() || display.height() > Main()->height());
+
+        Main()->ModeButton(kModeBasic)->click();
+        QTRY_VERIFY(Main()->OpenSearchDialog() != nullptr && Main()->OpenSearchDialog()->isVisible());
+        SearchDialogBase* dialog = Main()->OpenSearchDialog();
+        dialog->resize(400, 300);
+        Main()->FitToScreen();
+        QCOMPARE(dialog->size(), Main()->size());
+        QCOMPARE(dialog->GetScrollHelper()->DisplaySize(), display);
+        QTRY_VERIFY(dialog->GetScrollHelper()->Area()->verticalScrollBar()->isVisible() ||
+                    dialog->GetScrollHelper()->Area()->horizontalScrollBar()->isVisible());
+
+        QPointer<SearchDialogBase> guard(dialog);
+        dialog->findChild<QPushButton*>(QStringLiteral("BackButton"))->click();
+        QTRY_VERIFY(guard.isNull());
+        QTRY_VERIFY(Main()->isVisible());
     }
 
     void modeButtonsDoNothingWhileAScanLogLoads()
