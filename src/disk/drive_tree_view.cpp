@@ -121,6 +121,7 @@ CDriveTreeView::CDriveTreeView(int recoveryMode, SearchDialogBase* host, QWidget
 
     m_pTree = new CTreeClass(this);
     m_pTree->setObjectName(QStringLiteral("DriveTree"));
+    m_pTree->setImageList(DriveTreeIcons());
     m_pTree->setHeaderHidden(true);
     // Long disk texts scroll sideways instead of being cut off.
     m_pTree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -224,8 +225,6 @@ void CDriveTreeView::AdoptInventory(std::shared_ptr<DriveInventory> inventory) {
     m_inventory = std::move(inventory);
     m_inventory->RecoveryMode = m_nRecoveryMode;
     m_pTree->setTreeModel(&m_inventory->Tree);
-    // Each model gets its own adapter; the icons go with it.
-    m_pTree->setImageList(DriveTreeIcons());
     m_retired.reset();
     m_shownItem.clear();
     m_selection = DriveSelection{};

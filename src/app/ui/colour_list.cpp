@@ -269,6 +269,7 @@ void CColorListCtrl::setRowModel(ListRowModel* rows) {
     rows_ = rows;
     if (!rows) return;
     adapter_ = std::make_unique<ListItemModel>(rows);
+    adapter_->setImageList(icons_);
     proxy_->setSourceModel(adapter_.get());
     setModel(proxy_);
     auto applied = std::make_shared<int>(0);
@@ -281,6 +282,7 @@ void CColorListCtrl::setRowModel(ListRowModel* rows) {
 }
 
 void CColorListCtrl::setImageList(const QList<QIcon>& icons) {
+    icons_ = icons;
     if (adapter_) adapter_->setImageList(icons);
 }
 

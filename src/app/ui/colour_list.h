@@ -137,6 +137,7 @@ private:
 
     ListRowModel* rows_ = nullptr;
     std::unique_ptr<ListItemModel> adapter_;
+    QList<QIcon> icons_;  // kept here: each row model gets a new adapter
     ColorListSortProxy* proxy_ = nullptr;
     QSet<int> hidden_;  // kept here: a model reset makes the header forget
     int m_nSortColumn = -1;

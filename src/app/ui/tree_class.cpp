@@ -74,6 +74,7 @@ void CTreeClass::setTreeModel(TreeModel* model) {
     currentItem_ = kNoTreeNode;
     if (!model) return;
     adapter_ = std::make_unique<TreeItemModel>(model);
+    adapter_->setImageList(icons_);
     setModel(adapter_.get());
     connect(adapter_.get(), &TreeItemModel::expandRequested, this, [this](const QModelIndex& i) { expand(i); });
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -81,6 +82,7 @@ void CTreeClass::setTreeModel(TreeModel* model) {
 }
 
 void CTreeClass::setImageList(const QList<QIcon>& icons) {
+    icons_ = icons;
     if (adapter_) adapter_->setImageList(icons);
 }
 

@@ -83,6 +83,7 @@ private:
 
     TreeModel* tree_ = nullptr;
     std::unique_ptr<TreeItemModel> adapter_;
+    QList<QIcon> icons_;  // kept here: each model gets a new adapter
     TreeCheckDelegate* delegate_ = nullptr;
     TreeNodeId currentItem_ = kNoTreeNode;
 };

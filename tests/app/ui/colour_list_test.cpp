@@ -47,6 +47,7 @@ private slots:
     void hiddenColumnsStayHidden();
     void emptyListStillReportsSorted();
     void hideColumnList();
+    void iconsSurviveARowModelSwap();
 };
 
 void ColourListTest::headerClicksSortTheViewNotTheData() {
@@ -161,6 +162,26 @@ void ColourListTest::hideColumnList() {
     rows.AddRowColor(0, 0x0000FF);
     view.itemModel()->publishChanges();
     QVERIFY(!view.model()->index(0, 0).data(Qt::BackgroundRole).isValid());  // no colours
+}
+
+// The image list belongs to the view: set before the rows or kept across a
+// change of row model, the first column shows the row's icon.
+void ColourListTest::iconsSurviveARowModelSwap() {
+    QPixmap red(16, 16), blue(16, 16);
+    red.fill(Qt::red);
+    blue.fill(Qt::blue);
+    ListRowModel models[2];  // outlive the view, whatever fails
+    CColorListCtrl view;
+    view.setImageList({QIcon(red), QIcon(blue)});
+    for (ListRowModel& rows : models) {
+        Fill(rows);
+        rows.SetRowImage(0, 1);
+        view.setRowModel(&rows);
+        view.itemModel()->publishChanges();
+        const QVariant icon = view.model()->index(view.viewRow(0), 0).data(Qt::DecorationRole);
+        QVERIFY2(icon.canConvert<QIcon>() && !icon.value<QIcon>().isNull(), "the row shows its icon");
+        QCOMPARE(icon.value<QIcon>().pixmap(16, 16).toImage().pixelColor(8, 8), QColor(Qt::blue));
+    }
 }
 
 QTEST_MAIN(ColourListTest)

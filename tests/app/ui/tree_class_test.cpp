@@ -57,6 +57,7 @@ private slots:
     void clickOnPartialUnchecks();
     void clickOutsideBoxRecordsItem();
     void highlightFromWorker();
+    void iconsSurviveAModelSwap();
 };
 
 // A worker inserts 100,000 nodes while the view shows and the GUI thread
@@ -220,6 +221,27 @@ void TreeClassTest::highlightFromWorker() {
     QVERIFY(SpinUntil([&] { return t.view.indexFromNode(t.b).data(Qt::ForegroundRole).isValid(); }));
     QCOMPARE(t.view.indexFromNode(t.b).data(Qt::ForegroundRole).value<QColor>(), QColor(0, 128, 0));
     QVERIFY(!t.view.indexFromNode(t.a).data(Qt::ForegroundRole).isValid());
+}
+
+// The image list belongs to the view: set before a model or kept across a
+// change of model, the items show their icons.
+void TreeClassTest::iconsSurviveAModelSwap() {
+    QPixmap red(16, 16), blue(16, 16);
+    red.fill(Qt::red);
+    blue.fill(Qt::blue);
+    TreeModel models[2];  // outlive the view, whatever fails
+    CTreeClass view;
+    view.setImageList({QIcon(red), QIcon(blue)});
+    for (TreeModel& model : models) {
+        TreeNodeInit init = Boxed("item");
+        init.image = 1;
+        model.InsertChild(kNoTreeNode, init);
+        view.setTreeModel(&model);
+        view.itemModel()->publishChanges();
+        const QVariant icon = view.itemModel()->index(0, 0).data(Qt::DecorationRole);
+        QVERIFY2(icon.canConvert<QIcon>() && !icon.value<QIcon>().isNull(), "the item shows its icon");
+        QCOMPARE(icon.value<QIcon>().pixmap(16, 16).toImage().pixelColor(8, 8), QColor(Qt::blue));
+    }
 }
 
 QTEST_MAIN(TreeClassTest)
