@@ -219,10 +219,11 @@ void SearchDialogBase::BeginSession(std::shared_ptr<DriveListSnapshot> drives)
     MainWindowState::Instance().SearchDialogShown = 1;
     FillDriveTree(drives);
     // Once this dialog is on screen: hide the main window and close the
-    // loading window.
-    QTimer::singleShot(0, this, [] {
-        HideMainWindow();
+    // loading window. Back may already have ended the session by then, and
+    // the main window it showed must stay.
+    QTimer::singleShot(0, this, [this] {
         if (CSalvoraDlg* main = Dialogs().MainDialogPtr.data()) main->CloseLoadingWindow();
+        if (isVisible() && CurrentSearchDialog() == this) HideMainWindow();
     });
 }
 
