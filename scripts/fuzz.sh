@@ -6,17 +6,19 @@
 # the same FUZZ_ARGS, so -runs= counts per process); the report gives the sum.
 # Example, ten million executions per target on four processes each:
 #   FUZZ_WORKERS=4 FUZZ_ARGS=-runs=2500000 scripts/fuzz.sh 100000
-# FUZZ_TARGETS="fuzz_lznt1 fuzz_ntfs_record" runs only the targets named.
+# FUZZ_TARGETS="fuzz_lznt1 fuzz_ntfs_record" runs only the targets named;
+# FUZZ_BUILD_DIR (default build-fuzz) lets two runs go side by side.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET=${1:-30}
 JOBS=$(nproc)
+BUILD=${FUZZ_BUILD_DIR:-build-fuzz}
 WORKERS=${FUZZ_WORKERS:-1}
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTORVANE_FUZZ=ON -DTORVANE_GUI=OFF -DTORVANE_TESTS=OFF -DTORVANE_BENCH=OFF
-cmake --build build-fuzz -j "$JOBS"
+cmake --build "$BUILD" -j "$JOBS"
 shopt -s nullglob
-targets=(build-fuzz/fuzz/fuzz_*)
+targets=("$BUILD"/fuzz/fuzz_*)
 if [ "${#targets[@]}" -eq 0 ]; then
   echo "no fuzz targets"
   exit 0
@@ -29,7 +31,7 @@ for t in "${targets[@]}"; do
   [ -x "$t" ] || continue
   name=$(basename "$t")
   if [ -n "${FUZZ_TARGETS:-}" ] && [[ " $FUZZ_TARGETS " != *" $name "* ]]; then continue; fi
-  work="build-fuzz/runs/$name"
+  work="$BUILD/runs/$name"
   rm -f "$work"/log "$work"/log.*
   mkdir -p "$work/corpus"
   seeds=()
