@@ -64,7 +64,9 @@ ExfatReadReport ReadExfatFileData(const ExfatVolume& volume, const ExfatFileData
             runs.emplace_back(file.firstCluster, listed);
     }
 
-    std::vector<std::uint8_t> buffer(kChunk);
+    // Small files (most of a card) need no full chunk.
+    std::vector<std::uint8_t> buffer(
+        static_cast<std::size_t>(std::clamp<std::uint64_t>(file.size, 1, kChunk)));
     const std::uint64_t valid = std::min(file.validLength, file.size);
     std::uint64_t written = 0;
     for (const auto& [runFirst, runCount] : runs) {
@@ -78,7 +80,7 @@ ExfatReadReport ReadExfatFileData(const ExfatVolume& volume, const ExfatFileData
                 report.bytesWritten = written;
                 return report;
             }
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, runBytes - off));
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), runBytes - off));
             // Bytes up to the valid length come from the device, later ones are zeros.
             std::size_t fromDevice = 0;
             if (written < valid)
