@@ -167,18 +167,36 @@ private:
         if (walk_.Partitions.empty()) walk_.Partitions = std::move(fromMbr);
     }
 
+    // How many slots of the array in sectors 2..33 to read: the header's own
+    // entry count when the header (sector 1) is intact enough to say it, never
+    // more than the 128 entries of 128 bytes those sectors hold.
+    int GptSlotCount() {
+        SectorBytes header;
+        ReadOneSector(disk_, 1, header);
+        if (!header.Has(0, "EFI PART")) return kGptEntryCount;
+        std::uint32_t count = header.U32(80);
+        std::uint32_t entrySize = header.U32(84);
+        if (entrySize != 128 || count == 0) return kGptEntryCount;
+        return static_cast<int>(std::min<std::uint32_t>(count, static_cast<std::uint32_t>(kGptEntryCount)));
+    }
+
     void ReadGptEntries() {
-        for (std::uint64_t sectorNo = 2; sectorNo < 2 + kGptEntryCount / 4; ++sectorNo) {
+        const int slots = GptSlotCount();
+        for (int base = 0; base < slots; base += 4) {
+            const std::uint64_t sectorNo = 2 + static_cast<std::uint64_t>(base) / 4;
             SectorBytes sector;
             ReadOneSector(disk_, sectorNo, sector);
-            for (int i = 0; i < 4; ++i) {
+            for (int i = 0; i < 4 && base + i < slots; ++i) {
                 std::size_t off = 128 * static_cast<std::size_t>(i);
                 GuidBytes guid;
                 for (std::size_t k = 0; k < 16; ++k) guid[k] = sector.U8(off + k);
                 std::uint64_t firstLba = sector.U64(off + 32);
                 std::uint64_t lastLba = sector.U64(off + 40);
                 if (guid == kMicrosoftReservedGuid) continue;
-                if (lastLba == 0) return;  // the first empty slot ends the list
+                // An unused slot (zero type GUID) may sit between used ones: a
+                // partition deleted by a disk tool leaves its entry zeroed while
+                // the ones after it stay in place. The walk goes on past it.
+                if (guid == GuidBytes{} || lastLba == 0) continue;
                 if (guid == kLdmDataGuid) walk_.Dynamic = true;
                 if (lastLba < firstLba) continue;  // a damaged entry: no extent to list
                 SectorBytes first;

@@ -111,6 +111,46 @@ TEST(FixtureDisks, GptPartitions) {
     }
 }
 
+TEST(FixtureDisks, GptWithDeletedMiddlePartition) {
+    // The second entry (the FAT32 data partition) zeroed, as a disk tool does
+    // when it deletes a partition: the NTFS and exFAT entries after it must
+    // still be listed at their own starts. The header and array CRCs are
+    // recomputed so the copy is what a tool would have left.
+    test::Geometry g = LoadGeometry("gpt.img");
+    DevicePtr file = OpenFixture("gpt.img");
+    ASSERT_NE(file, nullptr);
+    std::string header(512, '\0'), array(32 * 512, '\0');
+    ASSERT_EQ(file->ReadAt(512, header.data(), header.size()), 512);
+    ASSERT_EQ(file->ReadAt(1024, array.data(), array.size()), static_cast<std::int64_t>(array.size()));
+    std::fill(array.begin() + 128, array.begin() + 256, '\0');
+    auto crc32 = [](const std::string& bytes, std::size_t n) {
+        std::uint32_t c = 0xFFFFFFFFu;
+        for (std::size_t i = 0; i < n; ++i) {
+            c ^= static_cast<std::uint8_t>(bytes[i]);
+            for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+        }
+        return ~c;
+    };
+    auto put32 = [](std::string& bytes, std::size_t off, std::uint32_t v) {
+        for (int k = 0; k < 4; ++k) bytes[off + static_cast<std::size_t>(k)] = static_cast<char>(v >> (8 * k));
+    };
+    put32(header, 88, crc32(array, 128 * 128));
+    put32(header, 16, 0);
+    put32(header, 16, crc32(header, 92));
+    auto dev = std::make_shared<Overlay>(file);
+    dev->SetSector(1, header);
+    dev->SetSector(2, array.substr(0, 512));  // entries 0..3 live in sector 2
+
+    PartitionWalk w = WalkPartitionTable(*dev, dev->SizeBytes() / 512);
+    ASSERT_EQ(w.Partitions.size(), 2u);
+    EXPECT_EQ(w.Partitions[0].FsName, "NTFS");
+    EXPECT_EQ(w.Partitions[0].StartSector, Num(g, "p3.first_lba"));
+    EXPECT_EQ(w.Partitions[0].EndSector, Num(g, "p3.last_lba") + 1);
+    EXPECT_EQ(w.Partitions[1].FsName, "exFAT");
+    EXPECT_EQ(w.Partitions[1].StartSector, Num(g, "p4.first_lba"));
+    EXPECT_EQ(w.Partitions[1].EndSector, Num(g, "p4.last_lba") + 1);
+}
+
 // The geometry of volume `prefix` ("" for a volume image, "p2." on a disk)
 // starting at `start`, against the tools' values.
 void CheckVolume(Device& dev, const test::Geometry& g, const std::string& prefix, std::uint64_t start, std::uint64_t end) {

@@ -204,18 +204,38 @@ TEST(PartitionTable, GptEntriesWithReservedUnformattedAndEndSlot) {
     img.Exfat(700001, 700001, 2048, 128, 4096, 12000, 4, 3, 99999);
     img.GptEntry(5, kBasicData, 34, 99);                 // FAT16: end is last LBA + 1
     img.Fat16(34, 1, 16, 1, 16, 66);
-    // slot 6 empty: ends the walk
+    // slot 6 empty (a deleted partition's zeroed entry): the walk goes past it
     img.GptEntry(7, kBasicData, 900000, 950000);
     img.PutText(900000, 3, "NTFS");
+    img.GptEntry(127, kBasicData, 960000, 970000);       // the array's last slot
+    img.PutText(960000, 3, "NTFS");
 
     PartitionWalk w = Walk(img);
     EXPECT_TRUE(w.GptWalked);
     ExpectPartitions(w, {{"FAT32", 2048, 206848},
                          {"NTFS", 239616, 600001},
                          {"exFAT", 700001, 800001},
-                         {"FAT16", 34, 100}});
+                         {"FAT16", 34, 100},
+                         {"NTFS", 900000, 950001},
+                         {"NTFS", 960000, 970001}});
     EXPECT_EQ(w.Partitions[2].From, Src::Gpt);
     EXPECT_EQ(w.Partitions[2].TableSector, 3u);
+    EXPECT_EQ(w.Partitions[5].TableSector, 33u);
+}
+
+TEST(PartitionTable, GptHeaderEntryCountBoundsTheWalk) {
+    // A header that declares 6 entries of 128 bytes: slots past the sixth are
+    // not part of the array, whatever bytes they hold.
+    SparseImage img = GptDisk();
+    img.Put32(1, 80, 6);
+    img.Put32(1, 84, 128);
+    img.GptEntry(1, kBasicData, 10000, 19999);
+    img.PutText(10000, 3, "NTFS");
+    img.GptEntry(5, kBasicData, 20000, 29999);
+    img.PutText(20000, 3, "NTFS");
+    img.GptEntry(6, kBasicData, 30000, 39999);
+    img.PutText(30000, 3, "NTFS");
+    ExpectPartitions(Walk(img), {{"NTFS", 10000, 20000}, {"NTFS", 20000, 30000}});
 }
 
 TEST(PartitionTable, GptWithDamagedHeaderOrShortDiskIsReadSafely) {
