@@ -10,6 +10,7 @@ PACKAGES=(
   libblkid-dev libudev-dev
   clang libclang-rt-14-dev
   zstd xvfb xauth
+  dosfstools mtools
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -70,9 +70,15 @@ SectorFetch FixedRootPrevious(Device& device, std::uint64_t rootStart)
     };
 }
 
-std::string AssembleLongFileName(const std::uint8_t* sector, unsigned offset, std::uint64_t sectorNumber,
-                                 const SectorFetch& previous)
+namespace {
+
+// Gathers the long name in front of the short entry at `offset`. When
+// `checksum` is not negative, `allSlotsMatch` tells whether every slot taken
+// carries that checksum in byte 13.
+std::string GatherLongName(const std::uint8_t* sector, unsigned offset, std::uint64_t sectorNumber,
+                           const SectorFetch& previous, int checksum, bool& allSlotsMatch)
 {
+    allSlotsMatch = true;
     std::uint8_t buf[512];
     std::memcpy(buf, sector, sizeof buf);
     std::u16string units;
@@ -101,6 +107,8 @@ std::string AssembleLongFileName(const std::uint8_t* sector, unsigned offset, st
         const std::uint8_t* slot = buf + pos;
         if (slot[11] != 0x0F)
             break;
+        if (checksum >= 0 && slot[13] != checksum)
+            allSlotsMatch = false;
         for (unsigned off : kSlotUnitOffsets) {
             ++taken;
             char16_t u = static_cast<char16_t>(LoadLe16(slot + off));
@@ -119,6 +127,39 @@ std::string AssembleLongFileName(const std::uint8_t* sector, unsigned offset, st
     return Utf16ToUtf8(units);
 }
 
+// The checksum each long-name slot carries of its short entry's 11 name bytes
+// as stored: rotate the sum right by one bit, add the next byte.
+std::uint8_t ShortNameChecksum(const std::uint8_t* entry)
+{
+    std::uint8_t sum = 0;
+    for (int i = 0; i < 11; ++i)
+        sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + entry[i]);
+    return sum;
+}
+
+bool IsTakenAttribute(std::uint8_t attr, const FatEntryRules& rules)
+{
+    if (attr & 0xC0)
+        return false;                       // no FAT driver sets these bits
+    const bool directory = (attr & 0x10) != 0;
+    if ((attr & 0x08) && !directory)
+        return false;                       // a long-name slot (0x0F) or the volume label
+    if (rules.filesOnly && directory)
+        return false;
+    if (rules.mode == FatEntryMode::Directory)
+        return directory;
+    return true;
+}
+
+}  // namespace
+
+std::string AssembleLongFileName(const std::uint8_t* sector, unsigned offset, std::uint64_t sectorNumber,
+                                 const SectorFetch& previous)
+{
+    bool unused = true;
+    return GatherLongName(sector, offset, sectorNumber, previous, -1, unused);
+}
+
 std::string ParseFatDirEntry(const std::uint8_t* sector, int index, std::uint64_t sectorNumber,
                              const FatEntryRules& rules, const SectorFetch& previous, FatEntryResult& result)
 {
@@ -132,20 +173,11 @@ std::string ParseFatDirEntry(const std::uint8_t* sector, int index, std::uint64_
     }
     if (e[0] == '.' && e[3] == ' ')
         return {};
-    std::uint8_t attr = e[11];
-    if (attr == 0x0F || attr > 0x20)
+    const std::uint8_t attr = e[11];
+    if (!IsTakenAttribute(attr, rules))
         return {};
-    if (rules.filesOnly && (attr & 0x10))
+    if (rules.mode == FatEntryMode::File && LoadLe32(e + 28) > rules.endByte)
         return {};
-    std::string bits = AttributeBitText(attr);
-    if (rules.mode == FatEntryMode::File) {
-        if (LoadLe32(e + 28) > rules.endByte)
-            return {};
-        if (!IsUsableAttributeText(bits))
-            return {};
-    } else if (!HasDirectoryBitText(bits)) {
-        return {};
-    }
 
     // NAME.EXT from the raw bytes: spaces dropped, a dot only when the
     // extension's first byte is not a space.
@@ -177,15 +209,25 @@ std::string ParseFatDirEntry(const std::uint8_t* sector, int index, std::uint64_
         result.deleted = true;
         raw[0] = '_';
         cased[0] = '_';
+    } else if (!raw.empty() && raw[0] == 0x05) {
+        // A name whose first byte really is 0xE5 (a code-page letter) stores
+        // 0x05 there, so that it does not read as deleted.
+        raw[0] = cased[0] = static_cast<char>(0xE5);
     }
     std::string shortName = Windows1252ToUtf8(raw);
-    if (!IsPlausibleFileName(shortName))
+    if (!IsPlausibleShortName(shortName, false))
         return {};
     if (!IsValidFatDateTime(LoadLe16(e + 24), LoadLe16(e + 22)))
         return {};
+
+    const unsigned offset = static_cast<unsigned>(index) * kFatEntrySize;
+    bool checksumMatches = false;
+    std::string longName = GatherLongName(sector, offset, sectorNumber, previous, ShortNameChecksum(e),
+                                          checksumMatches);
+    if (rules.strictNames && !(checksumMatches && !longName.empty()) && !IsPlausibleShortName(shortName, true))
+        return {};
     result.shortName = shortName;
 
-    std::string longName = AssembleLongFileName(sector, static_cast<unsigned>(index) * kFatEntrySize, sectorNumber, previous);
     if (longName.empty()) {
         result.name = Windows1252ToUtf8(cased);
         return result.name;

@@ -61,10 +61,25 @@ enum class FatEntryMode {
     File,        // file-entry rules: size within the source, a usable attribute
 };
 
+// What every entry must pass:
+//  - the attribute: neither 0x40 nor 0x80 set, not a long-name slot (0x0F),
+//    not a volume label (0x08 without 0x10); any mix of read-only (0x01),
+//    hidden (0x02), system (0x04) and archive (0x20) is a file, and so is
+//    attribute 0, which some devices and tools write. Directory rules want
+//    the 0x10 bit;
+//  - the 8.3 name: no control character, none of  " \ / ? * < > | :;
+//  - the write date and time: a real month, day and time of day (any year).
+// strictNames adds the stricter name test of IsPlausibleShortName.
 struct FatEntryRules {
     FatEntryMode mode = FatEntryMode::Directory;
     bool filesOnly = false;          // refuse entries with the directory bit
     std::uint64_t endByte = 0;       // file-entry rules: a size above this is refused
+    // The sector is only guessed to hold directory entries (a cluster read
+    // behind a folder's own chain): any file's data may stand there, and the
+    // name test is what keeps such bytes out of the results. The 8.3 name must
+    // then pass the strict test, unless a long name stands in front whose
+    // slots all carry the 8.3 name's checksum (which proves the pair).
+    bool strictNames = false;
 };
 
 struct FatEntryResult {

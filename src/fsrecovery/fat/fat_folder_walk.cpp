@@ -183,6 +183,9 @@ FatFolderWalkResult WalkFatFolderEntries(Device& device, const FatVolume& volume
                 break;
             if (volume.LastClusterInVolume() != 0 && next > volume.LastClusterInVolume())
                 break;
+            // Nothing says this cluster is part of the folder: it may be any
+            // file's data. Its entries must pass the strict name test.
+            rules.strictNames = true;
             start = next;
         }
     } catch (const std::exception&) {

@@ -55,7 +55,9 @@ struct FatFileEntry {
 };
 
 struct FatFolderWalkOptions {
-    bool followContinuation = false;   // try the cluster behind the last file
+    // Try the cluster behind the last file. Entries read there (and along its
+    // chain) pass the strict name rules (FatEntryRules::strictNames).
+    bool followContinuation = false;
     bool countFiles = true;
     bool basicSearch = true;           // the continuation is a Basic Search rule
     std::function<bool(std::uint32_t)> isIndexedFolder;   // TreeTable test

@@ -68,28 +68,39 @@ std::string TrimWhite(std::string_view text)
     return std::string(text.substr(b, e - b));
 }
 
-bool IsPlausibleFileName(std::string_view name)
+namespace {
+
+// The characters no name may hold: controls U+0001..U+001F and  " \ / ? * < > | :
+bool HoldsForbiddenCharacter(std::string_view name, bool latin1Too)
 {
     for (std::size_t i = 0; i < name.size();) {
         char32_t cp = NextCodePoint(name, i);
         if (cp >= 0x01 && cp <= 0x1F)
-            return false;
+            return true;
         switch (cp) {
         case '"': case '\\': case '/': case '?': case '*': case '<': case '>': case '|': case ':':
-            return false;
+            return true;
         default:
             break;
         }
-        if (cp >= 0x80 && cp <= 0xFF)
-            return false;
+        if (latin1Too && cp >= 0x80 && cp <= 0xFF)
+            return true;
     }
+    return false;
+}
+
+// The extension after one leading '.', trimmed: true when it is empty or
+// ASCII letters and digits only; `allDigits` tells whether it is digits alone.
+bool ExtensionIsAlphanumeric(std::string_view name, bool& allDigits)
+{
+    allDigits = false;
     std::string_view ext = FindNameExtension(name);
     if (!ext.empty() && ext.front() == '.')
         ext.remove_prefix(1);
     std::string trimmed = TrimWhite(ext);
     if (trimmed.empty())
         return true;
-    bool allDigits = true;
+    allDigits = true;
     for (char c : trimmed) {
         bool digit = c >= '0' && c <= '9';
         bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -98,7 +109,25 @@ bool IsPlausibleFileName(std::string_view name)
         if (!digit)
             allDigits = false;
     }
-    return !allDigits;
+    return true;
+}
+
+}  // namespace
+
+bool IsPlausibleFileName(std::string_view name)
+{
+    if (HoldsForbiddenCharacter(name, true))
+        return false;
+    bool allDigits = false;
+    return ExtensionIsAlphanumeric(name, allDigits) && !allDigits;
+}
+
+bool IsPlausibleShortName(std::string_view name, bool strict)
+{
+    if (HoldsForbiddenCharacter(name, strict))
+        return false;
+    bool allDigits = false;
+    return !strict || ExtensionIsAlphanumeric(name, allDigits);
 }
 
 int CurrentLocalYear()
@@ -122,8 +151,7 @@ bool IsValidFatDateTime(std::uint16_t date, std::uint16_t time)
     if (date != 0) {
         unsigned month = (date >> 5) & 15;
         unsigned day = date & 31;
-        int year = 1980 + (date >> 9);
-        if (month < 1 || month > 12 || day < 1 || year > CurrentLocalYear())
+        if (month < 1 || month > 12 || day < 1)
             return false;
     }
     if (time != 0) {

@@ -23,13 +23,23 @@ std::string TrimWhite(std::string_view text);
 // digits that are not all digits.
 bool IsPlausibleFileName(std::string_view name);
 
-// The current local year, used by IsValidFatDateTime. Tests may pin it.
+// The name test of a FAT 8.3 name (its bytes decoded to UTF-8). Every 8.3 name
+// must hold no control character U+0001..U+001F and none of  " \ / ? * < > | :
+// (no FAT driver writes them). `strict` is for entries read where any file's
+// data may stand instead of a directory: the name must then also hold no
+// character U+0080..U+00FF (an OEM code-page letter such as 0xA5 for N-tilde
+// decodes there) and its extension must be empty or ASCII letters and digits.
+// Digits alone pass either way: BACKUP.001 and split archives are real files.
+bool IsPlausibleShortName(std::string_view name, bool strict);
+
+// The current local year. Tests may pin it.
 int CurrentLocalYear();
 void SetLocalYearForTesting(int year);   // 0 restores the clock
 
 // A FAT write date/time pair is valid when each word is 0 (which stands for
-// today / now) or: month 1..12, day 1..31, year not after this year, hours
-// <= 24, minutes <= 60, seconds (2 x field) <= 60.
+// today / now) or: month 1..12, day 1..31, hours <= 24, minutes <= 60,
+// seconds (2 x field) <= 60. The year is not tested: a camera whose clock runs
+// ahead writes dates in the future, and its files are real.
 bool IsValidFatDateTime(std::uint16_t date, std::uint16_t time);
 
 // Attribute-bit texts: 1..15 give four digits, 16..255 eight, others "".

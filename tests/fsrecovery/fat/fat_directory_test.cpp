@@ -35,17 +35,27 @@ void PutShort(std::uint8_t* e, const char* name11, std::uint8_t attr, std::uint3
 
 // One long-name slot holding up to 13 units of `part` (terminated and padded
 // as the FAT drivers write them when shorter).
-void PutSlot(std::uint8_t* e, std::uint8_t order, const std::u16string& part)
+void PutSlot(std::uint8_t* e, std::uint8_t order, const std::u16string& part, std::uint8_t checksum = 0)
 {
     static const unsigned offs[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
     std::memset(e, 0, 32);
     e[0] = order;
     e[11] = 0x0F;
+    e[13] = checksum;
     for (unsigned i = 0; i < 13; ++i) {
         char16_t u = i < part.size() ? part[i] : (i == part.size() ? 0 : 0xFFFF);
         e[offs[i]] = static_cast<std::uint8_t>(u & 0xFF);
         e[offs[i] + 1] = static_cast<std::uint8_t>(u >> 8);
     }
+}
+
+// The checksum a long-name slot carries of its short entry's 11 name bytes.
+std::uint8_t Checksum(const char* name11)
+{
+    unsigned sum = 0;
+    for (int i = 0; i < 11; ++i)
+        sum = (((sum & 1) << 7) | (sum >> 1)) + static_cast<std::uint8_t>(name11[i]), sum &= 0xFF;
+    return static_cast<std::uint8_t>(sum);
 }
 
 class FatDirectory : public ::testing::Test {
@@ -54,11 +64,12 @@ protected:
     void TearDown() override { SetLocalYearForTesting(0); }
 
     FatEntryResult Parse(const Sector& s, int index, FatEntryMode mode = FatEntryMode::File, bool filesOnly = false,
-                         std::uint64_t sectorNumber = 100, const SectorFetch& prev = {})
+                         std::uint64_t sectorNumber = 100, const SectorFetch& prev = {}, bool strictNames = false)
     {
         FatEntryRules rules;
         rules.mode = mode;
         rules.filesOnly = filesOnly;
+        rules.strictNames = strictNames;
         rules.endByte = 1 << 20;
         FatEntryResult r;
         ParseFatDirEntry(s.data(), index, sectorNumber, rules, prev, r);
@@ -68,19 +79,89 @@ protected:
 
 TEST_F(FatDirectory, AttributeAndKindRules)
 {
-    struct Case { std::uint8_t attr; FatEntryMode mode; bool filesOnly; bool taken; };
+    using M = FatEntryMode;
+    struct Case { std::uint8_t attr; M mode; bool filesOnly; bool taken; };
     const Case cases[] = {
-        {0x20, FatEntryMode::File, false, true},       {0x01, FatEntryMode::File, false, true},
-        {0x00, FatEntryMode::File, false, false},      {0x21, FatEntryMode::File, false, false},
-        {0x22, FatEntryMode::File, false, false},      {0x0F, FatEntryMode::File, false, false},
-        {0x10, FatEntryMode::File, false, true},       {0x10, FatEntryMode::File, true, false},
-        {0x10, FatEntryMode::Directory, false, true},  {0x20, FatEntryMode::Directory, false, false},
-        {0x30, FatEntryMode::Directory, false, false}, {0x16, FatEntryMode::Directory, false, true},
+        // Files: any mix of read-only, hidden, system and archive, and no bit at all.
+        {0x20, M::File, true, true},  {0x01, M::File, true, true},  {0x00, M::File, true, true},
+        {0x21, M::File, true, true},  {0x22, M::File, true, true},  {0x23, M::File, true, true},
+        {0x27, M::File, true, true},  {0x04, M::File, true, true},
+        // Long-name slot, volume label, bits no driver sets.
+        {0x0F, M::File, true, false}, {0x08, M::File, true, false}, {0x28, M::File, true, false},
+        {0x48, M::File, true, false}, {0x80, M::File, true, false}, {0x60, M::File, true, false},
+        {0xA1, M::File, true, false},
+        // The directory bit under the files-only switch and under directory rules.
+        {0x10, M::File, false, true}, {0x10, M::File, true, false}, {0x30, M::File, true, false},
+        {0x10, M::Directory, false, true},  {0x16, M::Directory, false, true},
+        {0x30, M::Directory, false, true},  {0x31, M::Directory, false, true},
+        {0x20, M::Directory, false, false}, {0x21, M::Directory, false, false},
+        {0x50, M::Directory, false, false}, {0x90, M::Directory, false, false},
     };
     for (const Case& c : cases) {
         Sector s(512);
         PutShort(s.data(), "FILE    TXT", c.attr);
-        EXPECT_EQ(!Parse(s, 0, c.mode, c.filesOnly).name.empty(), c.taken) << int(c.attr);
+        EXPECT_EQ(!Parse(s, 0, c.mode, c.filesOnly).name.empty(), c.taken)
+            << std::hex << int(c.attr) << (c.mode == M::File ? " file" : " directory");
+    }
+}
+
+// Entries of real files that the scan, the listing and the save must keep,
+// and bytes that no FAT driver writes; under the normal rules and the strict
+// ones of a cluster only guessed to be part of the folder.
+TEST_F(FatDirectory, RealFilesAreTakenMalformedEntriesAreNot)
+{
+    const std::uint16_t kTime = (13 << 11) | (45 << 5) | 10;
+    const std::uint16_t kDate = (44 << 9) | (5 << 5) | 17;
+    struct Case {
+        const char* what;
+        const char* name11;
+        std::uint8_t attr;
+        std::u16string longName;   // empty: none
+        bool goodChecksum;
+        std::uint16_t date, time;
+        const char* expected;        // "" = not taken
+        const char* expectedStrict;
+    };
+    const Case cases[] = {
+        {"read-only photo", "IMG_0001JPG", 0x21, u"", true, kDate, kTime, "IMG_0001.JPG", "IMG_0001.JPG"},
+        {"hidden archive", "DESKTOP INI", 0x22, u"", true, kDate, kTime, "DESKTOP.INI", "DESKTOP.INI"},
+        {"no attribute bit", "DATA    BIN", 0x00, u"", true, kDate, kTime, "DATA.BIN", "DATA.BIN"},
+        {"digits-only extension", "BACKUP  001", 0x20, u"", true, kDate, kTime, "BACKUP.001", "BACKUP.001"},
+        {"split archive part", "PHOTOS~1002", 0x20, u"photos.zip.002", true, kDate, kTime, "photos.zip.002",
+         "photos.zip.002"},
+        {"clock years ahead", "IMG_0002JPG", 0x20, u"", true, (51 << 9) | (3 << 5) | 4, kTime, "IMG_0002.JPG",
+         "IMG_0002.JPG"},
+        // CP850 0xA5 (N-tilde) and 0xE9 (U-acute) kept in the 8.3 name; the
+        // program decodes 8.3 bytes as Windows-1252, hence the yen sign.
+        {"OEM letter with its long name", "\xA5" "AND\xE9" "   TXT", 0x20, u"\u00D1and\u00FA.txt", true, kDate, kTime,
+         "\u00D1and\u00FA.txt", "\u00D1and\u00FA.txt"},
+        {"OEM letter, long name of another entry", "\xA5" "AND\xE9" "   TXT", 0x20, u"\u00D1and\u00FA.txt", false, kDate,
+         kTime, "\u00D1and\u00FA.txt", ""},
+        {"OEM letter, 8.3 name only", "\xA5" "ANDU   TXT", 0x20, u"", true, kDate, kTime, "\u00A5" "ANDU.TXT", ""},
+        {"first byte 0x05 stands for 0xE5", "\x05" "NDE    TXT", 0x20, u"", true, kDate, kTime, "\u00E5" "NDE.TXT", ""},
+        {"punctuation in the extension", "SETUP   EX_", 0x20, u"", true, kDate, kTime, "SETUP.EX_", ""},
+        // Never taken.
+        {"control character", "FI\x01" "E    TXT", 0x20, u"", true, kDate, kTime, "", ""},
+        {"control character with a long name", "FI\x01" "E    TXT", 0x20, u"file.txt", true, kDate, kTime, "", ""},
+        {"reserved character", "A*B     TXT", 0x20, u"", true, kDate, kTime, "", ""},
+        {"month 13", "FILE    TXT", 0x20, u"", true, (44 << 9) | (13 << 5) | 1, kTime, "", ""},
+        {"day 0", "FILE    TXT", 0x20, u"", true, (44 << 9) | (1 << 5), kTime, "", ""},
+        {"hour 25", "FILE    TXT", 0x20, u"", true, kDate, 25 << 11, "", ""},
+        {"long-name slot", "FILE    TXT", 0x0F, u"", true, kDate, kTime, "", ""},
+        {"bit 0x40", "FILE    TXT", 0x48, u"", true, kDate, kTime, "", ""},
+        {"bit 0x80", "FILE    TXT", 0x80, u"", true, kDate, kTime, "", ""},
+    };
+    for (const Case& c : cases) {
+        Sector s(512);
+        int index = 0;
+        if (!c.longName.empty()) {
+            PutSlot(s.data(), 0x41, c.longName, c.goodChecksum ? Checksum(c.name11) : Checksum("OTHER   TXT"));
+            index = 1;
+        }
+        PutShort(s.data() + 32 * index, c.name11, c.attr, 3, 10, c.date, c.time);
+        EXPECT_EQ(Parse(s, index, FatEntryMode::File, true).name, c.expected) << c.what;
+        EXPECT_EQ(Parse(s, index, FatEntryMode::File, true, 100, {}, true).name, c.expectedStrict)
+            << c.what << " (strict)";
     }
 }
 
@@ -207,10 +288,21 @@ TEST_F(FatDirectory, PlausibleNamesAndDates)
     EXPECT_EQ(FindNameExtension("a b.txt"), ".txt");
     EXPECT_EQ(FindNameExtension("file.t xt"), "");
 
+    // The 8.3 test: the NTFS-name rules above only where random data may stand.
+    EXPECT_TRUE(IsPlausibleShortName("A.123", false));
+    EXPECT_TRUE(IsPlausibleShortName("A.123", true));
+    EXPECT_TRUE(IsPlausibleShortName("A.T_T", false));
+    EXPECT_FALSE(IsPlausibleShortName("A.T_T", true));
+    EXPECT_TRUE(IsPlausibleShortName("caf\xC3\xA9.TXT", false));
+    EXPECT_FALSE(IsPlausibleShortName("caf\xC3\xA9.TXT", true));
+    EXPECT_FALSE(IsPlausibleShortName("A:B.TXT", false));
+    EXPECT_FALSE(IsPlausibleShortName("A\x1F.TXT", false));
+
     EXPECT_TRUE(IsValidFatDateTime(0, 0));
     EXPECT_FALSE(IsValidFatDateTime((44 << 9) | (13 << 5) | 1, 0));    // month 13
-    EXPECT_FALSE(IsValidFatDateTime((47 << 9) | (1 << 5) | 1, 0));     // 2027 > 2026
-    EXPECT_TRUE(IsValidFatDateTime((46 << 9) | (1 << 5) | 1, 0));      // 2026
+    EXPECT_FALSE(IsValidFatDateTime((44 << 9) | (0 << 5) | 1, 0));     // month 0
+    EXPECT_TRUE(IsValidFatDateTime((47 << 9) | (1 << 5) | 1, 0));      // 2027, after the pinned 2026
+    EXPECT_TRUE(IsValidFatDateTime((127 << 9) | (12 << 5) | 31, 0));  // 2107, the last year FAT holds
     EXPECT_TRUE(IsValidFatDateTime(0, (24 << 11)));
     EXPECT_FALSE(IsValidFatDateTime(0, (25 << 11)));
     EXPECT_FALSE(IsValidFatDateTime(0, 31));                             // 62 seconds

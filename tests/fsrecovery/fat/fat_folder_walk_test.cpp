@@ -132,5 +132,55 @@ TEST(FatFolderWalk, LiveEntriesKeepTheirStoredClusterInHighFolders)
     EXPECT_EQ(files[1].firstCluster, 0x10200u);
 }
 
+// The continuation behind a one-cluster folder reads a cluster that may hold
+// any file's data: an 8.3-only name with a code-page byte, taken in the
+// folder's own cluster, is refused there, while a plain read-only file is
+// taken in both.
+TEST(FatFolderWalk, TheContinuationClusterGetsTheStrictNameTest)
+{
+    constexpr std::uint32_t kFolder = 10;
+    FatVolume v;
+    v.kind = FatKind::Fat32;
+    v.fsName = "FAT32";
+    v.sectorsPerCluster = 1;
+    v.fatStart = 1;
+    v.sectorsPerFat = 1;
+    v.cluster0Start = 8;
+    v.rootStart = 2;
+    v.endSector = v.ClusterSector(40);
+    v.endByte = v.endSector * 512;
+    std::string bytes(v.endSector * 512, '\0');
+    auto putCell = [&](std::uint32_t cluster, std::uint32_t value) {
+        std::memcpy(bytes.data() + v.fatStart * 512 + cluster * 4, &value, 4);
+    };
+    putCell(0, 0x0FFFFFF8);
+    putCell(1, 0x0FFFFFFF);
+    putCell(kFolder, 0x0FFFFFFF);
+    auto put = [&](std::uint32_t cluster, int index, const char* name11, std::uint8_t attr, std::uint32_t first,
+                   std::uint32_t size) {
+        Entry e(first, size);
+        std::memcpy(e.b, name11, 11);
+        e.b[11] = attr;
+        std::memcpy(bytes.data() + v.ClusterSector(cluster) * 512 + index * 32, e.b, 32);
+    };
+    // A full folder cluster (no end entry), its last file at cluster 20: the
+    // walk goes on at cluster 21.
+    put(kFolder, 0, "\xA5" "ANDU   TXT", 0x20, 30, 100);
+    for (int i = 1; i < 16; ++i)
+        put(kFolder, i, "FILE    BIN", 0x21, i == 15 ? 20 : 30, 100);
+    put(21, 0, "IMG_0003JPG", 0x21, 32, 100);
+    put(21, 1, "\xA5" "ANDO   TXT", 0x20, 33, 100);
+    DevicePtr dev = MakeMemoryDevice("continuation", std::move(bytes));
+
+    std::vector<std::string> names;
+    FatFolderWalkOptions options;
+    options.followContinuation = true;
+    options.onFile = [&](const FatFileEntry& f) { names.push_back(f.name); };
+    WalkFatFolderEntries(*dev, v, kFolder, options);
+    ASSERT_EQ(names.size(), 17u);
+    EXPECT_EQ(names[0], "\u00A5" "ANDU.TXT");
+    EXPECT_EQ(names[16], "IMG_0003.JPG");
+}
+
 }  // namespace
 }  // namespace torvane
