@@ -18,6 +18,15 @@ BasicScanJob::~BasicScanJob()
     StopAndWait();
 }
 
+void BasicScanJob::ReportUnusableVolume()
+{
+    geometryFailed_ = true;
+    if (sink_)
+        sink_->Message(kUnableToCalculateText);
+    if (Events())
+        Events()->OnError(kUnableToCalculateText);
+}
+
 void BasicScanJob::Run()
 {
     geometryFailed_ = false;
@@ -43,13 +52,8 @@ void BasicScanJob::Run()
     if (fatFamily) {
         if (!geometryOk) {
             int derived = partition_.Device ? RecalculateFatParameters(partition_, *partition_.Device, control) : 0;
-            if (!derived) {
-                geometryFailed_ = true;
-                if (sink_)
-                    sink_->Message(kUnableToCalculateText);
-                if (Events())
-                    Events()->OnError(kUnableToCalculateText);
-            }
+            if (!derived)
+                ReportUnusableVolume();
         }
         partition_.Descriptor.CopyGeometry(partition_.Geometry, false);
         partition_.Descriptor.FsName = fs;
@@ -82,7 +86,11 @@ void BasicScanJob::Run()
         partition_.Descriptor.CopyGeometry(partition_.Geometry, true);
         partition_.Descriptor.FsName = fs;
         results_.SetFsName(fs);
-        if (branches_.ntfs)
+        // Without the cluster size and the place of the $MFT (or of its
+        // mirror) there is nothing the MFT sweep can read.
+        if (!geometryOk)
+            ReportUnusableVolume();
+        else if (branches_.ntfs)
             branches_.ntfs(*this, partition_, results_);
     }
 

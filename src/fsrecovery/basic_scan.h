@@ -47,6 +47,12 @@ public:
     // The geometry could be neither read nor derived ("Unable to calculate
     // partition parameters..." was reported).
     bool GeometryFailed() const { return geometryFailed_; }
+    // Called from the worker when the volume's layout cannot be used (no
+    // geometry, or an NTFS volume whose $MFT cannot be located): reports
+    // "Unable to calculate partition parameters..." through the sink and the
+    // job's events, and GeometryFailed() then tells. An empty tree alone
+    // would pass for a scan that found nothing.
+    void ReportUnusableVolume();
     // BasicEndNoticeState: 1 when the scan ended with an empty results tree.
     int EndNoticeState() const { return endNotice_; }
 

@@ -6,6 +6,7 @@
 
 #include "fsrecovery/basic_scan.h"
 #include "fsrecovery/ntfs/mft_sweep.h"
+#include "fsrecovery/ntfs/ntfs_folder_listing.h"
 #include "results/save_job.h"
 #include "results/fat_folder_listing.h"
 #include "results/ntfs_folder_rows.h"
@@ -182,6 +183,146 @@ TEST(NtfsSaveRoad, BasicScanThenSaveEverything)
     }
     EXPECT_GE(checked, 30);
     EXPECT_EQ(save.Session().Report().Count(FileOutcome::Failed), 0u);
+}
+
+}  // namespace
+}  // namespace torvane
+
+namespace torvane {
+namespace {
+
+// Files whose $DATA, or whose name, lives in extension records, on a small
+// volume in memory (1 KiB clusters, a 64-record $MFT at sector 200): the
+// Basic sweep lists them at their real size, from their base record, and the
+// writer saves every byte. Heavily fragmented files on real volumes look
+// like this once their runs no longer fit in one 1024-byte record.
+TEST(NtfsExtensionRecords, SweptAndSavedWhole)
+{
+    using test::Bytes;
+    using test::EncodeRuns;
+    using test::RecordBuilder;
+    constexpr std::uint64_t kSpc = 2, kClusterBytes = 1024, kMft = 200;
+    std::string disk(8192 * 512, '\0');
+    auto putRecord = [&](std::uint64_t n, const Bytes& rec) {
+        std::copy(rec.begin(), rec.end(), disk.begin() + static_cast<std::ptrdiff_t>((kMft + 2 * n) * 512));
+    };
+    // Clusters of distinct bytes, and what a file made of them holds.
+    auto fill = [&](std::uint64_t lcn, std::uint64_t count) {
+        std::string content;
+        for (std::uint64_t i = 0; i < count * kClusterBytes; ++i) {
+            const char c = static_cast<char>((lcn * 131 + i * 7 + i / 509) & 0xFF);
+            disk[lcn * kClusterBytes + i] = c;
+            content.push_back(c);
+        }
+        return content;
+    };
+    auto listValue = [](const std::vector<std::pair<std::uint32_t, std::pair<std::uint64_t, std::uint64_t>>>& es) {
+        Bytes v;
+        for (const auto& [type, where] : es) {
+            Bytes e(32, 0);
+            test::PutU32(e, 0, type);
+            test::PutU16(e, 4, 32);
+            e[7] = 26;
+            test::PutU64(e, 8, where.first);    // first VCN
+            test::PutU64(e, 16, where.second);  // record reference
+            v.insert(v.end(), e.begin(), e.end());
+        }
+        return v;
+    };
+    constexpr std::uint64_t kSeq1 = 0x0001000000000000ull;
+
+    putRecord(0, RecordBuilder(1, 0).FileName(5, u"$MFT", 3).NonResident(0x80, EncodeRuns({{64, 100}}), 0, 63,
+                                                                          64 * kClusterBytes).Build());
+    // Record 40: only the list and the name; its $DATA is in records 41 and 42.
+    const std::string fragmented = (fill(300, 4) + fill(400, 4)).substr(0, 8 * kClusterBytes - 100);
+    putRecord(40, RecordBuilder(1, 40)
+                      .Resident(0x20, listValue({{0x30, {0, kSeq1 | 40}},
+                                                 {0x80, {0, kSeq1 | 41}},
+                                                 {0x80, {4, kSeq1 | 42}}}))
+                      .FileName(5, u"fragmented.bin", 1)
+                      .Build());
+    putRecord(41, RecordBuilder(1, 41).BaseRecord(kSeq1 | 40)
+                      .NonResident(0x80, EncodeRuns({{4, 300}}), 0, 3, fragmented.size()).Build());
+    putRecord(42, RecordBuilder(1, 42).BaseRecord(kSeq1 | 40)
+                      .NonResident(0x80, EncodeRuns({{4, 400}}), 4, 7, 0).Build());
+    // Record 44: the first piece of $DATA at home, its name moved to record 45
+    // and the second piece to record 46.
+    const std::string movedName = (fill(500, 2) + fill(520, 2)).substr(0, 4 * kClusterBytes - 7);
+    putRecord(44, RecordBuilder(1, 44)
+                      .Resident(0x20, listValue({{0x30, {0, kSeq1 | 45}},
+                                                 {0x80, {0, kSeq1 | 44}},
+                                                 {0x80, {2, kSeq1 | 46}}}))
+                      .NonResident(0x80, EncodeRuns({{2, 500}}), 0, 1, movedName.size())
+                      .Build());
+    putRecord(45, RecordBuilder(1, 45).BaseRecord(kSeq1 | 44).FileName(5, u"moved name.bin", 1).Build());
+    putRecord(46, RecordBuilder(1, 46).BaseRecord(kSeq1 | 44)
+                      .NonResident(0x80, EncodeRuns({{2, 520}}), 2, 3, 0).Build());
+    // Record 48: its list names record 49 for the $DATA, but record 49 now
+    // belongs to another file. The size its $FILE_NAME recorded is listed.
+    putRecord(48, RecordBuilder(1, 48)
+                      .Resident(0x20, listValue({{0x80, {0, kSeq1 | 49}}}))
+                      .Resident(0x30, test::FileNameValue(5, u"stale.bin", 1, 0, 8192, 5000))
+                      .Build());
+    putRecord(49, RecordBuilder(1, 49).BaseRecord(kSeq1 | 60)
+                      .NonResident(0x80, EncodeRuns({{4, 300}}), 0, 3, 4096).Build());
+
+    DevicePtr device = MakeMemoryDevice("extension records", disk);
+    NtfsVolume volume;
+    volume.device = device.get();
+    volume.sectorsPerCluster = kSpc;
+    volume.endSector = 8192;
+    auto table = std::make_shared<MftRunTable>(BuildMftRunTable(volume, kMft));
+    ASSERT_EQ(table->RecordCount(), 64u);
+
+    ScanResults results;
+    results.SetFsName("NTFS");
+    results.SetRecoveryMode(1);
+    results.EnsureRootItem();
+    SweepMftRecords(results, volume, *table);
+    std::map<std::string, FoundEntry> found;
+    for (const FoundEntry& e : std::as_const(results).FoundEntries())
+        EXPECT_TRUE(found.emplace(e.name, e).second) << e.name << " listed twice";
+    ASSERT_TRUE(found.count("fragmented.bin"));
+    ASSERT_TRUE(found.count("moved name.bin"));
+    ASSERT_TRUE(found.count("stale.bin"));
+    EXPECT_EQ(found.size(), 4u);  // and $MFT
+    EXPECT_EQ(found["fragmented.bin"].size, fragmented.size());
+    EXPECT_EQ(found["fragmented.bin"].ownId, kMft + 2 * 40);
+    EXPECT_EQ(found["moved name.bin"].size, movedName.size());
+    EXPECT_EQ(found["moved name.bin"].ownId, kMft + 2 * 44);  // the base record, which has the data
+    EXPECT_EQ(found["stale.bin"].size, 5000u);
+    // The file list completes an entry without a size from its record alike.
+    for (const char* name : {"fragmented.bin", "moved name.bin"}) {
+        FoundEntry blank = found[name];
+        blank.size = 0;
+        ASSERT_TRUE(CompleteNtfsFoundEntry(blank, volume, table.get())) << name;
+        EXPECT_EQ(blank.size, found[name].size) << name;
+    }
+
+    NtfsSaveContext context;
+    context.sectorsPerCluster = kSpc;
+    context.endSector = 8192;
+    context.mft = table;
+    test::TempDir dir;
+    SaveSession session;
+    FoundEntryWriter writer = MakeNtfsEntryWriter(context);
+    for (const auto& [name, want] : {std::pair{"fragmented.bin", &fragmented}, std::pair{"moved name.bin", &movedName}}) {
+        const std::string target = (dir.path() / name).string();
+        EXPECT_EQ(writer(session, *device, found[name], target, name), FileOutcome::Written) << name;
+        const std::string saved = ReadFile(target);
+        EXPECT_EQ(saved.size(), want->size()) << name;
+        EXPECT_TRUE(saved == *want) << name << ": the saved bytes differ";
+    }
+    // No piece of stale.bin's data can be had: not a saved file.
+    const std::string stale = (dir.path() / "stale.bin").string();
+    EXPECT_EQ(writer(session, *device, found["stale.bin"], stale, "stale.bin"), FileOutcome::Incomplete);
+
+    // A size short of the file's real length (a stale size from elsewhere)
+    // saves that many bytes and says the file is incomplete.
+    const std::string shortTarget = (dir.path() / "short.bin").string();
+    EXPECT_EQ(SaveFileByMftRecord(session, *device, context, kMft + 2 * 40, 100, shortTarget, "short.bin"),
+              FileOutcome::Incomplete);
+    EXPECT_TRUE(ReadFile(shortTarget) == fragmented.substr(0, 100));
 }
 
 }  // namespace

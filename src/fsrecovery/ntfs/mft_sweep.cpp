@@ -4,13 +4,16 @@
 #include "fsrecovery/fat/fat_names.h"
 #include "fsrecovery/fat/fat_sweep.h"
 #include "fsrecovery/lost_directory_arrangement.h"
+#include "fsrecovery/ntfs/ntfs_attribute_list.h"
 #include "fsrecovery/ntfs/ntfs_file_name.h"
+#include "fsrecovery/ntfs/ntfs_file_reader.h"
 #include "fsrecovery/ntfs/ntfs_fixup.h"
 #include "fsrecovery/ntfs/ntfs_record.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <set>
 #include <vector>
 
 namespace torvane {
@@ -24,6 +27,74 @@ void InsertMiscFolder(ScanResults& results)
 {
     results.InsertRecoveredFolder(results.EnsureRootItem(), kMiscFolderName, kMiscFolderId, 0, CurrentFatTimeWord(),
                                   kNtfsRootId, 0, 0, 0);
+}
+
+// Most extension records read for the name of one file.
+constexpr std::size_t kMaxNameRecords = 64;
+
+// The $FILE_NAME of a base record that keeps its names in extension records
+// (a file with many attributes: its $ATTRIBUTE_LIST names the records that
+// hold them). A Win32 or POSIX name is preferred over a DOS 8.3 one.
+std::optional<NtfsFileName> FindListedFileName(const NtfsVolume& volume, const MftRunTable& table,
+                                               NtfsBytes record, std::uint64_t own)
+{
+    std::optional<NtfsAttribute> list = FindNtfsAttribute(record, kNtfsAttrAttributeList);
+    if (!list)
+        return std::nullopt;
+    std::vector<std::uint8_t> value;
+    std::vector<NtfsAttributeListEntry> entries;
+    if (!ReadAttributeListValue(volume, record, *list, value))
+        return std::nullopt;
+    ParseAttributeList(NtfsBytes(value.data(), value.size()), entries);  // the sound entries before a bad one count
+    std::optional<NtfsFileName> best;
+    std::set<std::uint64_t> visited;
+    std::array<std::uint8_t, kMftRecordSize> ext{};
+    for (const NtfsAttributeListEntry& e : entries) {
+        if (e.type != kNtfsAttrFileName)
+            continue;
+        const std::uint64_t number = MftReferenceRecord(e.recordReference);
+        if (number == own || !visited.insert(number).second)
+            continue;
+        if (visited.size() > kMaxNameRecords)
+            break;
+        if (!ReadNtfsExtensionRecord(volume, table, own, e.recordReference, ext.data()))
+            continue;
+        std::optional<NtfsFileName> fn = FindNtfsFileName(NtfsBytes(ext.data(), ext.size()));
+        if (!fn)
+            continue;
+        if (!best || (best->nameSpace == kNtfsNamespaceDos && fn->nameSpace != kNtfsNamespaceDos))
+            best = std::move(fn);
+        if (best->nameSpace != kNtfsNamespaceDos)
+            break;
+    }
+    return best;
+}
+
+// True when the base record of extension record `own` (whose header is
+// `header`) yields the file's entry itself: it is a sound base record of the
+// same file with a name of its own or one it finds through its list. The
+// extension's $FILE_NAME would then list the file twice, pointing at a record
+// without the data.
+bool BaseRecordListsFile(const NtfsVolume& volume, const MftRunTable& table, const NtfsRecordHeader& header,
+                         std::uint64_t own)
+{
+    const std::uint64_t base = MftReferenceRecord(header.baseRecordReference);
+    if (base == own)
+        return false;
+    std::array<std::uint8_t, kMftRecordSize> rec{};
+    if (ReadMftRecordByNumber(volume, table, base, rec.data()) != MftRecordRead::Ok)
+        return false;
+    NtfsBytes view(rec.data(), rec.size());
+    NtfsRecordHeader baseHeader;
+    if (!ReadNtfsRecordHeader(view, baseHeader) || baseHeader.IsExtension())
+        return false;
+    // A base record of the generation this extension names, with a name of
+    // its own; or one that finds its name through its list (that lookup only
+    // accepts extension records naming it as their base).
+    const std::uint16_t sequence = MftReferenceSequence(header.baseRecordReference);
+    if ((sequence == 0 || baseHeader.sequenceNumber == sequence) && FindNtfsFileName(view))
+        return true;
+    return FindListedFileName(volume, table, view, base).has_value();
 }
 
 }  // namespace
@@ -82,8 +153,16 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
             return;
         if (ApplyUpdateSequenceFixup(rec, kMftRecordSize) == FixupResult::Invalid)
             return;
+        NtfsRecordHeader header;
+        ReadNtfsRecordHeader(view, header);
         std::optional<NtfsFileName> fn = FindNtfsFileName(view);
+        if (!fn && !header.IsExtension())
+            fn = FindListedFileName(volume, table, view, recordNumber);  // names moved out
         if (!fn)
+            return;
+        // An extension record's name belongs to its base record, which gives
+        // the entry (with the data) when it can.
+        if (header.IsExtension() && BaseRecordListsFile(volume, table, header, recordNumber))
             return;
         // One byte of the flags decides: 2 (deleted) or 3 (in use) is a directory.
         const std::uint8_t flags = view.U8(22);
@@ -96,7 +175,10 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
             entry.name = CleanNtfsFileName(fn->name);
             entry.parentId = parent;
             entry.ownId = firstSector;
-            entry.size = GetNtfsDataSize(view, entry.name).value_or(0);
+            // No $DATA to be found (not in the record, not through its
+            // list): the size the $FILE_NAME recorded, rather than 0, which
+            // would make the file look empty and save as empty.
+            entry.size = NtfsRecordDataSize(volume, view, &table, recordNumber, entry.name).value_or(fn->dataSize);
             entry.text1 = std::to_string(fn->creationTime);
             auto lk = results.Lock();
             results.FoundEntries().push_back(std::move(entry));
@@ -217,6 +299,11 @@ void BasicNtfsBranch(BasicScanJob& job, CurrentPartition& partition, ScanResults
     MftSweepControl control;
     control.stop = [&job] { return job.StopRequested(); };
     RunBasicNtfsScan(results, partition, control);
+    // No sector of the $MFT was read though nobody stopped the scan: record 0
+    // could be found neither at the $MFT nor at its mirror (or its runs lie
+    // outside the volume). Say so, rather than show an empty tree as a result.
+    if (results.CurrentScanSector.load() == 0 && !job.StopRequested())
+        job.ReportUnusableVolume();
 }
 
 }  // namespace torvane

@@ -44,7 +44,12 @@ NtfsVolume NtfsVolumeOf(const CurrentPartition& partition);
 //    queued; the first one also puts "KZU_Miscellaneous" under "Root";
 //  - any other record with a $FILE_NAME (Basic mode): a FoundEntry with the
 //    cleaned name, the parent's low 32 bits, the record's first sector as own
-//    id, the data size and the creation time in decimal;
+//    id, the data size (NtfsRecordDataSize: through the $ATTRIBUTE_LIST when
+//    the $DATA lives in extension records; the $FILE_NAME's size when no
+//    $DATA can be found) and the creation time in decimal;
+//  - a base record whose $FILE_NAME was moved into an extension record takes
+//    it from there (through its $ATTRIBUTE_LIST); the extension record itself
+//    then gives no entry, so the entry points at the record with the data;
 //  - unreadable slots, slots without "FILE", records whose update sequence
 //    does not fit and records without a $FILE_NAME of their own: passed over,
 //    still counted.
@@ -65,6 +70,10 @@ MftRunTableReport RunBasicNtfsScan(ScanResults& results, const CurrentPartition&
                                    const MftSweepControl& control = {});
 
 // RunBasicNtfsScan as the Basic scan job's NTFS branch (BasicScanBranches::ntfs).
+// When not one sector of the $MFT could be swept and nobody stopped the scan
+// (record 0 found neither at the $MFT nor at its mirror), the job reports
+// the volume unusable (BasicScanJob::ReportUnusableVolume) rather than end
+// as an empty success.
 void BasicNtfsBranch(BasicScanJob& job, CurrentPartition& partition, ScanResults& results);
 
 }  // namespace torvane

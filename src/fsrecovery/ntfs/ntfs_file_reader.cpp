@@ -51,6 +51,21 @@ std::size_t NtfsCopyChunkBytes(std::uint64_t size)
     return sectors > 128 ? 64 * kSectorSize : 8 * kSectorSize;
 }
 
+bool ReadNtfsExtensionRecord(const NtfsVolume& volume, const MftRunTable& mft, std::uint64_t baseNumber,
+                             std::uint64_t reference, std::uint8_t* buffer)
+{
+    if (ReadMftRecordByNumber(volume, mft, MftReferenceRecord(reference), buffer) != MftRecordRead::Ok)
+        return false;
+    NtfsRecordHeader header;
+    if (!ReadNtfsRecordHeader(NtfsBytes(buffer, kMftRecordSize), header))
+        return false;
+    // The extension must still belong to this file: it names this record as
+    // its base, and it is the generation the list names.
+    const std::uint16_t wantSequence = MftReferenceSequence(reference);
+    return MftReferenceRecord(header.baseRecordReference) == baseNumber &&
+           (wantSequence == 0 || header.sequenceNumber == wantSequence);
+}
+
 NtfsDataStream GatherNtfsDataStream(const NtfsVolume& volume, NtfsBytes record, const MftRunTable* mft,
                                     std::uint64_t recordNumber)
 {
@@ -75,6 +90,7 @@ NtfsDataStream GatherNtfsDataStream(const NtfsVolume& volume, NtfsBytes record, 
                 s.residentValue.assign(value.data(), value.data() + value.size());
                 s.dataSize = s.initializedSize = value.size();
                 s.flags = attr.flags;
+                s.sizeKnown = true;
                 return s;
             }
             pieces.push_back({attr, DecodeRunList(record, attr)});
@@ -105,21 +121,11 @@ NtfsDataStream GatherNtfsDataStream(const NtfsVolume& volume, NtfsBytes record, 
                 s.piecesMissing = true;
                 continue;
             }
-            if (ReadMftRecordByNumber(volume, *mft, number, ext.data()) != MftRecordRead::Ok) {
+            if (!ReadNtfsExtensionRecord(volume, *mft, own, e.recordReference, ext.data())) {
                 s.piecesMissing = true;
                 continue;
             }
             NtfsBytes extRecord(ext.data(), ext.size());
-            NtfsRecordHeader extHeader;
-            ReadNtfsRecordHeader(extRecord, extHeader);
-            // The extension must still belong to this file: it names this
-            // record as its base, and it is the generation the list names.
-            const std::uint16_t wantSequence = MftReferenceSequence(e.recordReference);
-            if (MftReferenceRecord(extHeader.baseRecordReference) != own ||
-                (wantSequence != 0 && extHeader.sequenceNumber != wantSequence)) {
-                s.piecesMissing = true;
-                continue;
-            }
             NtfsAttributeCursor extCursor(extRecord);
             bool any = false;
             while (extCursor.Next(attr)) {
@@ -150,11 +156,27 @@ NtfsDataStream GatherNtfsDataStream(const NtfsVolume& volume, NtfsBytes record, 
         s.initializedSize = std::min(first->attr.initializedSize, first->attr.dataSize);
         s.flags = first->attr.flags;
         s.compressionUnit = first->attr.compressionUnit;
+        s.sizeKnown = true;
     } else {
         s.piecesMissing = true;  // the sizes live in the first piece
     }
     MergePieces(pieces, s);
     return s;
+}
+
+std::optional<std::uint64_t> NtfsRecordDataSize(const NtfsVolume& volume, NtfsBytes record, const MftRunTable* mft,
+                                                std::uint64_t recordNumber, const std::string& name)
+{
+    std::optional<NtfsAttribute> data = FindNtfsAttribute(record, kNtfsAttrData);
+    if ((!data || (data->nonResident && data->firstVcn != 0)) && mft != nullptr &&
+        FindNtfsAttribute(record, kNtfsAttrAttributeList)) {
+        const NtfsDataStream stream = GatherNtfsDataStream(volume, record, mft, recordNumber);
+        if (stream.found && stream.sizeKnown)
+            return stream.dataSize;
+    }
+    if (!data)
+        return std::nullopt;
+    return GetNtfsDataSize(record, name);
 }
 
 namespace {
@@ -319,12 +341,13 @@ NtfsReadReport ReadNtfsDataStream(const NtfsVolume& volume, const NtfsDataStream
         report.bytesWritten = n;
         if (control.progress)
             control.progress(n);
-        report.outcome = n < size ? NtfsReadOutcome::Incomplete : NtfsReadOutcome::Complete;
+        report.outcome = n < size || size < stream.residentValue.size() ? NtfsReadOutcome::Incomplete
+                                                                        : NtfsReadOutcome::Complete;
         return report;
     }
 
     if (volume.sectorsPerCluster == 0 || volume.sectorsPerCluster > 128) {
-        report.outcome = size == 0 ? NtfsReadOutcome::Complete : NtfsReadOutcome::Incomplete;
+        report.outcome = size == 0 && stream.dataSize == 0 ? NtfsReadOutcome::Complete : NtfsReadOutcome::Incomplete;
         return report;
     }
     const std::uint64_t clusterBytes = std::uint64_t(volume.sectorsPerCluster) * kSectorSize;
@@ -394,7 +417,11 @@ NtfsReadReport ReadNtfsDataStream(const NtfsVolume& volume, const NtfsDataStream
         if (control.progress)
             control.progress(offset);
     }
-    report.outcome = (missing || report.bytesWritten < size) ? NtfsReadOutcome::Incomplete : NtfsReadOutcome::Complete;
+    // Fewer bytes than the file really has (the size asked was short of the
+    // stream's data size) is no complete copy either.
+    const bool cutShort = stream.sizeKnown && size < stream.dataSize;
+    report.outcome =
+        (missing || cutShort || report.bytesWritten < size) ? NtfsReadOutcome::Incomplete : NtfsReadOutcome::Complete;
     return report;
 }
 

@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,8 @@ struct NtfsReadControl {
 };
 
 enum class NtfsReadOutcome {
-    Complete,     // every byte up to the size was written
+    Complete,     // every byte up to the size was written, and the size was
+                  // no shorter than the stream's own data size
     NoData,       // the record has no unnamed $DATA: nothing written
     Incomplete,   // the data known to the record end before the size (a piece
                   // in an unreachable extension record, malformed runs): the
@@ -92,7 +94,18 @@ struct NtfsDataStream {
     std::uint16_t compressionUnit = 0;
     bool piecesMissing = false;  // a piece could not be read or its runs were malformed
     bool attributeListFollowed = false;
+    // dataSize is the stream's own: the value was resident, or the first
+    // piece (VCN 0, which alone holds the sizes) was found.
+    bool sizeKnown = false;
 };
+
+// Reads extension record `reference` of base record `baseNumber` through the
+// run table into `buffer` (1024 bytes, fixed up). True only when the record
+// was read and still belongs to that file: it names `baseNumber` as its base,
+// and it is the generation the reference names (a sequence of 0 in the
+// reference is not checked).
+bool ReadNtfsExtensionRecord(const NtfsVolume& volume, const MftRunTable& mft, std::uint64_t baseNumber,
+                             std::uint64_t reference, std::uint8_t* buffer);
 
 // Gathers the unnamed $DATA stream of a fixed-up FILE record. `mft` lets the
 // extension records named by an $ATTRIBUTE_LIST be found; without it only
@@ -101,8 +114,21 @@ struct NtfsDataStream {
 NtfsDataStream GatherNtfsDataStream(const NtfsVolume& volume, NtfsBytes record, const MftRunTable* mft = nullptr,
                                     std::uint64_t recordNumber = ~std::uint64_t(0));
 
+// The size of a file's data as the file lists show it: GetNtfsDataSize of the
+// record, except that a record keeping its $DATA in extension records (a
+// large, fragmented file: the record has an $ATTRIBUTE_LIST and no unnamed
+// $DATA, or only a later piece of it) takes the data size of the piece at
+// VCN 0, the only one that holds it, reached through the list and `mft`.
+// Empty when no unnamed $DATA can be found at all (nor its first piece).
+std::optional<std::uint64_t> NtfsRecordDataSize(const NtfsVolume& volume, NtfsBytes record, const MftRunTable* mft,
+                                                std::uint64_t recordNumber = ~std::uint64_t(0),
+                                                const std::string& name = {});
+
 // Writes the first `size` bytes of the record's data to `sink`. `mft` and
-// `recordNumber` as for GatherNtfsDataStream.
+// `recordNumber` as for GatherNtfsDataStream. A `size` below the stream's own
+// data size writes `size` bytes and reports Incomplete: the caller's size
+// (the one the file list shows) was short of the file's real length, and the
+// saved file must not pass for the whole file.
 NtfsReadReport ReadNtfsFileData(const NtfsVolume& volume, NtfsBytes record, std::uint64_t size,
                                 NtfsDataSink& sink, const NtfsReadControl& control = {},
                                 const MftRunTable* mft = nullptr, std::uint64_t recordNumber = ~std::uint64_t(0));

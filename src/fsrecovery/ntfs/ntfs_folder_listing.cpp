@@ -1,6 +1,7 @@
 #include "fsrecovery/ntfs/ntfs_folder_listing.h"
 
 #include "fsrecovery/ntfs/ntfs_file_name.h"
+#include "fsrecovery/ntfs/ntfs_file_reader.h"
 #include "fsrecovery/ntfs/ntfs_record.h"
 
 #include <algorithm>
@@ -64,13 +65,20 @@ bool CompleteNtfsFoundEntry(FoundEntry& entry, const NtfsVolume& volume, const M
         return false;  // the record was reused for another file
 
     std::uint64_t fileTime = 0;
-    if (Trim(entry.name).empty()) {
-        if (std::optional<NtfsFileName> fn = FindNtfsFileName(view)) {
-            entry.name = CleanNtfsFileName(fn->name);
-            fileTime = fn->creationTime;
-        }
+    std::optional<NtfsFileName> fn = FindNtfsFileName(view);
+    if (Trim(entry.name).empty() && fn) {
+        entry.name = CleanNtfsFileName(fn->name);
+        fileTime = fn->creationTime;
     }
-    entry.size = GetNtfsDataSize(view, entry.name).value_or(0);
+    // A fragmented file's $DATA may live in extension records: its size is
+    // then found through the record's $ATTRIBUTE_LIST. Without any $DATA,
+    // the size the $FILE_NAME recorded stands in.
+    std::uint64_t number = ~std::uint64_t(0);  // the record's own field then
+    if (entry.text2 == "1")
+        number = MftReferenceRecord(entry.ownId);
+    else if (mft != nullptr)
+        number = mft->SectorToMftRecord(entry.ownId).value_or(number);
+    entry.size = NtfsRecordDataSize(volume, view, mft, number, entry.name).value_or(fn ? fn->dataSize : 0);
     if (fileTime != 0)
         entry.text1 = std::to_string(fileTime);
     if (spcOut && entry.name == "$MFTMirr")

@@ -13,8 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace torvane {
 namespace {
@@ -121,6 +124,84 @@ TEST_F(MftSweepFixture, BasicScanJobRunsTheNtfsBranch)
     for (TreeNodeId child : results_.Tree().Children(root))
         documents = documents || results_.Tree().Text(child) == "Documents";
     EXPECT_TRUE(documents);
+}
+
+// The fixture volume with its boot sector damaged: a pointer the backup boot
+// sector still holds is taken from there; when neither copy says where the
+// $MFT is, or which cluster size the volume has, the scan says it cannot use
+// the volume instead of ending as an empty success.
+TEST_F(MftSweepFixture, DamagedBootSectorIsReportedNotAnEmptySuccess)
+{
+    std::ifstream in(test::FixtureImage("ntfs.img"), std::ios::binary);
+    const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(image.size(), 4096u);
+    // The boot sectors: the first sector and its backup (an "NTFS    " OEM id at 3).
+    std::vector<std::size_t> boots;
+    for (std::size_t at = 0; at + 512 <= image.size(); at += 512)
+        if (image.compare(at + 3, 8, "NTFS    ") == 0)
+            boots.push_back(at);
+    ASSERT_GE(boots.size(), 2u);
+    ASSERT_EQ(boots.front(), 0u);
+
+    struct Case {
+        const char* what;
+        bool backupToo;
+        std::size_t offset;  // field zeroed: 48 $MFT cluster, 56 $MFTMirr cluster, 13 sectors per cluster
+        std::size_t width;
+        bool usable;
+    };
+    const Case cases[] = {
+        {"$MFT and $MFTMirr pointers of the first copy", false, 48, 16, true},
+        {"$MFT and $MFTMirr pointers of both copies", true, 48, 16, false},
+        {"sectors per cluster of both copies", true, 13, 1, false},
+        // The pointers are sound but record 0 is damaged at both places
+        // (its update sequence does not fit): no $MFT to sweep.
+        {"record 0 of the $MFT and of $MFTMirr", false, 0, 0, false},
+    };
+    auto u64 = [&](std::size_t at) {
+        std::uint64_t v = 0;
+        for (int i = 7; i >= 0; --i)
+            v = (v << 8) | static_cast<unsigned char>(image[at + static_cast<std::size_t>(i)]);
+        return v;
+    };
+    const std::uint64_t spc = static_cast<unsigned char>(image[13]);
+    const std::size_t records[] = {static_cast<std::size_t>(u64(48) * spc * 512),
+                                   static_cast<std::size_t>(u64(56) * spc * 512)};
+    struct Recorder : JobEvents {
+        void OnError(const std::string& what) override { errors.push_back(what); }
+        std::vector<std::string> errors;
+    };
+    for (const Case& c : cases) {
+        std::string bytes = image;
+        for (std::size_t k = 0; k < (c.backupToo ? boots.size() : 1) && c.width != 0; ++k)
+            bytes.replace(boots[k] + c.offset, c.width, c.width, '\0');
+        if (c.width == 0) {
+            for (std::size_t at : records) {
+                ASSERT_EQ(bytes.compare(at, 4, "FILE"), 0);
+                bytes[at + 6] = 9;  // update sequence entries: 9 for a 2-sector record
+            }
+        }
+        CurrentPartition p;
+        p.Device = MakeMemoryDevice("damaged ntfs", bytes);
+        p.Descriptor.FsType = "NTFS";
+        p.Descriptor.EndSector = bytes.size() / 512;
+        ScanResults results;
+        Recorder events;
+        BasicScanBranches branches;
+        branches.ntfs = BasicNtfsBranch;
+        BasicScanJob job(results, p, nullptr, &events, branches);
+        ASSERT_TRUE(job.RunHere()) << c.what;
+        if (c.usable) {
+            EXPECT_FALSE(job.GeometryFailed()) << c.what;
+            EXPECT_TRUE(events.errors.empty()) << c.what;
+            EXPECT_GT(results.FoundEntries().size(), 40u) << c.what;
+        } else {
+            EXPECT_TRUE(job.GeometryFailed()) << c.what;
+            ASSERT_EQ(events.errors.size(), 1u) << c.what;
+            EXPECT_EQ(events.errors[0], kUnableToCalculateText) << c.what;
+            EXPECT_TRUE(results.FoundEntries().empty()) << c.what;
+        }
+    }
 }
 
 TEST_F(MftSweepFixture, StopKeepsWhatWasFoundAndArrangesIt)
