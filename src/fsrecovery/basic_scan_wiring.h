@@ -25,6 +25,9 @@ public:
     // system (exFAT or NTFS; FAT needs none). `device` is the device scanned.
     void RegisterWriters(const CurrentPartition& scanned, Device& device) const;
 
+    // The exFAT file records of the latest scan (emptied when a scan starts).
+    std::shared_ptr<const ExfatFileIndex> ExfatIndex() const { return exfatIndex_; }
+
 private:
     std::shared_ptr<ExfatFileIndex> exfatIndex_;
 };

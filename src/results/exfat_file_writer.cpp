@@ -13,7 +13,7 @@ namespace {
 
 FileOutcome SaveExfatFile(SaveSession& session, Device& device, const ExfatSaveContext& context,
                           std::uint64_t firstSector, std::uint64_t size, std::string target, std::string name,
-                          bool resolveConflict)
+                          bool resolveConflict, const FoundEntry* entry)
 {
     if (!SettleTarget(session, target, name, size, resolveConflict))
         return FileOutcome::Skipped;
@@ -30,7 +30,11 @@ FileOutcome SaveExfatFile(SaveSession& session, Device& device, const ExfatSaveC
         }
         file.firstCluster = *cluster;
         ExfatFileRecord record;
-        if (context.index && context.index->Find(firstSector, record, size) && record.firstCluster == *cluster) {
+        const bool indexed =
+            context.index && (entry ? context.index->FindExact(
+                                          ExfatFileKey{firstSector, entry->parentId, entry->name, size}, record)
+                                    : context.index->Find(firstSector, record, size));
+        if (indexed && record.firstCluster == *cluster) {
             file.allocationKnown = true;
             file.noFatChain = record.noFatChain;
             file.validLength = record.validLength;
@@ -60,7 +64,7 @@ FoundEntryWriter MakeExfatEntryWriter(ExfatSaveContext context)
 {
     return [context = std::move(context)](SaveSession& session, Device& device, const FoundEntry& entry,
                                           const std::string& target, const std::string& name) {
-        return SaveExfatFile(session, device, context, entry.ownId, entry.size, target, name, true);
+        return SaveExfatFile(session, device, context, entry.ownId, entry.size, target, name, true, &entry);
     };
 }
 

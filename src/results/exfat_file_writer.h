@@ -30,10 +30,12 @@ struct ExfatSaveContext {
 // SaveExfatFile: settles the target (name conflict, once, when
 // `resolveConflict`), writes the first `size` bytes of the file whose first
 // cluster starts at device sector `firstSector`, and reports the outcome. An
-// empty file is created without a read.
+// empty file is created without a read. `entry`, when given, is the found
+// entry being saved: its record in the scan's index is then the one made for
+// that very entry (another file starting at the same cluster is not used).
 FileOutcome SaveExfatFile(SaveSession& session, Device& device, const ExfatSaveContext& context,
                           std::uint64_t firstSector, std::uint64_t size, std::string target, std::string name,
-                          bool resolveConflict = true);
+                          bool resolveConflict = true, const FoundEntry* entry = nullptr);
 
 // The found-entry writer of exFAT volumes for the save walkers
 // (RegisterFoundEntryWriter("exFAT", MakeExfatEntryWriter(context))).

@@ -16,10 +16,37 @@ namespace torvane {
 
 // ---- file index ----------------------------------------------------------------
 
+void ExfatFileIndex::Add(const ExfatFileKey& key, const ExfatFileRecord& record)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    records_.emplace(key.ownId, Entry{key.parentId, key.name, record});
+}
+
 void ExfatFileIndex::Add(std::uint64_t ownId, const ExfatFileRecord& record)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    records_.emplace(ownId, record);
+    records_.emplace(ownId, Entry{0, std::string(), record});
+}
+
+bool ExfatFileIndex::FindExact(const ExfatFileKey& key, ExfatFileRecord& out) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto [first, last] = records_.equal_range(key.ownId);
+    bool found = false;
+    for (auto it = first; it != last; ++it) {
+        const Entry& e = it->second;
+        if (e.parentId != key.parentId || e.name != key.name || e.record.dataLength != key.size)
+            continue;
+        // The same entry met twice (a directory reached again by the
+        // sweep) gives the same record; two that differ cannot be told
+        // apart, and neither is used.
+        if (found && (e.record.firstCluster != out.firstCluster || e.record.validLength != out.validLength ||
+                      e.record.noFatChain != out.noFatChain))
+            return false;
+        out = e.record;
+        found = true;
+    }
+    return found;
 }
 
 bool ExfatFileIndex::Find(std::uint64_t ownId, ExfatFileRecord& out, std::uint64_t size) const
@@ -28,10 +55,10 @@ bool ExfatFileIndex::Find(std::uint64_t ownId, ExfatFileRecord& out, std::uint64
     auto [first, last] = records_.equal_range(ownId);
     if (first == last)
         return false;
-    out = first->second;
+    out = first->second.record;
     for (auto it = first; it != last; ++it)
-        if (it->second.dataLength == size) {
-            out = it->second;
+        if (it->second.record.dataLength == size) {
+            out = it->second.record;
             break;
         }
     return true;
@@ -230,7 +257,8 @@ private:
             results_.FoundEntries().push_back(std::move(entry));
         }
         if (index_ && located)
-            index_->Add(location, ExfatFileRecord{f, set.validLength, set.dataLength, set.noFatChain});
+            index_->Add(ExfatFileKey{location, parentId, set.name, set.dataLength},
+                        ExfatFileRecord{f, set.validLength, set.dataLength, set.noFatChain});
     }
 
     ScanResults& results_;
@@ -556,6 +584,10 @@ std::function<void(BasicScanJob&, CurrentPartition&, ScanResults&)> MakeBasicExf
     std::shared_ptr<ExfatFileIndex> index)
 {
     return [index](BasicScanJob& job, CurrentPartition& partition, ScanResults& results) {
+        // A new scan: the records of an earlier one (another card, another
+        // volume) must not describe this one's files.
+        if (index)
+            index->Clear();
         if (!partition.Device)
             return;
         ExfatScanControl control;

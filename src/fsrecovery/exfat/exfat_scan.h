@@ -50,18 +50,36 @@ struct ExfatFileRecord {
     bool noFatChain = false;
 };
 
-// Two files may start at one cluster (a deleted file whose clusters a live
-// one reused): Find prefers the record whose DataLength equals `size`.
+// Which found file a record belongs to. The own id alone (the sector of the
+// first cluster) is shared by a deleted file and the live one that reused its
+// clusters, so the folder holding the entry, its name and its size go with it.
+struct ExfatFileKey {
+    std::uint64_t ownId = 0;
+    std::uint64_t parentId = 0;
+    std::string name;
+    std::uint64_t size = 0;
+};
+
+// The file records of one scan. Two files may start at one cluster: FindExact
+// gives only the record made for the very entry asked about; Find (the own id
+// alone) prefers the record whose DataLength equals `size`.
 class ExfatFileIndex {
 public:
+    void Add(const ExfatFileKey& key, const ExfatFileRecord& record);
     void Add(std::uint64_t ownId, const ExfatFileRecord& record);
+    bool FindExact(const ExfatFileKey& key, ExfatFileRecord& out) const;
     bool Find(std::uint64_t ownId, ExfatFileRecord& out, std::uint64_t size = ~std::uint64_t(0)) const;
     std::size_t Size() const;
     void Clear();
 
 private:
+    struct Entry {
+        std::uint64_t parentId = 0;
+        std::string name;
+        ExfatFileRecord record;
+    };
     mutable std::mutex mutex_;
-    std::unordered_multimap<std::uint64_t, ExfatFileRecord> records_;
+    std::unordered_multimap<std::uint64_t, Entry> records_;
 };
 
 struct ExfatScanControl {
@@ -88,7 +106,8 @@ ExfatScanReport ReadExfatVolumeAt(ScanResults& results, const ExfatVolume& volum
                                   const ExfatScanControl& control);
 
 // The Basic scan's exFAT branch (BasicScanBranches::exfat). The scan's file
-// records go to `index` when given; keep it for the file writer.
+// records go to `index` when given; keep it for the file writer. Each run of
+// the branch empties the index first: it holds the records of one scan only.
 std::function<void(BasicScanJob&, CurrentPartition&, ScanResults&)> MakeBasicExfatBranch(
     std::shared_ptr<ExfatFileIndex> index = {});
 
