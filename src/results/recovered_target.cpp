@@ -30,6 +30,8 @@ std::string ErrnoText(int error)
     case EROFS: return "Read-only file system";
     case EIO: return "Input/output error";
     case EISDIR: return "Is a directory";
+    case ENOTDIR: return "Not a directory";
+    case EPERM: return "Operation not permitted";
     case ELOOP: return "A symbolic link is in the way";
     default: break;
     }
@@ -168,18 +170,30 @@ CopyResult CopySectorExtents(SaveSession& session, Device& device, const std::ve
             const std::uint32_t n = static_cast<std::uint32_t>(
                 std::min<std::uint64_t>({chunk, extent.sectorCount - done, needSectors}));
             const std::uint64_t sector = extent.firstSector + done;
+            // A read counts as good only when every byte asked for came from
+            // the device: the part of a range past the end of the device (an
+            // image cut short) reads as zeros, and those zeros are not the
+            // file's data.
+            const auto whole = [](int ok, const SectorReadReport& r, std::uint64_t bytes) {
+                return ok == 1 && r.unreadableSectors == 0 && !r.reachedEnd && r.bytesRead == bytes;
+            };
             SectorReadReport report;
-            if (ReadSectorsFrom(device, n, sector, buffer.data(), &report) == 1 && report.unreadableSectors == 0) {
+            const int ok = ReadSectorsFrom(device, n, sector, buffer.data(), &report);
+            if (whole(ok, report, std::uint64_t{n} * kSectorSize)) {
                 failRun = 0;
             } else {
-                // Sector by sector: what can be read is kept, the rest is zeros.
+                // Sector by sector: what can be read is kept, the rest is
+                // zeros and counted as unreadable (a sector only partly there
+                // before the end of the device keeps its bytes, and counts).
                 for (std::uint32_t i = 0; i < n; ++i) {
                     unsigned char* p = buffer.data() + static_cast<std::size_t>(i) * kSectorSize;
                     SectorReadReport one;
-                    if (ReadSectorsFrom(device, 1, sector + i, p, &one) == 1 && one.unreadableSectors == 0) {
+                    const int oneOk = ReadSectorsFrom(device, 1, sector + i, p, &one);
+                    if (whole(oneOk, one, kSectorSize)) {
                         failRun = 0;
                     } else {
-                        std::memset(p, 0, kSectorSize);
+                        if (oneOk != 1)
+                            std::memset(p, 0, kSectorSize);
                         ++result.unreadableSectors;
                         ++failRun;
                     }
@@ -236,7 +250,7 @@ FileOutcome FinishTarget(SaveSession& session, std::unique_ptr<TargetFile> file,
         return FileOutcome::Incomplete;
     }
     if (copy.stopped || copy.bytesWritten < size || dataShort) {
-        std::string why = copy.stopped ? "saving stopped or skipped" : "its data run past the end of the volume";
+        std::string why = copy.stopped ? "saving stopped or skipped" : "only part of its data could be found";
         session.Report().Add(FileOutcome::Incomplete, target,
                              why + " (" + std::to_string(copy.bytesWritten) + " of " + std::to_string(size) +
                                  " bytes)");

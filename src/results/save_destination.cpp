@@ -1,5 +1,7 @@
 #include "results/save_destination.h"
 
+#include "results/recovered_target.h"
+
 #include <cerrno>
 
 namespace torvane {
@@ -117,6 +119,15 @@ std::string JoinPath(std::string_view folder, std::string_view name)
     return out;
 }
 
+void ReportFolderFailure(SaveSession& session, const std::string& folder, int error)
+{
+    if (!session.failedFolders.insert(WithoutTrailingSlash(folder)).second)
+        return;
+    session.Report().Add(FileOutcome::Failed, folder,
+                         error ? "the folder could not be created: " + ErrnoText(error)
+                               : std::string("the folder could not be created: a file holds its place"));
+}
+
 std::string CreateDestinationFolder(SaveSession& session, const std::string& pathIn)
 {
     const std::string path = WithoutTrailingSlash(pathIn);
@@ -130,19 +141,31 @@ std::string CreateDestinationFolder(SaveSession& session, const std::string& pat
             return {};
         // A file holds the folder's name: the folder goes under a "_zq_N" name.
         std::string other = FirstFreeRename(session, path);
-        if (session.Fs().MakeDirectory(other) == 0 || session.Fs().IsDirectory(other))
+        const int otherErr = session.Fs().MakeDirectory(other);
+        if (otherErr == 0 || session.Fs().IsDirectory(other))
             return other;
+        ReportFolderFailure(session, path, otherErr == EEXIST ? 0 : otherErr);
         return {};
     }
-    if (err == ENOENT)
-        return CreateEveryPrefix(session, path);
+    if (err == ENOENT) {
+        int prefixErr = 0;
+        std::string replacement = CreateEveryPrefix(session, path, &prefixErr);
+        if (replacement.empty() && prefixErr != 0 && !session.Fs().IsDirectory(path))
+            ReportFolderFailure(session, path, prefixErr);
+        return replacement;
+    }
     if (err == ENAMETOOLONG)
         return HandleTooLongPath(session, path);
+    // No permission, a read-only file system, a file in place of a parent
+    // folder, no space: nothing can be saved under it, and the user is told.
+    ReportFolderFailure(session, path, err);
     return {};
 }
 
-std::string CreateEveryPrefix(SaveSession& session, const std::string& pathIn)
+std::string CreateEveryPrefix(SaveSession& session, const std::string& pathIn, int* error)
 {
+    if (error)
+        *error = 0;
     const std::string path = WithoutTrailingSlash(pathIn);
     std::string prefix;
     std::size_t pos = 0;
@@ -158,6 +181,8 @@ std::string CreateEveryPrefix(SaveSession& session, const std::string& pathIn)
             int err = session.Fs().MakeDirectory(prefix);
             if (err == ENAMETOOLONG)
                 return HandleTooLongPath(session, path);
+            if (err != 0 && err != EEXIST && error && *error == 0)
+                *error = err;
         }
         if (slash == std::string::npos)
             break;

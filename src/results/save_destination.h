@@ -35,13 +35,20 @@ std::string JoinPath(std::string_view folder, std::string_view name);
 // Creates a destination folder. Returns the folder that takes its place when
 // it had to be placed elsewhere (a redirected too-long folder, or "_zq_N"
 // when a file holds the name), else an empty string. Missing parents are
-// created first.
+// created first. A folder that cannot be made (no permission, a read-only
+// file system, a file where a parent folder should be) goes into the report
+// as a failure with the reason, once per save.
 std::string CreateDestinationFolder(SaveSession& session, const std::string& path);
 
 // Creates every folder along `path`, first component first. Returns the
 // replacement of the whole path when a component was too long and the user
-// chose another place; else an empty string.
-std::string CreateEveryPrefix(SaveSession& session, const std::string& path);
+// chose another place; else an empty string. `error`, when given, receives
+// the reason a component could not be made (0 when none failed).
+std::string CreateEveryPrefix(SaveSession& session, const std::string& path, int* error = nullptr);
+
+// Records in the report, once per save and folder, that `folder` could not be
+// created or used; `error` is its errno (0: it exists but is not a folder).
+void ReportFolderFailure(SaveSession& session, const std::string& folder, int error);
 
 // The folder that takes the place of a too-long folder path, or an empty
 // string when the item is given up (asks unless an answer applies to all).

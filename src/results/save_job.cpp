@@ -2,6 +2,8 @@
 
 #include "results/save_destination.h"
 
+#include <cerrno>
+
 namespace torvane {
 
 CountSelectionJob::CountSelectionJob(SaveRequest request, SaveCounters& counters, JobEvents* events)
@@ -47,12 +49,22 @@ void SaveJob::Run()
         return;
     std::unique_ptr<FileSystemSaver> saver = MakeFileSystemSaver(*request_.results, request_.volume);
     if (!saver) {
-        Status("Saving files of this file system is not supported yet.");
+        const std::string why = "Saving files of this file system is not supported yet.";
+        Status(why);
+        const std::string fs = request_.volume.fsName.empty() ? "unknown" : request_.volume.fsName;
+        session_.Report().Add(FileOutcome::Failed, session_.Destination(), why + " (" + fs + ")");
         return;
     }
     std::string replacement = CreateDestinationFolder(session_, session_.Destination());
     if (!replacement.empty())
         session_.SetDestination(replacement);
+    if (!session_.Fs().IsDirectory(session_.Destination())) {
+        // The destination cannot be used (the reason is in the report):
+        // every file would fail the same way.
+        ReportFolderFailure(session_, session_.Destination(),
+                            session_.Fs().Exists(session_.Destination()) ? 0 : ENOENT);
+        return;
+    }
     if (request_.source == SaveSource::List)
         SaveSelectedRows(session_, *request_.results, *saver, request_.rows);
     else

@@ -48,9 +48,10 @@ bool SaveReport::AllWritten() const
     return true;
 }
 
-std::string SaveReport::CompletionText(bool stopped) const
+std::string SaveReport::CompletionText(bool stopped, std::uint64_t filesCounted) const
 {
-    if (!stopped && AllWritten())
+    const bool noneWritten = filesCounted != 0 && Count(FileOutcome::Written) == 0;
+    if (!stopped && AllWritten() && !noneWritten)
         return kSaveSuccessText;
     auto n = [this](FileOutcome o) { return std::to_string(Count(o)); };
     std::string text = stopped ? "Saving was stopped.\n\n" : "Saving has finished with problems.\n\n";
@@ -65,6 +66,11 @@ std::string SaveReport::CompletionText(bool stopped) const
     line(FileOutcome::GivenUp, "Files given up (path too long): ");
     line(FileOutcome::Failed, "Files failed: ");
     line(FileOutcome::NotSaved, "Invalid entries (not saved): ");
+    // Files the save set out to write that never got an outcome (a
+    // destination that could not be used ends the save before them).
+    const std::uint64_t reached = Files();
+    if (!stopped && filesCounted > reached)
+        text += "Files not saved: " + std::to_string(filesCounted - reached) + "\n";
     return text;
 }
 
@@ -123,6 +129,7 @@ void SaveSession::ResetForSave()
     longPathApplyAll = false;
     longPathIgnoreAll = false;
     shortenedTargets.clear();
+    failedFolders.clear();
     messagesShown_.clear();
     stop_ = false;
     skip_.skip = false;

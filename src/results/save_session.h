@@ -88,8 +88,10 @@ public:
     // True when every file was written completely and nothing else happened.
     bool AllWritten() const;
     // The completion text: the success text when every file was written
-    // completely, otherwise the counts.
-    std::string CompletionText(bool stopped) const;
+    // completely, otherwise the counts. `filesCounted` is the number of files
+    // the save set out to write (0: not known): when files were counted and
+    // not one was written, the save did not succeed whatever was recorded.
+    std::string CompletionText(bool stopped, std::uint64_t filesCounted = 0) const;
 
 private:
     mutable std::mutex mutex_;
@@ -137,9 +139,17 @@ public:
     bool longPathIgnoreAll = false;
     // Targets given a shortened name in this save (kept unique).
     std::set<std::string> shortenedTargets;
+    // Folders already reported as impossible to create in this save.
+    std::set<std::string> failedFolders;
 
     // Clears the answers, the counters of progress and the report.
     void ResetForSave();
+
+    // The report's completion text, given the files counted for this save.
+    std::string CompletionText(bool stopped) const
+    {
+        return report_.CompletionText(stopped, counters_.totalFiles.load());
+    }
 
     // The file or folder being written, for the dialog's name and path labels.
     void SetCurrentItem(std::string name, std::string path);

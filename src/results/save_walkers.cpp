@@ -4,6 +4,7 @@
 #include "results/fat_file_writer.h"
 #include "results/save_destination.h"
 
+#include <cerrno>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -407,8 +408,12 @@ void SaveSelectedRows(SaveSession& session, ScanResults& results, FileSystemSave
     std::string replacement = CreateDestinationFolder(session, destination);
     if (!replacement.empty())
         destination = replacement;
-    if (!session.Fs().IsDirectory(destination))
+    if (!session.Fs().IsDirectory(destination)) {
+        // Nothing can be saved: the reason is in the report (recorded when
+        // the folder could not be made), never a silent end.
+        ReportFolderFailure(session, destination, session.Fs().Exists(destination) ? 0 : ENOENT);
         return;
+    }
     for (const SaveRow& row : rows) {
         if (session.StopRequested())
             break;

@@ -233,10 +233,10 @@ void CSavingDlg::OnSaveFinished()
     m_job->Wait();
     m_pTimer->stop();
     OnTimer();
-    const SaveReport& report = m_job->Session().Report();
+    const SaveSession& session = m_job->Session();
     std::string text = m_job->Failed() ? "Saving ended with an error: " + m_job->ErrorText() + "\n\n" +
-                                             report.CompletionText(true)
-                                       : report.CompletionText(m_job->EndedStopped());
+                                             session.CompletionText(true)
+                                       : session.CompletionText(m_job->EndedStopped());
     m_strCompletion = QString::fromStdString(text);
     Open_Export_Folder completion(m_strCompletion, this);
     if (completion.exec() == QDialog::Accepted && completion.OpenFolderChoice() == 1)

@@ -221,3 +221,45 @@ TEST(FatFileWriter, AFileTooLargeForTheDestinationFailsAloneAndTheSaveGoesOn)
 
 }  // namespace
 }  // namespace torvane
+
+namespace torvane {
+namespace {
+
+TEST(FatFileWriter, ADeviceCutShortInsideAFileIsReportedNotWritten)
+{
+    // The volume's geometry says the file is all there, but the image ends
+    // 10 sectors and 200 bytes into it (a copy that stopped early): the bytes
+    // past the end are zeros in the saved file, and the report says so.
+    ScannedImage s = test::ScanFixture("fat16.img");
+    FatFileEntry big = FindEntry(s, "/Large", "big-pattern.bin");
+    FatDataPlan plan = PlanFatFileData(*s.device, s.fat, big.storedCluster, big.size, false);
+    ASSERT_FALSE(plan.extents.empty());
+    ASSERT_GT(plan.extents[0].sectorCount, 20u);
+    const std::uint64_t first = plan.extents[0].firstSector;
+    const std::uint64_t kept = 10 * 512 + 200;
+    const std::string image = test::ReadWholeFile(test::FixtureImage("fat16.img"));
+    ASSERT_GT(image.size(), first * 512 + kept);
+    DevicePtr cut = MakeMemoryDevice("cut.img", image.substr(0, first * 512 + kept));
+
+    test::TempDir dir;
+    SaveSession good;
+    good.SetDestination(dir.path().string());
+    ASSERT_EQ(SaveFatFile(good, *s.device, s.fat, ToSave(big, dir.path() / "good.bin")), FileOutcome::Written);
+    SaveSession session;
+    session.SetDestination(dir.path().string());
+    EXPECT_EQ(SaveFatFile(session, *cut, s.fat, ToSave(big, dir.path() / "cut.bin")), FileOutcome::Unreadable);
+
+    const std::string goodBytes = test::ReadWholeFile(dir.path() / "good.bin");
+    const std::string cutBytes = test::ReadWholeFile(dir.path() / "cut.bin");
+    ASSERT_EQ(cutBytes.size(), big.size);
+    EXPECT_EQ(cutBytes.substr(0, kept), goodBytes.substr(0, kept));
+    EXPECT_EQ(cutBytes.substr(kept), std::string(big.size - kept, '\0'));
+    const std::uint64_t missing = (big.size + 511) / 512 - 10;   // the partial sector counts
+    auto problems = session.Report().Problems();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].outcome, FileOutcome::Unreadable);
+    EXPECT_EQ(problems[0].detail, "saved with " + std::to_string(missing) + " unreadable sectors");
+}
+
+}  // namespace
+}  // namespace torvane

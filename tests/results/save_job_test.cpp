@@ -10,6 +10,8 @@
 #include <mutex>
 #include <thread>
 
+#include <unistd.h>
+
 namespace torvane {
 namespace {
 
@@ -167,6 +169,107 @@ TEST(SaveJobs, TooLongFolderQuestionWithApplyToAll)
     EXPECT_TRUE(fs::exists(moved / "Ablauf.txt"));
     EXPECT_TRUE(fs::exists(moved / "Budget Übersicht.csv"));
     EXPECT_TRUE(save.Session().Report().AllWritten());
+}
+
+}  // namespace
+}  // namespace torvane
+
+namespace torvane {
+namespace {
+
+// The rows of the list road: every file of the fixture's /Documents folder.
+std::vector<SaveRow> DocumentRows(test::ScannedImage& s)
+{
+    std::vector<SaveRow> rows;
+    SaveRow folder;
+    folder.name = "Documents";
+    folder.isFolder = true;
+    folder.item = s.Item("/Documents");
+    rows.push_back(folder);
+    return rows;
+}
+
+TEST(SaveJobs, ADestinationThatCannotBeMadeIsReportedNotCalledASuccess)
+{
+    struct Case {
+        const char* what;
+        SaveSource source;
+        bool readOnlyParent;   // else: a regular file where a parent folder should be
+    };
+    const Case cases[] = {
+        {"tree, file in the way", SaveSource::Tree, false},
+        {"list, file in the way", SaveSource::List, false},
+        {"tree, read-only parent", SaveSource::Tree, true},
+        {"list, read-only parent", SaveSource::List, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.readOnlyParent && geteuid() == 0)
+            continue;   // permissions do not bind root; the file case covers it
+        test::ScannedImage s = test::ScanFixture("fat16.img");
+        s.results->Tree().SetSubtreeCheck(s.Root(), CheckState::Checked);
+        test::TempDir dir;
+        fs::path parent = dir.path() / "parent";
+        std::string reason;
+        if (c.readOnlyParent) {
+            fs::create_directories(parent);
+            fs::permissions(parent, fs::perms::owner_read | fs::perms::owner_exec);
+            reason = "Permission denied";
+        } else {
+            test::WriteWholeFile(parent, "a file, not a folder");
+            reason = "Not a directory";
+        }
+        SaveRequest request = TreeRequest(s, parent / "out" / "deeper");
+        request.source = c.source;
+        if (c.source == SaveSource::List)
+            request.rows = DocumentRows(s);
+        SaveJob save(request);
+        CountSelectionJob count(request, save.Session().Counters());
+        ASSERT_TRUE(count.RunHere());
+        ASSERT_GT(save.Session().Counters().totalFiles.load(), 0u);
+        ASSERT_TRUE(save.RunHere());
+        fs::permissions(parent, fs::perms::owner_all, fs::perm_options::add);
+
+        const SaveReport& report = save.Session().Report();
+        EXPECT_EQ(report.Count(FileOutcome::Written), 0u);
+        ASSERT_GE(report.Count(FileOutcome::Failed), 1u);
+        const auto problems = report.Problems();
+        ASSERT_FALSE(problems.empty());
+        EXPECT_NE(problems[0].detail.find(reason), std::string::npos) << problems[0].detail;
+        const std::string text = save.Session().CompletionText(save.EndedStopped());
+        EXPECT_NE(text, kSaveSuccessText);
+        EXPECT_NE(text.find("Files written: 0"), std::string::npos) << text;
+    }
+}
+
+TEST(SaveJobs, NoSaverForTheFileSystemIsReportedNotCalledASuccess)
+{
+    test::ScannedImage s = test::ScanFixture("fat16.img");
+    s.results->Tree().SetSubtreeCheck(s.Root(), CheckState::Checked);
+    test::TempDir dir;
+    SaveRequest request = TreeRequest(s, dir.path() / "out");
+    request.volume.fsName = "ext4";
+    SaveJob save(request);
+    ASSERT_TRUE(save.RunHere());
+    const SaveReport& report = save.Session().Report();
+    EXPECT_EQ(report.Count(FileOutcome::Failed), 1u);
+    ASSERT_EQ(report.Problems().size(), 1u);
+    EXPECT_NE(report.Problems()[0].detail.find("not supported"), std::string::npos);
+    EXPECT_NE(save.Session().CompletionText(false), kSaveSuccessText);
+}
+
+TEST(SaveJobs, FilesCountedButNoneWrittenIsNeverASuccess)
+{
+    // Whatever kept the files from an outcome, a save that set out to write
+    // files and wrote none did not succeed.
+    SaveReport report;
+    EXPECT_EQ(report.CompletionText(false), kSaveSuccessText);   // nothing was selected
+    const std::string text = report.CompletionText(false, 12);
+    EXPECT_NE(text, kSaveSuccessText);
+    EXPECT_NE(text.find("Files written: 0\n"), std::string::npos);
+    EXPECT_NE(text.find("Files not saved: 12\n"), std::string::npos);
+    report.Add(FileOutcome::Written, "/out/a.txt");
+    EXPECT_EQ(report.CompletionText(false, 1), kSaveSuccessText);
 }
 
 }  // namespace
