@@ -90,6 +90,33 @@ TEST(FatFolderWalk, MiscellaneousAndRootlessVolumesHoldNothing)
 }
 
 
+// A FAT32 volume of one sector per cluster in memory, with the media cells
+// of the FAT written; `SetCell` writes further cells.
+struct TinyFat32 {
+    FatVolume v;
+    std::string bytes;
+
+    TinyFat32(std::uint32_t sectorsPerFat, std::uint64_t cluster0Start, std::uint64_t endSector)
+    {
+        v.kind = FatKind::Fat32;
+        v.fsName = "FAT32";
+        v.sectorsPerCluster = 1;
+        v.fatStart = 1;
+        v.sectorsPerFat = sectorsPerFat;
+        v.cluster0Start = cluster0Start;
+        v.rootStart = 2;
+        v.endSector = endSector;
+        v.endByte = v.endSector * 512;
+        bytes.assign(v.endSector * 512, '\0');
+        SetCell(0, 0x0FFFFFF8);
+        SetCell(1, 0x0FFFFFFF);
+    }
+    void SetCell(std::uint32_t cluster, std::uint32_t value)
+    {
+        std::memcpy(bytes.data() + v.fatStart * 512 + cluster * 4, &value, 4);
+    }
+};
+
 // A folder above the first 64K clusters holding a live file whose stored
 // cluster lies low on the volume (high word 0) and a deleted file whose high
 // word was cleared: the live file keeps its stored cluster, only the deleted
@@ -97,23 +124,10 @@ TEST(FatFolderWalk, MiscellaneousAndRootlessVolumesHoldNothing)
 TEST(FatFolderWalk, LiveEntriesKeepTheirStoredClusterInHighFolders)
 {
     constexpr std::uint32_t kFolder = 0x10010;
-    FatVolume v;
-    v.kind = FatKind::Fat32;
-    v.fsName = "FAT32";
-    v.sectorsPerCluster = 1;
-    v.fatStart = 1;
-    v.sectorsPerFat = 520;
-    v.cluster0Start = 600;
-    v.rootStart = 2;
-    v.endSector = v.ClusterSector(kFolder) + 8;
-    v.endByte = v.endSector * 512;
-    std::string bytes(v.endSector * 512, '\0');
-    auto putCell = [&](std::uint32_t cluster, std::uint32_t value) {
-        std::memcpy(bytes.data() + v.fatStart * 512 + cluster * 4, &value, 4);
-    };
-    putCell(0, 0x0FFFFFF8);
-    putCell(1, 0x0FFFFFFF);
-    putCell(kFolder, 0x0FFFFFFF);
+    TinyFat32 t(520, 600, 600 + kFolder + 8);
+    FatVolume& v = t.v;
+    std::string& bytes = t.bytes;
+    t.SetCell(kFolder, 0x0FFFFFFF);
     Entry live(0x0100, 512);
     Entry deleted(0x0200, 512, true);
     char* dir = bytes.data() + v.ClusterSector(kFolder) * 512;
@@ -139,23 +153,10 @@ TEST(FatFolderWalk, LiveEntriesKeepTheirStoredClusterInHighFolders)
 TEST(FatFolderWalk, TheContinuationClusterGetsTheStrictNameTest)
 {
     constexpr std::uint32_t kFolder = 10;
-    FatVolume v;
-    v.kind = FatKind::Fat32;
-    v.fsName = "FAT32";
-    v.sectorsPerCluster = 1;
-    v.fatStart = 1;
-    v.sectorsPerFat = 1;
-    v.cluster0Start = 8;
-    v.rootStart = 2;
-    v.endSector = v.ClusterSector(40);
-    v.endByte = v.endSector * 512;
-    std::string bytes(v.endSector * 512, '\0');
-    auto putCell = [&](std::uint32_t cluster, std::uint32_t value) {
-        std::memcpy(bytes.data() + v.fatStart * 512 + cluster * 4, &value, 4);
-    };
-    putCell(0, 0x0FFFFFF8);
-    putCell(1, 0x0FFFFFFF);
-    putCell(kFolder, 0x0FFFFFFF);
+    TinyFat32 t(1, 8, 8 + 40);
+    FatVolume& v = t.v;
+    std::string& bytes = t.bytes;
+    t.SetCell(kFolder, 0x0FFFFFFF);
     auto put = [&](std::uint32_t cluster, int index, const char* name11, std::uint8_t attr, std::uint32_t first,
                    std::uint32_t size) {
         Entry e(first, size);
