@@ -244,6 +244,21 @@ void CSavingDlg::OnSaveFinished()
     done(QDialog::Rejected);
 }
 
+namespace {
+
+// Asks for the destination folder, then saves what the request names.
+void BrowseAndSave(QWidget* owner, SaveRequest request)
+{
+    const QString destination = RunSaveBrowseDialog(owner);
+    if (destination.isEmpty())
+        return;
+    request.destination = destination.toStdString();
+    CSavingDlg saving(std::move(request), owner);
+    saving.exec();
+}
+
+}  // namespace
+
 void SaveCheckedTreeItems(QWidget* owner, ScanResults& results, const SaveVolume& volume)
 {
     TreeModel& tree = results.Tree();
@@ -253,33 +268,23 @@ void SaveCheckedTreeItems(QWidget* owner, ScanResults& results, const SaveVolume
         ShowMessage(owner, QString::fromLatin1(kNothingSelectedText));
         return;
     }
-    const QString destination = RunSaveBrowseDialog(owner);
-    if (destination.isEmpty())
-        return;
     SaveRequest request;
     request.results = &results;
     request.volume = volume;
     request.source = SaveSource::Tree;
-    request.destination = destination.toStdString();
-    CSavingDlg saving(std::move(request), owner);
-    saving.exec();
+    BrowseAndSave(owner, std::move(request));
 }
 
 void SaveSelectedListItems(QWidget* owner, ScanResults& results, const SaveVolume& volume, std::vector<SaveRow> rows)
 {
     if (rows.empty())
         return;
-    const QString destination = RunSaveBrowseDialog(owner);
-    if (destination.isEmpty())
-        return;
     SaveRequest request;
     request.results = &results;
     request.volume = volume;
     request.source = SaveSource::List;
     request.rows = std::move(rows);
-    request.destination = destination.toStdString();
-    CSavingDlg saving(std::move(request), owner);
-    saving.exec();
+    BrowseAndSave(owner, std::move(request));
 }
 
 }  // namespace torvane

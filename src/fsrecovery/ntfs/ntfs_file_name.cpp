@@ -21,6 +21,24 @@ int NamespaceRank(std::uint8_t ns)
     return -1;
 }
 
+// Calls visit(name) for each readable unnamed, resident $FILE_NAME value of
+// the record, in record order, until visit returns false.
+template <class Visit>
+void ForEachNtfsFileName(NtfsBytes record, Visit visit)
+{
+    NtfsAttributeCursor cursor(record);
+    NtfsAttribute attr;
+    while (cursor.Next(attr)) {
+        if (attr.type != kNtfsAttrFileName || attr.IsNamed() || attr.nonResident)
+            continue;
+        NtfsFileName fn;
+        if (!ParseNtfsFileNameValue(attr.Value(record), fn))
+            continue;
+        if (!visit(fn))
+            return;
+    }
+}
+
 }  // namespace
 
 bool ParseNtfsFileNameValue(NtfsBytes value, NtfsFileName& out)
@@ -46,40 +64,28 @@ bool ParseNtfsFileNameValue(NtfsBytes value, NtfsFileName& out)
 
 std::optional<NtfsFileName> GetNtfsFileName(NtfsBytes record, std::uint8_t nameSpace)
 {
-    NtfsAttributeCursor cursor(record);
-    NtfsAttribute attr;
-    while (cursor.Next(attr)) {
-        if (attr.type != kNtfsAttrFileName || attr.IsNamed() || attr.nonResident)
-            continue;
-        NtfsFileName fn;
-        if (!ParseNtfsFileNameValue(attr.Value(record), fn))
-            continue;
-        if (fn.nameSpace == nameSpace)
-            return fn;
-    }
-    return std::nullopt;
+    std::optional<NtfsFileName> found;
+    ForEachNtfsFileName(record, [&](NtfsFileName& fn) {
+        if (fn.nameSpace != nameSpace)
+            return true;
+        found = std::move(fn);
+        return false;
+    });
+    return found;
 }
 
 std::optional<NtfsFileName> FindNtfsFileName(NtfsBytes record)
 {
     std::optional<NtfsFileName> best;
     int bestRank = 4;
-    NtfsAttributeCursor cursor(record);
-    NtfsAttribute attr;
-    while (cursor.Next(attr)) {
-        if (attr.type != kNtfsAttrFileName || attr.IsNamed() || attr.nonResident)
-            continue;
-        NtfsFileName fn;
-        if (!ParseNtfsFileNameValue(attr.Value(record), fn))
-            continue;
+    ForEachNtfsFileName(record, [&](NtfsFileName& fn) {
         const int rank = NamespaceRank(fn.nameSpace);
         if (rank >= 0 && rank < bestRank) {
             bestRank = rank;
             best = std::move(fn);
-            if (rank == 0)
-                break;
         }
-    }
+        return bestRank != 0;
+    });
     return best;
 }
 
