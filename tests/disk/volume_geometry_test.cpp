@@ -4,7 +4,21 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace torvane {
+
+// Every value, so that a failed comparison of two geometries shows which differ.
+static void PrintTo(const VolumeGeometry& g, std::ostream* os) {
+    *os << "{SectorsPerFat " << g.SectorsPerFat << ", SectorsPerCluster " << g.SectorsPerCluster
+        << ", RootSectors " << g.RootSectors << ", RootStart " << g.RootStart << ", ReservedSectors "
+        << g.ReservedSectors << ", Cluster0Start " << g.Cluster0Start << ", FirstFatStart " << g.FirstFatStart
+        << ", SecondFatStart " << g.SecondFatStart << ", MftStart " << g.MftStart << ", MftMirrStart "
+        << g.MftMirrStart << ", FileRecordSectors " << g.FileRecordSectors << ", IndexRecordSectors "
+        << g.IndexRecordSectors << ", TotalSectors " << g.TotalSectors << ", NumberOfFats " << g.NumberOfFats
+        << ", RootEntryCount " << g.RootEntryCount << "}";
+}
+
 namespace {
 
 using test::SparseImage;
@@ -30,38 +44,54 @@ GeoRun Read(const SparseImage& img, const std::string& fsType, std::uint64_t sta
     return r;
 }
 
-TEST(VolumeGeometry, Fat16) {
+// The volumes most cases read, each alone on a kDisk-sector image.
+// FAT16 at 63: 4 reserved sectors, 200 per FAT, 4 per cluster, 512 root
+// entries, 40000 sectors.
+SparseImage Fat16Image() {
     SparseImage img(kDisk);
     img.Fat16(63, 4, 200, 4, 512, 40000);
+    return img;
+}
+// FAT32 at 2048, backup boot sector at 2054: 32 reserved sectors, 1000 per
+// FAT, 8 per cluster, root cluster 2, 200000 sectors.
+SparseImage Fat32Image() {
+    SparseImage img(kDisk);
+    img.Fat32(2048, 32, 1000, 8, 2, 200000);
+    return img;
+}
+// exFAT at 4096 that names 4096 as its partition offset; inside the volume
+// the FAT at 2048 (128 sectors) and the cluster heap at 4096: 12000 clusters
+// of 8 sectors, root cluster 4, 100000 sectors.
+SparseImage ExfatImage() {
+    SparseImage img(kDisk);
+    img.Exfat(4096, 4096, 2048, 128, 4096, 12000, 4, 3, 100000);
+    return img;
+}
+
+TEST(VolumeGeometry, Fat16) {
+    SparseImage img = Fat16Image();
     GeoRun r = Read(img, "FAT16", 63, 40063);
     ASSERT_EQ(r.result, 1);
-    const VolumeGeometry& g = r.p.Geometry;
-    EXPECT_EQ(g.SectorsPerFat, 200u);
-    EXPECT_EQ(g.SectorsPerCluster, 4u);
-    EXPECT_EQ(g.RootSectors, 32u);
-    EXPECT_EQ(g.RootStart, 63u + 4 + 400);
-    EXPECT_EQ(g.ReservedSectors, 4u);
-    EXPECT_EQ(g.Cluster0Start, 63u + 4 + 400 + 32 - 8);
-    EXPECT_EQ(g.FirstFatStart, 67u);
-    EXPECT_EQ(g.SecondFatStart, 267u);
-    EXPECT_EQ(g.TotalSectors, 40000u);  // from the 16-bit field
-    EXPECT_EQ(g.NumberOfFats, 2u);
+    EXPECT_EQ(r.p.Geometry, (VolumeGeometry{.SectorsPerFat = 200, .SectorsPerCluster = 4, .RootSectors = 32,
+                                            .RootStart = 63 + 4 + 400, .ReservedSectors = 4,
+                                            .Cluster0Start = 63 + 4 + 400 + 32 - 8, .FirstFatStart = 67,
+                                            .SecondFatStart = 267,
+                                            .TotalSectors = 40000,  // from the 16-bit field
+                                            .NumberOfFats = 2, .RootEntryCount = 512}));
     EXPECT_EQ(r.p.Descriptor.FsType, "FAT16");
     EXPECT_TRUE(r.p.Descriptor.FsName.empty());  // the scan copies the geometry itself
 }
 
 TEST(VolumeGeometry, Fat16Variants) {
     {   // "FAT32" at byte 82 makes it FAT32
-        SparseImage img(kDisk);
-        img.Fat32(2048, 32, 1000, 8, 2, 200000);
+        SparseImage img = Fat32Image();
         GeoRun r = Read(img, "FAT16", 2048, 202048);
         EXPECT_EQ(r.result, 1);
         EXPECT_EQ(r.p.Descriptor.FsType, "FAT32");
         EXPECT_EQ(r.p.Geometry.Cluster0Start, 2048u + 32 + 2000 - 16);
     }
     {   // one FAT copy or another media byte: the second FAT does not start with 0xF8
-        SparseImage img(kDisk);
-        img.Fat16(63, 4, 200, 4, 512, 40000);
+        SparseImage img = Fat16Image();
         img.Put8(63 + 4 + 200, 0, 0xF0);
         EXPECT_EQ(Read(img, "FAT16", 63, 40063).result, 0);
     }
@@ -79,8 +109,7 @@ TEST(VolumeGeometry, Fat16Variants) {
         EXPECT_EQ(Read(img, "FAT16", 63, 40063).result, 0);
     }
     {   // no signature
-        SparseImage img(kDisk);
-        img.Fat16(63, 4, 200, 4, 512, 40000);
+        SparseImage img = Fat16Image();
         img.Put8(63, 511, 0);
         EXPECT_EQ(Read(img, "FAT16", 63, 40063).result, 0);
     }
@@ -105,26 +134,19 @@ TEST(VolumeGeometry, FatBeyondThirtyTwoBitSectorsIsRefused) {
 }
 
 TEST(VolumeGeometry, Fat32) {
-    SparseImage img(kDisk);
-    img.Fat32(2048, 32, 1000, 8, 2, 200000);
+    SparseImage img = Fat32Image();
     GeoRun r = Read(img, "FAT32", 2048, 202048);
     ASSERT_EQ(r.result, 1);
-    const VolumeGeometry& g = r.p.Geometry;
-    EXPECT_EQ(g.SectorsPerFat, 1000u);
-    EXPECT_EQ(g.SectorsPerCluster, 8u);
-    EXPECT_EQ(g.RootSectors, 0u);
-    EXPECT_EQ(g.RootStart, 2u);
-    EXPECT_EQ(g.ReservedSectors, 32u);
-    EXPECT_EQ(g.Cluster0Start, 2048u + 32 + 2 * (1000 - 8));
-    EXPECT_EQ(g.FirstFatStart, 2080u);
-    EXPECT_EQ(g.SecondFatStart, 3080u);
-    EXPECT_EQ(g.TotalSectors, 200000u);
+    EXPECT_EQ(r.p.Geometry, (VolumeGeometry{.SectorsPerFat = 1000, .SectorsPerCluster = 8, .RootSectors = 0,
+                                            .RootStart = 2,  // the root cluster
+                                            .ReservedSectors = 32, .Cluster0Start = 2048 + 32 + 2 * (1000 - 8),
+                                            .FirstFatStart = 2080, .SecondFatStart = 3080, .TotalSectors = 200000,
+                                            .NumberOfFats = 2}));
     EXPECT_FALSE(r.report.StartSectorMoved);
 }
 
 TEST(VolumeGeometry, Fat32ZeroedBootSectorReadFromBackup) {
-    SparseImage img(kDisk);
-    img.Fat32(2048, 32, 1000, 8, 2, 200000);
+    SparseImage img = Fat32Image();
     img.Zero(2048);
     GeoRun r = Read(img, "FAT32", 2048, 202048);
     ASSERT_EQ(r.result, 1);
@@ -133,8 +155,7 @@ TEST(VolumeGeometry, Fat32ZeroedBootSectorReadFromBackup) {
 }
 
 TEST(VolumeGeometry, Fat32StartPointingAtTheBackupMovesBack) {
-    SparseImage img(kDisk);
-    img.Fat32(2048, 32, 1000, 8, 2, 200000);
+    SparseImage img = Fat32Image();
     GeoRun r = Read(img, "FAT32", 2054, 202048);
     ASSERT_EQ(r.result, 1);
     EXPECT_EQ(r.p.Descriptor.StartSector, 2048u);
@@ -157,8 +178,7 @@ TEST(VolumeGeometry, Fat32Failures) {
         EXPECT_TRUE(r.p.ExfatFallbackGeometry);
     }
     {   // a boot sector whose FAT fields point nowhere (no 0xF8 anywhere)
-        SparseImage img(kDisk);
-        img.Fat32(2048, 32, 1000, 8, 2, 200000);
+        SparseImage img = Fat32Image();
         img.Put32(2048, 36, 0xFFFFFFFF);
         img.Put32(2054, 36, 0xFFFFFFFF);
         GeoRun r = Read(img, "FAT32", 2048, 202048);
@@ -168,18 +188,13 @@ TEST(VolumeGeometry, Fat32Failures) {
 }
 
 TEST(VolumeGeometry, Exfat) {
-    SparseImage img(kDisk);
-    img.Exfat(4096, 4096, 2048, 128, 4096, 12000, 4, 3, 100000);
+    SparseImage img = ExfatImage();
     GeoRun r = Read(img, "exFAT", 4096, 104096);
     ASSERT_EQ(r.result, 1);
-    const VolumeGeometry& g = r.p.Geometry;
-    EXPECT_EQ(g.SectorsPerFat, 128u);
-    EXPECT_EQ(g.SectorsPerCluster, 8u);
-    EXPECT_EQ(g.RootStart, 4u);
-    EXPECT_EQ(g.Cluster0Start, 4096u);  // relative
-    EXPECT_EQ(g.FirstFatStart, 2048u);
-    EXPECT_EQ(g.SecondFatStart, 2176u);
-    EXPECT_EQ(g.TotalSectors, 100000u);
+    EXPECT_EQ(r.p.Geometry, (VolumeGeometry{.SectorsPerFat = 128, .SectorsPerCluster = 8, .RootStart = 4,
+                                            .Cluster0Start = 4096,  // relative, as the FAT positions
+                                            .FirstFatStart = 2048, .SecondFatStart = 2176, .TotalSectors = 100000,
+                                            .NumberOfFats = 1}));
     EXPECT_EQ(r.p.Exfat.VolumeByteBase, 4096u * 512);
     EXPECT_EQ(r.p.Exfat.FatByteOffset, 2048u * 512);
     EXPECT_EQ(r.p.Exfat.HeapOffsetClusters, 512u);
@@ -201,8 +216,7 @@ TEST(VolumeGeometry, ExfatPartitionOffset) {
         EXPECT_EQ(r.p.Exfat.VolumeByteBase, 0u);
     }
     {   // PartitionOffset names the same volume's boot sector: the start moves
-        SparseImage img(kDisk);
-        img.Exfat(4096, 4096, 2048, 128, 4096, 12000, 4, 3, 100000);
+        SparseImage img = ExfatImage();
         img.Exfat(4000, 4096, 2048, 128, 4096, 12000, 4, 3, 100000);  // a stale copy
         GeoRun r = Read(img, "exFAT", 4000, 104000);
         ASSERT_EQ(r.result, 1);
@@ -228,8 +242,7 @@ TEST(VolumeGeometry, ExfatFallback) {
         EXPECT_EQ(r.p.Geometry.SectorsPerCluster, 1u);
     }
     {   // a FAT32 boot sector where exFAT was chosen, scan start name FAT32
-        SparseImage img(kDisk);
-        img.Fat32(2048, 32, 1000, 8, 2, 200000);
+        SparseImage img = Fat32Image();
         GeoRun r = Read(img, "exFAT", 2048, 202048, "FAT32");
         EXPECT_EQ(r.result, 0);
         EXPECT_TRUE(r.p.ExfatFallbackGeometry);
@@ -243,8 +256,7 @@ TEST(VolumeGeometry, ExfatFallback) {
         EXPECT_EQ(r.p.Descriptor.FsName, "exFAT");
     }
     {   // chosen name exFAT itself: nothing to derive, one sector per cluster
-        SparseImage img(kDisk);
-        img.Fat32(2048, 32, 1000, 8, 2, 200000);
+        SparseImage img = Fat32Image();
         GeoRun r = Read(img, "exFAT", 2048, 202048, "exFAT");
         EXPECT_EQ(r.result, 0);
         EXPECT_EQ(r.p.Geometry.SectorsPerCluster, 1u);
@@ -253,8 +265,7 @@ TEST(VolumeGeometry, ExfatFallback) {
 }
 
 TEST(VolumeGeometry, RecognisedExfatReadsAtTheItemStart) {
-    SparseImage img(kDisk);
-    img.Exfat(4096, 4096, 2048, 128, 4096, 12000, 4, 3, 100000);
+    SparseImage img = ExfatImage();
     GeoRun r;
     r.p.Descriptor.FsType = "exFAT";
     r.p.Descriptor.StartSector = 0;      // the range a partition search found
@@ -268,8 +279,7 @@ TEST(VolumeGeometry, RecognisedExfatReadsAtTheItemStart) {
 }
 
 TEST(VolumeGeometry, OpensTheCurrentDeviceThroughTheRegistry) {
-    SparseImage img(kDisk);
-    img.Fat32(2048, 32, 1000, 8, 2, 200000);
+    SparseImage img = Fat32Image();
     DeviceRegistry& registry = DeviceRegistry::Instance();
     const int n = registry.RegisterMemoryDisk(img.Device("geometry-test"));
     ASSERT_GE(n, 0);
@@ -293,14 +303,10 @@ TEST(VolumeGeometry, Ntfs) {
     img.Ntfs(2048, 2048, 8, 4, 2, 999999);
     GeoRun r = Read(img, "NTFS", 2048, 1002048);
     ASSERT_EQ(r.result, 1);
-    const VolumeGeometry& g = r.p.Geometry;
-    EXPECT_EQ(g.SectorsPerCluster, 8u);
-    EXPECT_EQ(g.Cluster0Start, 2048u);
-    EXPECT_EQ(g.MftStart, 2048u + 32);
-    EXPECT_EQ(g.MftMirrStart, 2048u + 16);
-    EXPECT_EQ(g.FileRecordSectors, 2u);
-    EXPECT_EQ(g.IndexRecordSectors, 8u);
-    EXPECT_EQ(g.TotalSectors, 999999u);
+    // No FAT values: only those NTFS has.
+    EXPECT_EQ(r.p.Geometry, (VolumeGeometry{.SectorsPerCluster = 8, .Cluster0Start = 2048, .MftStart = 2048 + 32,
+                                            .MftMirrStart = 2048 + 16, .FileRecordSectors = 2,
+                                            .IndexRecordSectors = 8, .TotalSectors = 999999}));
 }
 
 TEST(VolumeGeometry, NtfsCopiesAndFailures) {

@@ -33,17 +33,11 @@ class NtfsWriterFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto path = test::FixtureImage("ntfs.img");
-        if (!std::filesystem::exists(path))
+        auto table = std::make_shared<MftRunTable>();
+        const test::FixtureStatus status = test::ScanNtfsFixture(partition_, results_, *table);
+        if (status == test::FixtureStatus::NotUnpacked)
             GTEST_SKIP() << "fixture ntfs.img not unpacked";
-        ASSERT_TRUE(test::OpenFixtureVolume("ntfs.img", "NTFS", partition_));
-        ASSERT_EQ(ReadVolumeParameters(partition_, *partition_.Device), 1);
-        results_.SetFsName("NTFS");
-        results_.SetRecoveryMode(1);
-        RunBasicNtfsScan(results_, partition_);
-        const NtfsVolume volume = NtfsVolumeOf(partition_);
-        auto table = std::make_shared<MftRunTable>(
-            BuildMftRunTable(volume, partition_.Geometry.MftStart, partition_.Geometry.MftMirrStart));
+        ASSERT_EQ(status, test::FixtureStatus::Ready);
         context_ = NtfsSaveContextOf(partition_, table);
         for (const test::ManifestEntry& e : test::LoadManifest("ntfs.img"))
             if (e.HasContent())

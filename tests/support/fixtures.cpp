@@ -1,11 +1,14 @@
 #include "support/fixtures.h"
 
+#include "fsrecovery/found_items.h"
+#include "fsrecovery/ntfs/mft_sweep.h"
 #include "platform/device.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <stdexcept>
 #include <unistd.h>
@@ -127,6 +130,40 @@ bool OpenFixtureVolume(const std::string& imageName, const std::string& fsType, 
     out.Descriptor.StartSector = 0;
     out.Descriptor.EndSector = out.Device->SizeBytes() / 512;
     return true;
+}
+
+std::ostream& operator<<(std::ostream& out, FixtureStatus status)
+{
+    switch (status) {
+    case FixtureStatus::Ready: return out << "Ready";
+    case FixtureStatus::NotUnpacked: return out << "NotUnpacked";
+    case FixtureStatus::CannotOpen: return out << "CannotOpen";
+    case FixtureStatus::ParametersNotRead: return out << "ParametersNotRead";
+    }
+    return out << "FixtureStatus(" << static_cast<int>(status) << ")";
+}
+
+FixtureStatus OpenNtfsFixture(CurrentPartition& partition, ScanResults& results)
+{
+    if (!std::filesystem::exists(FixtureImage("ntfs.img")))
+        return FixtureStatus::NotUnpacked;
+    if (!OpenFixtureVolume("ntfs.img", "NTFS", partition))
+        return FixtureStatus::CannotOpen;
+    if (ReadVolumeParameters(partition, *partition.Device) != 1)
+        return FixtureStatus::ParametersNotRead;
+    results.SetFsName("NTFS");
+    results.SetRecoveryMode(1);
+    return FixtureStatus::Ready;
+}
+
+FixtureStatus ScanNtfsFixture(CurrentPartition& partition, ScanResults& results, MftRunTable& table)
+{
+    const FixtureStatus status = OpenNtfsFixture(partition, results);
+    if (status != FixtureStatus::Ready)
+        return status;
+    RunBasicNtfsScan(results, partition);
+    table = BuildMftRunTable(NtfsVolumeOf(partition), partition.Geometry.MftStart, partition.Geometry.MftMirrStart);
+    return status;
 }
 
 }  // namespace torvane::test

@@ -6,10 +6,16 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <iosfwd>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace torvane {
+class MftRunTable;
+class ScanResults;
+}
 
 namespace torvane::test {
 
@@ -52,6 +58,20 @@ std::optional<std::uint64_t> GeometryNumber(const Geometry& geometry, const std:
 // covers the whole image, of file system `fsType` ("NTFS", "FAT32", ...).
 // Its parameters are not read. False when the image cannot be opened.
 bool OpenFixtureVolume(const std::string& imageName, const std::string& fsType, CurrentPartition& out);
+
+// How OpenNtfsFixture or ScanNtfsFixture went. NotUnpacked: the image is not
+// there and the test skips; any other value but Ready is a failure.
+enum class FixtureStatus { Ready, NotUnpacked, CannotOpen, ParametersNotRead };
+std::ostream& operator<<(std::ostream& out, FixtureStatus status);
+
+// Opens the fixture volume ntfs.img as one NTFS partition with its parameters
+// read, and readies `results` for a scan of it (file system "NTFS", recovery
+// mode 1). A test fixture's SetUp calls it, skips on NotUnpacked and asserts
+// Ready.
+FixtureStatus OpenNtfsFixture(CurrentPartition& partition, ScanResults& results);
+// OpenNtfsFixture, then the Basic NTFS scan of the volume into `results` and
+// the $MFT run table of the volume into `table`.
+FixtureStatus ScanNtfsFixture(CurrentPartition& partition, ScanResults& results, MftRunTable& table);
 
 // A fresh temporary folder, removed with its contents on destruction.
 class TempDir {

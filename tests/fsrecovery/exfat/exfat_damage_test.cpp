@@ -25,6 +25,7 @@ constexpr std::uint64_t kFatByte = 2048ull * 512;   // fat_offset of the fixture
 constexpr std::uint64_t kHeapByte = 4096ull * 512;  // cluster_heap_offset
 constexpr std::uint32_t kClusterBytes = 4096;
 constexpr std::uint32_t kRootCluster = 5;
+constexpr std::uint64_t kRootByte = kHeapByte + (kRootCluster - 2) * std::uint64_t{kClusterBytes};
 
 std::string FixtureBytes()
 {
@@ -58,6 +59,26 @@ void ScanImage(Scan& s, std::string image)
     s.device = MakeMemoryDevice("exfat", std::move(image));
     CurrentPartition p = test::WholeVolume(s.device);
     s.report = ReadExfatVolume(s.results, p, *s.device, &s.index);
+}
+
+// A file of a scanned image as ReadExfatFileData is given it.
+struct ScannedFile {
+    Scan scan;
+    const FoundEntry* entry = nullptr;  // null: the scan found no file of the name
+    bool indexed = false;               // the scan's index holds the record below
+    ExfatFileRecord rec;
+    ExfatVolume volume;                 // read afresh from the device, as a save does
+};
+
+void ScanForFile(ScannedFile& f, std::string image, const std::string& name)
+{
+    ScanImage(f.scan, std::move(image));
+    f.entry = f.scan.File(name);
+    if (!f.entry)
+        return;
+    f.indexed = f.scan.index.Find(f.entry->ownId, f.rec);
+    const CurrentPartition p = test::WholeVolume(f.scan.device);
+    f.volume = LoadExfatVolume(p, *f.scan.device);
 }
 
 std::uint64_t StreamOf(std::size_t fileEntry) { return fileEntry + 32; }
@@ -214,19 +235,15 @@ TEST(ExfatDamageTest, FileLengthBeyondTheVolumeSavesWhatTheVolumeHolds)
     test::PutU64(image, StreamOf(big) + 8, huge);
     test::PutU64(image, StreamOf(big) + 24, huge);
     test::FixSetChecksum(image, big);
-    Scan s;
-    ScanImage(s, image);
-    const FoundEntry* e = s.File("big-pattern.bin");
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->size, huge);
+    ScannedFile f;
+    ScanForFile(f, image, "big-pattern.bin");
+    ASSERT_TRUE(f.entry);
+    EXPECT_EQ(f.entry->size, huge);
 
-    CurrentPartition p = test::WholeVolume(s.device);
-    ExfatVolume volume = LoadExfatVolume(p, *s.device);
-    ExfatFileRecord rec;
-    ASSERT_TRUE(s.index.Find(e->ownId, rec));
-    ExfatFileData file{rec.firstCluster, e->size, rec.validLength, true, rec.noFatChain};
+    ASSERT_TRUE(f.indexed);
+    ExfatFileData file{f.rec.firstCluster, f.entry->size, f.rec.validLength, true, f.rec.noFatChain};
     VectorSink sink;
-    ExfatReadReport r = ReadExfatFileData(volume, file, sink, {});
+    ExfatReadReport r = ReadExfatFileData(f.volume, file, sink, {});
     EXPECT_EQ(r.outcome, ExfatReadOutcome::Incomplete);
     EXPECT_TRUE(r.dataShort);
     EXPECT_LE(sink.data.size(), image.size());
@@ -237,40 +254,31 @@ TEST(ExfatDamageTest, FileLengthBeyondTheVolumeSavesWhatTheVolumeHolds)
 
 TEST(ExfatFileReaderTest, BytesPastTheValidLengthAreZeros)
 {
-    std::string image = FixtureBytes();
-    Scan s;
-    ScanImage(s, image);
-    const FoundEntry* e = s.File("Notes.txt");
-    ASSERT_TRUE(e);
-    CurrentPartition p = test::WholeVolume(s.device);
-    ExfatVolume volume = LoadExfatVolume(p, *s.device);
-    ExfatFileRecord rec;
-    ASSERT_TRUE(s.index.Find(e->ownId, rec));
-    ExfatFileData file{rec.firstCluster, 700, 100, true, rec.noFatChain};
+    const std::string image = FixtureBytes();
+    ScannedFile f;
+    ScanForFile(f, image, "Notes.txt");
+    ASSERT_TRUE(f.entry);
+    ASSERT_TRUE(f.indexed);
+    ExfatFileData file{f.rec.firstCluster, 700, 100, true, f.rec.noFatChain};
     VectorSink sink;
-    ExfatReadReport r = ReadExfatFileData(volume, file, sink, {});
+    ExfatReadReport r = ReadExfatFileData(f.volume, file, sink, {});
     EXPECT_EQ(r.outcome, ExfatReadOutcome::Complete);
     ASSERT_EQ(sink.data.size(), 700u);
     EXPECT_EQ(sink.data.substr(100), std::string(600, '\0'));
-    EXPECT_EQ(sink.data.substr(0, 100), image.substr(e->ownId * 512, 100));
+    EXPECT_EQ(sink.data.substr(0, 100), image.substr(f.entry->ownId * 512, 100));
 }
 
 TEST(ExfatFileReaderTest, FragmentedFileFollowsItsChainWithOrWithoutTheScanRecord)
 {
-    std::string image = FixtureBytes();
-    Scan s;
-    ScanImage(s, image);
-    const FoundEntry* e = s.File("fragmented-file.bin");
-    ASSERT_TRUE(e);
-    CurrentPartition p = test::WholeVolume(s.device);
-    ExfatVolume volume = LoadExfatVolume(p, *s.device);
-    ExfatFileRecord rec;
-    ASSERT_TRUE(s.index.Find(e->ownId, rec));
-    EXPECT_FALSE(rec.noFatChain);
+    ScannedFile f;
+    ScanForFile(f, FixtureBytes(), "fragmented-file.bin");
+    ASSERT_TRUE(f.entry);
+    ASSERT_TRUE(f.indexed);
+    EXPECT_FALSE(f.rec.noFatChain);
     for (bool known : {true, false}) {
-        ExfatFileData file{rec.firstCluster, e->size, rec.validLength, known, rec.noFatChain};
+        ExfatFileData file{f.rec.firstCluster, f.entry->size, f.rec.validLength, known, f.rec.noFatChain};
         VectorSink sink;
-        ExfatReadReport r = ReadExfatFileData(volume, file, sink, {});
+        ExfatReadReport r = ReadExfatFileData(f.volume, file, sink, {});
         EXPECT_EQ(r.outcome, ExfatReadOutcome::Complete);
         EXPECT_TRUE(r.followedChain);
         EXPECT_EQ(Sha(sink.data), ManifestSha("/Frag/fragmented-file.bin")) << known;
@@ -372,9 +380,8 @@ TEST_P(ExfatHugeRootLengthTest, RootIsNotUsedForTheGeometry)
 {
     std::string image = FixtureBytes();
     std::fill(image.begin(), image.begin() + 24 * 512, '\0');
-    const std::uint64_t root = kHeapByte + (kRootCluster - 2) * std::uint64_t{kClusterBytes};
     bool patched = false;
-    for (std::uint64_t e = root; e < root + 512; e += 32) {
+    for (std::uint64_t e = kRootByte; e < kRootByte + 512; e += 32) {
         if (static_cast<std::uint8_t>(image[e]) == GetParam().entryType) {
             test::PutU64(image, e + 24, GetParam().length);
             patched = true;
@@ -403,8 +410,7 @@ TEST(ExfatLostSearchTest, ZeroedBootRegionAndRootDeriveTheGeometryFromTheFolders
 {
     std::string image = FixtureBytes();
     std::fill(image.begin(), image.begin() + 24 * 512, '\0');
-    const std::uint64_t root = kHeapByte + (kRootCluster - 2) * kClusterBytes;
-    std::fill(image.begin() + root, image.begin() + root + kClusterBytes, '\0');
+    std::fill(image.begin() + kRootByte, image.begin() + kRootByte + kClusterBytes, '\0');
     DevicePtr device = MakeMemoryDevice("exfat", image);
     CurrentPartition p = test::WholeVolume(device);
     ScanResults results;
@@ -422,8 +428,7 @@ TEST(ExfatLostSearchTest, ZeroedBootRegionAndRootDeriveTheGeometryFromTheFolders
 TEST(ExfatLostSearchTest, WipedRootLeavesItsFoldersToTheSweep)
 {
     std::string image = FixtureBytes();
-    const std::uint64_t root = kHeapByte + (kRootCluster - 2) * kClusterBytes;
-    std::fill(image.begin() + root, image.begin() + root + kClusterBytes, '\0');
+    std::fill(image.begin() + kRootByte, image.begin() + kRootByte + kClusterBytes, '\0');
     DevicePtr device = MakeMemoryDevice("exfat", image);
     CurrentPartition p = test::WholeVolume(device);
     ScanResults results;

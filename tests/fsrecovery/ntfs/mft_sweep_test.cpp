@@ -26,13 +26,10 @@ class MftSweepFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto path = test::FixtureImage("ntfs.img");
-        if (!std::filesystem::exists(path))
+        const test::FixtureStatus status = test::OpenNtfsFixture(partition_, results_);
+        if (status == test::FixtureStatus::NotUnpacked)
             GTEST_SKIP() << "fixture ntfs.img not unpacked";
-        ASSERT_TRUE(test::OpenFixtureVolume("ntfs.img", "NTFS", partition_));
-        ASSERT_EQ(ReadVolumeParameters(partition_, *partition_.Device), 1);
-        results_.SetFsName("NTFS");
-        results_.SetRecoveryMode(1);
+        ASSERT_EQ(status, test::FixtureStatus::Ready);
     }
 
     // Path of a folder item below "Root" ("" for the root itself).

@@ -19,16 +19,11 @@ class NtfsListingFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto path = test::FixtureImage("ntfs.img");
-        if (!std::filesystem::exists(path))
+        const test::FixtureStatus status = test::ScanNtfsFixture(partition_, results_, table_);
+        if (status == test::FixtureStatus::NotUnpacked)
             GTEST_SKIP() << "fixture ntfs.img not unpacked";
-        ASSERT_TRUE(test::OpenFixtureVolume("ntfs.img", "NTFS", partition_));
-        ASSERT_EQ(ReadVolumeParameters(partition_, *partition_.Device), 1);
-        results_.SetFsName("NTFS");
-        results_.SetRecoveryMode(1);
-        RunBasicNtfsScan(results_, partition_);
+        ASSERT_EQ(status, test::FixtureStatus::Ready);
         volume_ = NtfsVolumeOf(partition_);
-        table_ = BuildMftRunTable(volume_, partition_.Geometry.MftStart, partition_.Geometry.MftMirrStart);
     }
 
     std::uint64_t FolderId(const std::string& name)

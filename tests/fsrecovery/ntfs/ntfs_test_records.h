@@ -48,6 +48,17 @@ public:
     std::size_t AttributeOffset(std::size_t n) const { return offsets_.at(n); }
 
 private:
+    struct Placed {
+        std::size_t attribute;  // offset of the attribute in the record
+        std::size_t body;       // offset of its value or mapping pairs, from the attribute
+    };
+    // Adds an attribute at the end of the record: the header fields all
+    // attributes share, the name at `nameOffset` (where the header ends),
+    // `body` (value or mapping pairs) 8-aligned after the name, and the end
+    // marker behind it. The caller fills the rest of the header.
+    Placed Append(std::uint32_t type, bool nonResident, std::size_t nameOffset, const std::u16string& name,
+                  std::uint16_t flags, const Bytes& body);
+
     Bytes record_;
     std::size_t next_;
     std::vector<std::size_t> offsets_;
