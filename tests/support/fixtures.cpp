@@ -22,22 +22,36 @@ std::filesystem::path FixtureImage(const std::string& name)
     return dir / name;
 }
 
-std::vector<ManifestEntry> LoadManifest(const std::string& imageName)
+namespace {
+
+// Calls take(line) for each line of the fixture's side file (".manifest",
+// ".geometry"), leaving out empty lines and "#" comments.
+template <class Take>
+void ForEachFixtureLine(const std::string& imageName, const char* suffix, Take take)
 {
-    // Format: one entry per line, tab-separated: state, size, sha256 ("-" for none), path.
-    // On a disk image the path starts with the partition: "p5/Sizes/size-1.bin".
     std::filesystem::path file = FixtureImage(imageName);
-    file += ".manifest";
+    file += suffix;
     std::ifstream in(file);
     if (!in)
-        throw std::runtime_error("no manifest: " + file.string());
-    std::vector<ManifestEntry> out;
+        throw std::runtime_error(std::string("no ") + (suffix + 1) + ": " + file.string());
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (line.empty() || line[0] == '#')
             continue;
+        take(line);
+    }
+}
+
+}  // namespace
+
+std::vector<ManifestEntry> LoadManifest(const std::string& imageName)
+{
+    // Format: one entry per line, tab-separated: state, size, sha256 ("-" for none), path.
+    // On a disk image the path starts with the partition: "p5/Sizes/size-1.bin".
+    std::vector<ManifestEntry> out;
+    ForEachFixtureLine(imageName, ".manifest", [&](const std::string& line) {
         std::istringstream fields(line);
         ManifestEntry e;
         std::string size;
@@ -56,7 +70,7 @@ std::vector<ManifestEntry> LoadManifest(const std::string& imageName)
             e.path = e.path.substr(slash);
         }
         out.push_back(std::move(e));
-    }
+    });
     return out;
 }
 
@@ -71,23 +85,12 @@ std::vector<ManifestEntry> ManifestOfPartition(const std::vector<ManifestEntry>&
 
 Geometry LoadGeometry(const std::string& imageName)
 {
-    std::filesystem::path file = FixtureImage(imageName);
-    file += ".geometry";
-    std::ifstream in(file);
-    if (!in)
-        throw std::runtime_error("no geometry: " + file.string());
     Geometry out;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty() || line[0] == '#')
-            continue;
+    ForEachFixtureLine(imageName, ".geometry", [&](const std::string& line) {
         const std::size_t eq = line.find('=');
-        if (eq == std::string::npos)
-            continue;
-        out[line.substr(0, eq)] = line.substr(eq + 1);
-    }
+        if (eq != std::string::npos)
+            out[line.substr(0, eq)] = line.substr(eq + 1);
+    });
     return out;
 }
 
