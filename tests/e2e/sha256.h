@@ -88,6 +88,14 @@ private:
     std::uint64_t total_ = 0;
 };
 
+// SHA-256 of bytes as lower-case hex.
+inline std::string Sha256Hex(const std::string& bytes)
+{
+    Sha256 h;
+    h.Update(bytes.data(), bytes.size());
+    return h.HexDigest();
+}
+
 // SHA-256 of a file as lower-case hex; empty when it cannot be read.
 inline std::string Sha256OfFile(const std::string& path)
 {

@@ -11,6 +11,7 @@
 #include "results/fat_folder_listing.h"
 #include "results/ntfs_folder_rows.h"
 #include "ntfs_test_records.h"
+#include "../e2e/sha256.h"
 #include "support/device_doubles.h"
 #include "support/fixtures.h"
 

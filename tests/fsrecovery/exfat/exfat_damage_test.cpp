@@ -101,13 +101,6 @@ std::string ManifestSha(const std::string& path)
     return {};
 }
 
-std::string Sha(const std::string& bytes)
-{
-    test::Sha256 h;
-    h.Update(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    return h.HexDigest();
-}
-
 // ---- loops --------------------------------------------------------------------
 
 TEST(ExfatDamageTest, RootClusterChainedToItselfEndsTheWalk)
@@ -249,7 +242,7 @@ TEST(ExfatDamageTest, FileLengthBeyondTheVolumeSavesWhatTheVolumeHolds)
     EXPECT_LE(sink.data.size(), image.size());
     EXPECT_GE(sink.data.size(), 2097152u);
     // The real file's bytes come first.
-    EXPECT_EQ(Sha(sink.data.substr(0, 2097152)), ManifestSha("/Large/big-pattern.bin"));
+    EXPECT_EQ(test::Sha256Hex(sink.data.substr(0, 2097152)), ManifestSha("/Large/big-pattern.bin"));
 }
 
 TEST(ExfatFileReaderTest, BytesPastTheValidLengthAreZeros)
@@ -281,7 +274,7 @@ TEST(ExfatFileReaderTest, FragmentedFileFollowsItsChainWithOrWithoutTheScanRecor
         ExfatReadReport r = ReadExfatFileData(f.volume, file, sink, {});
         EXPECT_EQ(r.outcome, ExfatReadOutcome::Complete);
         EXPECT_TRUE(r.followedChain);
-        EXPECT_EQ(Sha(sink.data), ManifestSha("/Frag/fragmented-file.bin")) << known;
+        EXPECT_EQ(test::Sha256Hex(sink.data), ManifestSha("/Frag/fragmented-file.bin")) << known;
     }
 }
 
@@ -364,7 +357,7 @@ TEST(ExfatLostSearchTest, ZeroedBootRegionDerivesTheGeometryFromTheRoot)
     VectorSink sink;
     ReadExfatFileData(volume, ExfatFileData{rec.firstCluster, frag->size, rec.validLength, true, rec.noFatChain},
                       sink, {});
-    EXPECT_EQ(Sha(sink.data), ManifestSha("/Frag/fragmented-file.bin"));
+    EXPECT_EQ(test::Sha256Hex(sink.data), ManifestSha("/Frag/fragmented-file.bin"));
 }
 
 // Root entries whose lengths overflow the geometry arithmetic (a bitmap of

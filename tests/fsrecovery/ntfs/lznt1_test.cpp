@@ -2,6 +2,7 @@
 // each token form, and malformed input.
 #include "fsrecovery/ntfs/lznt1.h"
 #include "ntfs_test_records.h"
+#include "../../e2e/sha256.h"
 
 #include <gtest/gtest.h>
 

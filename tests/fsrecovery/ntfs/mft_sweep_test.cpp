@@ -8,6 +8,7 @@
 #include "fsrecovery/ntfs/ntfs_file_reader.h"
 #include "fsrecovery/ntfs/ntfs_record.h"
 #include "ntfs_test_records.h"
+#include "../../e2e/sha256.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>

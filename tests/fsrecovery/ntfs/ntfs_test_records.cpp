@@ -1,7 +1,5 @@
 #include "ntfs_test_records.h"
 
-#include "../../e2e/sha256.h"
-
 #include <stdexcept>
 
 namespace torvane::test {
@@ -188,13 +186,6 @@ void ProtectRecord(Bytes& record, std::uint16_t usn)
         record[48 + 3 + 2 * i] = record[512 * i + 511];
         PutU16(record, 512 * i + 510, usn);
     }
-}
-
-std::string Sha256Hex(const std::string& bytes)
-{
-    Sha256 h;
-    h.Update(bytes.data(), bytes.size());
-    return h.HexDigest();
 }
 
 }  // namespace torvane::test

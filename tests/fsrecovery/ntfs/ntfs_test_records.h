@@ -68,7 +68,4 @@ private:
 // sequence array (the inverse of the fixup). Array at 48, 1 + sectors entries.
 void ProtectRecord(Bytes& record, std::uint16_t usn = 7);
 
-// SHA-256 of bytes, lower-case hex.
-std::string Sha256Hex(const std::string& bytes);
-
 }  // namespace torvane::test
