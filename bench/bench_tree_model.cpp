@@ -1,7 +1,7 @@
 // Filling the core tree model the way a scan fills a results tree: a "Root"
 // item, folders of about a hundred items each, names like those found on disk.
 // Reports nodes per second and the model's memory per node.
-#include "app/tree_model.h"
+#include "base/tree_model.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,10 +2,10 @@
 
 #include "app/main_window_state.h"
 #include "app/message_dialog.h"
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "app/search_dialog.h"
 #include "app/start_up.h"
-#include "app/text_routines.h"
+#include "base/text_routines.h"
 #include "app/ui/color_static.h"
 #include "app/ui/scroll_helper.h"
 #include "app/ui/shell_links.h"

@@ -3,7 +3,7 @@
 // of in the window object.
 #pragma once
 
-#include "app/program_state.h"
+#include "base/program_state.h"
 
 #include <atomic>
 #include <cstdint>

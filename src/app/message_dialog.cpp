@@ -1,9 +1,9 @@
 #include "app/message_dialog.h"
 
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "app/search_dialog.h"
 #include "app/start_up.h"
-#include "app/status_routines.h"
+#include "base/status_routines.h"
 #include "app/ui/color_static.h"
 #include "app/ui/info_dialogs.h"
 #include "app/ui/shell_links.h"

@@ -1,6 +1,6 @@
 #include "app/start_up.h"
 
-#include "app/program_state.h"
+#include "base/program_state.h"
 
 #include <algorithm>
 #include <cstdlib>

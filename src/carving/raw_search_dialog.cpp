@@ -1,6 +1,6 @@
 #include "carving/raw_search_dialog.h"
 
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "disk/drive_tree_view.h"
 
 namespace torvane {

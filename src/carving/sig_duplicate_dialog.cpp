@@ -1,6 +1,6 @@
 #include "carving/sig_duplicate_dialog.h"
 
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "disk/drive_tree_view.h"
 
 #include <QLabel>

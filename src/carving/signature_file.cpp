@@ -1,7 +1,7 @@
 #include "carving/signature_file.h"
 
-#include "app/text_encoding.h"
-#include "app/text_routines.h"
+#include "base/text_encoding.h"
+#include "base/text_routines.h"
 
 #include <algorithm>
 #include <cerrno>

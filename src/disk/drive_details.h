@@ -2,7 +2,7 @@
 // disk without partition items becomes for the partition discovery.
 #pragma once
 
-#include "app/tree_model.h"
+#include "base/tree_model.h"
 
 #include <cstdint>
 #include <string>

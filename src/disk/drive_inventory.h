@@ -10,7 +10,7 @@
 // its own lock, and the record table is changed only under Lock().
 #pragma once
 
-#include "app/tree_model.h"
+#include "base/tree_model.h"
 #include "disk/drive_details.h"
 #include "disk/partition_table.h"
 #include "platform/device.h"

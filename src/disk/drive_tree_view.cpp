@@ -2,9 +2,9 @@
 
 #include "app/main_window_state.h"
 #include "app/message_dialog.h"
-#include "app/program_state.h"
-#include "app/status_routines.h"
-#include "app/text_routines.h"
+#include "base/program_state.h"
+#include "base/status_routines.h"
+#include "base/text_routines.h"
 #include "app/ui/tree_class.h"
 #include "app/ui/tree_item_model.h"
 #include "app/wait_window.h"

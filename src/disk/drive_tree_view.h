@@ -18,7 +18,7 @@
 #pragma once
 
 #include "app/search_dialog.h"
-#include "app/tree_model.h"
+#include "base/tree_model.h"
 #include "disk/device_events.h"
 #include "disk/drive_inventory.h"
 #include "results/property_rows.h"

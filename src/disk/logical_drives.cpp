@@ -1,6 +1,6 @@
 #include "disk/logical_drives.h"
 
-#include "app/text_routines.h"
+#include "base/text_routines.h"
 #include "disk/drive_text.h"
 #include "disk/sector_bytes.h"
 #include "disk/volume_mapping.h"

@@ -1,7 +1,7 @@
 #include "disk/logical_prompt_dialog.h"
 
 #include "app/main_window_state.h"
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "app/ui/color_static.h"
 #include "app/ui/ui_fonts.h"
 #include "app/ui/xp_style_button.h"

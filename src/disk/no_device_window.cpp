@@ -1,6 +1,6 @@
 #include "disk/no_device_window.h"
 
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "app/start_up.h"
 #include "app/ui/color_static.h"
 #include "app/ui/shell_links.h"

@@ -17,7 +17,7 @@
 //   count) does not hide the entries, and no more than 128 entries are read.
 #pragma once
 
-#include "app/tree_model.h"
+#include "base/tree_model.h"
 #include "disk/sector_bytes.h"
 #include "disk/volume_geometry.h"
 #include "platform/device.h"

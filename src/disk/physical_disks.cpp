@@ -1,6 +1,6 @@
 #include "disk/physical_disks.h"
 
-#include "app/text_routines.h"
+#include "base/text_routines.h"
 #include "disk/drive_text.h"
 
 #include <unistd.h>

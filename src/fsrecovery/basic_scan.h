@@ -9,7 +9,7 @@
 // races the sweep.
 #pragma once
 
-#include "app/job.h"
+#include "base/job.h"
 #include "disk/volume_geometry.h"
 #include "fsrecovery/fat/fat_sweep.h"
 #include "fsrecovery/found_items.h"

@@ -1,6 +1,6 @@
 #include "fsrecovery/basic_scan_start.h"
 
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "disk/drive_text.h"
 #include "disk/partition_table.h"
 #include "fsrecovery/found_items.h"

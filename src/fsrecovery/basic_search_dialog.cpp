@@ -1,7 +1,7 @@
 #include "fsrecovery/basic_search_dialog.h"
 
 #include "app/message_dialog.h"
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "app/ui/tree_class.h"
 #include "disk/drive_tree_view.h"
 #include "fsrecovery/basic_search_view.h"

@@ -1,7 +1,7 @@
 #include "fsrecovery/basic_search_view.h"
 
 #include "app/message_dialog.h"
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "app/ui/color_static.h"
 #include "app/ui/system_image_list.h"
 #include "app/ui/tree_class.h"

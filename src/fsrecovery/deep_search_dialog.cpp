@@ -1,6 +1,6 @@
 #include "fsrecovery/deep_search_dialog.h"
 
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "disk/drive_tree_view.h"
 
 namespace torvane {

@@ -24,7 +24,7 @@
 // timers read are atomics and need no lock.
 #pragma once
 
-#include "app/tree_model.h"
+#include "base/tree_model.h"
 #include "fsrecovery/fat/fat_directory.h"
 #include "fsrecovery/fat/fat_volume.h"
 #include "fsrecovery/flat_id_map.h"

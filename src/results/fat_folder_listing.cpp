@@ -1,6 +1,6 @@
 #include "results/fat_folder_listing.h"
 
-#include "app/text_routines.h"
+#include "base/text_routines.h"
 #include "fsrecovery/fat/fat_folder_walk.h"
 #include "results/file_type_texts.h"
 

@@ -9,7 +9,7 @@
 // the first cluster as column 5 + addend + 1 when the addend is not empty.
 #pragma once
 
-#include "app/list_model.h"
+#include "base/list_model.h"
 #include "fsrecovery/fat/fat_volume.h"
 #include "platform/device.h"
 

@@ -1,6 +1,6 @@
 #include "results/file_list_population.h"
 
-#include "app/text_routines.h"
+#include "base/text_routines.h"
 #include "fsrecovery/exfat/exfat_folder_listing.h"
 #include "fsrecovery/fat/fat_volume.h"
 #include "results/fat_folder_listing.h"

@@ -11,8 +11,8 @@
 // Progress().files (ListedFileCount).
 #pragma once
 
-#include "app/job.h"
-#include "app/list_model.h"
+#include "base/job.h"
+#include "base/list_model.h"
 #include "disk/volume_geometry.h"
 #include "fsrecovery/found_items.h"
 

@@ -4,7 +4,7 @@
 // saving read.
 #pragma once
 
-#include "app/list_model.h"
+#include "base/list_model.h"
 #include "app/ui/colour_list.h"
 
 namespace torvane {

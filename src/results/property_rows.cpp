@@ -1,7 +1,7 @@
 #include "results/property_rows.h"
 
-#include "app/program_state.h"
-#include "app/text_routines.h"
+#include "base/program_state.h"
+#include "base/text_routines.h"
 #include "disk/drive_text.h"
 #include "platform/device_registry.h"
 

@@ -9,7 +9,7 @@
 // their order are fixed, blanks after the colons included.
 #pragma once
 
-#include "app/list_model.h"
+#include "base/list_model.h"
 #include "disk/drive_details.h"
 #include "disk/drive_inventory.h"
 #include "disk/drive_tree_rules.h"

@@ -17,7 +17,7 @@
 //  - kind "message": text = a message to show; any answer goes on.
 #pragma once
 
-#include "app/job.h"
+#include "base/job.h"
 #include "results/save_session.h"
 #include "results/save_walkers.h"
 

@@ -1,6 +1,6 @@
 #include "results/save_progress.h"
 
-#include "app/text_routines.h"
+#include "base/text_routines.h"
 
 namespace torvane {
 

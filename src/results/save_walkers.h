@@ -17,7 +17,7 @@
 // and the writer their readers register).
 #pragma once
 
-#include "app/tree_model.h"
+#include "base/tree_model.h"
 #include "fsrecovery/fat/fat_volume.h"
 #include "fsrecovery/found_items.h"
 #include "platform/device.h"

@@ -5,7 +5,7 @@
 #include "app/main_window.h"
 #include "app/main_window_state.h"
 #include "app/message_dialog.h"
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "app/search_dialog.h"
 #include "app/start_up.h"
 #include "app/ui/color_static.h"

@@ -1,6 +1,6 @@
 #include "carving/signature_file.h"
 
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 
 #include "support/fixtures.h"
 

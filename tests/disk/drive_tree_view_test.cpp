@@ -2,7 +2,7 @@
 // property list of each kind of node, Refresh Drive List, Show Logical
 // Drives, and devices coming and going (an injected event source) with the
 // no-device box; then the panel inside each of the four search dialogs.
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "app/search_dialog.h"
 #include "app/ui/tree_class.h"
 #include "app/ui/tree_item_model.h"

@@ -1,7 +1,7 @@
 // "Scan Now" of the Basic Search on the fixture disk image: what the drive
 // tree's selection resolves to (type, device, range, description), and the
 // refusals in their order.
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "disk/drive_refresh.h"
 #include "fsrecovery/basic_scan_start.h"
 #include "platform/device_registry.h"

@@ -6,7 +6,7 @@
 // writes the live files byte for byte; then Stop in the middle of a
 // slowed-down scan keeps the folders found so far. With TORVANE_SCREENSHOT_DIR set the dialog with its
 // results is saved as a picture there.
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "app/ui/tree_class.h"
 #include "app/ui/tree_item_model.h"
 #include "disk/device_events.h"

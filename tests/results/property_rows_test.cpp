@@ -2,7 +2,7 @@
 // as physical disks (mbr.img as disk 0, gpt.img as disk 1) and one mounted
 // volume: the rows each kind of node shows, and what a selection prepares
 // for the next scan (disk, device, sector range, file-system choice).
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "disk/logical_drives.h"
 #include "disk/physical_disks.h"
 #include "platform/device_registry.h"

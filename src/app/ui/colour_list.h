@@ -12,7 +12,7 @@
 // width; it neither sorts nor colours.
 #pragma once
 
-#include "app/list_model.h"
+#include "base/list_model.h"
 
 #include <QAbstractTableModel>
 #include <QIcon>

@@ -1,6 +1,6 @@
 #include "app/ui/info_dialogs.h"
 
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "app/start_up.h"
 #include "app/ui/color_static.h"
 #include "app/ui/shell_links.h"

@@ -7,7 +7,7 @@
 // The arithmetic lives in RangeSliderMath (core).
 #pragma once
 
-#include "app/range_slider_math.h"
+#include "base/range_slider_math.h"
 
 #include <QWidget>
 

@@ -14,7 +14,7 @@
 //   empty space) or the last selected item, whichever came last.
 #pragma once
 
-#include "app/tree_model.h"
+#include "base/tree_model.h"
 
 #include <QList>
 #include <QIcon>

@@ -10,7 +10,7 @@
 // expansion and selection survive), a Clear() as a reset.
 #pragma once
 
-#include "app/tree_model.h"
+#include "base/tree_model.h"
 
 #include <QAbstractItemModel>
 #include <QIcon>

@@ -1,6 +1,6 @@
 #include "fsrecovery/exfat/exfat_entry_set.h"
 
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 
 namespace torvane {
 namespace {

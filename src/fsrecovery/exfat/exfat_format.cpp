@@ -1,6 +1,6 @@
 #include "fsrecovery/exfat/exfat_format.h"
 
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 
 #include <cstring>
 

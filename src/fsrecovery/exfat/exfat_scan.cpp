@@ -1,6 +1,6 @@
 #include "fsrecovery/exfat/exfat_scan.h"
 
-#include "app/text_routines.h"
+#include "base/text_routines.h"
 #include "disk/sector_reader.h"
 #include "fsrecovery/basic_scan.h"
 #include "fsrecovery/exfat/exfat_entry_set.h"

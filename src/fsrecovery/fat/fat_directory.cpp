@@ -1,6 +1,6 @@
 #include "fsrecovery/fat/fat_directory.h"
 
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 #include "disk/sector_reader.h"
 #include "fsrecovery/fat/fat_volume.h"
 #include "fsrecovery/fat/fat_names.h"

@@ -1,6 +1,6 @@
 #include "fsrecovery/ntfs/ntfs_file_name.h"
 
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 #include "fsrecovery/ntfs/ntfs_record.h"
 
 namespace torvane {

@@ -1,6 +1,6 @@
 // The colour list: header-click sorting through a proxy (the data keeps its
 // order), hidden data columns that stay hidden, and row colours.
-#include "app/list_model.h"
+#include "base/list_model.h"
 #include "app/ui/colour_list.h"
 
 #include <QHeaderView>

@@ -1,7 +1,7 @@
 // A window smaller than its content scrolls over it: bars only while needed,
 // 60-pixel lines, whole pages, stops at both ends, and the content is never
 // squeezed below what its layout needs.
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "app/search_dialog.h"
 #include "app/ui/scroll_helper.h"
 

@@ -1,6 +1,6 @@
 // The tri-state tree control over the core tree model: live filling from a
 // worker, box clicks, highlights, and the adapter's consistency.
-#include "app/tree_model.h"
+#include "base/tree_model.h"
 #include "app/ui/tree_class.h"
 #include "app/ui/tree_item_model.h"
 

@@ -1,4 +1,4 @@
-#include "app/program_state.h"
+#include "base/program_state.h"
 
 #include <cstdlib>
 

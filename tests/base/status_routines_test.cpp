@@ -1,4 +1,4 @@
-#include "app/status_routines.h"
+#include "base/status_routines.h"
 
 #include <gtest/gtest.h>
 

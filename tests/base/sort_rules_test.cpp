@@ -1,4 +1,4 @@
-#include "app/sort_rules.h"
+#include "base/sort_rules.h"
 
 #include <gtest/gtest.h>
 

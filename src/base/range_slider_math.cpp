@@ -1,4 +1,4 @@
-#include "app/range_slider_math.h"
+#include "base/range_slider_math.h"
 
 #include <cmath>
 #include <limits>

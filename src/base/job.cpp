@@ -1,11 +1,11 @@
-#include "app/job.h"
+#include "base/job.h"
 
 #include <algorithm>
 #include <exception>
 #include <new>
 #include <system_error>
 
-#include "app/text_routines.h"
+#include "base/text_routines.h"
 
 namespace torvane {
 

@@ -1,10 +1,10 @@
-#include "app/text_table.h"
+#include "base/text_table.h"
 
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
-#include "app/text_routines.h"
+#include "base/text_routines.h"
 
 namespace torvane {
 

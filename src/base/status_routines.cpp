@@ -1,6 +1,6 @@
-#include "app/status_routines.h"
+#include "base/status_routines.h"
 
-#include "app/text_routines.h"
+#include "base/text_routines.h"
 
 #include <algorithm>
 

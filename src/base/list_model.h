@@ -14,7 +14,7 @@
 // calls a listener once per batch; the Qt adapter publishes on the GUI thread.
 #pragma once
 
-#include "app/sort_rules.h"
+#include "base/sort_rules.h"
 
 #include <cstdint>
 #include <functional>

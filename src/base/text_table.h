@@ -43,7 +43,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/sort_rules.h"
+#include "base/sort_rules.h"
 
 namespace torvane {
 

@@ -1,4 +1,4 @@
-#include "app/tree_model.h"
+#include "base/tree_model.h"
 
 #include <gtest/gtest.h>
 

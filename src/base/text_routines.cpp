@@ -1,11 +1,11 @@
-#include "app/text_routines.h"
+#include "base/text_routines.h"
 
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "platform/tick_count.h"
 
 namespace torvane {

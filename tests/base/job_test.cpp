@@ -1,4 +1,4 @@
-#include "app/job.h"
+#include "base/job.h"
 
 #include <gtest/gtest.h>
 

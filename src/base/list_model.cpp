@@ -1,4 +1,4 @@
-#include "app/list_model.h"
+#include "base/list_model.h"
 
 #include <algorithm>
 #include <array>

@@ -3,7 +3,7 @@
 // Every decoder here is total: it accepts any input and never reads past the
 // range it was given. What cannot be decoded becomes U+FFFD, so a damaged name
 // on a broken volume still shows (and saves) as something readable.
-#include "app/text_encoding.h"
+#include "base/text_encoding.h"
 
 #include <array>
 

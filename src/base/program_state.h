@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/text_table.h"
+#include "base/text_table.h"
 
 namespace torvane {
 

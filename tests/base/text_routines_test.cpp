@@ -1,4 +1,4 @@
-#include "app/text_routines.h"
+#include "base/text_routines.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <locale>
 #include <string>
 
-#include "app/program_state.h"
+#include "base/program_state.h"
 #include "platform/tick_count.h"
 #include "support/fixtures.h"
 

@@ -1,4 +1,4 @@
-#include "app/text_table.h"
+#include "base/text_table.h"
 
 #include <gtest/gtest.h>
 
