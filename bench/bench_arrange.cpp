@@ -16,8 +16,8 @@
 // (GLIBC_TUNABLES=glibc.malloc.hugetlb=1, re-executing itself once to set
 // it); TORVANE_BENCH_SMALL_PAGES=1 runs it with the default pages instead.
 #include "fsrecovery/fat/fat_sweep.h"
-#include "fsrecovery/found_items.h"
-#include "fsrecovery/lost_directory_arrangement.h"
+#include "fsrecovery/store/found_items.h"
+#include "fsrecovery/store/lost_directory_arrangement.h"
 
 #include <benchmark/benchmark.h>
 

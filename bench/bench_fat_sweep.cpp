@@ -7,7 +7,7 @@
 // second, and their ratio (the sweep's share of the raw read speed).
 #include "disk/sector_reader.h"
 #include "fsrecovery/fat/fat_sweep.h"
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
 #include "platform/device.h"
 
 #include <benchmark/benchmark.h>

@@ -10,7 +10,7 @@
 // and of the plain read, and their ratio (the sweep's share of the raw read
 // speed).
 #include "disk/sector_reader.h"
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
 #include "fsrecovery/ntfs/mft_run_table.h"
 #include "fsrecovery/ntfs/mft_sweep.h"
 #include "platform/device.h"

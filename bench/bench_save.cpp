@@ -8,7 +8,7 @@
 // pipeline alone; "file" writes a real file in the temporary folder.
 #include "bench_common.h"
 
-#include "results/fat_file_writer.h"
+#include "fsrecovery/fat/fat_file_writer.h"
 #include "support/fixtures.h"
 
 #include <fcntl.h>

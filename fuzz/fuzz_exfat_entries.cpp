@@ -17,7 +17,7 @@
 #include "fsrecovery/exfat/exfat_file_reader.h"
 #include "fsrecovery/exfat/exfat_folder_listing.h"
 #include "fsrecovery/exfat/exfat_scan.h"
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
 #include "platform/device.h"
 
 #include <algorithm>

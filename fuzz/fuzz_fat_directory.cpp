@@ -8,11 +8,12 @@
 // cluster, cluster n at sector n, the folder in clusters 2.. chained in
 // order, some spare sectors behind so that entries pointing there read
 // something.
+#include "fsrecovery/fat/fat_lost_folder_names.h"
 #include "fsrecovery/fat/fat_directory.h"
 #include "fsrecovery/fat/fat_folder_walk.h"
 #include "fsrecovery/fat/fat_sweep.h"
-#include "fsrecovery/found_items.h"
-#include "fsrecovery/lost_directory_arrangement.h"
+#include "fsrecovery/store/found_items.h"
+#include "fsrecovery/store/lost_directory_arrangement.h"
 #include "platform/device.h"
 
 #include <cstddef>
@@ -89,6 +90,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     RunBasicFatSteps(results);
     TreeModel& tree = results.Tree();
     for (TreeNodeId n = tree.NextPreOrder(kNoTreeNode); n != kNoTreeNode; n = tree.NextPreOrder(n))
-        results.NameLostSubfolders(*device, volume, n);
+        NameLostSubfolders(results, *device, volume, n);
     return 0;
 }

@@ -7,7 +7,7 @@
 
 namespace torvane {
 
-BasicScanJob::BasicScanJob(ScanResults& results, CurrentPartition partition, FatScanSink* sink, JobEvents* events,
+BasicScanJob::BasicScanJob(ScanResults& results, CurrentPartition partition, ScanSink* sink, JobEvents* events,
                            BasicScanBranches branches)
     : Job(events), results_(results), partition_(std::move(partition)), sink_(sink), branches_(std::move(branches))
 {

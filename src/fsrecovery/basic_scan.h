@@ -12,7 +12,7 @@
 #include "base/job.h"
 #include "disk/volume_geometry.h"
 #include "fsrecovery/fat/fat_sweep.h"
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
 
 #include <chrono>
 #include <functional>
@@ -35,7 +35,7 @@ public:
     // `partition` is copied at construction: Descriptor (FsType, StartSector,
     // EndSector, EndByte), DevicePath, and Device when the caller already
     // opened it. `results` must outlive the job.
-    BasicScanJob(ScanResults& results, CurrentPartition partition, FatScanSink* sink = nullptr,
+    BasicScanJob(ScanResults& results, CurrentPartition partition, ScanSink* sink = nullptr,
                  JobEvents* events = nullptr, BasicScanBranches branches = {});
     ~BasicScanJob() override;
 
@@ -62,7 +62,7 @@ protected:
 private:
     ScanResults& results_;
     CurrentPartition partition_;
-    FatScanSink* sink_;
+    ScanSink* sink_;
     BasicScanBranches branches_;
     std::chrono::milliseconds interim_{10000};
     bool geometryFailed_ = false;

@@ -3,7 +3,7 @@
 #include "base/program_state.h"
 #include "disk/drive_text.h"
 #include "disk/partition_table.h"
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
 #include "platform/device_registry.h"
 #include "results/property_rows.h"
 

@@ -4,8 +4,8 @@
 #include "fsrecovery/exfat/exfat_scan.h"
 #include "fsrecovery/ntfs/mft_run_table.h"
 #include "fsrecovery/ntfs/mft_sweep.h"
-#include "results/exfat_file_writer.h"
-#include "results/ntfs_file_writer.h"
+#include "fsrecovery/exfat/exfat_file_writer.h"
+#include "fsrecovery/ntfs/ntfs_file_writer.h"
 #include "results/save_walkers.h"
 
 namespace torvane {

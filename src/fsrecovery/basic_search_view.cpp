@@ -1,3 +1,4 @@
+#include "fsrecovery/fat/fat_lost_folder_names.h"
 #include "fsrecovery/basic_search_view.h"
 
 #include "app/message_dialog.h"
@@ -11,9 +12,9 @@
 #include "disk/drive_tree_view.h"
 #include "fsrecovery/exfat/exfat_scan.h"
 #include "fsrecovery/ntfs/mft_sweep.h"
-#include "results/fat_folder_listing.h"
-#include "results/ntfs_file_writer.h"
-#include "results/ntfs_folder_rows.h"
+#include "fsrecovery/fat/fat_folder_listing.h"
+#include "fsrecovery/ntfs/ntfs_file_writer.h"
+#include "fsrecovery/ntfs/ntfs_folder_rows.h"
 #include "results/file_list_view.h"
 #include "results/populate_window.h"
 #include "results/property_table_view.h"
@@ -80,9 +81,9 @@ FileListHooks ListingHooksFor(const CurrentPartition& p)
 // The scan job's sink: it keeps the latest texts and progress for the timers
 // (a worker never touches a widget) and forwards messages and the end to the
 // GUI thread.
-class CBasicSearchView::ScanSink : public FatScanSink, public JobEvents, public ResultsEvents {
+class CBasicSearchView::ViewSink : public ScanSink, public JobEvents, public ResultsEvents {
 public:
-    explicit ScanSink(CBasicSearchView* view) : view_(view) {}
+    explicit ViewSink(CBasicSearchView* view) : view_(view) {}
 
     void StepText(const std::string& text) override
     {
@@ -178,7 +179,7 @@ CBasicSearchView::CBasicSearchView(SearchDialogBase* host, CDriveTreeView* drive
     : QWidget(parent), m_host(host), m_drives(drives), m_driveArea(driveArea), m_placeholder(placeholder)
 {
     setObjectName(QStringLiteral("BasicSearchView"));
-    m_sink = std::make_unique<ScanSink>(this);
+    m_sink = std::make_unique<ViewSink>(this);
     m_listEvents = std::make_unique<ListEvents>(this);
     m_results.SetEvents(m_sink.get());
     BuildWidgets();
@@ -327,7 +328,7 @@ void CBasicSearchView::BuildWidgets()
     connect(m_pResultsTree, &CTreeClass::itemExpanding, this, [this](TreeNodeId item, bool expanding) {
         if (!expanding || ScanRunning() || ListBusy() || !m_partition.Device || !m_results.IsFat())
             return;
-        m_results.NameLostSubfolders(*m_partition.Device, FatVolumeFromPartition(m_partition), item);
+        NameLostSubfolders(m_results, *m_partition.Device, FatVolumeFromPartition(m_partition), item);
     });
     connect(m_pFileList, &QAbstractItemView::doubleClicked, this, &CBasicSearchView::OnResultListDoubleClicked);
 }

@@ -15,7 +15,7 @@
 #include "fsrecovery/basic_scan.h"
 #include "fsrecovery/basic_scan_wiring.h"
 #include "fsrecovery/basic_scan_start.h"
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
 #include "results/file_list_population.h"
 #include "results/populate_window.h"
 
@@ -100,7 +100,7 @@ signals:
     void listPopulated();
 
 private:
-    class ScanSink;
+    class ViewSink;
     class ListEvents;
 
     void BuildWidgets();
@@ -156,7 +156,7 @@ private:
     // The results and the jobs that fill them. The sinks outlive the jobs
     // (declared first, destroyed last).
     ScanResults m_results;
-    std::unique_ptr<ScanSink> m_sink;
+    std::unique_ptr<ViewSink> m_sink;
     std::unique_ptr<ListEvents> m_listEvents;
     CurrentPartition m_partition;
     std::unique_ptr<BasicScanJob> m_scanJob;

@@ -1,9 +1,10 @@
+#include "fsrecovery/fat/fat_lost_folder_names.h"
 #include "results/file_list_population.h"
 
 #include "base/text_routines.h"
 #include "fsrecovery/exfat/exfat_folder_listing.h"
 #include "fsrecovery/fat/fat_volume.h"
-#include "results/fat_folder_listing.h"
+#include "fsrecovery/fat/fat_folder_listing.h"
 #include "results/file_type_texts.h"
 
 #include <cctype>
@@ -284,7 +285,7 @@ void FileListPopulationJob::Run()
     if (record) {
         folderId = record->selfId;
         if (!ntfsLike && partition_.Device && record->selfId != kMiscFolderId && tree.ChildCount(item) > 0)
-            results_.NameLostSubfolders(*partition_.Device, FatVolumeFromPartition(partition_), item);
+            NameLostSubfolders(results_, *partition_.Device, FatVolumeFromPartition(partition_), item);
     }
     if (StopRequested())
         return;

@@ -14,7 +14,7 @@
 #include "base/job.h"
 #include "base/list_model.h"
 #include "disk/volume_geometry.h"
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "results/file_list_view.h"
 
 #include "app/ui/system_image_list.h"
-#include "results/fat_folder_listing.h"
+#include "fsrecovery/fat/fat_folder_listing.h"
 #include "results/file_list_population.h"
 
 #include <QHeaderView>

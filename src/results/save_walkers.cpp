@@ -1,7 +1,8 @@
+#include "fsrecovery/fat/fat_lost_folder_names.h"
 #include "results/save_walkers.h"
 
 #include "fsrecovery/fat/fat_folder_walk.h"
-#include "results/fat_file_writer.h"
+#include "fsrecovery/fat/fat_file_writer.h"
 #include "results/save_destination.h"
 
 #include <cerrno>
@@ -86,7 +87,7 @@ public:
 
     std::uint64_t CountRootFiles(const std::function<bool()>& stop) override { return CountCluster(0, stop); }
 
-    void PrepareChildren(TreeNodeId item) override { results_.NameLostSubfolders(*device_, volume_, item); }
+    void PrepareChildren(TreeNodeId item) override { NameLostSubfolders(results_, *device_, volume_, item); }
 
 private:
     FatFolderWalkOptions Options(const std::function<bool()>& stop) const

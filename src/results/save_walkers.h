@@ -19,7 +19,7 @@
 
 #include "base/tree_model.h"
 #include "fsrecovery/fat/fat_volume.h"
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
 #include "platform/device.h"
 #include "results/save_session.h"
 

@@ -1,9 +1,10 @@
 // Basic Search of the fixture FAT volumes, headless: every folder of the
 // manifest must be found at its place with its name, and every file listed
 // in its folder, deleted ones included.
+#include "fsrecovery/fat/fat_lost_folder_names.h"
 #include "fsrecovery/basic_scan.h"
 #include "fsrecovery/fat/fat_folder_walk.h"
-#include "fsrecovery/fat/fat_names.h"
+#include "fsrecovery/store/name_rules.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,7 @@
 #include <fstream>
 #include <map>
 #include <set>
-#include "fsrecovery/lost_directory_arrangement.h"
+#include "fsrecovery/store/lost_directory_arrangement.h"
 #include <string>
 #include <vector>
 
@@ -62,7 +63,7 @@ void ScanAndOpenAll(ScanResults& results, CurrentPartition partition, ScannedVol
     paths[root] = "";
     for (TreeNodeId n = tree.NextPreOrder(root, root); n != kNoTreeNode; n = tree.NextPreOrder(n, root)) {
         // Parent first: its naming pass has run before its children are read.
-        results.NameLostSubfolders(*out.device, out.volume, n);
+        NameLostSubfolders(results, *out.device, out.volume, n);
     }
     for (TreeNodeId n = tree.NextPreOrder(root, root); n != kNoTreeNode; n = tree.NextPreOrder(n, root)) {
         paths[n] = paths[tree.Parent(n)] + "/" + tree.Text(n);
@@ -498,7 +499,7 @@ TEST(BasicFatScanJob, StopDuringTheSweepKeepsWhatWasFound)
 {
     DevicePtr device = OpenFileDevice(test::FixtureImage("fat32.img").string());
     ASSERT_TRUE(device);
-    struct StopSink : FatScanSink {
+    struct StopSink : ScanSink {
         BasicScanJob* job = nullptr;
         std::uint64_t stopAt = 0;
         std::vector<std::string> steps;

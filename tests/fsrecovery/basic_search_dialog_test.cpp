@@ -15,7 +15,7 @@
 #include "fsrecovery/basic_search_dialog.h"
 #include "fsrecovery/basic_search_view.h"
 #include "platform/device_registry.h"
-#include "results/fat_folder_listing.h"
+#include "fsrecovery/fat/fat_folder_listing.h"
 #include "results/file_list_view.h"
 #include "results/open_export_folder_dialog.h"
 #include "results/property_table_view.h"

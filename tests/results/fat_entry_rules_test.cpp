@@ -4,7 +4,7 @@
 // back byte for byte. Skipped when the tools are not installed.
 #include "fsrecovery/fat/fat_directory.h"
 #include "fsrecovery/fat/fat_folder_walk.h"
-#include "results/fat_folder_listing.h"
+#include "fsrecovery/fat/fat_folder_listing.h"
 #include "results/file_list_population.h"
 #include "results/save_walkers.h"
 #include "save_test_support.h"

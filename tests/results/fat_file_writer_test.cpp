@@ -3,7 +3,7 @@
 // that fills up, Stop and Skip, and data that run past the volume.
 #include "disk/sector_reader.h"
 #include "fsrecovery/fat/fat_folder_walk.h"
-#include "results/fat_file_writer.h"
+#include "fsrecovery/fat/fat_file_writer.h"
 #include "results/save_destination.h"
 #include "save_test_support.h"
 #include "support/device_doubles.h"

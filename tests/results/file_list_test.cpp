@@ -1,7 +1,7 @@
 // The results file list: type and time texts, and the listing of every
 // folder of a scanned fixture volume compared with what was written on it.
 #include "fsrecovery/basic_scan.h"
-#include "results/fat_folder_listing.h"
+#include "fsrecovery/fat/fat_folder_listing.h"
 #include "results/file_list_population.h"
 #include "results/file_type_texts.h"
 #include "support/fixtures.h"

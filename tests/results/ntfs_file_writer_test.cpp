@@ -2,14 +2,14 @@
 // found is saved from its FoundEntry and comes out byte for byte; a record
 // that cannot be read makes no file and is reported; Stop leaves an
 // incomplete file that the report names.
-#include "results/ntfs_file_writer.h"
+#include "fsrecovery/ntfs/ntfs_file_writer.h"
 
 #include "fsrecovery/basic_scan.h"
 #include "fsrecovery/ntfs/mft_sweep.h"
 #include "fsrecovery/ntfs/ntfs_folder_listing.h"
 #include "results/save_job.h"
-#include "results/fat_folder_listing.h"
-#include "results/ntfs_folder_rows.h"
+#include "fsrecovery/fat/fat_folder_listing.h"
+#include "fsrecovery/ntfs/ntfs_folder_rows.h"
 #include "ntfs_test_records.h"
 #include "../e2e/sha256.h"
 #include "support/device_doubles.h"

@@ -3,6 +3,7 @@
 // small file helpers.
 #pragma once
 
+#include "fsrecovery/fat/fat_lost_folder_names.h"
 #include "fsrecovery/basic_scan.h"
 #include "fsrecovery/fat/fat_volume.h"
 #include "results/save_session.h"
@@ -89,7 +90,7 @@ inline ScannedImage ScanDevice(DevicePtr device, const std::string& fsType)
     TreeModel& tree = s.results->Tree();
     TreeNodeId root = tree.RootItem();
     for (TreeNodeId n = tree.NextPreOrder(root, root); n != kNoTreeNode; n = tree.NextPreOrder(n, root))
-        s.results->NameLostSubfolders(*device, s.fat, n);
+        NameLostSubfolders(*s.results, *device, s.fat, n);
     return s;
 }
 

@@ -1,6 +1,6 @@
 #include "support/fixtures.h"
 
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
 #include "fsrecovery/ntfs/mft_sweep.h"
 #include "platform/device.h"
 

@@ -1,6 +1,6 @@
 #include "fsrecovery/exfat/exfat_folder_listing.h"
 
-#include "fsrecovery/fat/fat_names.h"
+#include "fsrecovery/store/name_rules.h"
 
 namespace torvane {
 

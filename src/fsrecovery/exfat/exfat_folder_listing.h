@@ -7,7 +7,7 @@
 // characters (trimmed) as the date and the last 8 as the time.
 #pragma once
 
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
 
 #include <atomic>
 #include <cstdint>

@@ -4,7 +4,7 @@
 #include "disk/sector_reader.h"
 #include "fsrecovery/basic_scan.h"
 #include "fsrecovery/exfat/exfat_entry_set.h"
-#include "fsrecovery/fat/fat_names.h"
+#include "fsrecovery/store/name_rules.h"
 
 #include <algorithm>
 #include <deque>

@@ -22,7 +22,7 @@
 
 #include "disk/volume_geometry.h"
 #include "fsrecovery/exfat/exfat_volume.h"
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
 #include "platform/device.h"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 #include "base/text_encoding.h"
 #include "disk/sector_reader.h"
 #include "fsrecovery/fat/fat_volume.h"
-#include "fsrecovery/fat/fat_names.h"
+#include "fsrecovery/store/name_rules.h"
 
 #include <cstring>
 

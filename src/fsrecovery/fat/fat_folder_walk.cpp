@@ -2,7 +2,7 @@
 
 #include "disk/sector_reader.h"
 #include "fsrecovery/fat/fat_directory.h"
-#include "fsrecovery/fat/fat_names.h"
+#include "fsrecovery/store/name_rules.h"
 
 #include <unordered_set>
 

@@ -3,8 +3,8 @@
 #include "disk/sector_reader.h"
 #include "fsrecovery/fat/fat_chain.h"
 #include "fsrecovery/fat/fat_directory.h"
-#include "fsrecovery/fat/fat_names.h"
-#include "fsrecovery/lost_directory_arrangement.h"
+#include "fsrecovery/store/name_rules.h"
+#include "fsrecovery/store/lost_directory_arrangement.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -103,7 +103,7 @@ int RecalculateFatParameters(CurrentPartition& p, Device& device, const FatSweep
     if (!fat16 && fs != "FAT32" && fs != "exFAT")
         return 0;
     VolumeGeometry& g = p.Geometry;
-    FatScanSink* sink = control.sink;
+    ScanSink* sink = control.sink;
 
     // Reserved sectors: the last sector of the window that begins like a FAT.
     g.ReservedSectors = 0;
@@ -200,7 +200,7 @@ int RecalculateFatParameters(CurrentPartition& p, Device& device, const FatSweep
 
 void SweepFatVolume(ScanResults& results, const FatVolume& volume, Device& device, const FatSweepControl& control)
 {
-    FatScanSink* sink = control.sink;
+    ScanSink* sink = control.sink;
     const std::uint32_t spc = volume.sectorsPerCluster;
     const std::uint64_t dataStart = volume.cluster0Start + 2ull * spc;
     std::uint64_t end = volume.endSector;
@@ -307,7 +307,7 @@ void DrainRootDirectoryNames(ScanResults& results)
     results.DirNameList().Clear();
 }
 
-void RunBasicFatSteps(ScanResults& results, FatScanSink* sink)
+void RunBasicFatSteps(ScanResults& results, ScanSink* sink)
 {
     if (results.FsName() == "exFAT")
         results.SortFoundEntries();

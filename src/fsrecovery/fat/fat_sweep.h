@@ -11,7 +11,8 @@
 
 #include "disk/volume_geometry.h"
 #include "fsrecovery/fat/fat_volume.h"
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
+#include "fsrecovery/store/scan_sink.h"
 #include "platform/device.h"
 
 #include <chrono>
@@ -23,19 +24,9 @@ namespace torvane {
 
 inline constexpr std::uint32_t kSweepBlockSectors = 512;   // 256 KB per read
 
-// What the sweep and the steps show while they run.
-class FatScanSink : public StepSink {
-public:
-    // Texts of the dialog's statics: "sectors  of  total %llu", the
-    // "Calculating Partition Parameters" counter, ...
-    virtual void StatusText(const std::string& /*text*/) {}
-    // A message box for the user ("Unable to calculate partition parameters...").
-    virtual void Message(const std::string& /*text*/) {}
-};
-
 struct FatSweepControl {
     std::function<bool()> stop;                 // tested once per block
-    FatScanSink* sink = nullptr;
+    ScanSink* sink = nullptr;
     // The interim tree: every `interimInterval` the rows whose parent is
     // already placed go into the tree, on the sweep's own thread between
     // blocks. Zero turns it off.
@@ -60,14 +51,7 @@ void SweepFatVolume(ScanResults& results, const FatVolume& volume, Device& devic
 void DrainRootDirectoryNames(ScanResults& results);
 
 // Steps 1 to 3 and the arrangement (steps 3 to 5).
-void RunBasicFatSteps(ScanResults& results, FatScanSink* sink = nullptr);
+void RunBasicFatSteps(ScanResults& results, ScanSink* sink = nullptr);
 
-inline constexpr char kStep1Of5Text[] = "[ Step 1 of 5 ] Searching Lost Directories. Please wait...";
-inline constexpr char kStep2Of5Text[] = "[ Step 2 of 5 ] Shorting Directory Information. Please wait...";
-inline constexpr char kStep3Of5Text[] = "[ Step 3 of 5 ] Arranging Directory Information. Please wait...";
-inline constexpr char kSearchingLostDirectoriesText[] = "Searching Lost Directories. Please wait...";
-inline constexpr char kUnableToCalculateText[] =
-    "Unable to calculate partition parameters.\n\nPlease select the partition from the list of Logical Drive or "
-    "click on 'Search more Partitions' in case of deleted or missing Drives.";
 
 }  // namespace torvane

@@ -1,9 +1,9 @@
 #include "fsrecovery/ntfs/mft_sweep.h"
 
 #include "fsrecovery/basic_scan.h"
-#include "fsrecovery/fat/fat_names.h"
-#include "fsrecovery/fat/fat_sweep.h"
-#include "fsrecovery/lost_directory_arrangement.h"
+#include "fsrecovery/store/name_rules.h"
+#include "fsrecovery/store/scan_sink.h"
+#include "fsrecovery/store/lost_directory_arrangement.h"
 #include "fsrecovery/ntfs/ntfs_attribute_list.h"
 #include "fsrecovery/ntfs/ntfs_file_name.h"
 #include "fsrecovery/ntfs/ntfs_file_reader.h"
@@ -257,7 +257,7 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
     }
 }
 
-void RunBasicNtfsSteps(ScanResults& results, StepSink* sink)
+void RunBasicNtfsSteps(ScanResults& results, ScanSink* sink)
 {
     results.SortFoundEntries();
     {

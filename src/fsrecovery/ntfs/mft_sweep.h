@@ -9,7 +9,7 @@
 #pragma once
 
 #include "disk/volume_geometry.h"
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
 #include "fsrecovery/ntfs/mft_run_table.h"
 #include "fsrecovery/ntfs/ntfs_volume.h"
 
@@ -24,7 +24,7 @@ class BasicScanJob;
 
 struct MftSweepControl {
     std::function<bool()> stop;                     // tested between blocks of records
-    StepSink* sink = nullptr;                       // step texts and progress (may be null)
+    ScanSink* sink = nullptr;                       // step texts and progress (may be null)
     std::function<void(const std::string&)> status; // "sectors  of  total %llu"
     // Every `interimInterval` the directories whose parent is already placed
     // go into the tree, on the sweep's own thread between blocks. Zero: off.
@@ -60,7 +60,7 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
 // Steps 1 to 3 after the sweep (sort the files by folder, purge and sort the
 // pending directories), then the NTFS arrangement (steps 3 to 5), in full
 // also after a stop.
-void RunBasicNtfsSteps(ScanResults& results, StepSink* sink);
+void RunBasicNtfsSteps(ScanResults& results, ScanSink* sink);
 
 // The whole NTFS branch of the Basic scan on a partition whose geometry was
 // read: the $MFT run table, the "Root" item, the sweep and the steps. The

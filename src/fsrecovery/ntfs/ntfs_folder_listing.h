@@ -14,7 +14,7 @@
 // entry is not listed when a file of the same name is listed already.
 #pragma once
 
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
 #include "fsrecovery/ntfs/mft_run_table.h"
 #include "fsrecovery/ntfs/ntfs_volume.h"
 

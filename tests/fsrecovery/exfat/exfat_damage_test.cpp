@@ -9,7 +9,7 @@
 #include "fsrecovery/exfat/exfat_entry_set.h"
 #include "fsrecovery/exfat/exfat_file_reader.h"
 #include "fsrecovery/exfat/exfat_folder_listing.h"
-#include "results/exfat_file_writer.h"
+#include "fsrecovery/exfat/exfat_file_writer.h"
 
 #include <gtest/gtest.h>
 

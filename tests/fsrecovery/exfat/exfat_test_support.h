@@ -6,7 +6,7 @@
 #include "disk/volume_geometry.h"
 #include "fsrecovery/exfat/exfat_format.h"
 #include "fsrecovery/exfat/exfat_scan.h"
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
 #include "platform/device.h"
 #include "support/fixtures.h"
 

@@ -7,7 +7,7 @@
 #include "disk/sector_bytes.h"
 #include "fsrecovery/basic_scan.h"
 #include "fsrecovery/exfat/exfat_folder_listing.h"
-#include "results/exfat_file_writer.h"
+#include "fsrecovery/exfat/exfat_file_writer.h"
 #include "results/save_job.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "fsrecovery/fat/fat_directory.h"
-#include "fsrecovery/fat/fat_names.h"
+#include "fsrecovery/store/name_rules.h"
 
 #include <gtest/gtest.h>
 

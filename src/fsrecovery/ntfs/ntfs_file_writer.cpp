@@ -1,4 +1,4 @@
-#include "results/ntfs_file_writer.h"
+#include "fsrecovery/ntfs/ntfs_file_writer.h"
 
 #include "fsrecovery/ntfs/ntfs_file_reader.h"
 #include "fsrecovery/ntfs/ntfs_record.h"

@@ -1,10 +1,7 @@
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
 
 #include "disk/drive_text.h"
-#include "disk/sector_reader.h"
-#include "fsrecovery/fat/fat_chain.h"
-#include "fsrecovery/fat/fat_directory.h"
-#include "fsrecovery/fat/fat_names.h"
+#include "fsrecovery/store/name_rules.h"
 
 #include <algorithm>
 #include <cstring>
@@ -378,7 +375,7 @@ void ScanResults::SortPendingDirectories()
     dirList_.SortByParent();
 }
 
-void ScanResults::PurgePlacedPendingDirectories(StepSink* sink)
+void ScanResults::PurgePlacedPendingDirectories(ScanSink* sink)
 {
     auto lk = Lock();
     if (sink) {
@@ -559,85 +556,18 @@ void ScanResults::BuildParentSelfIndex()
     parentSelfIndexBuilt_ = true;
 }
 
-int ScanResults::NameLostFoldersFromDirSector(Device& device, const FatVolume& volume, std::uint64_t sector,
-                                              std::uint32_t parentSelfId, TreeNodeId parentItem,
-                                              const SectorFetch* previousInDirectory)
+RecoveredFolder* ScanResults::FindFolderByParentSelf(std::uint32_t parentId, std::uint32_t selfId,
+                                                    std::uint64_t fromSequence)
 {
-    std::uint8_t data[512];
-    if (!ReadSectorsFrom(device, 1, sector, data))
-        return 0;
-    SectorFetch previous = previousInDirectory ? *previousInDirectory : DeviceOrderPrevious(device);
     auto lk = Lock();
     BuildParentSelfIndex();
-    const RecoveredFolder* parentRec = FolderOfItem(parentItem);
-    std::uint64_t fromSequence = parentRec ? parentRec->sequence : 0;
-    FatEntryRules rules;
-    rules.mode = FatEntryMode::Directory;
-    rules.endByte = volume.endByte;
-    for (int i = 0; i < kFatEntriesPerSector; ++i) {
-        FatEntryResult entry;
-        std::string name = ParseFatDirEntry(data, i, sector, rules, previous, entry);
-        if (entry.endOfDirectory)
-            return 0;
-        if (name.empty())
-            continue;
-        std::uint32_t cluster = FatEntryFirstCluster(data + i * kFatEntrySize);
-        auto it = foldersByParentSelf_.find(ParentSelfKey(parentSelfId, cluster));
-        if (it == foldersByParentSelf_.end())
-            continue;
-        std::uint64_t seq = it->second.first;
-        while (seq != kNoSequence && seq < fromSequence)
-            seq = nextSameParentSelf_[seq];
-        if (seq == kNoSequence)
-            continue;
-        RecoveredFolder& rec = folders_[seq];
-        std::string newName = name;
-        if (recoveryMode_ == 2 && FindDirNameChild(parentItem, name))
-            newName = name + "_" + std::to_string(cluster);
-        if (newName != rec.name)
-            RenameFolder(rec, newName);
-        if (entry.deleted)
-            rec.deleted = 1;
-    }
-    return 1;
-}
-
-bool ScanResults::NameLostSubfolders(Device& device, const FatVolume& volume, TreeNodeId item)
-{
-    std::uint32_t selfId = 0;
-    {
-        auto lk = Lock();
-        if (tree_.Parent(item) == kNoTreeNode || tree_.Text(tree_.Parent(item)).empty())
-            return false;
-        RecoveredFolder* rec = FolderOfItem(item);
-        if (!rec)
-            return false;
-        if (rec->selfId == kMiscFolderId) {
-            rec->named = 1;
-            return false;
-        }
-        if (rec->named)
-            return false;
-        rec->named = 1;
-        // Only FAT16/FAT32 folders are named from FAT directory entries.
-        if (volume.kind == FatKind::None || volume.fsName == "exFAT")
-            return false;
-        TreeNodeId first = tree_.FirstChild(item);
-        if (first == kNoTreeNode || tree_.Text(first).find("DIR") == std::string::npos)
-            return false;
-        selfId = rec->selfId;
-    }
-    ChainWalkOptions options;
-    options.isIndexedFolder = [this](std::uint32_t c) { return IsIndexedFolderCluster(c); };
-    std::vector<std::uint32_t> chain = BuildVolumeClusterChain(device, volume, selfId, options);
-    SectorFetch previous = ChainOrderPrevious(device, volume, chain);
-    for (std::uint32_t cluster : chain) {
-        std::uint64_t first = volume.ClusterSector(cluster);
-        for (std::uint32_t j = 0; j < volume.sectorsPerCluster; ++j)
-            if (NameLostFoldersFromDirSector(device, volume, first + j, selfId, item, &previous) == 0)
-                return true;
-    }
-    return true;
+    auto it = foldersByParentSelf_.find(ParentSelfKey(parentId, selfId));
+    if (it == foldersByParentSelf_.end())
+        return nullptr;
+    std::uint64_t seq = it->second.first;
+    while (seq != kNoSequence && seq < fromSequence)
+        seq = nextSameParentSelf_[seq];
+    return seq == kNoSequence ? nullptr : &folders_[seq];
 }
 
 std::string GetCommonChildFileSystem(const TreeModel& tree, TreeNodeId item)

@@ -1,4 +1,4 @@
-#include "results/fat_folder_listing.h"
+#include "fsrecovery/fat/fat_folder_listing.h"
 
 #include "base/text_routines.h"
 #include "fsrecovery/fat/fat_folder_walk.h"

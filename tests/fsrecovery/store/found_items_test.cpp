@@ -1,5 +1,5 @@
-#include "fsrecovery/found_items.h"
-#include "fsrecovery/lost_directory_arrangement.h"
+#include "fsrecovery/store/found_items.h"
+#include "fsrecovery/store/lost_directory_arrangement.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "results/exfat_file_writer.h"
+#include "fsrecovery/exfat/exfat_file_writer.h"
 
 #include "fsrecovery/exfat/exfat_file_reader.h"
 #include "results/recovered_target.h"

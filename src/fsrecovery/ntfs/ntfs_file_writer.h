@@ -8,7 +8,7 @@
 // unreadable sector as 512 zero bytes so that later bytes keep their offsets.
 #pragma once
 
-#include "fsrecovery/found_items.h"
+#include "fsrecovery/store/found_items.h"
 #include "fsrecovery/ntfs/mft_run_table.h"
 #include "fsrecovery/ntfs/ntfs_volume.h"
 #include "platform/device.h"

@@ -1,6 +1,6 @@
-#include "fsrecovery/lost_directory_arrangement.h"
+#include "fsrecovery/store/lost_directory_arrangement.h"
 
-#include "fsrecovery/fat/fat_names.h"
+#include "fsrecovery/store/name_rules.h"
 
 #include <string>
 #include <unordered_set>
@@ -68,7 +68,7 @@ int MoveChildRowsIntoTree(ScanResults& results, std::uint64_t key, TreeNodeId pa
     return 1;
 }
 
-void BuildMiscellaneousFolder(ScanResults& results, bool interim, StepSink* sink, const StopTest& stop,
+void BuildMiscellaneousFolder(ScanResults& results, bool interim, ScanSink* sink, const StopTest& stop,
                               std::uint64_t deepFsKey)
 {
     auto lk = results.Lock();
@@ -149,7 +149,7 @@ void BuildMiscellaneousFolder(ScanResults& results, bool interim, StepSink* sink
         results.InsertRecoveredFolder(misc, n.name, n.self, n.date, n.time, kNoParentId, 1, deep ? deepFsKey : 0, 0);
 }
 
-int ArrangeBasicFatDirectories(ScanResults& results, StepSink* sink, bool interim, const StopTest& stop)
+int ArrangeBasicFatDirectories(ScanResults& results, ScanSink* sink, bool interim, const StopTest& stop)
 {
     try {
         auto lk = results.Lock();
@@ -228,7 +228,7 @@ int ArrangeBasicFatDirectories(ScanResults& results, StepSink* sink, bool interi
     return 1;
 }
 
-int ArrangeLostDirectories(ScanResults& results, bool withWindow, StepSink* sink, bool interim,
+int ArrangeLostDirectories(ScanResults& results, bool withWindow, ScanSink* sink, bool interim,
                            const StopTest& stop, const std::function<void()>& addMissingParents)
 {
     try {

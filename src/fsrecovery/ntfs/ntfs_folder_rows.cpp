@@ -1,7 +1,7 @@
-#include "results/ntfs_folder_rows.h"
+#include "fsrecovery/ntfs/ntfs_folder_rows.h"
 
 #include "fsrecovery/ntfs/ntfs_folder_listing.h"
-#include "results/fat_folder_listing.h"
+#include "fsrecovery/fat/fat_folder_listing.h"
 #include "results/file_type_texts.h"
 
 #include <string>

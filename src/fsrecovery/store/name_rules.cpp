@@ -1,4 +1,4 @@
-#include "fsrecovery/fat/fat_names.h"
+#include "fsrecovery/store/name_rules.h"
 
 #include <atomic>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "results/fat_file_writer.h"
+#include "fsrecovery/fat/fat_file_writer.h"
 
 #include "fsrecovery/fat/fat_chain.h"
 #include "results/save_destination.h"

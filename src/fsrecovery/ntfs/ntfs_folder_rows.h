@@ -8,7 +8,7 @@
 
 #include "fsrecovery/ntfs/mft_run_table.h"
 #include "results/file_list_population.h"
-#include "results/ntfs_file_writer.h"
+#include "fsrecovery/ntfs/ntfs_file_writer.h"
 
 namespace torvane {
 

@@ -25,10 +25,8 @@
 #pragma once
 
 #include "base/tree_model.h"
-#include "fsrecovery/fat/fat_directory.h"
-#include "fsrecovery/fat/fat_volume.h"
-#include "fsrecovery/flat_id_map.h"
-#include "platform/device.h"
+#include "fsrecovery/store/flat_id_map.h"
+#include "fsrecovery/store/scan_sink.h"
 
 #include <atomic>
 #include <cstdint>
@@ -182,15 +180,6 @@ public:
     virtual void OnNewFatFolder(std::uint32_t /*selfId*/) {}
 };
 
-// Step texts and progress of the lost-directory steps.
-class StepSink {
-public:
-    virtual ~StepSink() = default;
-    virtual void StepText(const std::string& /*text*/) {}
-    virtual void ProgressRange(std::uint64_t /*lo*/, std::uint64_t /*hi*/) {}
-    virtual void Progress(std::uint64_t /*pos*/) {}
-};
-
 // The found items of one search dialog.
 class ScanResults {
 public:
@@ -267,7 +256,7 @@ public:
     // Queues a complete row (Deep writers that fill columns 6..12).
     std::size_t AddPendingRow(PendingDirectory row);
     void SortPendingDirectories();
-    void PurgePlacedPendingDirectories(StepSink* sink = nullptr);
+    void PurgePlacedPendingDirectories(ScanSink* sink = nullptr);
     // Stable sort of FoundEntryStore by parentId.
     void SortFoundEntries();
     // Entries whose parentId equals `parentId` (after SortFoundEntries), as [first, last) indexes.
@@ -283,19 +272,10 @@ public:
     // Changes a folder's text (item and record) and keeps the indexes right.
     void RenameFolder(RecoveredFolder& folder, const std::string& name);
 
-    // ---- lazy naming of lost FAT sub-folders ---------------------------------
-    // Names the sub-folders of `parentItem` (folder id parentSelfId) after the
-    // directory entries of one sector. 0 when the sector cannot be read or ends
-    // the directory, 1 otherwise.
-    // `previousInDirectory` finds the sector in front for long names that
-    // cross a sector start (default: the sector in front on the device).
-    int NameLostFoldersFromDirSector(Device& device, const FatVolume& volume, std::uint64_t sector,
-                                     std::uint32_t parentSelfId, TreeNodeId parentItem,
-                                     const SectorFetch* previousInDirectory = nullptr);
-    // The naming pass at a folder's first expansion (or first listing): runs
-    // once per folder, only on FAT16/FAT32 and only when its first child's text
-    // contains "DIR". Returns true when it read the folder.
-    bool NameLostSubfolders(Device& device, const FatVolume& volume, TreeNodeId item);
+    // The first folder record with this (parent id, own id) created at or
+    // after `fromSequence` (creation order), or null: the naming of lost
+    // sub-folders finds the records an entry names with it.
+    RecoveredFolder* FindFolderByParentSelf(std::uint32_t parentId, std::uint32_t selfId, std::uint64_t fromSequence);
 
     // Number of folders ever given a "DIR_<n>" name by the arrangement (program-wide).
     static int NextUnnamedDirNumber();
