@@ -9,7 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libblkid-dev libudev-dev
   clang libclang-rt-14-dev
-  zstd xvfb xauth
+  zstd xvfb xauth python3
   dosfstools mtools
 )
 missing=()

@@ -1,15 +1,18 @@
 #include "fsrecovery/basic_scan.h"
 
+#include "fsrecovery/exfat/exfat_module.h"
+#include "fsrecovery/fat/fat_module.h"
+#include "fsrecovery/fat/fat_sweep.h"
 #include "fsrecovery/fat/fat_volume.h"
+#include "fsrecovery/ntfs/ntfs_module.h"
 
 #include <exception>
 #include <string>
 
 namespace torvane {
 
-BasicScanJob::BasicScanJob(ScanResults& results, CurrentPartition partition, ScanSink* sink, JobEvents* events,
-                           BasicScanBranches branches)
-    : Job(events), results_(results), partition_(std::move(partition)), sink_(sink), branches_(std::move(branches))
+BasicScanJob::BasicScanJob(ScanResults& results, CurrentPartition partition, ScanSink* sink, JobEvents* events)
+    : Job(events), results_(results), partition_(std::move(partition)), sink_(sink)
 {
 }
 
@@ -31,6 +34,7 @@ void BasicScanJob::Run()
 {
     geometryFailed_ = false;
     endNotice_ = 0;
+    volume_.reset();
     results_.ForgetResults();
     results_.SetRecoveryMode(1);
     if (sink_)
@@ -67,9 +71,9 @@ void BasicScanJob::Run()
             // only the sweep: what it queued is still arranged below.
             try {
                 if (fs == "exFAT") {
-                    if (branches_.exfat)
-                        branches_.exfat(*this, partition_, results_);
+                    volume_ = ScanBasicExfat(*this, partition_, results_);
                 } else {
+                    volume_ = MakeFatFileSystemVolume(partition_);
                     SweepFatVolume(results_, FatVolumeFromDescriptor(partition_.Descriptor), *partition_.Device,
                                    control);
                 }
@@ -90,8 +94,8 @@ void BasicScanJob::Run()
         // mirror) there is nothing the MFT sweep can read.
         if (!geometryOk)
             ReportUnusableVolume();
-        else if (branches_.ntfs)
-            branches_.ntfs(*this, partition_, results_);
+        else
+            volume_ = ScanBasicNtfs(*this, partition_, results_);
     }
 
     // Result state.

@@ -1,42 +1,37 @@
 // The Basic Search worker: opens the partition, obtains its geometry (from the
 // boot sector, or derived from the data when the boot sector is damaged),
-// sweeps it for directories and arranges them into the results tree.
+// reads the volume's folders and files the way its file system keeps them,
+// and arranges them into the results tree.
 //
 // It runs as a Job: Stop() ends the sweep between two blocks, and the
 // lost-directory steps then still run on everything found so far, so a
 // stopped scan ends with a full tree exactly like a finished one. The
 // interim tree is built on the worker itself, between blocks, so it never
 // races the sweep.
+//
+// Each file system's own module reads it (fsrecovery/fat, exfat, ntfs); the
+// job hands back the volume the scan read, through which the results are
+// listed and saved.
 #pragma once
 
 #include "base/job.h"
 #include "disk/volume_geometry.h"
-#include "fsrecovery/fat/fat_sweep.h"
 #include "fsrecovery/store/found_items.h"
+#include "fsrecovery/store/scan_control.h"
+#include "results/file_system_volume.h"
 
 #include <chrono>
-#include <functional>
+#include <memory>
 
 namespace torvane {
 
-class BasicScanJob;
-
-// File systems the FAT sweep does not cover are handed to these branches
-// when they are set (the exFAT walk and the MFT sweep live in their own folders).
-struct BasicScanBranches {
-    // Called with the geometry read; queues directories and files into the results.
-    std::function<void(BasicScanJob&, CurrentPartition&, ScanResults&)> exfat;
-    // The whole NTFS branch, steps included.
-    std::function<void(BasicScanJob&, CurrentPartition&, ScanResults&)> ntfs;
-};
-
-class BasicScanJob : public Job {
+class BasicScanJob : public Job, private ScanControl {
 public:
     // `partition` is copied at construction: Descriptor (FsType, StartSector,
     // EndSector, EndByte), DevicePath, and Device when the caller already
-    // opened it. `results` must outlive the job.
+    // opened it. `results` must outlive the job; `sink` may be null.
     BasicScanJob(ScanResults& results, CurrentPartition partition, ScanSink* sink = nullptr,
-                 JobEvents* events = nullptr, BasicScanBranches branches = {});
+                 JobEvents* events = nullptr);
     ~BasicScanJob() override;
 
     // The interim tree period (default 10 s; zero turns it off).
@@ -44,27 +39,31 @@ public:
 
     // After the job: the partition with its geometry as the scan used it.
     const CurrentPartition& Partition() const { return partition_; }
+    // After the job: the volume read, for listing and saving (null when the
+    // geometry could not be found or the file system is not one the program reads).
+    std::shared_ptr<FileSystemVolume> Volume() const { return volume_; }
     // The geometry could be neither read nor derived ("Unable to calculate
     // partition parameters..." was reported).
     bool GeometryFailed() const { return geometryFailed_; }
-    // Called from the worker when the volume's layout cannot be used (no
-    // geometry, or an NTFS volume whose $MFT cannot be located): reports
-    // "Unable to calculate partition parameters..." through the sink and the
-    // job's events, and GeometryFailed() then tells. An empty tree alone
-    // would pass for a scan that found nothing.
-    void ReportUnusableVolume();
     // BasicEndNoticeState: 1 when the scan ended with an empty results tree.
     int EndNoticeState() const { return endNotice_; }
+    bool StopRequested() const override { return Job::StopRequested(); }
 
 protected:
     void Run() override;
 
 private:
+    // ScanControl
+    JobProgress& Counters() override { return Progress(); }
+    ScanSink* Sink() override { return sink_; }
+    std::chrono::milliseconds InterimInterval() const override { return interim_; }
+    void ReportUnusableVolume() override;
+
     ScanResults& results_;
     CurrentPartition partition_;
     ScanSink* sink_;
-    BasicScanBranches branches_;
     std::chrono::milliseconds interim_{10000};
+    std::shared_ptr<FileSystemVolume> volume_;
     bool geometryFailed_ = false;
     int endNotice_ = 0;
 };

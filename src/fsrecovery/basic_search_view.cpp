@@ -1,4 +1,3 @@
-#include "fsrecovery/fat/fat_lost_folder_names.h"
 #include "fsrecovery/basic_search_view.h"
 
 #include "app/message_dialog.h"
@@ -10,11 +9,7 @@
 #include "app/ui/ui_fonts.h"
 #include "app/ui/xp_style_button.h"
 #include "disk/drive_tree_view.h"
-#include "fsrecovery/exfat/exfat_scan.h"
-#include "fsrecovery/ntfs/mft_sweep.h"
-#include "fsrecovery/fat/fat_folder_listing.h"
-#include "fsrecovery/ntfs/ntfs_file_writer.h"
-#include "fsrecovery/ntfs/ntfs_folder_rows.h"
+#include "results/file_list_columns.h"
 #include "results/file_list_view.h"
 #include "results/populate_window.h"
 #include "results/property_table_view.h"
@@ -61,114 +56,43 @@ constexpr char kLoadLogLaterText[] =
     "'Back' button and Load Log from previous screen.";
 constexpr char kStopWaitText[] = "It may take a while, Please wait...";
 
-// The listing of found entries for the scanned volume's file system.
-FileListHooks ListingHooksFor(const CurrentPartition& p)
-{
-    FileListHooks hooks = DefaultFileListHooks();
-    if (!hooks.ntfsOrExfat) {
-        if (p.Descriptor.FsName == "NTFS" && p.Descriptor.FsType != "exFAT")
-            hooks.ntfsOrExfat = MakeNtfsFolderListing(p.Device, NtfsSaveContextOf(p));
-        else
-            hooks.ntfsOrExfat = MakeExfatFolderListing();
-    }
-    return hooks;
-}
-
 }  // namespace
 
 // ---- what the workers report ------------------------------------------------------
 
-// The scan job's sink: it keeps the latest texts and progress for the timers
-// (a worker never touches a widget) and forwards messages and the end to the
-// GUI thread.
-class CBasicSearchView::ViewSink : public ScanSink, public JobEvents, public ResultsEvents {
+// The session's ends and messages, passed to the GUI thread.
+class CBasicSearchView::SessionEvents : public SearchSessionObserver {
 public:
-    explicit ViewSink(CBasicSearchView* view) : view_(view) {}
+    explicit SessionEvents(CBasicSearchView* view) : view_(view) {}
 
-    void StepText(const std::string& text) override
+    void OnScanEnded() override { Post([](CBasicSearchView* v) { v->OnScanJobFinished(); }); }
+    void OnListingEnded() override { Post([](CBasicSearchView* v) { v->OnListJobFinished(); }); }
+    void OnFoldersNamed() override
     {
-        std::lock_guard<std::mutex> lk(mutex_);
-        step_ = text;
-        dirty_ = true;
+        Post([](CBasicSearchView* v) {
+            if (v->m_pResultsTree->itemModel())
+                v->m_pResultsTree->itemModel()->publishChanges();
+        });
     }
-    void StatusText(const std::string& text) override
+    void OnMessage(const std::string& text) override
     {
-        std::lock_guard<std::mutex> lk(mutex_);
-        status_ = text;
-        dirty_ = true;
+        Post([text](CBasicSearchView* v) { ShowMessage(v->Owner(), Q(text)); });
     }
-    void ProgressRange(std::uint64_t lo, std::uint64_t hi) override
-    {
-        lo_ = lo;
-        hi_ = hi;
-        pos_ = lo;
-    }
-    void Progress(std::uint64_t pos) override { pos_ = pos; }
-    void Message(const std::string& text) override
+
+private:
+    template <typename F>
+    void Post(F f)
     {
         QPointer<CBasicSearchView> view(view_);
         QMetaObject::invokeMethod(
             view_,
-            [view, text] {
+            [view, f] {
                 if (view)
-                    ShowMessage(view->Owner(), Q(text));
+                    f(view.data());
             },
             Qt::QueuedConnection);
     }
-    void OnFinished(bool /*stopped*/) override
-    {
-        QMetaObject::invokeMethod(view_, [v = view_] { v->OnScanJobFinished(); }, Qt::QueuedConnection);
-    }
-    void OnLiveFolder(const std::string& name) override
-    {
-        std::lock_guard<std::mutex> lk(mutex_);
-        live_.push_back(name);
-        if (live_.size() > 200)
-            live_.erase(live_.begin(), live_.begin() + 100);
-    }
 
-    // GUI thread.
-    bool Take(std::string& step, std::string& status, std::vector<std::string>& live)
-    {
-        std::lock_guard<std::mutex> lk(mutex_);
-        live.swap(live_);
-        live_.clear();
-        if (!dirty_)
-            return false;
-        dirty_ = false;
-        step = step_;
-        status = status_;
-        return true;
-    }
-    void Reset()
-    {
-        std::lock_guard<std::mutex> lk(mutex_);
-        step_.clear();
-        status_.clear();
-        live_.clear();
-        dirty_ = true;
-        lo_ = hi_ = pos_ = 0;
-    }
-
-    std::atomic<std::uint64_t> lo_{0}, hi_{0}, pos_{0};
-
-private:
-    CBasicSearchView* view_;
-    std::mutex mutex_;
-    std::string step_, status_;
-    std::vector<std::string> live_;
-    bool dirty_ = false;
-};
-
-class CBasicSearchView::ListEvents : public JobEvents {
-public:
-    explicit ListEvents(CBasicSearchView* view) : view_(view) {}
-    void OnFinished(bool /*stopped*/) override
-    {
-        QMetaObject::invokeMethod(view_, [v = view_] { v->OnListJobFinished(); }, Qt::QueuedConnection);
-    }
-
-private:
     CBasicSearchView* view_;
 };
 
@@ -179,9 +103,8 @@ CBasicSearchView::CBasicSearchView(SearchDialogBase* host, CDriveTreeView* drive
     : QWidget(parent), m_host(host), m_drives(drives), m_driveArea(driveArea), m_placeholder(placeholder)
 {
     setObjectName(QStringLiteral("BasicSearchView"));
-    m_sink = std::make_unique<ViewSink>(this);
-    m_listEvents = std::make_unique<ListEvents>(this);
-    m_results.SetEvents(m_sink.get());
+    m_events = std::make_unique<SessionEvents>(this);
+    m_session.SetObserver(m_events.get());
     BuildWidgets();
 
     m_timer123.setInterval(500);
@@ -199,8 +122,9 @@ CBasicSearchView::CBasicSearchView(SearchDialogBase* host, CDriveTreeView* drive
 CBasicSearchView::~CBasicSearchView()
 {
     StopRunningWork();
+    m_session.SetObserver(nullptr);
     m_pResultsTree->setTreeModel(nullptr);
-    m_results.SetEvents(nullptr);
+    m_pFileList->UseRows(nullptr);
 }
 
 void CBasicSearchView::BuildWidgets()
@@ -224,7 +148,7 @@ void CBasicSearchView::BuildWidgets()
     auto* split = new QSplitter(Qt::Horizontal, m_pResultsArea);
     m_pResultsTree = new CTreeClass(split);
     m_pResultsTree->setObjectName(QStringLiteral("ResultsTree"));
-    m_pResultsTree->setTreeModel(&m_results.Tree());
+    m_pResultsTree->setTreeModel(&m_session.Results().Tree());
     QStyle* st = style();
     m_pResultsTree->setImageList({st->standardIcon(QStyle::SP_DriveHDIcon), st->standardIcon(QStyle::SP_DirClosedIcon),
                                   st->standardIcon(QStyle::SP_DirOpenIcon)});
@@ -233,6 +157,7 @@ void CBasicSearchView::BuildWidgets()
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(0, 0, 0, 0);
     m_pFileList = new CResultsFileList(right);
+    m_pFileList->UseRows(&m_session.FileRows());
     m_pFileList->SetupResultColumns();
     rightLayout->addWidget(m_pFileList);
     m_pLiveList = new QListWidget(right);
@@ -326,9 +251,8 @@ void CBasicSearchView::BuildWidgets()
     connect(m_pResultsTree, &CTreeClass::selChanged, this, &CBasicSearchView::OnResultsSelChanged);
     // Lost sub-folders of a FAT folder get their names when it is opened.
     connect(m_pResultsTree, &CTreeClass::itemExpanding, this, [this](TreeNodeId item, bool expanding) {
-        if (!expanding || ScanRunning() || ListBusy() || !m_partition.Device || !m_results.IsFat())
-            return;
-        NameLostSubfolders(m_results, *m_partition.Device, FatVolumeFromPartition(m_partition), item);
+        if (expanding)
+            m_session.PrepareChildren(item);
     });
     connect(m_pFileList, &QAbstractItemView::doubleClicked, this, &CBasicSearchView::OnResultListDoubleClicked);
 }
@@ -342,21 +266,9 @@ QLabel* CBasicSearchView::CounterLabel() const { return m_pCounters; }
 QLabel* CBasicSearchView::StepLabel() const { return m_pStepText; }
 QLabel* CBasicSearchView::InstructionLabel() const { return m_pInstruction; }
 
-bool CBasicSearchView::ScanRunning() const
-{
-    return m_scanJob && m_scanJob->Running();
-}
-
-bool CBasicSearchView::ListBusy() const
-{
-    return m_listJob && m_listJob->Running();
-}
-
 bool CBasicSearchView::ResultsShown() const
 {
-    const TreeModel& tree = m_results.Tree();
-    const TreeNodeId root = tree.RootItem();
-    return (root != kNoTreeNode && tree.ChildCount(root) > 0) || m_pFileList->Rows().RowCount() > 0;
+    return m_session.HasResults();
 }
 
 // ---- views ----------------------------------------------------------------------------
@@ -430,7 +342,7 @@ void CBasicSearchView::OnScanNow()
     in.selectedSourceKind = m_drives->LastSelection().NodeKindText;
     in.selectedDiskNumber = m_drives->LastSelection().DiskIndex >= 0 ? m_drives->LastSelection().DiskIndex
                                                                      : inv.CurrentDiskIndex;
-    in.basicScanCount = m_nBasicScanCount;
+    in.basicScanCount = m_session.ScanCount();
     in.askLogicalScan = [] { return RunLogicalScanPrompt(); };
 
     BasicScanStart start = ResolveBasicScanStart(inv, in);
@@ -448,9 +360,6 @@ void CBasicSearchView::OnScanNow()
     }
 
     // The scan view.
-    m_listState.Reset();
-    m_results.ForgetResults();
-    m_pFileList->Rows().Clear();
     ShowResultViews(false);
     ShowDriveViews(false);
     m_pFileList->SetupResultColumns();
@@ -474,10 +383,7 @@ void CBasicSearchView::OnScanNow()
     m_pInstruction->setText(Q(Texts().StopSearchAdviceText));
     m_pStatus->setText(QStringLiteral("Validating Partition ..."));
     ClearPartitionSearchState();
-    ++m_nBasicScanCount;
     m_bStopRequest = false;
-    m_bScanStoppedByUser = false;
-    m_bEndBoxShown = false;
     ResetEndOfSearchBox();
     m_pStop->setEnabled(true);
     m_pStop->setFocus();
@@ -492,23 +398,14 @@ void CBasicSearchView::OnScanNow()
     m_pCounters->setText(QString());
     m_pCounters->show();
     m_pTreeCount->hide();
-    m_results.FoundFolderCount = 0;
-    m_results.FoundFileCount = 0;
-    m_results.CurrentScanSector = 0;
     ProgramState::Instance().BasicEndNoticeState = kEndNoticeNone;
     ProgramState::Instance().StatusFileCount = 0;
     ProgramState::Instance().StatusFolderCount = 0;
     m_pResultsTree->setEnabled(false);
 
-    m_partition = start.partition;
-    m_sink->Reset();
-    m_wiring = BasicScanWiring();   // a fresh exFAT file index per scan
-    m_scanJob = std::make_unique<BasicScanJob>(m_results, m_partition, m_sink.get(), m_sink.get(),
-                                               m_wiring.Branches());
-    m_scanJob->SetInterimInterval(m_interim);
     m_timer123.start();
     m_timer456.start();
-    if (!m_scanJob->Start()) {
+    if (!m_session.StartScan(start.partition)) {
         m_timer123.stop();
         m_timer456.stop();
         ApplyResultState();
@@ -517,43 +414,42 @@ void CBasicSearchView::OnScanNow()
 
 // ---- timers ----------------------------------------------------------------------------
 
-void CBasicSearchView::ShowSinkTexts()
+void CBasicSearchView::ShowScanDisplay()
 {
-    std::string step, status;
-    std::vector<std::string> live;
-    if (m_sink->Take(step, status, live)) {
-        m_pStepText->setText(Q(step));
-        m_pStepText->setVisible(!step.empty());
-        if (!status.empty())
-            m_pOfTotal->setText(QStringLiteral(" ") + Q(status));
+    const ScanDisplay d = m_session.TakeScanDisplay();
+    if (d.textsChanged) {
+        m_pStepText->setText(Q(d.step));
+        m_pStepText->setVisible(!d.step.empty());
+        if (!d.status.empty())
+            m_pOfTotal->setText(QStringLiteral(" ") + Q(d.status));
     }
-    for (const std::string& name : live)
+    for (const std::string& name : d.liveFolders)
         m_pLiveList->insertItem(0, Q(name));
     while (m_pLiveList->count() > 100)
         delete m_pLiveList->takeItem(m_pLiveList->count() - 1);
-    const std::uint64_t hi = m_sink->hi_.load();
-    if (hi > 0)
-        UpdateProgress64(m_pProgress, m_sink->lo_.load(), hi, m_sink->pos_.load(), 512, true);
+    if (d.progressHigh > 0)
+        UpdateProgress64(m_pProgress, d.progressLow, d.progressHigh, d.progressPos, 512, true);
 }
 
 void CBasicSearchView::UpdateCounters()
 {
-    const std::string fs = m_results.FsName();
+    ScanResults& results = m_session.Results();
+    const std::string fs = results.FsName();
     if (fs == "NTFS" || fs == "exFAT") {
-        auto lk = m_results.Lock();
-        m_results.FoundFileCount = m_results.FoundEntries().size();
+        auto lk = results.Lock();
+        results.FoundFileCount = results.FoundEntries().size();
     }
     // "&&" of the dialog's text shows a single "&".
     m_pCounters->setText(QStringLiteral("Folder Entries: %1 & File Entries: %2 ")
-                             .arg(m_results.FoundFolderCount.load())
-                             .arg(m_results.FoundFileCount.load()));
+                             .arg(results.FoundFolderCount.load())
+                             .arg(results.FoundFileCount.load()));
 }
 
 void CBasicSearchView::OnTimer123()
 {
-    m_pSector->setText(QString::number(m_results.CurrentScanSector.load()));
+    m_pSector->setText(QString::number(m_session.Results().CurrentScanSector.load()));
     UpdateCounters();
-    ShowSinkTexts();
+    ShowScanDisplay();
     if (!ScanRunning())
         m_timer123.stop();
 }
@@ -566,9 +462,10 @@ void CBasicSearchView::OnTimer456()
         m_timer456.stop();
         return;
     }
-    const TreeNodeId root = m_results.Tree().RootItem();
+    TreeModel& tree = m_session.Results().Tree();
+    const TreeNodeId root = tree.RootItem();
     if (root != kNoTreeNode)
-        m_results.Tree().RequestExpand(root);
+        tree.RequestExpand(root);
 }
 
 // ---- Stop -----------------------------------------------------------------------------
@@ -579,7 +476,6 @@ void CBasicSearchView::OnStop()
         return;
     if (!ScanRunning())
         return;
-    m_bScanStoppedByUser = true;
     m_bStopRequest = true;
     m_timer456.stop();
     // The scan ends between two blocks and then arranges what it found.
@@ -587,21 +483,15 @@ void CBasicSearchView::OnStop()
     m_pStepText->setText(QString::fromLatin1(kStopWaitText));
     m_pStepText->show();
     m_pResultsTree->setEnabled(false);
-    m_scanJob->Stop();
+    m_session.StopScan();
 }
 
 // ---- the result state -------------------------------------------------------------------
 
 void CBasicSearchView::OnScanJobFinished()
 {
-    if (!m_scanJob)
+    if (!m_session.FinishScan())
         return;
-    m_scanJob->Wait();
-    if (m_scanJob->Running())
-        return;
-    m_partition = m_scanJob->Partition();
-    if (m_partition.Device)
-        m_wiring.RegisterWriters(m_partition, *m_partition.Device);
     m_timer123.stop();
     m_timer456.stop();
     OnTimer123();
@@ -614,11 +504,12 @@ void CBasicSearchView::ApplyResultState()
     m_pStepText->hide();
     m_pStatus->setText(QString());
     m_pInstruction->setText(Q(Texts().SelectFilesToSaveText));
-    TreeModel& tree = m_results.Tree();
+    ScanResults& results = m_session.Results();
+    TreeModel& tree = results.Tree();
     if (tree.NodeCount() == 0) {
-        m_results.EnsureRootItem();
+        results.EnsureRootItem();
         ProgramState::Instance().BasicEndNoticeState = kEndNoticeEmpty;
-    } else if (m_scanJob && m_scanJob->EndNoticeState() == 1) {
+    } else if (m_session.ScanJob() && m_session.ScanJob()->EndNoticeState() == 1) {
         ProgramState::Instance().BasicEndNoticeState = kEndNoticeEmpty;
     }
     m_pResultsTree->setEnabled(true);
@@ -644,7 +535,7 @@ void CBasicSearchView::ApplyResultState()
 
 void CBasicSearchView::OnResultsSelChanged(TreeNodeId item)
 {
-    if (ListBusy() || m_nBasicScanCount == 0)
+    if (ListBusy() || m_session.ScanCount() == 0)
         return;
     if (ScanRunning()) {
         // No listing while the scan changes the tree.
@@ -653,21 +544,18 @@ void CBasicSearchView::OnResultsSelChanged(TreeNodeId item)
     }
     if (item == kNoTreeNode)
         return;
-    TreeModel& tree = m_results.Tree();
+    TreeModel& tree = m_session.Results().Tree();
     // The root shows the drive image, a folder its closed-folder image.
     if (tree.Parent(item) == kNoTreeNode && tree.Text(item).rfind(kRootItemText, 0) == 0)
         tree.SetImage(item, 0);
     else
         tree.SetImage(item, 1);
-    if (!BeginFolderSelection(m_listState, tree, item))
+    if (!BeginFolderSelection(m_session.ListState(), tree, item))
         return;
 
     if (!m_pPopulate) {
         m_pPopulate = new CPopulate(m_host ? static_cast<QWidget*>(m_host.data()) : this);
-        m_pPopulate->SetCancelAction([this] {
-            if (m_listJob)
-                m_listJob->Stop();
-        });
+        m_pPopulate->SetCancelAction([this] { m_session.StopListing(); });
         Dialogs().PopulateWndPtr = m_pPopulate.data();
     }
     if (m_host)
@@ -680,25 +568,15 @@ void CBasicSearchView::OnResultsSelChanged(TreeNodeId item)
     m_pPopulate->show();
     m_pPopulate->raise();
 
-    FileListRequest req;
-    req.item = item;
-    req.recoveryMode = 1;
-    req.loadedFromLog = m_nBasicScanCount == 10;
     m_pFileList->setUpdatesEnabled(false);
-    m_listJob.reset();
-    m_listJob = std::make_unique<FileListPopulationJob>(m_results, m_pFileList->Rows(), m_listState, m_partition,
-                                                        req, ListingHooksFor(m_partition), m_listEvents.get());
-    if (!m_listJob->Start())
+    if (!m_session.StartListing(item))
         OnListJobFinished();
 }
 
 void CBasicSearchView::OnListJobFinished()
 {
-    if (m_listJob) {
-        m_listJob->Wait();
-        if (m_listJob->Running())
-            return;
-    }
+    if (!m_session.FinishListing())
+        return;
     if (m_pPopulate) {
         m_pPopulate->SetListingRunning(false);
         m_pPopulate->hide();
@@ -712,15 +590,15 @@ void CBasicSearchView::OnListJobFinished()
 
     ListingEndNotice notice = ListingEndNotice::None;
     std::uint64_t files = 0, folders = 0;
-    if (m_listJob) {
-        notice = m_listJob->EndNotice();
-        files = m_listJob->ListedFileCount();
-        folders = m_listJob->ListedFolderCount();
+    if (const FileListPopulationJob* job = m_session.ListJob()) {
+        notice = job->EndNotice();
+        files = job->ListedFileCount();
+        folders = job->ListedFolderCount();
     }
     ProgramState::Instance().StatusFileCount = files;
     ProgramState::Instance().StatusFolderCount = folders;
     ShowFoundCountStatus();
-    if (RecoveredFolder* rec = m_results.FolderOfItem(m_listState.LastPopulatedItem)) {
+    if (RecoveredFolder* rec = m_session.Results().FolderOfItem(m_session.ListState().LastPopulatedItem)) {
         m_pTreeCount->setText(QStringLiteral("Tree:%1").arg(rec->fileCount));
         m_pTreeCount->show();
     }
@@ -728,16 +606,16 @@ void CBasicSearchView::OnListJobFinished()
 
     QWidget* owner = Owner();
     if (notice == ListingEndNotice::EmptyResult) {
-        ShowEndOfSearchMessage(owner, 0, m_bScanStoppedByUser);
-    } else if (notice == ListingEndNotice::SearchFinished && !m_bEndBoxShown) {
-        m_bEndBoxShown = true;
-        ShowEndOfSearchMessage(owner, 1, m_bScanStoppedByUser);
+        ShowEndOfSearchMessage(owner, 0, m_session.ScanStoppedByUser());
+    } else if (notice == ListingEndNotice::SearchFinished && !m_session.EndBoxShown()) {
+        m_session.SetEndBoxShown(true);
+        ShowEndOfSearchMessage(owner, 1, m_session.ScanStoppedByUser());
     }
 }
 
 void CBasicSearchView::OnResultListDoubleClicked(const QModelIndex& index)
 {
-    if (!index.isValid() || m_nBasicScanCount == 0)
+    if (!index.isValid() || m_session.ScanCount() == 0)
         return;
     const int row = m_pFileList->sourceRow(index.row());
     ListRowModel& rows = m_pFileList->Rows();
@@ -747,7 +625,7 @@ void CBasicSearchView::OnResultListDoubleClicked(const QModelIndex& index)
     // A folder row opens the folder in the tree.
     if (type == "FOLDER") {
         const TreeNodeId item = static_cast<TreeNodeId>(std::stoull("0" + rows.Cell(row, kListTreeItem)));
-        if (m_results.Tree().IsValid(item))
+        if (m_session.Results().Tree().IsValid(item))
             m_pResultsTree->SelectItem(item);
     }
 }
@@ -757,7 +635,7 @@ void CBasicSearchView::OnResultListDoubleClicked(const QModelIndex& index)
 void CBasicSearchView::OnSaveData()
 {
     QWidget* owner = Owner();
-    if (m_nBasicScanCount == 0) {
+    if (m_session.ScanCount() == 0) {
         ShowMessage(owner, QString::fromLatin1(kSaveBeforeScanText));
         RestoreBusyState();
         return;
@@ -767,18 +645,13 @@ void CBasicSearchView::OnSaveData()
         RestoreBusyState();
         return;
     }
-    SaveVolume volume;
-    volume.fsName = m_partition.Descriptor.FsName.empty() ? m_results.FsName() : m_partition.Descriptor.FsName;
-    volume.device = m_partition.Device;
-    volume.fat = FatVolumeFromPartition(m_partition);
-    volume.recoveryMode = 1;
-    SaveCheckedTreeItems(owner, m_results, volume);
+    SaveCheckedTreeItems(owner, m_session.Results(), m_session.Volumes(), true);
 }
 
 void CBasicSearchView::OnSaveLog()
 {
     QWidget* owner = Owner();
-    if (m_nBasicScanCount == 0) {
+    if (m_session.ScanCount() == 0) {
         ShowMessage(owner, Q(Texts().SaveLogBeforeScanText));
     } else if (ScanRunning() || ListBusy()) {
         ShowMessage(owner, Q(Texts().ScanRunningSaveLogText));
@@ -791,7 +664,7 @@ void CBasicSearchView::OnSaveLog()
 void CBasicSearchView::OnLoadLog()
 {
     QWidget* owner = Owner();
-    if (m_nBasicScanCount == 0) {
+    if (m_session.ScanCount() == 0) {
         ShowMessage(owner, QString::fromLatin1(kScanLogNotAvailableText));
         return;
     }
@@ -809,9 +682,9 @@ bool CBasicSearchView::OnBack()
         RestoreBusyState();
         return true;
     }
-    if (m_nBasicScanCount == 0)
+    if (m_session.ScanCount() == 0)
         return false;
-    if (!m_results.LogLoadedFlag() && ResultsShown()) {
+    if (!m_session.Results().LogLoadedFlag() && ResultsShown()) {
         QMessageBox box(QMessageBox::Information, QStringLiteral("Message"), Q(Texts().SaveLogQuestionText),
                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, owner);
         box.setDefaultButton(QMessageBox::Yes);
@@ -833,20 +706,12 @@ void CBasicSearchView::ResetForNewSelection()
     ProgramState& state = ProgramState::Instance();
     state.StatusFolderCount = 0;
     state.StatusFileCount = 0;
-    m_results.SetLogLoadedFlag(false);
     m_pCounters->hide();
     m_pTreeCount->hide();
     m_pDescription->hide();
     m_pResultsTree->setTreeModel(nullptr);
-    m_results.ForgetResults();
-    m_pResultsTree->setTreeModel(&m_results.Tree());
-    m_pFileList->Rows().Clear();
-    m_pFileList->Rows().ClearRowColors();
-    m_listState.Reset();
-    m_listJob.reset();
-    m_scanJob.reset();
-    m_bResultsInScanLog = false;
-    m_nBasicScanCount = 0;
+    m_session.Reset();
+    m_pResultsTree->setTreeModel(&m_session.Results().Tree());
     m_bStopRequest = false;
     ShowResultViews(false);
     m_pScanPanel->hide();
@@ -854,7 +719,6 @@ void CBasicSearchView::ResetForNewSelection()
     m_pScanNow->show();
     m_pScanNow->setEnabled(true);
     m_pInstruction->setText(Q(Texts().SelectDriveScanNowText));
-    m_partition = CurrentPartition{};
     if (m_drives && m_drives->Tree())
         m_drives->Tree()->setFocus();
     m_pScanNow->setFocus();
@@ -864,8 +728,8 @@ void CBasicSearchView::ResetForNewSelection()
 bool CBasicSearchView::ConfirmClose()
 {
     QWidget* owner = Owner();
-    if (m_nBasicScanCount > 0 && !m_bResultsInScanLog && !ScanRunning() && !m_results.LogLoadedFlag() &&
-        ResultsShown()) {
+    if (m_session.ScanCount() > 0 && !m_session.ResultsLogged() && !ScanRunning() &&
+        !m_session.Results().LogLoadedFlag() && ResultsShown()) {
         CExit_Confirmation confirm(owner);
         const int result = confirm.exec();
         if (result == CExit_Confirmation::kDoNotExit)
@@ -882,10 +746,7 @@ bool CBasicSearchView::ConfirmClose()
 
 void CBasicSearchView::StopRunningWork()
 {
-    if (m_listJob)
-        m_listJob->StopAndWait();
-    if (m_scanJob)
-        m_scanJob->StopAndWait();
+    m_session.StopAll();
     m_timer123.stop();
     m_timer456.stop();
 }

@@ -3,20 +3,17 @@
 // 456), "Stop", the result state, the results tree and its file list,
 // "Save Data", and the results half of "Back" and of closing.
 //
-// The scan runs as a BasicScanJob; its counters are read by the timers, its
-// texts are kept by the sink below and shown by the timers too, so a worker
-// never touches a widget. A stop ends the sweep between two blocks; the job
-// then still arranges everything it found, so a stopped scan ends with a
-// full tree.
+// Everything but the widgets lives in the dialog's SearchSession: the scan
+// and listing jobs, the results, the volumes read, the file list's rows and
+// the state the buttons depend on. The timers read the session's counters
+// and texts, so a worker never touches a widget; the session's ends reach
+// this view through queued calls.
 #pragma once
 
 #include "app/search_dialog.h"
 #include "disk/volume_geometry.h"
-#include "fsrecovery/basic_scan.h"
-#include "fsrecovery/basic_scan_wiring.h"
 #include "fsrecovery/basic_scan_start.h"
-#include "fsrecovery/store/found_items.h"
-#include "results/file_list_population.h"
+#include "fsrecovery/search_session.h"
 #include "results/populate_window.h"
 
 #include <QPointer>
@@ -70,12 +67,13 @@ public:
     void StopRunningWork();
 
     // ---- state ------------------------------------------------------------------
-    std::uint32_t BasicScanCount() const { return m_nBasicScanCount; }
-    bool ScanRunning() const;
-    bool ListBusy() const;
-    bool ResultsInScanLog() const { return m_bResultsInScanLog; }
-    ScanResults& Results() { return m_results; }
-    const CurrentPartition& Partition() const { return m_partition; }
+    SearchSession& Session() { return m_session; }
+    std::uint32_t BasicScanCount() const { return m_session.ScanCount(); }
+    bool ScanRunning() const { return m_session.ScanRunning(); }
+    bool ListBusy() const { return m_session.ListBusy(); }
+    bool ResultsInScanLog() const { return m_session.ResultsLogged(); }
+    ScanResults& Results() { return m_session.Results(); }
+    const CurrentPartition& Partition() const { return m_session.Partition(); }
 
     // ---- controls (tests) -------------------------------------------------------
     CTreeClass* ResultsTree() const { return m_pResultsTree; }
@@ -91,7 +89,7 @@ public:
     QLabel* InstructionLabel() const;  // static 1011
     QProgressBar* ScanProgress() const { return m_pProgress; }
     // The interim tree period of the next scan (tests may shorten it).
-    void SetInterimInterval(std::chrono::milliseconds ms) { m_interim = ms; }
+    void SetInterimInterval(std::chrono::milliseconds ms) { m_session.SetInterimInterval(ms); }
 
 signals:
     // The scan reached its result state (after a normal end or a stop).
@@ -100,8 +98,7 @@ signals:
     void listPopulated();
 
 private:
-    class ViewSink;
-    class ListEvents;
+    class SessionEvents;
 
     void BuildWidgets();
     void ShowDriveViews(bool show);
@@ -115,7 +112,7 @@ private:
     void OnListJobFinished();
     void OnResultListDoubleClicked(const QModelIndex& index);
     void ResetForNewSelection();
-    void ShowSinkTexts();
+    void ShowScanDisplay();
     void UpdateCounters();
     bool ResultsShown() const;
     QWidget* Owner() const;
@@ -151,24 +148,12 @@ private:
 
     QTimer m_timer123;
     QTimer m_timer456;
-    std::chrono::milliseconds m_interim{10000};
 
-    // The results and the jobs that fill them. The sinks outlive the jobs
-    // (declared first, destroyed last).
-    ScanResults m_results;
-    std::unique_ptr<ViewSink> m_sink;
-    std::unique_ptr<ListEvents> m_listEvents;
-    CurrentPartition m_partition;
-    std::unique_ptr<BasicScanJob> m_scanJob;
-    BasicScanWiring m_wiring;   // exFAT/NTFS branches and, after a scan, their writers
-    FileListState m_listState;
-    std::unique_ptr<FileListPopulationJob> m_listJob;
+    // The session's observer outlives the session's jobs (declared first).
+    std::unique_ptr<SessionEvents> m_events;
+    SearchSession m_session{1};
 
-    std::uint32_t m_nBasicScanCount = 0;
-    bool m_bResultsInScanLog = false;
     bool m_bStopRequest = false;       // StopRequestFlag
-    bool m_bScanStoppedByUser = false;
-    bool m_bEndBoxShown = false;
     std::uint64_t m_rangeStart = 0, m_rangeEnd = 0;
     std::string m_selectionDescription;
 };

@@ -1,10 +1,7 @@
-#include "fsrecovery/fat/fat_lost_folder_names.h"
 #include "results/file_list_population.h"
 
 #include "base/text_routines.h"
-#include "fsrecovery/exfat/exfat_folder_listing.h"
-#include "fsrecovery/fat/fat_volume.h"
-#include "fsrecovery/fat/fat_folder_listing.h"
+#include "results/file_list_columns.h"
 #include "results/file_type_texts.h"
 
 #include <cctype>
@@ -32,41 +29,6 @@ std::string TodayText(std::time_t now)
 
 }  // namespace
 
-FoundEntryListing MakeExfatFolderListing()
-{
-    return [](ScanResults& results, ListRowModel& list, std::uint64_t firstRow, std::uint64_t folderId,
-              const std::function<bool()>& abort) -> std::uint64_t {
-        std::atomic<bool> stop{abort && abort()};
-        std::vector<ExfatFileRow> rows = ListExfatFolderFiles(results, folderId, &stop);
-        const int columns = list.ColumnCount() > 0 ? list.ColumnCount() : kBasicListColumnCount;
-        std::uint64_t row = firstRow, added = 0;
-        for (const ExfatFileRow& r : rows) {
-            if (abort && abort())
-                break;
-            std::vector<std::string> cells(static_cast<std::size_t>(columns < kListShortName + 1 ? kListShortName + 1 : columns));
-            cells[kListName] = r.name;
-            cells[kListType] = GetFileTypeTextOfName(r.name);
-            cells[kListSize] = r.sizeText;
-            cells[kListDate] = r.dateText;
-            cells[kListTime] = r.timeText;
-            cells[kListSelfId] = r.ownIdText;
-            cells[kListParentId] = "0";
-            cells[kListTreeItem] = "0";
-            if (columns >= kDeepListColumnCount)
-                cells[kDeepListAddend] = r.indexMark;
-            list.InsertRow(static_cast<int>(row++), std::move(cells));
-            ++added;
-        }
-        return added;
-    };
-}
-
-FileListHooks& DefaultFileListHooks()
-{
-    static FileListHooks hooks;
-    return hooks;
-}
-
 bool BeginFolderSelection(FileListState& state, const TreeModel& tree, TreeNodeId item)
 {
     if (item == kNoTreeNode)
@@ -77,14 +39,14 @@ bool BeginFolderSelection(FileListState& state, const TreeModel& tree, TreeNodeI
     return true;
 }
 
-std::vector<std::string> FolderRowCells(const RecoveredFolder& folder, TreeNodeId item, const std::string& fsName,
-                                        const std::string& fsType, int columns, std::time_t now)
+std::vector<std::string> FolderRowCells(const RecoveredFolder& folder, TreeNodeId item, FsKind kind, int columns,
+                                        std::time_t now)
 {
     std::vector<std::string> cells(static_cast<std::size_t>(columns < kListShortName + 1 ? kListShortName + 1 : columns));
     cells[kListName] = folder.name;
     cells[kListType] = "FOLDER";
     cells[kListSize] = "0";
-    if (fsName == "NTFS" && fsType != "exFAT") {
+    if (kind == FsKind::Ntfs) {
         std::string date, time;
         FormatFileTime(folder.date, &date, &time, now);
         cells[kListDate] = date;
@@ -146,15 +108,14 @@ std::string GetTreeItemPath(const TreeModel& tree, TreeNodeId item, const std::s
 }
 
 FileListPopulationJob::FileListPopulationJob(ScanResults& results, ListRowModel& list, FileListState& state,
-                                             CurrentPartition partition, FileListRequest request,
-                                             FileListHooks hooks, JobEvents* events)
+                                             std::shared_ptr<const VolumeSet> volumes, FileListRequest request,
+                                             JobEvents* events)
     : Job(events),
       results_(results),
       list_(list),
       state_(state),
-      partition_(std::move(partition)),
-      request_(request),
-      hooks_(std::move(hooks))
+      volumes_(std::move(volumes)),
+      request_(request)
 {
 }
 
@@ -166,7 +127,6 @@ FileListPopulationJob::~FileListPopulationJob()
 void FileListPopulationJob::AddSubfolderRows(TreeNodeId item, std::uint64_t& rowCount)
 {
     TreeModel& tree = results_.Tree();
-    const std::string fsName = partition_.Descriptor.FsName.empty() ? results_.FsName() : partition_.Descriptor.FsName;
     const std::time_t now = request_.now ? request_.now : std::time(nullptr);
     for (TreeNodeId child : tree.Children(item)) {
         if (StopRequested())
@@ -183,8 +143,9 @@ void FileListPopulationJob::AddSubfolderRows(TreeNodeId item, std::uint64_t& row
         const int columns = list_.ColumnCount() > 0 ? list_.ColumnCount()
                             : request_.recoveryMode == 2 ? kDeepListColumnCount
                                                          : kBasicListColumnCount;
-        const int at = list_.InsertRow(static_cast<int>(rowCount),
-                                       FolderRowCells(*rec, child, fsName, partition_.Descriptor.FsType, columns, now));
+        const std::shared_ptr<FileSystemVolume> volume = volumes_ ? volumes_->OfFolder(rec) : nullptr;
+        const FsKind kind = volume ? volume->Kind() : FsKindFromText(results_.FsName());
+        const int at = list_.InsertRow(static_cast<int>(rowCount), FolderRowCells(*rec, child, kind, columns, now));
         if (at >= 0) {
             list_.SetRowImage(at, 1);   // the folder icon
             list_.SetRowData(at, rec->deleted ? kRowDeletedBit : 0);
@@ -196,27 +157,19 @@ void FileListPopulationJob::AddSubfolderRows(TreeNodeId item, std::uint64_t& row
     }
 }
 
-void FileListPopulationJob::FillFolderFileList(std::uint64_t folderId, std::uint64_t rowCount)
+void FileListPopulationJob::FillFolderFileList(FileSystemVolume& volume, std::uint64_t folderId,
+                                               std::uint64_t rowCount)
 {
-    const std::string& fsName = partition_.Descriptor.FsName;
-    const std::string& fsType = partition_.Descriptor.FsType;
-    std::uint64_t added = 0;
-    if (fsName == "NTFS" || fsType == "exFAT" || fsName == "exFAT") {
-        if (hooks_.ntfsOrExfat)
-            added = hooks_.ntfsOrExfat(results_, list_, rowCount, folderId, [this] { return StopRequested(); });
-    } else if (folderId != kMiscFolderId && partition_.Device) {
-        FatListingContext ctx;
-        ctx.device = partition_.Device.get();
-        ctx.volume = FatVolumeFromPartition(partition_);
-        ctx.deepSearch = request_.recoveryMode == 2;
-        ctx.isIndexedFolder = [this](std::uint32_t c) { return results_.IsIndexedFolderCluster(c); };
-        ctx.abort = [this] { return StopRequested(); };
-        std::atomic<std::uint64_t>& files = Progress().files;
-        const std::uint64_t before = files.load();
-        ctx.progress = [&files, before](std::uint64_t n) { files = before + n; };
-        added = ListFatFolderFiles(list_, rowCount, static_cast<std::uint32_t>(folderId), ctx);
-        files = before;
-    }
+    FolderListing listing;
+    listing.list = &list_;
+    listing.firstRow = rowCount;
+    listing.deepLayout = request_.recoveryMode == 2;
+    listing.abort = [this] { return StopRequested(); };
+    std::atomic<std::uint64_t>& files = Progress().files;
+    const std::uint64_t before = files.load();
+    listing.progress = [&files, before](std::uint64_t n) { files = before + n; };
+    const std::uint64_t added = volume.ListFolderFiles(results_, folderId, listing);
+    files = before;
     if (added > 0)
         state_.FilesFoundFlag = true;
     Progress().files += added;
@@ -275,17 +228,16 @@ void FileListPopulationJob::Run()
         state_.PreviousFolderItem = item;
     }
 
-    const std::string& fsName = partition_.Descriptor.FsName;
-    const bool ntfsLike = fsName == "NTFS" || fsName == "exFAT" || partition_.Descriptor.FsType == "exFAT";
-    std::uint64_t folderId = ntfsLike ? kNtfsRootId : 0;
     RecoveredFolder* record = rootSelected ? nullptr : results_.FolderOfItem(item);
+    const std::shared_ptr<FileSystemVolume> volume = volumes_ ? volumes_->OfFolder(record) : nullptr;
+    std::uint64_t folderId = volume ? volume->RootFolderId() : 0;
 
     // Lost sub-folders of a FAT folder get their names from its directory
     // entries on its first listing.
     if (record) {
         folderId = record->selfId;
-        if (!ntfsLike && partition_.Device && record->selfId != kMiscFolderId && tree.ChildCount(item) > 0)
-            NameLostSubfolders(results_, *partition_.Device, FatVolumeFromPartition(partition_), item);
+        if (volume && record->selfId != kMiscFolderId && tree.ChildCount(item) > 0)
+            volume->PrepareChildren(results_, item);
     }
     if (StopRequested())
         return;
@@ -294,7 +246,8 @@ void FileListPopulationJob::Run()
     AddSubfolderRows(item, rowCount);
     if (StopRequested())
         return;
-    FillFolderFileList(folderId, rowCount);
+    if (volume)
+        FillFolderFileList(*volume, folderId, rowCount);
 
     if (record && Progress().files.load() > record->fileCount)
         record->fileCount = Progress().files.load();

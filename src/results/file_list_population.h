@@ -3,9 +3,8 @@
 //
 // The listing runs as a Job behind the "Populating List Items" window; its
 // Cancel stops the job, which keeps the rows listed so far. File rows come
-// from the folder's directory clusters on FAT16/FAT32 (fat_folder_listing.h)
-// and from the scan's found-entry store on NTFS and exFAT (a hook the NTFS
-// and exFAT listings provide).
+// through the folder's volume: from its directory clusters on FAT16/FAT32,
+// from the scan's found-entry store on NTFS and exFAT.
 //
 // Counters for the status line: Progress().folders (ListedFolderCount) and
 // Progress().files (ListedFileCount).
@@ -13,35 +12,18 @@
 
 #include "base/job.h"
 #include "base/list_model.h"
-#include "disk/volume_geometry.h"
+#include "disk/fs_kind.h"
 #include "fsrecovery/store/found_items.h"
+#include "results/file_system_volume.h"
 
 #include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace torvane {
-
-// Lists the file rows of folder `folderId` of an NTFS or exFAT volume into
-// `list` from row `firstRow` on; returns the number of rows added. `abort`
-// is tested per entry.
-using FoundEntryListing = std::function<std::uint64_t(ScanResults& results, ListRowModel& list,
-                                                      std::uint64_t firstRow, std::uint64_t folderId,
-                                                      const std::function<bool()>& abort)>;
-
-// Per-file-system listings other than FAT (set by the NTFS and exFAT code).
-struct FileListHooks {
-    FoundEntryListing ntfsOrExfat;
-};
-
-// The exFAT listing over the scan's found-entry store (folder id 5 = the root).
-FoundEntryListing MakeExfatFolderListing();
-
-// The program's listings per file system; the NTFS and exFAT code register
-// theirs here at start-up. Read by the results views when they list a folder.
-FileListHooks& DefaultFileListHooks();
 
 // What the results view keeps between two selections (one per search dialog).
 struct FileListState {
@@ -82,10 +64,10 @@ struct FileListRequest {
 
 class FileListPopulationJob : public Job {
 public:
-    // `results`, `list` and `state` must outlive the job. `partition` is
-    // copied (its Device is shared, read-only).
+    // `results`, `list` and `state` must outlive the job; the volumes list
+    // the files (each folder by its own volume).
     FileListPopulationJob(ScanResults& results, ListRowModel& list, FileListState& state,
-                          CurrentPartition partition, FileListRequest request, FileListHooks hooks = {},
+                          std::shared_ptr<const VolumeSet> volumes, FileListRequest request,
                           JobEvents* events = nullptr);
     ~FileListPopulationJob() override;
 
@@ -98,23 +80,22 @@ protected:
 
 private:
     void AddSubfolderRows(TreeNodeId item, std::uint64_t& rowCount);
-    void FillFolderFileList(std::uint64_t folderId, std::uint64_t rowCount);
+    void FillFolderFileList(FileSystemVolume& volume, std::uint64_t folderId, std::uint64_t rowCount);
     void DecideEndNotice();
 
     ScanResults& results_;
     ListRowModel& list_;
     FileListState& state_;
-    CurrentPartition partition_;
+    std::shared_ptr<const VolumeSet> volumes_;
     FileListRequest request_;
-    FileListHooks hooks_;
     ListingEndNotice endNotice_ = ListingEndNotice::None;
 };
 
-// The folder row of a results-tree item: "FOLDER", size "0", date and time
-// texts (FAT words; NTFS a FILETIME; "KZU_Miscellaneous" today's date), own
+// The folder row of a results-tree item of a `kind` volume: "FOLDER", size
+// "0", date and time texts (FAT words; NTFS a FILETIME; "KZU_Miscellaneous" today's date), own
 // and parent id, tree item. `columns` is the list's column count.
-std::vector<std::string> FolderRowCells(const RecoveredFolder& folder, TreeNodeId item, const std::string& fsName,
-                                        const std::string& fsType, int columns, std::time_t now);
+std::vector<std::string> FolderRowCells(const RecoveredFolder& folder, TreeNodeId item, FsKind kind, int columns,
+                                        std::time_t now);
 
 // Makes `list` the Basic Search results list: no rows, the columns "Name"
 // 140, "Type" 70, "Size" 70, "Date" 80, "Time" 70, then the hidden data

@@ -1,7 +1,7 @@
 #include "results/file_list_view.h"
 
 #include "app/ui/system_image_list.h"
-#include "fsrecovery/fat/fat_folder_listing.h"
+#include "results/file_list_columns.h"
 #include "results/file_list_population.h"
 
 #include <QHeaderView>
@@ -15,7 +15,7 @@ CResultsFileList::CResultsFileList(QWidget* parent) : CColorListCtrl(parent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setShowGrid(true);
-    setRowModel(&rows_);
+    setRowModel(rows_);
     setImageList(CSystemImageList::Shared().Icons());
 }
 
@@ -24,9 +24,15 @@ CResultsFileList::~CResultsFileList()
     setRowModel(nullptr);
 }
 
+void CResultsFileList::UseRows(ListRowModel* rows)
+{
+    rows_ = rows ? rows : &ownRows_;
+    setRowModel(rows_);
+}
+
 void CResultsFileList::SetupResultColumns()
 {
-    SetupBasicResultColumns(rows_);
+    SetupBasicResultColumns(*rows_);
     if (itemModel())
         itemModel()->publishChanges();
     for (int c = 0; c < kBasicListColumnCount; ++c)
@@ -46,11 +52,11 @@ void CResultsFileList::SetupResultColumns()
 void CResultsFileList::ApplyIcons()
 {
     CSystemImageList& icons = CSystemImageList::Shared();
-    const int n = rows_.RowCount();
+    const int n = rows_->RowCount();
     for (int r = 0; r < n; ++r) {
-        if (rows_.RowImage(r) >= 0)
+        if (rows_->RowImage(r) >= 0)
             continue;
-        rows_.SetRowImage(r, icons.GetIconIndex(QString::fromStdString(rows_.Cell(r, kListName))));
+        rows_->SetRowImage(r, icons.GetIconIndex(QString::fromStdString(rows_->Cell(r, kListName))));
     }
     setImageList(icons.Icons());
     if (itemModel())

@@ -15,7 +15,10 @@ public:
     explicit CResultsFileList(QWidget* parent = nullptr);
     ~CResultsFileList() override;
 
-    ListRowModel& Rows() { return rows_; }
+    ListRowModel& Rows() { return *rows_; }
+    // Shows `rows` (owned by the caller, e.g. a search session) instead of
+    // the list's own rows; null goes back to its own.
+    void UseRows(ListRowModel* rows);
 
     // The Basic Search columns; the data columns 5..9 hidden, 10 zero-wide.
     void SetupResultColumns();
@@ -27,7 +30,8 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
 
 private:
-    ListRowModel rows_;
+    ListRowModel ownRows_;
+    ListRowModel* rows_ = &ownRows_;
 };
 
 }  // namespace torvane

@@ -19,13 +19,13 @@ void CountSelectionJob::Run()
     counters_.Reset();
     if (!request_.results)
         return;
-    std::unique_ptr<FileSystemSaver> saver = MakeFileSystemSaver(*request_.results, request_.volume);
     auto stop = [this] { return StopRequested(); };
-    if (saver) {
+    if (request_.volumes) {
+        SaverSet savers(*request_.results, *request_.volumes, request_.basicSearch);
         if (request_.source == SaveSource::List)
-            CountSelectedRows(*request_.results, *saver, request_.rows, counters_, stop);
+            CountSelectedRows(*request_.results, savers, request_.rows, counters_, stop);
         else
-            CountCheckedTreeItems(*request_.results, *saver, counters_, stop);
+            CountCheckedTreeItems(*request_.results, savers, counters_, stop);
     }
     Progress().files = counters_.totalFiles.load();
     Progress().folders = counters_.totalFolders.load();
@@ -47,14 +47,13 @@ void SaveJob::Run()
     session_.ResetForSave();
     if (!request_.results)
         return;
-    std::unique_ptr<FileSystemSaver> saver = MakeFileSystemSaver(*request_.results, request_.volume);
-    if (!saver) {
-        const std::string why = "Saving files of this file system is not supported yet.";
+    if (!request_.volumes || request_.volumes->Empty()) {
+        const std::string why = "There is no scanned volume to read the files from.";
         Status(why);
-        const std::string fs = request_.volume.fsName.empty() ? "unknown" : request_.volume.fsName;
-        session_.Report().Add(FileOutcome::Failed, session_.Destination(), why + " (" + fs + ")");
+        session_.Report().Add(FileOutcome::Failed, session_.Destination(), why);
         return;
     }
+    SaverSet savers(*request_.results, *request_.volumes, request_.basicSearch);
     std::string replacement = CreateDestinationFolder(session_, session_.Destination());
     if (!replacement.empty())
         session_.SetDestination(replacement);
@@ -66,9 +65,9 @@ void SaveJob::Run()
         return;
     }
     if (request_.source == SaveSource::List)
-        SaveSelectedRows(session_, *request_.results, *saver, request_.rows);
+        SaveSelectedRows(session_, *request_.results, savers, request_.rows);
     else
-        WalkAndSaveTree(session_, *request_.results, *saver);
+        WalkAndSaveTree(session_, *request_.results, savers);
     endedStopped_ = session_.StopRequested();
 }
 

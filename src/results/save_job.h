@@ -32,7 +32,9 @@ inline constexpr int kApplyToAllBit = 0x100;
 
 struct SaveRequest {
     ScanResults* results = nullptr;
-    SaveVolume volume;
+    // The volumes the selection's files are read from (each folder from its own).
+    std::shared_ptr<const VolumeSet> volumes;
+    bool basicSearch = true;     // a Basic result (FAT folder walks follow continuation clusters)
     SaveSource source = SaveSource::Tree;
     std::vector<SaveRow> rows;   // the list road's selected rows
     std::string destination;

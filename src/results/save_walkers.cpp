@@ -1,8 +1,5 @@
-#include "fsrecovery/fat/fat_lost_folder_names.h"
 #include "results/save_walkers.h"
 
-#include "fsrecovery/fat/fat_folder_walk.h"
-#include "fsrecovery/fat/fat_file_writer.h"
 #include "results/save_destination.h"
 
 #include <cerrno>
@@ -13,26 +10,14 @@
 namespace torvane {
 namespace {
 
-std::mutex& WriterRegistryMutex()
-{
-    static std::mutex m;
-    return m;
-}
+// The checked or partial folders of the tree road, pre-order, with their paths.
+struct TreeVisit {
+    TreeNodeId node;
+    std::string parentPath;
+};
 
-std::map<std::string, FoundEntryWriter>& WriterRegistry()
-{
-    static std::map<std::string, FoundEntryWriter> writers;
-    return writers;
-}
+}  // namespace
 
-FoundEntryWriter FindFoundEntryWriter(const std::string& fsName)
-{
-    std::lock_guard<std::mutex> lock(WriterRegistryMutex());
-    auto it = WriterRegistry().find(fsName);
-    return it == WriterRegistry().end() ? FoundEntryWriter{} : it->second;
-}
-
-// The target of a file in `folderPath`, shortened when too long for the destination.
 std::string FileTarget(SaveSession& session, const std::string& folderPath, const std::string& rawName,
                        const std::string& preset)
 {
@@ -44,238 +29,25 @@ std::string FileTarget(SaveSession& session, const std::string& folderPath, cons
     return target;
 }
 
-// ---- FAT16/FAT32 -------------------------------------------------------------
-
-class FatSaver final : public FileSystemSaver {
-public:
-    FatSaver(ScanResults& results, DevicePtr device, FatVolume volume, bool basicSearch)
-        : results_(results), device_(std::move(device)), volume_(std::move(volume)), basic_(basicSearch)
-    {
-    }
-
-    void SaveFolderFiles(SaveSession& session, const std::string& folderPath, const RecoveredFolder& folder) override
-    {
-        if (folder.selfId == 0 || folder.selfId == kMiscFolderId)
-            return;
-        SaveCluster(session, folderPath, folder.selfId);
-    }
-
-    void SaveRootFiles(SaveSession& session, const std::string& folderPath) override
-    {
-        SaveCluster(session, folderPath, 0);
-    }
-
-    void SaveFileRow(SaveSession& session, const std::string& target, const SaveRow& row) override
-    {
-        ++session.Counters().filesSaved;
-        FatFileToSave file;
-        file.target = target;
-        file.name = LastComponent(target);
-        file.shortName = row.shortName;
-        file.size = row.size;
-        file.firstCluster = static_cast<std::uint32_t>(row.id);
-        file.deleted = row.deleted;
-        SaveFatFile(session, *device_, volume_, std::move(file));
-    }
-
-    std::uint64_t CountFolderFiles(const RecoveredFolder& folder, const std::function<bool()>& stop) override
-    {
-        if (folder.selfId == 0 || folder.selfId == kMiscFolderId)
-            return 0;
-        return CountCluster(folder.selfId, stop);
-    }
-
-    std::uint64_t CountRootFiles(const std::function<bool()>& stop) override { return CountCluster(0, stop); }
-
-    void PrepareChildren(TreeNodeId item) override { NameLostSubfolders(results_, *device_, volume_, item); }
-
-private:
-    FatFolderWalkOptions Options(const std::function<bool()>& stop) const
-    {
-        FatFolderWalkOptions options;
-        options.followContinuation = true;
-        options.basicSearch = basic_;
-        options.isIndexedFolder = [this](std::uint32_t c) { return results_.IsIndexedFolderCluster(c); };
-        options.stop = stop;
-        return options;
-    }
-
-    void SaveCluster(SaveSession& session, const std::string& folderPath, std::uint32_t cluster)
-    {
-        FatFolderWalkOptions options = Options([&session] { return session.StopRequested(); });
-        options.countFiles = false;
-        options.onFile = [&](const FatFileEntry& entry) {
-            if (session.StopRequested() || !IsSavedEntry(entry))
-                return;
-            ++session.Counters().filesSaved;
-            FatFileToSave file;
-            file.target = FileTarget(session, folderPath, entry.name, entry.shortName);
-            file.name = LastComponent(file.target);
-            file.shortName = entry.shortName;
-            file.size = entry.size;
-            file.firstCluster = FirstClusterToRead(entry);
-            file.deleted = entry.deleted;
-            SaveFatFile(session, *device_, volume_, std::move(file));
-        };
-        WalkFatFolderEntries(*device_, volume_, cluster, options);
-    }
-
-    std::uint64_t CountCluster(std::uint32_t cluster, const std::function<bool()>& stop)
-    {
-        FatFolderWalkOptions options = Options(stop);
-        options.countFiles = false;
-        std::uint64_t count = 0;
-        options.onFile = [&count](const FatFileEntry& entry) {
-            if (IsSavedEntry(entry))
-                ++count;
-        };
-        WalkFatFolderEntries(*device_, volume_, cluster, options);
-        return count;
-    }
-
-    // The volume label lives in the root as an entry of its own; it holds no data.
-    static bool IsSavedEntry(const FatFileEntry& entry) { return (entry.attribute & 0x08) == 0; }
-
-    // A live entry's stored first cluster is right as it stands; only a deleted
-    // FAT32 entry may have lost its high word, and only then the walk's guess
-    // is taken.
-    static std::uint32_t FirstClusterToRead(const FatFileEntry& entry)
-    {
-        return entry.deleted ? entry.firstCluster : entry.storedCluster;
-    }
-
-    ScanResults& results_;
-    DevicePtr device_;
-    FatVolume volume_;
-    bool basic_;
-};
-
-// ---- NTFS and exFAT: files from the found-entry store -------------------------
-
-class FoundEntrySaver final : public FileSystemSaver {
-public:
-    FoundEntrySaver(ScanResults& results, DevicePtr device, std::uint64_t rootId, FoundEntryWriter writer)
-        : results_(results), device_(std::move(device)), rootId_(rootId), writer_(std::move(writer))
-    {
-    }
-
-    void SaveFolderFiles(SaveSession& session, const std::string& folderPath, const RecoveredFolder& folder) override
-    {
-        if (folder.selfId == 0 || folder.selfId == kMiscFolderId)
-            return;
-        SaveEntries(session, folderPath, folder.selfId);
-    }
-
-    void SaveRootFiles(SaveSession& session, const std::string& folderPath) override
-    {
-        SaveEntries(session, folderPath, rootId_);
-    }
-
-    void SaveFileRow(SaveSession& session, const std::string& target, const SaveRow& row) override
-    {
-        ++session.Counters().filesSaved;
-        FoundEntry entry;
-        entry.name = row.name;
-        entry.ownId = row.id;
-        entry.size = row.size;
-        Write(session, entry, target);
-    }
-
-    std::uint64_t CountFolderFiles(const RecoveredFolder& folder, const std::function<bool()>&) override
-    {
-        if (folder.selfId == 0 || folder.selfId == kMiscFolderId)
-            return 0;
-        return Entries(folder.selfId).size();
-    }
-
-    std::uint64_t CountRootFiles(const std::function<bool()>&) override { return Entries(rootId_).size(); }
-
-private:
-    std::vector<FoundEntry> Entries(std::uint64_t parentId)
-    {
-        auto lock = results_.Lock();
-        results_.SortFoundEntries();
-        auto [first, last] = results_.FoundEntryRange(parentId);
-        const auto& all = std::as_const(results_).FoundEntries();
-        std::vector<FoundEntry> out;
-        for (std::size_t i = first; i < last && i < all.size(); ++i)
-            if (all[i].parentId == parentId)
-                out.push_back(all[i]);
-        return out;
-    }
-
-    void SaveEntries(SaveSession& session, const std::string& folderPath, std::uint64_t parentId)
-    {
-        for (const FoundEntry& entry : Entries(parentId)) {
-            if (session.StopRequested())
-                return;
-            if (entry.name.empty())
-                continue;
-            std::string target = FileTarget(session, folderPath, entry.name, "");
-            // An entry taken from an index record whose target exists is a duplicate.
-            if (entry.text2 == "1" && session.Fs().Exists(target)) {
-                ++session.Counters().invalidEntries;
-                session.Report().Add(FileOutcome::NotSaved, target, "index entry of a file saved already");
-                continue;
-            }
-            ++session.Counters().filesSaved;
-            Write(session, entry, target);
-        }
-    }
-
-    void Write(SaveSession& session, const FoundEntry& entry, const std::string& target)
-    {
-        if (!writer_) {
-            session.Report().Add(FileOutcome::Failed, target, "no writer for this file system");
-            return;
-        }
-        writer_(session, *device_, entry, target, LastComponent(target));
-    }
-
-    ScanResults& results_;
-    DevicePtr device_;
-    std::uint64_t rootId_;
-    FoundEntryWriter writer_;
-};
-
-// The checked or partial folders of the tree road, pre-order, with their paths.
-struct TreeVisit {
-    TreeNodeId node;
-    std::string parentPath;
-};
-
-}  // namespace
-
-void RegisterFoundEntryWriter(const std::string& fsName, FoundEntryWriter writer)
+FileSystemSaver* SaverSet::ForVolume(const std::shared_ptr<FileSystemVolume>& volume)
 {
-    std::lock_guard<std::mutex> lock(WriterRegistryMutex());
-    WriterRegistry()[fsName] = std::move(writer);
-}
-
-std::unique_ptr<FileSystemSaver> MakeFatSaver(ScanResults& results, DevicePtr device, FatVolume volume,
-                                              bool basicSearch)
-{
-    return std::make_unique<FatSaver>(results, std::move(device), std::move(volume), basicSearch);
-}
-
-std::unique_ptr<FileSystemSaver> MakeFoundEntrySaver(ScanResults& results, DevicePtr device, std::uint64_t rootId,
-                                                     FoundEntryWriter writer)
-{
-    return std::make_unique<FoundEntrySaver>(results, std::move(device), rootId, std::move(writer));
-}
-
-std::unique_ptr<FileSystemSaver> MakeFileSystemSaver(ScanResults& results, const SaveVolume& volume)
-{
-    if (!volume.device)
+    if (!volume)
         return nullptr;
-    if (volume.fsName == "FAT16" || volume.fsName == "FAT32")
-        return MakeFatSaver(results, volume.device, volume.fat, volume.recoveryMode != 2);
-    if (volume.fsName == "NTFS" || volume.fsName == "exFAT") {
-        FoundEntryWriter writer = volume.entryWriter ? volume.entryWriter : FindFoundEntryWriter(volume.fsName);
-        // Both scans file the volume's root-level entries under parent id 5.
-        return MakeFoundEntrySaver(results, volume.device, kNtfsRootId, std::move(writer));
-    }
-    return nullptr;
+    auto it = savers_.find(volume.get());
+    if (it == savers_.end())
+        it = savers_.emplace(volume.get(), std::make_pair(volume, volume->MakeSaver(results_, basic_))).first;
+    return it->second.second.get();
+}
+
+FileSystemSaver* SaverSet::ForFolder(const RecoveredFolder* folder)
+{
+    return ForVolume(volumes_.OfFolder(folder));
+}
+
+FileSystemSaver* SaverSet::ForKey(std::uint64_t fsKey)
+{
+    std::shared_ptr<FileSystemVolume> volume = volumes_.Find(fsKey);
+    return ForVolume(volume ? volume : volumes_.First());
 }
 
 std::string TreeItemPath(const TreeModel& tree, TreeNodeId item)
@@ -290,7 +62,7 @@ std::string TreeItemPath(const TreeModel& tree, TreeNodeId item)
     return path;
 }
 
-void WalkAndSaveTree(SaveSession& session, ScanResults& results, FileSystemSaver& saver)
+void WalkAndSaveTree(SaveSession& session, ScanResults& results, SaverSet& savers)
 {
     TreeModel& tree = results.Tree();
     const TreeNodeId root = tree.RootItem();
@@ -324,18 +96,21 @@ void WalkAndSaveTree(SaveSession& session, ScanResults& results, FileSystemSaver
                 path = replacement;
             ++counters.foldersSaved;
             if (const RecoveredFolder* folder = results.FolderOfItem(visit.node))
-                saver.SaveFolderFiles(session, path, *folder);
+                if (FileSystemSaver* saver = savers.ForFolder(folder))
+                    saver->SaveFolderFiles(session, path, *folder);
         } else {
             ++counters.foldersSaved;
         }
-        saver.PrepareChildren(visit.node);
+        if (FileSystemSaver* saver = savers.ForItem(visit.node))
+            saver->PrepareChildren(visit.node);
         pushChildren(visit.node, path);
     }
     if (rootState == CheckState::Checked && !session.StopRequested())
-        saver.SaveRootFiles(session, destination);
+        if (FileSystemSaver* saver = savers.ForRoot())
+            saver->SaveRootFiles(session, destination);
 }
 
-void CountCheckedTreeItems(ScanResults& results, FileSystemSaver& saver, SaveCounters& counters,
+void CountCheckedTreeItems(ScanResults& results, SaverSet& savers, SaveCounters& counters,
                            const std::function<bool()>& stop)
 {
     TreeModel& tree = results.Tree();
@@ -362,18 +137,20 @@ void CountCheckedTreeItems(ScanResults& results, FileSystemSaver& saver, SaveCou
         ++counters.totalFolders;
         if (state == CheckState::Checked)
             if (const RecoveredFolder* folder = results.FolderOfItem(node))
-                counters.totalFiles += saver.CountFolderFiles(*folder, stop);
+                if (FileSystemSaver* saver = savers.ForFolder(folder))
+                    counters.totalFiles += saver->CountFolderFiles(*folder, stop);
         pushChildren(node);
     }
     if (rootState == CheckState::Checked && !stopped())
-        counters.totalFiles += saver.CountRootFiles(stop);
+        if (FileSystemSaver* saver = savers.ForRoot())
+            counters.totalFiles += saver->CountRootFiles(stop);
 }
 
 namespace {
 
 // A folder row of the list road: the folder and everything below it,
 // whatever the check boxes say.
-void SaveFolderSubtree(SaveSession& session, ScanResults& results, FileSystemSaver& saver, TreeNodeId item,
+void SaveFolderSubtree(SaveSession& session, ScanResults& results, SaverSet& savers, TreeNodeId item,
                        const std::string& path)
 {
     TreeModel& tree = results.Tree();
@@ -391,9 +168,12 @@ void SaveFolderSubtree(SaveSession& session, ScanResults& results, FileSystemSav
         std::string replacement = CreateDestinationFolder(session, folderPath);
         if (!replacement.empty())
             folderPath = replacement;
-        if (const RecoveredFolder* folder = results.FolderOfItem(visit.node))
-            saver.SaveFolderFiles(session, folderPath, *folder);
-        saver.PrepareChildren(visit.node);
+        const RecoveredFolder* folder = results.FolderOfItem(visit.node);
+        if (FileSystemSaver* saver = savers.ForFolder(folder)) {
+            if (folder)
+                saver->SaveFolderFiles(session, folderPath, *folder);
+            saver->PrepareChildren(visit.node);
+        }
         std::vector<TreeNodeId> children = tree.Children(visit.node);
         for (auto it = children.rbegin(); it != children.rend(); ++it)
             stack.push_back(TreeVisit{*it, folderPath});
@@ -402,7 +182,7 @@ void SaveFolderSubtree(SaveSession& session, ScanResults& results, FileSystemSav
 
 }  // namespace
 
-void SaveSelectedRows(SaveSession& session, ScanResults& results, FileSystemSaver& saver,
+void SaveSelectedRows(SaveSession& session, ScanResults& results, SaverSet& savers,
                       const std::vector<SaveRow>& rows)
 {
     std::string destination = session.Destination();
@@ -420,15 +200,19 @@ void SaveSelectedRows(SaveSession& session, ScanResults& results, FileSystemSave
             break;
         if (row.isFolder) {
             ++session.Counters().foldersSaved;
-            SaveFolderSubtree(session, results, saver, row.item,
+            SaveFolderSubtree(session, results, savers, row.item,
                               JoinPath(destination, SanitizeNameComponent(row.name)));
         } else {
-            saver.SaveFileRow(session, FileTarget(session, destination, row.name, row.shortName), row);
+            const std::string target = FileTarget(session, destination, row.name, row.shortName);
+            if (FileSystemSaver* saver = savers.ForKey(row.fsKey))
+                saver->SaveFileRow(session, target, row);
+            else
+                session.Report().Add(FileOutcome::Failed, target, "no volume to read it from");
         }
     }
 }
 
-void CountSelectedRows(ScanResults& results, FileSystemSaver& saver, const std::vector<SaveRow>& rows,
+void CountSelectedRows(ScanResults& results, SaverSet& savers, const std::vector<SaveRow>& rows,
                        SaveCounters& counters, const std::function<bool()>& stop)
 {
     auto stopped = [&stop] { return stop && stop(); };
@@ -450,7 +234,8 @@ void CountSelectedRows(ScanResults& results, FileSystemSaver& saver, const std::
                 ++counters.totalFolders;
             first = false;
             if (const RecoveredFolder* folder = results.FolderOfItem(node))
-                counters.totalFiles += saver.CountFolderFiles(*folder, stop);
+                if (FileSystemSaver* saver = savers.ForFolder(folder))
+                    counters.totalFiles += saver->CountFolderFiles(*folder, stop);
             for (TreeNodeId child : tree.Children(node))
                 stack.push_back(child);
         }

@@ -12,94 +12,71 @@
 //    written, a folder row is written with its whole subtree.
 //
 // Which files a folder holds, and how a file is written, depends on the file
-// system: a FileSystemSaver per file system does that part (FAT: the folder's
-// directory entries and SaveFatFile; NTFS and exFAT: the found-entry store
-// and the writer their readers register).
+// system: the FileSystemSaver of the folder's volume does that part (FAT: the
+// folder's directory entries; NTFS and exFAT: the found-entry store). A
+// selection may span several volumes of one Deep result; each folder is
+// saved by its own volume's saver.
 #pragma once
 
 #include "base/tree_model.h"
-#include "fsrecovery/fat/fat_volume.h"
 #include "fsrecovery/store/found_items.h"
-#include "platform/device.h"
+#include "results/file_system_volume.h"
 #include "results/save_session.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace torvane {
 
-// One selected row of the file list (the list road), typed.
-struct SaveRow {
-    std::string name;
-    bool isFolder = false;
-    std::uint64_t size = 0;
-    std::uint64_t id = 0;             // FAT: first cluster; NTFS/exFAT: own id (file) or folder id
-    TreeNodeId item = kNoTreeNode;    // a folder row's results-tree item
-    std::string shortName;            // the 8.3 name of a FAT entry
-    bool deleted = false;
-};
-
-class FileSystemSaver {
+// The savers of one save: one per volume the save meets, made on first use.
+class SaverSet {
 public:
-    virtual ~FileSystemSaver() = default;
-    // Writes the files directly in `folder` under `folderPath`.
-    virtual void SaveFolderFiles(SaveSession& session, const std::string& folderPath,
-                                 const RecoveredFolder& folder) = 0;
-    // Writes the files directly in the volume root under `folderPath`.
-    virtual void SaveRootFiles(SaveSession& session, const std::string& folderPath) = 0;
-    // Writes the file of one list row to `target`.
-    virtual void SaveFileRow(SaveSession& session, const std::string& target, const SaveRow& row) = 0;
-    // Counting twins: the files the savers above will meet.
-    virtual std::uint64_t CountFolderFiles(const RecoveredFolder& folder, const std::function<bool()>& stop) = 0;
-    virtual std::uint64_t CountRootFiles(const std::function<bool()>& stop) = 0;
-    // Called before the children of `item` are taken: a FAT saver names the
-    // lost sub-folders ("DIR_n") from their parent's entries, as opening the
-    // folder in the tree would, so they are saved under their real names.
-    virtual void PrepareChildren(TreeNodeId /*item*/) {}
+    SaverSet(ScanResults& results, const VolumeSet& volumes, bool basicSearch)
+        : results_(results), volumes_(volumes), basic_(basicSearch)
+    {
+    }
+    // The saver of a folder's volume (OfFolder); null when no volume is known.
+    FileSystemSaver* ForFolder(const RecoveredFolder* folder);
+    // The saver of the volume `fsKey` names, else of the first volume.
+    FileSystemSaver* ForKey(std::uint64_t fsKey);
+    // The saver of the volume whose root files the root item stands for (the first).
+    FileSystemSaver* ForRoot() { return ForFolder(nullptr); }
+    // The saver of a folder item (its record's volume; the first for an item without one).
+    FileSystemSaver* ForItem(TreeNodeId item) { return ForFolder(results_.FolderOfItem(item)); }
+    // No volume at all: nothing can be saved.
+    bool Empty() const { return volumes_.Empty(); }
+
+private:
+    FileSystemSaver* ForVolume(const std::shared_ptr<FileSystemVolume>& volume);
+
+    ScanResults& results_;
+    const VolumeSet& volumes_;
+    bool basic_;
+    std::map<const FileSystemVolume*, std::pair<std::shared_ptr<FileSystemVolume>, std::unique_ptr<FileSystemSaver>>>
+        savers_;
 };
 
-// The volume a save reads.
-struct SaveVolume {
-    std::string fsName;      // "FAT16", "FAT32", "NTFS", "exFAT"
-    DevicePtr device;
-    FatVolume fat;           // FAT16/FAT32 geometry
-    int recoveryMode = 1;    // 1 Basic, 2 Deep
-    // NTFS/exFAT: the writer of this volume's found entries; when empty the
-    // one registered for the file system (RegisterFoundEntryWriter) is used.
-    std::function<FileOutcome(SaveSession&, Device&, const FoundEntry&, const std::string&, const std::string&)>
-        entryWriter;
-};
-
-// Writes one found entry (NTFS, exFAT) to `target`; `name` is its shown name.
-using FoundEntryWriter = std::function<FileOutcome(SaveSession& session, Device& device, const FoundEntry& entry,
-                                                   const std::string& target, const std::string& name)>;
-
-// The writer of the NTFS or exFAT readers, registered by them ("NTFS", "exFAT").
-void RegisterFoundEntryWriter(const std::string& fsName, FoundEntryWriter writer);
-
-// The saver for the volume's file system; null when there is none yet.
-std::unique_ptr<FileSystemSaver> MakeFileSystemSaver(ScanResults& results, const SaveVolume& volume);
-std::unique_ptr<FileSystemSaver> MakeFatSaver(ScanResults& results, DevicePtr device, FatVolume volume,
-                                              bool basicSearch = true);
-// `rootId`: 5 on NTFS, 0 on exFAT.
-std::unique_ptr<FileSystemSaver> MakeFoundEntrySaver(ScanResults& results, DevicePtr device, std::uint64_t rootId,
-                                                     FoundEntryWriter writer);
+// The target of a file in `folderPath`: its sanitized name, shortened when too
+// long for the destination (`preset`: the 8.3 name to prefer then).
+std::string FileTarget(SaveSession& session, const std::string& folderPath, const std::string& rawName,
+                       const std::string& preset);
 
 // The folder path of a tree item below the root: the sanitized texts of its
 // ancestors (the root excluded) and its own, joined with "/".
 std::string TreeItemPath(const TreeModel& tree, TreeNodeId item);
 
 // Tree road.
-void WalkAndSaveTree(SaveSession& session, ScanResults& results, FileSystemSaver& saver);
-void CountCheckedTreeItems(ScanResults& results, FileSystemSaver& saver, SaveCounters& counters,
+void WalkAndSaveTree(SaveSession& session, ScanResults& results, SaverSet& savers);
+void CountCheckedTreeItems(ScanResults& results, SaverSet& savers, SaveCounters& counters,
                            const std::function<bool()>& stop);
 
 // List road.
-void SaveSelectedRows(SaveSession& session, ScanResults& results, FileSystemSaver& saver,
+void SaveSelectedRows(SaveSession& session, ScanResults& results, SaverSet& savers,
                       const std::vector<SaveRow>& rows);
-void CountSelectedRows(ScanResults& results, FileSystemSaver& saver, const std::vector<SaveRow>& rows,
+void CountSelectedRows(ScanResults& results, SaverSet& savers, const std::vector<SaveRow>& rows,
                        SaveCounters& counters, const std::function<bool()>& stop);
 
 }  // namespace torvane

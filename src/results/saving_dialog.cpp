@@ -259,7 +259,8 @@ void BrowseAndSave(QWidget* owner, SaveRequest request)
 
 }  // namespace
 
-void SaveCheckedTreeItems(QWidget* owner, ScanResults& results, const SaveVolume& volume)
+void SaveCheckedTreeItems(QWidget* owner, ScanResults& results, std::shared_ptr<const VolumeSet> volumes,
+                          bool basicSearch)
 {
     TreeModel& tree = results.Tree();
     const TreeNodeId root = tree.RootItem();
@@ -270,18 +271,21 @@ void SaveCheckedTreeItems(QWidget* owner, ScanResults& results, const SaveVolume
     }
     SaveRequest request;
     request.results = &results;
-    request.volume = volume;
+    request.volumes = volumes;
+    request.basicSearch = basicSearch;
     request.source = SaveSource::Tree;
     BrowseAndSave(owner, std::move(request));
 }
 
-void SaveSelectedListItems(QWidget* owner, ScanResults& results, const SaveVolume& volume, std::vector<SaveRow> rows)
+void SaveSelectedListItems(QWidget* owner, ScanResults& results, std::shared_ptr<const VolumeSet> volumes,
+                           bool basicSearch, std::vector<SaveRow> rows)
 {
     if (rows.empty())
         return;
     SaveRequest request;
     request.results = &results;
-    request.volume = volume;
+    request.volumes = volumes;
+    request.basicSearch = basicSearch;
     request.source = SaveSource::List;
     request.rows = std::move(rows);
     BrowseAndSave(owner, std::move(request));

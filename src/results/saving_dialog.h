@@ -79,9 +79,10 @@ inline constexpr char kNothingSelectedText[] =
 
 // The results tree's "Save": what is checked. Shows kNothingSelectedText when
 // nothing is; otherwise asks for the destination and runs the saving dialog.
-void SaveCheckedTreeItems(QWidget* owner, ScanResults& results, const SaveVolume& volume);
+void SaveCheckedTreeItems(QWidget* owner, ScanResults& results, std::shared_ptr<const VolumeSet> volumes,
+                          bool basicSearch);
 // The file list's "Save" / "Save All": the given rows.
-void SaveSelectedListItems(QWidget* owner, ScanResults& results, const SaveVolume& volume,
-                           std::vector<SaveRow> rows);
+void SaveSelectedListItems(QWidget* owner, ScanResults& results, std::shared_ptr<const VolumeSet> volumes,
+                           bool basicSearch, std::vector<SaveRow> rows);
 
 }  // namespace torvane

@@ -16,9 +16,7 @@
 // Exit code: 0 when the scan and the save ran, 1 on an error, 2 on bad usage.
 #include "disk/partition_table.h"
 #include "disk/sector_bytes.h"
-#include "fsrecovery/basic_scan.h"
-#include "fsrecovery/basic_scan_wiring.h"
-#include "fsrecovery/fat/fat_volume.h"
+#include "fsrecovery/search_session.h"
 #include "results/save_destination.h"
 #include "results/save_job.h"
 
@@ -190,31 +188,18 @@ int RunBasic(const Options& options)
     partition.RecoveryMode = 1;
     partition.Device = device;
 
-    ScanResults results;
-    results.SetRecoveryMode(1);
-    BasicScanWiring wiring;
-    BasicScanJob scan(results, partition, nullptr, nullptr, wiring.Branches());
-    scan.SetInterimInterval(std::chrono::milliseconds(0));
-    if (!scan.RunHere() || scan.Failed()) {
-        std::cerr << "the scan failed: " << scan.ErrorText() << "\n";
+    SearchSession search(1);
+    if (!search.RunScanHere(partition) || !search.ScanJob() || search.ScanJob()->Failed()) {
+        std::cerr << "the scan failed: " << (search.ScanJob() ? search.ScanJob()->ErrorText() : "") << "\n";
         return 1;
     }
-    if (scan.GeometryFailed()) {
+    if (search.ScanJob()->GeometryFailed()) {
         std::cerr << "the volume's geometry could not be found\n";
         return 1;
     }
-    const CurrentPartition& scanned = scan.Partition();
-    wiring.RegisterWriters(scanned, *device);
-    TreeModel& tree = results.Tree();
+    TreeModel& tree = search.Results().Tree();
     const TreeNodeId root = tree.RootItem();
-
-    SaveRequest request;
-    request.results = &results;
-    request.volume.fsName = scanned.Descriptor.FsName.empty() ? fsName : scanned.Descriptor.FsName;
-    request.volume.device = device;
-    request.volume.fat = FatVolumeFromDescriptor(scanned.Descriptor);
-    request.volume.recoveryMode = 1;
-    request.source = SaveSource::Tree;
+    SaveRequest request = search.TreeSaveRequest();
     request.destination = options.out;
 
     std::uint64_t files = 0, folders = 0, bytes = 0;

@@ -161,14 +161,14 @@ TEST_F(ToolMadeVolume, ReadOnlyHiddenBareAndForeignNamedFilesAreListedAndSaved)
 
     // The save of the whole tree gives every file back byte for byte.
     s.results->Tree().SetSubtreeCheck(s.Root(), CheckState::Checked);
-    auto saver = MakeFileSystemSaver(*s.results, s.volume);
-    ASSERT_TRUE(saver);
+    SaverSet saver(*s.results, *s.volumes, true);
+    ASSERT_FALSE(saver.Empty());
     test::TempDir out;
     test::ScriptedQuestions questions;
     SaveSession session(PosixTargetFileSystem(), &questions);
     session.SetDestination(out.path().string());
     session.ResetForSave();
-    WalkAndSaveTree(session, *s.results, *saver);
+    WalkAndSaveTree(session, *s.results, saver);
     EXPECT_TRUE(session.Report().AllWritten());
     for (const SourceFile& f : files) {
         const fs::path saved = out.path() / "DCIM" / f.listedName;

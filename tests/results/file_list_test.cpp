@@ -83,6 +83,9 @@ protected:
         job.SetInterimInterval(std::chrono::milliseconds(0));
         ASSERT_TRUE(job.RunHere());
         partition = job.Partition();
+        auto set = std::make_shared<VolumeSet>();
+        set->Add(job.Volume());
+        volumes = set;
         SetupBasicResultColumns(list);
     }
 
@@ -91,7 +94,7 @@ protected:
     {
         FileListRequest req;
         req.item = item;
-        FileListPopulationJob job(results, list, state, partition, req);
+        FileListPopulationJob job(results, list, state, volumes, req);
         EXPECT_TRUE(job.RunHere());
         std::map<std::string, ListedRow> rows;
         for (int r = 0; r < list.RowCount(); ++r) {
@@ -112,6 +115,7 @@ protected:
     ListRowModel list;
     FileListState state;
     CurrentPartition partition;
+    std::shared_ptr<const VolumeSet> volumes;
     std::uint64_t lastFiles = 0, lastFolders = 0;
 };
 
@@ -212,7 +216,7 @@ TEST(FolderRow, MiscellaneousFolderShowsToday)
     tmv.tm_mday = 2;
     tmv.tm_hour = 12;
     tmv.tm_isdst = -1;
-    auto cells = FolderRowCells(misc, 7, "FAT32", "FAT32", kBasicListColumnCount, std::mktime(&tmv));
+    auto cells = FolderRowCells(misc, 7, FsKind::Fat32, kBasicListColumnCount, std::mktime(&tmv));
     ASSERT_EQ(cells.size(), static_cast<std::size_t>(kBasicListColumnCount));
     EXPECT_EQ(cells[kListDate], "02-JAN-2026");
     EXPECT_EQ(cells[kListType], "FOLDER");
@@ -222,7 +226,7 @@ TEST(FolderRow, MiscellaneousFolderShowsToday)
     f.name = "Docs";
     f.date = (44u << 9) | (3u << 5) | 14u;   // 14-MAR-2024
     f.time = (10u << 11) | (30u << 5) | 5u;  // 10:30:10
-    cells = FolderRowCells(f, 3, "FAT32", "FAT32", kBasicListColumnCount, std::time(nullptr));
+    cells = FolderRowCells(f, 3, FsKind::Fat32, kBasicListColumnCount, std::time(nullptr));
     EXPECT_EQ(cells[kListDate], "14-MAR-2024");
     EXPECT_EQ(cells[kListTime], "10:30:10");
 }

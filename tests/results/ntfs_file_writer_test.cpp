@@ -9,7 +9,10 @@
 #include "fsrecovery/ntfs/ntfs_folder_listing.h"
 #include "results/save_job.h"
 #include "fsrecovery/fat/fat_folder_listing.h"
-#include "fsrecovery/ntfs/ntfs_folder_rows.h"
+#include "fsrecovery/ntfs/ntfs_module.h"
+#include "fsrecovery/search_session.h"
+#include "results/file_list_columns.h"
+#include "support/session_support.h"
 #include "ntfs_test_records.h"
 #include "../e2e/sha256.h"
 #include "support/device_doubles.h"
@@ -96,7 +99,7 @@ TEST_F(NtfsWriterFixture, UnreadableRecordAndStop)
     EXPECT_LT(std::filesystem::file_size(partial), big->size);
 }
 
-// The list hook: one row per file of the folder, in the list's columns.
+// The NTFS listing: one row per file of the folder, in the list's columns.
 TEST_F(NtfsWriterFixture, FolderRowsOfTheFileList)
 {
     ListRowModel list;
@@ -108,8 +111,11 @@ TEST_F(NtfsWriterFixture, FolderRowsOfTheFileList)
         if (results_.FolderAt(i)->name == "Sizes")
             sizes = results_.FolderAt(i)->selfId;
     ASSERT_NE(sizes, 0u);
-    FoundEntryListing listing = MakeNtfsFolderListing(partition_.Device, context_);
-    EXPECT_EQ(listing(results_, list, 1, sizes, {}), 6u);
+    std::shared_ptr<FileSystemVolume> volume = MakeNtfsFileSystemVolume(partition_, context_.mft);
+    FolderListing listing;
+    listing.list = &list;
+    listing.firstRow = 1;
+    EXPECT_EQ(volume->ListFolderFiles(results_, sizes, listing), 6u);
     ASSERT_EQ(list.RowCount(), 7);
     std::map<std::string, std::vector<std::string>> rows;
     for (int r = 1; r < list.RowCount(); ++r)
@@ -129,9 +135,9 @@ TEST_F(NtfsWriterFixture, FolderRowsOfTheFileList)
     EXPECT_EQ(test::Sha256Hex(ReadFile(target)), byName_["size-511.bin"].sha256);
 }
 
-// The whole road on the fixture volume: the Basic scan job with the NTFS
-// branch, every folder of "Root" ticked, the save job with the NTFS writer
-// registered: every file of the manifest with known content, deleted ones
+// The whole road on the fixture volume: a Basic scan through a search
+// session, every folder of "Root" ticked, the save job reading through the
+// session's NTFS volume: every file of the manifest with known content, deleted ones
 // included, lands at its path byte for byte.
 TEST(NtfsSaveRoad, BasicScanThenSaveEverything)
 {
@@ -142,26 +148,10 @@ TEST(NtfsSaveRoad, BasicScanThenSaveEverything)
     ASSERT_TRUE(test::OpenFixtureVolume("ntfs.img", "NTFS", partition));
     partition.RecoveryMode = 1;
 
-    ScanResults results;
-    BasicScanBranches branches;
-    branches.ntfs = BasicNtfsBranch;
-    BasicScanJob scan(results, partition, nullptr, nullptr, branches);
-    ASSERT_TRUE(scan.RunHere());
-    const CurrentPartition& scanned = scan.Partition();
-    auto table = std::make_shared<MftRunTable>(BuildMftRunTable(
-        NtfsVolumeOf(scanned), scanned.Geometry.MftStart, scanned.Geometry.MftMirrStart));
-    RegisterFoundEntryWriter("NTFS", MakeNtfsEntryWriter(NtfsSaveContextOf(scanned, table)));
-
+    SearchSession session;
     test::TempDir out;
-    SaveRequest request;
-    request.results = &results;
-    request.volume.fsName = "NTFS";
-    request.volume.device = partition.Device;
-    request.source = SaveSource::Tree;
-    request.destination = out.path().string();
-    results.Tree().SetSubtreeCheck(results.Tree().RootItem(), CheckState::Checked);
-    SaveJob save(request);
-    ASSERT_TRUE(save.RunHere());
+    test::SavedEverything save = test::ScanAndSaveEverything(session, partition, out.path());
+    ASSERT_TRUE(save.ran);
 
     int checked = 0;
     for (const test::ManifestEntry& e : test::LoadManifest("ntfs.img")) {
@@ -177,7 +167,7 @@ TEST(NtfsSaveRoad, BasicScanThenSaveEverything)
         ++checked;
     }
     EXPECT_GE(checked, 30);
-    EXPECT_EQ(save.Session().Report().Count(FileOutcome::Failed), 0u);
+    EXPECT_EQ(save.failed, 0u);
 }
 
 }  // namespace

@@ -73,8 +73,8 @@ private:
 SaveRequest TreeRequest(test::ScannedImage& s, const fs::path& dest)
 {
     SaveRequest r;
-    r.results = s.results.get();
-    r.volume = s.volume;
+    r.results = s.results;
+    r.volumes = s.volumes;
     r.source = SaveSource::Tree;
     r.destination = dest.string();
     return r;
@@ -242,19 +242,19 @@ TEST(SaveJobs, ADestinationThatCannotBeMadeIsReportedNotCalledASuccess)
     }
 }
 
-TEST(SaveJobs, NoSaverForTheFileSystemIsReportedNotCalledASuccess)
+TEST(SaveJobs, NoVolumeToReadFromIsReportedNotCalledASuccess)
 {
     test::ScannedImage s = test::ScanFixture("fat16.img");
     s.results->Tree().SetSubtreeCheck(s.Root(), CheckState::Checked);
     test::TempDir dir;
     SaveRequest request = TreeRequest(s, dir.path() / "out");
-    request.volume.fsName = "ext4";
+    request.volumes = std::make_shared<VolumeSet>();
     SaveJob save(request);
     ASSERT_TRUE(save.RunHere());
     const SaveReport& report = save.Session().Report();
     EXPECT_EQ(report.Count(FileOutcome::Failed), 1u);
     ASSERT_EQ(report.Problems().size(), 1u);
-    EXPECT_NE(report.Problems()[0].detail.find("not supported"), std::string::npos);
+    EXPECT_NE(report.Problems()[0].detail.find("no scanned volume"), std::string::npos);
     EXPECT_NE(save.Session().CompletionText(false), kSaveSuccessText);
 }
 

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "fsrecovery/fat/fat_lost_folder_names.h"
-#include "fsrecovery/basic_scan.h"
 #include "fsrecovery/fat/fat_volume.h"
+#include "fsrecovery/search_session.h"
 #include "results/save_session.h"
 #include "results/save_walkers.h"
 #include "support/fixtures.h"
@@ -25,10 +25,11 @@ namespace torvane::test {
 
 // A fixture volume scanned with the Basic scan, ready to be saved.
 struct ScannedImage {
-    std::unique_ptr<ScanResults> results = std::make_unique<ScanResults>();
+    std::unique_ptr<SearchSession> session = std::make_unique<SearchSession>(1);
+    ScanResults* results = &session->Results();
     DevicePtr device;
     FatVolume fat;
-    SaveVolume volume;
+    std::shared_ptr<const VolumeSet> volumes;
 
     TreeNodeId Root() const { return results->Tree().RootItem(); }
     // The folder item at "/A/B" (the root is "").
@@ -77,15 +78,9 @@ inline ScannedImage ScanDevice(DevicePtr device, const std::string& fsType)
     p.Descriptor.EndByte = device->SizeBytes();
     p.RecoveryMode = 1;
     p.Device = device;
-    s.results->SetRecoveryMode(1);
-    BasicScanJob job(*s.results, p);
-    job.SetInterimInterval(std::chrono::milliseconds(0));
-    job.RunHere();
-    s.fat = FatVolumeFromDescriptor(job.Partition().Descriptor);
-    s.volume.fsName = s.fat.fsName;
-    s.volume.device = device;
-    s.volume.fat = s.fat;
-    s.volume.recoveryMode = 1;
+    s.session->RunScanHere(p);
+    s.fat = FatVolumeFromDescriptor(s.session->Partition().Descriptor);
+    s.volumes = s.session->Volumes();
     // Name the lost sub-folders as a user opening the folders would.
     TreeModel& tree = s.results->Tree();
     TreeNodeId root = tree.RootItem();

@@ -35,13 +35,13 @@ struct Saved {
 // Counts, then saves the tree as it is checked.
 void SaveTree(ScannedImage& s, const fs::path& dest, Saved& out, TargetFileSystem& fsys = PosixTargetFileSystem())
 {
-    auto saver = MakeFileSystemSaver(*s.results, s.volume);
-    ASSERT_TRUE(saver);
-    CountCheckedTreeItems(*s.results, *saver, out.counted, {});
+    SaverSet saver(*s.results, *s.volumes, true);
+    ASSERT_FALSE(saver.Empty());
+    CountCheckedTreeItems(*s.results, saver, out.counted, {});
     out.session = std::make_unique<SaveSession>(fsys, out.questions.get());
     out.session->SetDestination(dest.string());
     out.session->ResetForSave();
-    WalkAndSaveTree(*out.session, *s.results, *saver);
+    WalkAndSaveTree(*out.session, *s.results, saver);
 }
 
 TEST(SaveWalkers, WholeTreeMatchesItsCount)
@@ -140,8 +140,8 @@ TEST(SaveWalkers, HostileNamesNeverLeaveTheDestination)
 TEST(SaveWalkers, ListRoadSavesFileRowsAndWholeFolderRows)
 {
     ScannedImage s = test::ScanFixture("fat16.img");
-    auto saver = MakeFileSystemSaver(*s.results, s.volume);
-    ASSERT_TRUE(saver);
+    SaverSet saver(*s.results, *s.volumes, true);
+    ASSERT_FALSE(saver.Empty());
     // Rows as the file list of the root shows them: a folder row and, from
     // /Sizes, a file row.
     std::vector<SaveRow> rows;
@@ -160,11 +160,11 @@ TEST(SaveWalkers, ListRoadSavesFileRowsAndWholeFolderRows)
     ASSERT_EQ(rows.size(), 2u);
 
     SaveCounters counted;
-    CountSelectedRows(*s.results, *saver, rows, counted, {});
+    CountSelectedRows(*s.results, saver, rows, counted, {});
     test::TempDir dir;
     SaveSession session;
     session.SetDestination(dir.path().string());
-    SaveSelectedRows(session, *s.results, *saver, rows);
+    SaveSelectedRows(session, *s.results, saver, rows);
     auto files = SavedFiles(dir.path());
     EXPECT_EQ(files, (std::set<std::string>{"/size-511.bin", "/Fotos Sommer 2024/IMG_0001.JPG",
                                             "/Fotos Sommer 2024/_MG_0002.JPG", "/Fotos Sommer 2024/IMG_0003.JPG",

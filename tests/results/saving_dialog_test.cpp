@@ -61,8 +61,8 @@ void Click(QWidget* dialog, const char* name)
 SaveRequest TreeRequest(test::ScannedImage& s, const fs::path& dest)
 {
     SaveRequest r;
-    r.results = s.results.get();
-    r.volume = s.volume;
+    r.results = s.results;
+    r.volumes = s.volumes;
     r.source = SaveSource::Tree;
     r.destination = dest.string();
     return r;
@@ -271,7 +271,7 @@ private slots:
             }
             return false;
         });
-        SaveCheckedTreeItems(nullptr, *s.results, s.volume);
+        SaveCheckedTreeItems(nullptr, *s.results, s.volumes, true);
         QCOMPARE(message, QString::fromLatin1(kNothingSelectedText));
     }
 

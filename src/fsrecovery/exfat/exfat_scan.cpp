@@ -2,7 +2,6 @@
 
 #include "base/text_routines.h"
 #include "disk/sector_reader.h"
-#include "fsrecovery/basic_scan.h"
 #include "fsrecovery/exfat/exfat_entry_set.h"
 #include "fsrecovery/store/name_rules.h"
 
@@ -578,22 +577,6 @@ ExfatScanReport ReadExfatVolume(ScanResults& results, const CurrentPartition& pa
     ExfatScanReport report = ReadExfatVolumeAt(results, volume, index, control);
     report.bootSectorUsed = boot;
     return report;
-}
-
-std::function<void(BasicScanJob&, CurrentPartition&, ScanResults&)> MakeBasicExfatBranch(
-    std::shared_ptr<ExfatFileIndex> index)
-{
-    return [index](BasicScanJob& job, CurrentPartition& partition, ScanResults& results) {
-        // A new scan: the records of an earlier one (another card, another
-        // volume) must not describe this one's files.
-        if (index)
-            index->Clear();
-        if (!partition.Device)
-            return;
-        ExfatScanControl control;
-        control.stop = [&job] { return job.StopRequested(); };
-        ReadExfatVolume(results, partition, *partition.Device, index.get(), control);
-    };
 }
 
 // ---- Deep: the lost-directory search --------------------------------------------------

@@ -34,8 +34,6 @@
 
 namespace torvane {
 
-class BasicScanJob;
-
 // The parent id of the root's children.
 inline constexpr std::uint64_t kExfatRootParentId = 5;
 // A directory holds at most 256 MiB of entries.
@@ -104,12 +102,6 @@ ExfatScanReport ReadExfatVolume(ScanResults& results, const CurrentPartition& pa
 // The same on an already known volume (tests, fuzzing).
 ExfatScanReport ReadExfatVolumeAt(ScanResults& results, const ExfatVolume& volume, ExfatFileIndex* index,
                                   const ExfatScanControl& control);
-
-// The Basic scan's exFAT branch (BasicScanBranches::exfat). The scan's file
-// records go to `index` when given; keep it for the file writer. Each run of
-// the branch empties the index first: it holds the records of one scan only.
-std::function<void(BasicScanJob&, CurrentPartition&, ScanResults&)> MakeBasicExfatBranch(
-    std::shared_ptr<ExfatFileIndex> index = {});
 
 // The Deep Search's lost-directory search over [Descriptor.StartSector,
 // Descriptor.EndSector). Leaves the geometry it used (boot sector or derived)

@@ -1,6 +1,5 @@
 #include "fsrecovery/ntfs/mft_sweep.h"
 
-#include "fsrecovery/basic_scan.h"
 #include "fsrecovery/store/name_rules.h"
 #include "fsrecovery/store/scan_sink.h"
 #include "fsrecovery/store/lost_directory_arrangement.h"
@@ -292,18 +291,6 @@ MftRunTableReport RunBasicNtfsScan(ScanResults& results, const CurrentPartition&
     SweepMftRecords(results, volume, table, control);
     RunBasicNtfsSteps(results, control.sink);
     return report;
-}
-
-void BasicNtfsBranch(BasicScanJob& job, CurrentPartition& partition, ScanResults& results)
-{
-    MftSweepControl control;
-    control.stop = [&job] { return job.StopRequested(); };
-    RunBasicNtfsScan(results, partition, control);
-    // No sector of the $MFT was read though nobody stopped the scan: record 0
-    // could be found neither at the $MFT nor at its mirror (or its runs lie
-    // outside the volume). Say so, rather than show an empty tree as a result.
-    if (results.CurrentScanSector.load() == 0 && !job.StopRequested())
-        job.ReportUnusableVolume();
 }
 
 }  // namespace torvane

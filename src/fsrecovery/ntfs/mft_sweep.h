@@ -20,8 +20,6 @@
 
 namespace torvane {
 
-class BasicScanJob;
-
 struct MftSweepControl {
     std::function<bool()> stop;                     // tested between blocks of records
     ScanSink* sink = nullptr;                       // step texts and progress (may be null)
@@ -68,12 +66,5 @@ void RunBasicNtfsSteps(ScanResults& results, ScanSink* sink);
 // report (an empty table: the $MFT could not be located).
 MftRunTableReport RunBasicNtfsScan(ScanResults& results, const CurrentPartition& partition,
                                    const MftSweepControl& control = {});
-
-// RunBasicNtfsScan as the Basic scan job's NTFS branch (BasicScanBranches::ntfs).
-// When not one sector of the $MFT could be swept and nobody stopped the scan
-// (record 0 found neither at the $MFT nor at its mirror), the job reports
-// the volume unusable (BasicScanJob::ReportUnusableVolume) rather than end
-// as an empty success.
-void BasicNtfsBranch(BasicScanJob& job, CurrentPartition& partition, ScanResults& results);
 
 }  // namespace torvane

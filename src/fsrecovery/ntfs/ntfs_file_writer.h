@@ -13,7 +13,7 @@
 #include "fsrecovery/ntfs/ntfs_volume.h"
 #include "platform/device.h"
 #include "results/save_session.h"
-#include "results/save_walkers.h"
+#include "results/found_entry_saver.h"
 
 #include <cstdint>
 #include <memory>

@@ -308,9 +308,7 @@ TEST(ExfatLostSearchTest, BasicScanOfAVolumeWithAZeroedBootSectorReadsTheBackup)
     std::fill(image.begin(), image.begin() + 512, '\0');
     DevicePtr device = MakeMemoryDevice("exfat", image);
     ScanResults results;
-    BasicScanBranches branches;
-    branches.exfat = MakeBasicExfatBranch();
-    BasicScanJob scan(results, test::WholeVolume(device), nullptr, nullptr, branches);
+    BasicScanJob scan(results, test::WholeVolume(device));
     scan.SetInterimInterval(std::chrono::milliseconds(0));
     ASSERT_TRUE(scan.RunHere());
     std::set<std::string> names;

@@ -4,7 +4,8 @@
 #include "exfat_test_support.h"
 
 #include "fsrecovery/basic_scan.h"
-#include "fsrecovery/basic_scan_wiring.h"
+#include "fsrecovery/search_session.h"
+#include "support/session_support.h"
 #include "results/save_job.h"
 
 #include <gtest/gtest.h>
@@ -57,33 +58,13 @@ TEST(ExfatFileIndexTest, FilesSharingAFirstClusterKeepTheirOwnRecords)
     EXPECT_FALSE(index.FindExact(elsewhere, rec));
 }
 
-// Scans `device` through `wiring` and saves the whole tree to `out`.
-void ScanAndSave(BasicScanWiring& wiring, DevicePtr device, const fs::path& out)
+// Scans `device` through `session` and saves the whole tree to `out`.
+void ScanAndSave(SearchSession& session, DevicePtr device, const fs::path& out)
 {
-    ScanResults results;
-    results.SetRecoveryMode(1);
-    CurrentPartition partition = test::WholeVolume(device);
-    BasicScanJob scan(results, partition, nullptr, nullptr, wiring.Branches());
-    scan.SetInterimInterval(std::chrono::milliseconds(0));
-    ASSERT_TRUE(scan.RunHere());
-    ASSERT_FALSE(scan.GeometryFailed());
-    wiring.RegisterWriters(scan.Partition(), *device);
-
-    SaveRequest request;
-    request.results = &results;
-    request.volume.fsName = "exFAT";
-    request.volume.device = device;
-    request.volume.recoveryMode = 1;
-    request.source = SaveSource::Tree;
-    request.destination = out.string();
-    TreeModel& tree = results.Tree();
-    ASSERT_NE(tree.RootItem(), kNoTreeNode);
-    tree.SetSubtreeCheck(tree.RootItem(), CheckState::Checked);
-    SaveJob save(request);
-    ASSERT_TRUE(save.RunHere());
+    ASSERT_TRUE(test::ScanAndSaveEverything(session, test::WholeVolume(device), out).ran);
 }
 
-TEST(ExfatFileIndexTest, SecondScanThroughOneWiringSeesOnlyItsOwnRecords)
+TEST(ExfatFileIndexTest, SecondScanThroughOneSessionSeesOnlyItsOwnRecords)
 {
     // Card A: the fixture volume. Card B: a copy whose Notes.txt holds only
     // 100 valid bytes (the rest of its 700 reads as zeros), and whose
@@ -102,20 +83,9 @@ TEST(ExfatFileIndexTest, SecondScanThroughOneWiringSeesOnlyItsOwnRecords)
         b[draft + 32 * i] = 0x05;   // no longer any set type
 
     test::TempDir tmp;
-    std::size_t bAlone = 0;
-    {
-        BasicScanWiring fresh;
-        ScanAndSave(fresh, MakeMemoryDevice("card-b", b), tmp.path() / "alone");
-        bAlone = fresh.ExfatIndex()->Size();
-    }
-    ASSERT_GT(bAlone, 0u);
-
-    BasicScanWiring wiring;
-    ScanAndSave(wiring, MakeMemoryDevice("card-a", a), tmp.path() / "a");
-    const std::size_t aCount = wiring.ExfatIndex()->Size();
-    EXPECT_EQ(aCount, bAlone + 1);   // A's old draft.txt
-    ScanAndSave(wiring, MakeMemoryDevice("card-b", b), tmp.path() / "b");
-    EXPECT_EQ(wiring.ExfatIndex()->Size(), bAlone);
+    SearchSession session;
+    ScanAndSave(session, MakeMemoryDevice("card-a", a), tmp.path() / "a");
+    ScanAndSave(session, MakeMemoryDevice("card-b", b), tmp.path() / "b");
 
     // B's Notes.txt: its 100 valid bytes, then zeros, not card A's 700 bytes.
     const auto findSaved = [](const fs::path& root, const std::string& name) {

@@ -6,6 +6,8 @@
 
 #include "disk/sector_bytes.h"
 #include "fsrecovery/basic_scan.h"
+#include "fsrecovery/search_session.h"
+#include "support/session_support.h"
 #include "fsrecovery/exfat/exfat_folder_listing.h"
 #include "fsrecovery/exfat/exfat_file_writer.h"
 #include "results/save_job.h"
@@ -33,41 +35,6 @@ std::string FixtureName(const ::testing::TestParamInfo<Fixture>& info)
     return n;
 }
 
-// Runs the Basic scan with the exFAT branch and saves the whole tree.
-struct ScanAndSave {
-    ScanResults results;
-    std::shared_ptr<ExfatFileIndex> index = std::make_shared<ExfatFileIndex>();
-    CurrentPartition scanned;
-    bool ok = false;
-
-    void Run(const CurrentPartition& partition, const fs::path& out)
-    {
-        results.SetRecoveryMode(1);
-        BasicScanBranches branches;
-        branches.exfat = MakeBasicExfatBranch(index);
-        BasicScanJob scan(results, partition, nullptr, nullptr, branches);
-        scan.SetInterimInterval(std::chrono::milliseconds(0));
-        ASSERT_TRUE(scan.RunHere());
-        ASSERT_FALSE(scan.GeometryFailed());
-        scanned = scan.Partition();
-
-        RegisterFoundEntryWriter("exFAT", MakeExfatEntryWriter(ExfatSaveContextOf(scanned, *partition.Device, index)));
-        SaveRequest request;
-        request.results = &results;
-        request.volume.fsName = "exFAT";
-        request.volume.device = partition.Device;
-        request.volume.recoveryMode = 1;
-        request.source = SaveSource::Tree;
-        request.destination = out.string();
-        TreeModel& tree = results.Tree();
-        ASSERT_NE(tree.RootItem(), kNoTreeNode);
-        tree.SetSubtreeCheck(tree.RootItem(), CheckState::Checked);
-        SaveJob save(request);
-        ASSERT_TRUE(save.RunHere());
-        ok = true;
-    }
-};
-
 CurrentPartition PartitionOf(const Fixture& f)
 {
     DevicePtr device = OpenFileDevice(test::FixtureImage(f.image).string());
@@ -94,9 +61,8 @@ TEST_P(ExfatFixtureTest, SavesEveryRecoverableFileByteForByte)
     CurrentPartition partition = PartitionOf(f);
     ASSERT_TRUE(partition.Device) << "fixture " << f.image << " missing";
     test::TempDir dir;
-    ScanAndSave run;
-    run.Run(partition, dir.path() / "out");
-    ASSERT_TRUE(run.ok);
+    SearchSession session;
+    ASSERT_TRUE(test::ScanAndSaveEverything(session, partition, dir.path() / "out").ran);
     const auto saved = test::SavedFiles(dir.path() / "out");
 
     auto manifest = test::ManifestOfPartition(test::LoadManifest(f.image), f.partition);

@@ -109,9 +109,7 @@ TEST_F(MftSweepFixture, BasicScanJobRunsTheNtfsBranch)
     p.Device = partition_.Device;
     p.Descriptor.FsType = "NTFS";
     p.Descriptor.EndSector = partition_.Descriptor.EndSector;
-    BasicScanBranches branches;
-    branches.ntfs = BasicNtfsBranch;
-    BasicScanJob job(results_, p, nullptr, nullptr, branches);
+    BasicScanJob job(results_, p);
     ASSERT_TRUE(job.RunHere());
     EXPECT_EQ(job.EndNoticeState(), 0);
     EXPECT_EQ(results_.FsName(), "NTFS");
@@ -185,9 +183,7 @@ TEST_F(MftSweepFixture, DamagedBootSectorIsReportedNotAnEmptySuccess)
         p.Descriptor.EndSector = bytes.size() / 512;
         ScanResults results;
         Recorder events;
-        BasicScanBranches branches;
-        branches.ntfs = BasicNtfsBranch;
-        BasicScanJob job(results, p, nullptr, &events, branches);
+        BasicScanJob job(results, p, nullptr, &events);
         ASSERT_TRUE(job.RunHere()) << c.what;
         if (c.usable) {
             EXPECT_FALSE(job.GeometryFailed()) << c.what;
