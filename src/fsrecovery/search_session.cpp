@@ -130,6 +130,7 @@ SearchSession::SearchSession(int recoveryMode)
 {
     results_.SetRecoveryMode(recoveryMode_);
     results_.SetEvents(reports_.get());
+    SetupBasicResultColumns(fileRows_);
 }
 
 SearchSession::~SearchSession()

@@ -15,12 +15,13 @@
 #include "fsrecovery/basic_search_dialog.h"
 #include "fsrecovery/basic_search_view.h"
 #include "platform/device_registry.h"
-#include "fsrecovery/fat/fat_folder_listing.h"
+#include "results/file_list_columns.h"
 #include "results/file_list_view.h"
 #include "results/open_export_folder_dialog.h"
 #include "results/property_table_view.h"
 #include "results/save_browse_dialog.h"
 #include "results/save_session.h"
+#include "support/device_doubles.h"
 #include "support/fixtures.h"
 #include "../e2e/sha256.h"
 
@@ -46,24 +47,6 @@
 using namespace torvane;
 
 namespace {
-
-// The fixture disk, with reads that can be slowed down (a slow USB stick).
-class SlowDevice : public Device {
-public:
-    explicit SlowDevice(DevicePtr inner) : inner_(std::move(inner)) {}
-    std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override
-    {
-        if (const int ms = delayMs.load(); ms > 0 && length >= 64 * 1024)
-            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        return inner_->ReadAt(offset, buffer, length);
-    }
-    std::uint64_t SizeBytes() const override { return inner_->SizeBytes(); }
-    const std::string& Path() const override { return inner_->Path(); }
-    std::atomic<int> delayMs{0};
-
-private:
-    DevicePtr inner_;
-};
 
 // Answers the boxes the dialog asks while the test runs: Yes to questions,
 // OK to the end-of-search box. With `handler` set, each active modal widget
@@ -124,7 +107,7 @@ class BasicSearchDialogTest : public QObject {
     Q_OBJECT
 
 private:
-    std::shared_ptr<SlowDevice> disk_;
+    std::shared_ptr<test::SlowDevice> disk_;
     int diskNumber_ = -1;
     std::vector<test::ManifestEntry> manifest_;
     BoxAnswerer* answerer_ = nullptr;
@@ -200,7 +183,7 @@ private slots:
         std::string error;
         DevicePtr image = OpenFileDevice(test::FixtureImage("mbr.img").string(), &error);
         QVERIFY2(image != nullptr, error.c_str());
-        disk_ = std::make_shared<SlowDevice>(image);
+        disk_ = std::make_shared<test::SlowDevice>(image);
         diskNumber_ = DeviceRegistry::Instance().RegisterMemoryDisk(disk_);
         QVERIFY(diskNumber_ >= 0);
         manifest_ = test::ManifestOfPartition(test::LoadManifest("mbr.img"), 1);

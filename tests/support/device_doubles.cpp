@@ -1,5 +1,8 @@
 #include "support/device_doubles.h"
 
+#include <chrono>
+#include <thread>
+
 #include "disk/sector_reader.h"
 #include "platform/device_registry.h"
 
@@ -172,6 +175,13 @@ ScopedTestRegistry::~ScopedTestRegistry()
 {
     CloseDeviceHandle();
     DeviceRegistry::Instance().Reset();
+}
+
+std::int64_t SlowDevice::ReadAt(std::uint64_t offset, void* buffer, std::size_t length)
+{
+    if (const int ms = delayMs.load(); ms > 0 && length >= minLength_)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return inner_->ReadAt(offset, buffer, length);
 }
 
 }  // namespace torvane::test

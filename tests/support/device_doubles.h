@@ -77,6 +77,28 @@ private:
     std::atomic<std::uint64_t> calls_{0};
 };
 
+// Another device with every read of `minLength` bytes and more (by default
+// the sweeps' 64 KiB blocks) held back for `delayMs` milliseconds: a slow USB
+// stick, so that a stop can come while a scan is under way. The delay may
+// change while reads run.
+class SlowDevice final : public Device {
+public:
+    explicit SlowDevice(DevicePtr inner, int delayMs = 0, std::size_t minLength = 64 * 1024)
+        : inner_(std::move(inner)), minLength_(minLength), delayMs(delayMs)
+    {
+    }
+    std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override;
+    std::uint64_t SizeBytes() const override { return inner_->SizeBytes(); }
+    const std::string& Path() const override { return inner_->Path(); }
+
+private:
+    DevicePtr inner_;
+    std::size_t minLength_;
+
+public:
+    std::atomic<int> delayMs{0};
+};
+
 // Wraps another device and holds every read inside ReadAt until Release():
 // for tests of what happens while a read is in flight. Tells when it is
 // destroyed (the last reference went).
