@@ -70,7 +70,7 @@ private:
                 continue;
             std::string target = FileTarget(session, folderPath, entry.name, "");
             // An entry taken from an index record whose target exists is a duplicate.
-            if (entry.text2 == "1" && session.Fs().Exists(target)) {
+            if (entry.fromIndex && session.Fs().Exists(target)) {
                 ++session.Counters().invalidEntries;
                 session.Report().Add(FileOutcome::NotSaved, target, "index entry of a file saved already");
                 continue;

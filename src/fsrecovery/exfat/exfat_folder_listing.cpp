@@ -1,5 +1,6 @@
 #include "fsrecovery/exfat/exfat_folder_listing.h"
 
+#include "base/text_routines.h"
 #include "fsrecovery/store/name_rules.h"
 
 namespace torvane {
@@ -20,6 +21,7 @@ std::vector<ExfatFileRow> ListExfatFolderFiles(ScanResults& results, std::uint64
 {
     std::vector<ExfatFileRow> rows;
     auto lock = results.Lock();
+    const std::time_t scanTime = results.ScanTime();
     results.SortFoundEntries();
     const auto& all = std::as_const(results).FoundEntries();
     if (filesFound)
@@ -39,9 +41,10 @@ std::vector<ExfatFileRow> ListExfatFolderFiles(ScanResults& results, std::uint64
         row.size = e.size;
         row.ownId = e.ownId;
         row.sizeText = std::to_string(e.size);
-        SplitExfatDateTimeText(e.text1, row.dateText, row.timeText);
+        row.dateText = FormatFatDate(e.FatDate(), scanTime);
+        row.timeText = FormatFatTime(e.FatTime(), scanTime);
         row.ownIdText = std::to_string(e.ownId);
-        row.indexMark = e.text2;
+        row.indexMark = std::to_string(e.FatDate());
         rows.push_back(std::move(row));
     }
     return rows;

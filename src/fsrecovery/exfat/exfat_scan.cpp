@@ -248,9 +248,7 @@ private:
         entry.parentId = parentId;
         entry.ownId = location;
         entry.size = set.dataLength;
-        entry.text1 = FormatFatDate(date) + FormatFatTime(time);
-        entry.text2 = std::to_string(date);
-        entry.text3 = std::to_string(time);
+        entry.stamp = (static_cast<std::uint64_t>(date) << 16) | time;
         {
             auto lock = results_.Lock();
             results_.FoundEntries().push_back(std::move(entry));

@@ -178,7 +178,7 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
             // list): the size the $FILE_NAME recorded, rather than 0, which
             // would make the file look empty and save as empty.
             entry.size = NtfsRecordDataSize(volume, view, &table, recordNumber, entry.name).value_or(fn->dataSize);
-            entry.text1 = std::to_string(fn->creationTime);
+            entry.stamp = fn->creationTime;
             auto lk = results.Lock();
             results.FoundEntries().push_back(std::move(entry));
             ++results.FoundFileCount;

@@ -22,14 +22,6 @@ std::string Trim(const std::string& s)
     return s.substr(a, b - a + 1);
 }
 
-std::uint64_t ParseU64(const std::string& text)
-{
-    std::uint64_t v = 0;
-    const std::string t = Trim(text);
-    std::from_chars(t.data(), t.data() + t.size(), v);
-    return v;
-}
-
 // Reads the FILE record an entry points to: its own id is the record's first
 // sector, or for an entry taken from an index record a file reference
 // (resolved through the run table, with the generation it names).
@@ -37,7 +29,7 @@ MftRecordRead ReadEntryRecord(const FoundEntry& entry, const NtfsVolume& volume,
                               std::uint8_t* record, std::uint16_t& wantSequence)
 {
     wantSequence = 0;
-    if (entry.text2 == "1") {
+    if (entry.fromIndex) {
         if (mft == nullptr)
             return MftRecordRead::ReadFailed;
         wantSequence = MftReferenceSequence(entry.ownId);
@@ -74,13 +66,13 @@ bool CompleteNtfsFoundEntry(FoundEntry& entry, const NtfsVolume& volume, const M
     // then found through the record's $ATTRIBUTE_LIST. Without any $DATA,
     // the size the $FILE_NAME recorded stands in.
     std::uint64_t number = ~std::uint64_t(0);  // the record's own field then
-    if (entry.text2 == "1")
+    if (entry.fromIndex)
         number = MftReferenceRecord(entry.ownId);
     else if (mft != nullptr)
         number = mft->SectorToMftRecord(entry.ownId).value_or(number);
     entry.size = NtfsRecordDataSize(volume, view, mft, number, entry.name).value_or(fn ? fn->dataSize : 0);
     if (fileTime != 0)
-        entry.text1 = std::to_string(fileTime);
+        entry.stamp = fileTime;
     if (spcOut && entry.name == "$MFTMirr")
         *spcOut = SectorsPerClusterFromMftMirr(entry.size, volume.sectorsPerCluster);
     return true;
@@ -91,13 +83,7 @@ NtfsListing ListNtfsFolderFiles(ScanResults& results, std::uint64_t folderId, co
 {
     NtfsListing listing;
     auto lock = results.Lock();
-    {
-        // The scans leave the store sorted by folder; sort only when it is not.
-        const auto& all = std::as_const(results).FoundEntries();
-        if (!std::is_sorted(all.begin(), all.end(),
-                            [](const FoundEntry& a, const FoundEntry& b) { return a.parentId < b.parentId; }))
-            results.SortFoundEntries();
-    }
+    // The scans leave the store sorted by folder; this sorts only when it is not.
     auto [first, last] = results.FoundEntryRange(folderId);
     // Completed entries are written back; their folder, the sort key, stays.
     auto& entries = results.FoundEntries();
@@ -121,16 +107,17 @@ NtfsListing ListNtfsFolderFiles(ScanResults& results, std::uint64_t folderId, co
         if (name.empty())
             continue;
         // An index entry never adds a second row for a name already listed.
-        if (entry.text2 == "1" && listedNames.count(name) != 0)
+        if (entry.fromIndex && listedNames.count(name) != 0)
             continue;
         listedNames.insert(name);
         NtfsListedFile file;
         file.entryIndex = i;
         file.name = name;
         file.size = entry.size;
-        file.fileTime = ParseU64(entry.text1);
+        file.fileTime = entry.stamp;
         file.ownId = entry.ownId;
-        file.indexMark = entry.text2;
+        if (entry.fromIndex)
+            file.indexMark = "1";
         listing.files.push_back(std::move(file));
     }
     return listing;

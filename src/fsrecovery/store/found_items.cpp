@@ -132,6 +132,27 @@ void PendingDirectoryTable::Clear()
     runStart_.Clear();
 }
 
+// ---- FoundEntryStore ---------------------------------------------------------
+
+void FoundEntryStore::SortByParent()
+{
+    if (sorted_)
+        return;
+    std::stable_sort(entries_.begin(), entries_.end(),
+                     [](const FoundEntry& a, const FoundEntry& b) { return a.parentId < b.parentId; });
+    sorted_ = true;
+}
+
+std::pair<std::size_t, std::size_t> FoundEntryStore::Range(std::uint64_t parentId)
+{
+    SortByParent();
+    auto lo = std::lower_bound(entries_.begin(), entries_.end(), parentId,
+                               [](const FoundEntry& e, std::uint64_t p) { return e.parentId < p; });
+    auto hi = std::upper_bound(lo, entries_.end(), parentId,
+                               [](std::uint64_t p, const FoundEntry& e) { return p < e.parentId; });
+    return {static_cast<std::size_t>(lo - entries_.begin()), static_cast<std::size_t>(hi - entries_.begin())};
+}
+
 // ---- RootDirectoryNameTable --------------------------------------------------
 
 void RootDirectoryNameTable::Add(RootDirectoryName row)
@@ -230,6 +251,8 @@ bool ScanResults::LogLoading() const { auto lk = Lock(); return logLoading_; }
 void ScanResults::SetLogLoadedFlag(bool on) { auto lk = Lock(); logLoaded_ = on; }
 bool ScanResults::LogLoadedFlag() const { auto lk = Lock(); return logLoaded_; }
 void ScanResults::SetFileSystemCount(std::uint64_t n) { auto lk = Lock(); fileSystemCount_ = n; }
+std::time_t ScanResults::ScanTime() const { auto lk = Lock(); return scanTime_ ? scanTime_ : std::time(nullptr); }
+void ScanResults::SetScanTime(std::time_t t) { auto lk = Lock(); scanTime_ = t; }
 void ScanResults::SetEvents(ResultsEvents* events) { auto lk = Lock(); events_ = events; }
 ResultsEvents* ScanResults::Events() const { auto lk = Lock(); return events_; }
 
@@ -324,7 +347,6 @@ void ScanResults::ClearFoundStores()
     auto lk = Lock();
     treeTable_.Clear();
     foundEntries_.clear();
-    foundEntriesSorted_ = false;
     dirList_.Clear();
 }
 
@@ -345,6 +367,7 @@ void ScanResults::ForgetResults()
     FoundFolderCount = 0;
     FoundFileCount = 0;
     CurrentScanSector = 0;
+    scanTime_ = std::time(nullptr);
 }
 
 std::size_t ScanResults::AddPendingDirectory(std::string name, std::uint64_t sector, std::uint64_t selfId,
@@ -388,28 +411,13 @@ void ScanResults::PurgePlacedPendingDirectories(ScanSink* sink)
 void ScanResults::SortFoundEntries()
 {
     auto lk = Lock();
-    std::stable_sort(foundEntries_.begin(), foundEntries_.end(),
-                     [](const FoundEntry& a, const FoundEntry& b) { return a.parentId < b.parentId; });
-    foundEntriesSorted_ = true;
+    foundEntries_.SortByParent();
 }
 
-std::pair<std::size_t, std::size_t> ScanResults::FoundEntryRange(std::uint64_t parentId) const
+std::pair<std::size_t, std::size_t> ScanResults::FoundEntryRange(std::uint64_t parentId)
 {
     auto lk = Lock();
-    if (!foundEntriesSorted_ && !std::is_sorted(foundEntries_.begin(), foundEntries_.end(),
-                                                [](const FoundEntry& a, const FoundEntry& b) {
-                                                    return a.parentId < b.parentId;
-                                                })) {
-        // Not sorted: no range can be given by halving; hand out nothing
-        // rather than a wrong range.
-        return {0, 0};
-    }
-    foundEntriesSorted_ = true;
-    auto lo = std::lower_bound(foundEntries_.begin(), foundEntries_.end(), parentId,
-                               [](const FoundEntry& e, std::uint64_t p) { return e.parentId < p; });
-    auto hi = std::upper_bound(lo, foundEntries_.end(), parentId,
-                               [](std::uint64_t p, const FoundEntry& e) { return p < e.parentId; });
-    return {static_cast<std::size_t>(lo - foundEntries_.begin()), static_cast<std::size_t>(hi - foundEntries_.begin())};
+    return foundEntries_.Range(parentId);
 }
 
 bool ScanResults::IsIndexedFolderCluster(std::uint32_t cluster) const

@@ -30,6 +30,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -48,13 +49,57 @@ inline constexpr std::uint64_t kNtfsRootId = 5;
 inline constexpr char kMiscFolderName[] = "KZU_Miscellaneous";
 inline constexpr char kRootItemText[] = "Root";
 
-// One found file of an NTFS or exFAT volume.
+// One found file of an NTFS or exFAT volume. Numbers stay numbers: the texts
+// the list and the scan log show are made from them where they are shown.
 struct FoundEntry {
     std::string name;
     std::uint64_t parentId = 0;   // id of the folder holding it; the sort key
-    std::uint64_t ownId = 0;      // where the file's record lies (writer-specific)
+    std::uint64_t ownId = 0;      // where its data are described: NTFS the FILE record's sector (or, taken
+                                  // from an index record, a file reference); exFAT its first cluster's sector
     std::uint64_t size = 0;
-    std::string text1, text2, text3;
+    std::uint64_t stamp = 0;      // NTFS: the creation FILETIME; exFAT: FAT date word << 16 | time word
+    std::uint64_t fsKey = 0;      // the volume it was found on (RecoveredFolder::fsKey)
+    bool fromIndex = false;       // NTFS: taken from a folder's index record, not from a FILE record
+
+    std::uint16_t FatDate() const { return static_cast<std::uint16_t>(stamp >> 16); }
+    std::uint16_t FatTime() const { return static_cast<std::uint16_t>(stamp & 0xFFFF); }
+};
+
+// FoundEntryStore: every found file, in the order found until the scan ends,
+// then sorted by the id of its folder once, so that a folder's files are one
+// run of the store. Adding an entry undoes the order; reading and completing
+// entries (name, size, time) keeps it. A folder's run is found by halving.
+class FoundEntryStore {
+public:
+    void push_back(FoundEntry entry)
+    {
+        entries_.push_back(std::move(entry));
+        sorted_ = false;
+    }
+    void clear()
+    {
+        entries_.clear();
+        sorted_ = true;
+    }
+    void reserve(std::size_t n) { entries_.reserve(n); }
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    // An entry may be completed in place; its parentId must not change.
+    FoundEntry& operator[](std::size_t i) { return entries_[i]; }
+    const FoundEntry& operator[](std::size_t i) const { return entries_[i]; }
+    std::vector<FoundEntry>::const_iterator begin() const { return entries_.begin(); }
+    std::vector<FoundEntry>::const_iterator end() const { return entries_.end(); }
+    const FoundEntry& back() const { return entries_.back(); }
+
+    // Stable sort by parentId; nothing to do when nothing was added since.
+    void SortByParent();
+    bool Sorted() const { return sorted_; }
+    // [first, last) of the entries of folder `parentId`; sorts first when needed.
+    std::pair<std::size_t, std::size_t> Range(std::uint64_t parentId);
+
+private:
+    std::vector<FoundEntry> entries_;
+    bool sorted_ = true;
 };
 
 // The record behind every folder item of a results tree.
@@ -203,6 +248,10 @@ public:
     void SetLogLoadedFlag(bool on);           // the shown result is held in a scan log
     bool LogLoadedFlag() const;
     void SetFileSystemCount(std::uint64_t n); // Deep: rows of FileSystemTable
+    // When the results were made (the scan's start; a loaded log's scan):
+    // a zero FAT date or time word shows this day and time.
+    std::time_t ScanTime() const;
+    void SetScanTime(std::time_t t);
     void SetEvents(ResultsEvents* events);    // may be null
     ResultsEvents* Events() const;
 
@@ -213,8 +262,8 @@ public:
     RootDirectoryNameTable& DirNameList() { return dirNameList_; }    // DirNameListTable
     FolderIndex& TreeTable() { return treeTable_; }
     const FolderIndex& TreeTable() const { return treeTable_; }
-    std::vector<FoundEntry>& FoundEntries() { foundEntriesSorted_ = false; return foundEntries_; } // FoundEntryStore
-    const std::vector<FoundEntry>& FoundEntries() const { return foundEntries_; }
+    FoundEntryStore& FoundEntries() { return foundEntries_; }
+    const FoundEntryStore& FoundEntries() const { return foundEntries_; }
 
     // RecoveredFolderList, in creation order (stable addresses).
     RecoveredFolder* FirstFolder();
@@ -257,10 +306,11 @@ public:
     std::size_t AddPendingRow(PendingDirectory row);
     void SortPendingDirectories();
     void PurgePlacedPendingDirectories(ScanSink* sink = nullptr);
-    // Stable sort of FoundEntryStore by parentId.
+    // Stable sort of FoundEntryStore by parentId (once: nothing to do when sorted).
     void SortFoundEntries();
-    // Entries whose parentId equals `parentId` (after SortFoundEntries), as [first, last) indexes.
-    std::pair<std::size_t, std::size_t> FoundEntryRange(std::uint64_t parentId) const;
+    // Entries whose parentId equals `parentId`, as [first, last) indexes
+    // (the store is sorted first when it is not).
+    std::pair<std::size_t, std::size_t> FoundEntryRange(std::uint64_t parentId);
 
     // True when `cluster` is the first cluster of a folder already in the tree.
     bool IsIndexedFolderCluster(std::uint32_t cluster) const;
@@ -291,12 +341,13 @@ private:
     bool logLoading_ = false;
     bool logLoaded_ = false;
     std::uint64_t fileSystemCount_ = 0;
+    std::time_t scanTime_ = 0;
     ResultsEvents* events_ = nullptr;
 
     PendingDirectoryTable dirList_;
     RootDirectoryNameTable dirNameList_;
     FolderIndex treeTable_;
-    std::vector<FoundEntry> foundEntries_;
+    FoundEntryStore foundEntries_;
     std::deque<RecoveredFolder> folders_;
     // (parentId << 32 | selfId) -> first and last record of that pair, the
     // records of one pair linked in creation order: the naming pass.
@@ -310,7 +361,6 @@ private:
     void IndexParentSelf(const RecoveredFolder& rec);
     TreeNodeId miscFolderItem_ = kNoTreeNode;
     bool severalFolders_ = false;
-    mutable bool foundEntriesSorted_ = false;
 };
 
 // The file-system name that every child of a drive-tree item shows in

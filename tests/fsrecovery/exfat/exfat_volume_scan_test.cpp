@@ -125,9 +125,12 @@ TEST(ExfatVolumeScanTest, FindsFoldersFilesAndDeletedSets)
     ExfatFileRecord rec;
     ASSERT_TRUE(index.Find(big.ownId, rec));
     EXPECT_EQ(rec.dataLength, 2097152u);
-    // Date text followed by an 8-character time text; the words in decimal.
-    EXPECT_GE(big.text1.size(), 9u);
-    EXPECT_FALSE(big.text2.empty());
+    // The entry set's creation date and time words: a date after 1980 with
+    // a valid month and day.
+    EXPECT_GT(big.FatDate() >> 9, 0u);
+    EXPECT_GE((big.FatDate() >> 5) & 15, 1u);
+    EXPECT_LE((big.FatDate() >> 5) & 15, 12u);
+    EXPECT_GE(big.FatDate() & 31, 1u);
 }
 
 TEST(ExfatVolumeScanTest, ListsAFolderLargerThanOneCluster)

@@ -87,7 +87,7 @@ TEST_F(MftSweepFixture, FoldersAndFilesAtTheirPlaces)
                 found = &results_.FoundEntries()[i];
         ASSERT_TRUE(found) << e.path;
         EXPECT_EQ(found->size, e.size) << e.path;
-        EXPECT_NE(found->text1, "0") << e.path;
+        EXPECT_NE(found->stamp, 0u) << e.path;
         if (!e.HasContent())
             continue;
         // The entry's own id is the sector of its FILE record: the writer's road.
@@ -265,7 +265,7 @@ TEST(MftSweep, SyntheticRecordsOfEveryKind)
     EXPECT_EQ(file.parentId, 20u);
     EXPECT_EQ(file.ownId, 64u + 2 * 21);
     EXPECT_EQ(file.size, 12u);
-    EXPECT_EQ(file.text1, "888");
+    EXPECT_EQ(file.stamp, 888u);
     EXPECT_EQ(results.FoundFolderCount.load(), 2u);  // the miscellaneous folder and "Gone <dir>"
 }
 

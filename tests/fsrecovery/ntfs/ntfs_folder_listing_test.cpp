@@ -53,11 +53,12 @@ TEST_F(NtfsListingFixture, ListsAndCompletesEntries)
         want[f.name] = f.size;
     {
         auto lk = results_.Lock();
-        for (FoundEntry& e : results_.FoundEntries())
-            if (e.parentId == sizes) {
-                e.name.clear();
-                e.size = 0;
-                e.text1 = "0";
+        FoundEntryStore& store = results_.FoundEntries();
+        for (std::size_t i = 0; i < store.size(); ++i)
+            if (store[i].parentId == sizes) {
+                store[i].name.clear();
+                store[i].size = 0;
+                store[i].stamp = 0;
             }
     }
     NtfsListing after = ListNtfsFolderFiles(results_, sizes, volume_, &table_);
@@ -89,12 +90,12 @@ TEST_F(NtfsListingFixture, IndexEntriesResolveThroughTheRunTable)
     {
         auto lk = results_.Lock();
         // The same file from an index record: a duplicate that is not listed.
-        results_.FoundEntries().push_back(FoundEntry{"Notes.txt", docs, reference, 700, "1", "1", ""});
+        results_.FoundEntries().push_back(FoundEntry{"Notes.txt", docs, reference, 700, 1, 0, true});
         // A file known only from an index record: completed through the table.
-        results_.FoundEntries().push_back(FoundEntry{"", docs, reference, 0, "0", "1", ""});
+        results_.FoundEntries().push_back(FoundEntry{"", docs, reference, 0, 0, 0, true});
         // A reference to a record reused since (another sequence number): left as it is.
         results_.FoundEntries().push_back(
-            FoundEntry{"", docs, reference + (std::uint64_t(1) << 48), 0, "0", "1", ""});
+            FoundEntry{"", docs, reference + (std::uint64_t(1) << 48), 0, 0, 0, true});
     }
     results_.SortFoundEntries();
     NtfsListing again = ListNtfsFolderFiles(results_, docs, volume_, &table_);
@@ -105,7 +106,7 @@ TEST_F(NtfsListingFixture, IndexEntriesResolveThroughTheRunTable)
     EXPECT_EQ(noTable.files.size(), listing.files.size());
     std::size_t completed = 0;
     for (const FoundEntry& e : std::as_const(results_).FoundEntries())
-        if (e.parentId == docs && e.text2 == "1" && e.name == "Notes.txt" && e.size == 700)
+        if (e.parentId == docs && e.fromIndex && e.name == "Notes.txt" && e.size == 700)
             ++completed;
     EXPECT_EQ(completed, 2u);  // the duplicate and the one completed through the table
 }
