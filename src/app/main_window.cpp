@@ -310,7 +310,6 @@ void CSalvoraDlg::OnInitDialog()
     main.PartitionSearchBusy = 0;
     main.PartitionSearchRunning = 0;
     main.SearchDialogShown = 0;
-    main.ScanLogActive = 0;
 
     // Caption of the signature mode from the edition's mode text.
     m_pCaptions[kModeSignature]->setText(QString::fromStdString(state.SignatureModeText) + QStringLiteral(" Search"));
@@ -450,8 +449,6 @@ void CSalvoraDlg::StartSearchDialog()
     if (m_launchState != LaunchState::Idle) return;
     ProgramState& state = ProgramState::Instance();
     const int mode = state.RecoveryMode.load();
-    state.Tables.ClearForSearchLaunch();
-    if (Services().ClearFoundStores) Services().ClearFoundStores();
     state.PendingScanLogPath.Clear();
 
     m_launchState = LaunchState::Loading;

@@ -13,12 +13,8 @@ namespace torvane {
 struct MainWindowState {
     // 1 once a search dialog's initialisation has begun filling its drive tree.
     std::atomic<int> SearchDialogShown{0};
-    // 1 after a scan log was written and while results loaded from a log show.
-    std::atomic<int> ScanLogActive{0};
     // Device path ("\\.\X:") of the selected logical volume.
     GuardedText VolumePath;
-    // Results-tree node id of the "KZU_Miscellaneous" folder; 0 when none.
-    std::atomic<std::uint64_t> MiscFolderItem{0};
     // Partitions added by the current partition search or removable-media scan.
     std::atomic<int> FoundPartitions{0};
     // 1 while a partition search or cylinder scan works.
@@ -27,8 +23,6 @@ struct MainWindowState {
     std::atomic<int> PartitionSearchRunning{0};
     // Logical drives listed in the current dialog's drive tree.
     std::atomic<int> LogicalDrivesListed{0};
-    // Size of the selected disk in MiB.
-    std::atomic<std::uint64_t> DiskSizeMiB{0};
     // 1 while a Basic or Deep scan-log loader runs (set and cleared by the
     // loader); the mode buttons start no search meanwhile.
     std::atomic<int> BasicLogLoadThread{0};

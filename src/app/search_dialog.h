@@ -54,8 +54,6 @@ struct ShellServices {
     // The logical-drive prompt: 1 "Perform Logical Scan", 2 "Perform
     // Physical Scan" (or the close box), 0 "Cancel".
     std::function<int()> RunLogicalScanPrompt;
-    // Empties the found-item stores before a search dialog opens.
-    std::function<void()> ClearFoundStores;
 };
 
 ShellServices& Services();

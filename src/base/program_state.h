@@ -1,6 +1,6 @@
 // Program-wide state: the current search mode, the edition profile, the
-// message and contact texts every dialog shows, the eleven working tables
-// the scans keep their rows in, and a few shared values.
+// message and contact texts every dialog shows, and a few shared values.
+// What a scan finds lives in its dialog's search session, not here.
 //
 // All of it lives in one ProgramState object (ProgramState::Instance() for
 // the program; tests build their own). Values that several threads read
@@ -15,7 +15,6 @@
 #include <string>
 #include <string_view>
 
-#include "base/text_table.h"
 
 namespace torvane {
 
@@ -126,41 +125,6 @@ inline constexpr std::string_view kReviewLink = "https://www.torvane.example/rev
 std::string BuildSupportMailLink(std::string_view supportEmail, std::string_view programDisplayName);
 ContactTexts BuildContactTexts(std::string_view programDisplayName);
 
-// ---- working tables ------------------------------------------------------
-
-// The eleven working tables. Rows are text; numbers are decimal ("%llu" for
-// 64-bit, "%lu" for 32-bit values); rows are found by their first column.
-struct WorkingTables {
-    WorkingTables();
-
-    TextTable MftReferenceTable;     // Deep NTFS sweep and INDX handling
-    TextTable NtfsBasicTable;        // never written; emptied at each launch
-    TextTable NtfsDeepTable;         // list twin of the found-entry store, never filled
-    TextTable DirTable;              // Deep FAT sweep: directories found
-    TextTable FileSystemTable;       // FAT file systems found / current partition (scan log)
-    TextTable NewListTable;          // Deep FAT sweep
-    TextTable BootSecTable;          // Deep FAT sweep: boot sectors found
-    TextTable DirListTable;          // pending directories of Basic and Deep scans
-    TextTable DirNameListTable;      // directory clusters named by the FAT sweeps
-    TextTable TreeTable;             // folder id -> results-tree node id
-    TextTable PartitionExtentTable;  // partition extents of the current disk (scan log)
-
-    // All eleven, in the order above.
-    std::array<TextTable*, 11> All();
-
-    // Before a search dialog opens: empties DirTable, NtfsBasicTable,
-    // MftReferenceTable, FileSystemTable, BootSecTable, NewListTable,
-    // TreeTable, NtfsDeepTable, DirListTable and PartitionExtentTable, in
-    // this order. DirNameListTable keeps its rows (the scans empty it).
-    // (The launch also empties the found-entry stores; that is the stores'
-    // own routine.)
-    void ClearForSearchLaunch();
-    // "Back" in the Basic or Deep dialog with results: empties
-    // MftReferenceTable, DirTable, DirNameListTable, BootSecTable,
-    // NtfsBasicTable, FileSystemTable, NewListTable and PartitionExtentTable.
-    void ClearForBack();
-};
-
 // ---- the state -----------------------------------------------------------------
 
 // End-of-search notice states (BasicEndNoticeState / DeepEndNoticeState).
@@ -231,8 +195,6 @@ public:
     // End-of-search notice states (EndNoticeState).
     std::atomic<int> BasicEndNoticeState{kEndNoticeNone};
     std::atomic<int> DeepEndNoticeState{kEndNoticeNone};
-
-    WorkingTables Tables;
 
     // Mode text of the current RecoveryMode.
     std::string CurrentModeText() const { return RecoveryModeText(RecoveryMode.load(), SignatureModeText); }

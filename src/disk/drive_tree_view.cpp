@@ -461,7 +461,6 @@ void CDriveTreeView::OnSelChanged(TreeNodeId node) {
 
 void CDriveTreeView::ApplySelection(const DriveSelection& s) {
     MainWindowState& main = MainWindowState::Instance();
-    main.DiskSizeMiB = s.DriveSizeMiB;
     if (!s.VolumePath.empty()) main.VolumePath.Set(s.VolumePath);
     if (s.ShowTable) {
         m_pProperties->ShowTable(s.Table);

@@ -261,8 +261,6 @@ private slots:
         QFETCH(QString, className);
         QFETCH(QString, modeText);
         ProgramState& state = ProgramState::Instance();
-        state.Tables.DirNameListTable.AppendRow({"7", "KEEP"});
-        state.Tables.DirTable.AppendRow({"1", "2"});
 
         m_builder.Close();  // hold the drive list until the loading window was seen
         const int callsBefore = m_builder.calls.load();
@@ -275,9 +273,6 @@ private slots:
         QCOMPARE(loading->Text(), QStringLiteral("Loading required information. Please wait..."));
         QCOMPARE(state.RecoveryMode.load(), mode);
         QVERIFY(!Main()->isEnabled());
-        // The launch empties the working tables, all but DirNameListTable.
-        QCOMPARE(state.Tables.DirTable.RowCount(), std::size_t(0));
-        QCOMPARE(state.Tables.DirNameListTable.RowCount(), std::size_t(1));
         // A second press while loading does nothing.
         Main()->OnBasicSearch();
         QCOMPARE(state.RecoveryMode.load(), mode);
@@ -309,7 +304,6 @@ private slots:
         QCOMPARE(state.RecoveryMode.load(), int(kModeNone));
         QVERIFY(!Main()->SearchDialogActive());
         QVERIFY(CurrentSearchDialog() == nullptr);
-        state.Tables.DirNameListTable.DeleteAll();
     }
 
     // On a screen smaller than the main window's content the window scrolls,

@@ -93,37 +93,6 @@ TEST(ProgramState, SupportMailLinkIsEscaped) {
     EXPECT_FALSE(s.Contacts.ReviewLink.empty());
 }
 
-TEST(WorkingTables, ColumnsInOrder) {
-    WorkingTables w;
-    const auto all = w.All();
-    ASSERT_EQ(all.size(), 11u);
-    const std::size_t columnCounts[] = {4, 10, 8, 9, 13, 9, 11, 13, 7, 3, 6};
-    for (std::size_t i = 0; i < all.size(); ++i) EXPECT_EQ(all[i]->ColumnCount(), columnCounts[i]) << all[i]->Name();
-    EXPECT_EQ(w.TreeTable.Columns()[0].name, "Self_Clu");
-    EXPECT_EQ(w.TreeTable.Columns()[1].width, 100);
-    EXPECT_EQ(w.DirListTable.Columns()[0].name, "Name");
-    EXPECT_EQ(w.DirListTable.Columns()[12].name, "File_Count");
-    EXPECT_EQ(w.FileSystemTable.Columns()[12].name, "Read_4_fat_0");
-    EXPECT_EQ(w.DirTable.Columns()[4].width, 25);
-    EXPECT_EQ(w.MftReferenceTable.Columns()[0].width, 60);
-    EXPECT_EQ(w.PartitionExtentTable.Columns()[5].name, "Drive_E_Sec");
-    EXPECT_EQ(w.DirNameListTable.Columns()[6].name, "Sector");
-    EXPECT_EQ(w.DirNameListTable.Columns()[6].width, 50);
-}
-
-TEST(WorkingTables, LaunchKeepsOnlyDirNameList) {
-    WorkingTables w;
-    for (TextTable* t : w.All()) t->AppendRow({"1"});
-    w.ClearForSearchLaunch();
-    for (TextTable* t : w.All()) {
-        EXPECT_EQ(t->RowCount(), t == &w.DirNameListTable ? 1u : 0u) << t->Name();
-    }
-    for (TextTable* t : w.All()) t->AppendRow({"1"});
-    w.ClearForBack();
-    for (TextTable* t : {&w.TreeTable, &w.NtfsDeepTable, &w.DirListTable}) EXPECT_EQ(t->RowCount(), 1u);
-    EXPECT_EQ(w.DirNameListTable.RowCount(), 0u);
-    EXPECT_EQ(w.FileSystemTable.RowCount(), 0u);
-}
 
 TEST(ProgramState, SharedValues) {
     ProgramState s;

@@ -162,7 +162,7 @@ public:
         ++report_.lostDirectories;
         {
             auto lock = results_.Lock();
-            results_.AddPendingDirectory("", startByte / 512, cluster, kNoParentId, 0, 0);
+            results_.AddPendingDirectory("", startByte / 512, cluster, kMiscFolderId, 0, 0);
         }
         ++results_.FoundFolderCount;
         WalkClusters(clusters, startByte - volume_.ClusterByte(cluster), cluster, /*stopAtEmptyCluster=*/true);

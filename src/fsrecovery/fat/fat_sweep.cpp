@@ -301,7 +301,7 @@ void DrainRootDirectoryNames(ScanResults& results)
 {
     auto lk = results.Lock();
     for (const RootDirectoryName& n : results.DirNameList().LiveRows()) {
-        std::size_t row = results.AddPendingDirectory(n.name, n.sector, n.self, kNoParentId, n.date, n.time);
+        std::size_t row = results.AddPendingDirectory(n.name, n.sector, n.self, kMiscFolderId, n.date, n.time);
         results.DirList().Row(row).deleted = n.deleted;
     }
     results.DirNameList().Clear();

@@ -12,10 +12,11 @@
 // tree; see lost_directory_arrangement.h.
 //
 // Folder ids: the first cluster on FAT and exFAT, the MFT record number on
-// NTFS. Parent 0 is the FAT root, 5 the NTFS (and exFAT) root, 0x0FFFFFFF "no
-// parent", which is also the id of the miscellaneous folder
-// "KZU_Miscellaneous" that gathers the folders nobody claims. On FAT16/FAT32
-// only 0 is the root: cluster 5 is an ordinary folder there.
+// NTFS. Parent 0 is the FAT root, 5 the NTFS (and exFAT) root. A folder
+// whose parent is unknown gets the miscellaneous folder "KZU_Miscellaneous"
+// (id 0x0FFFFFFF) as its parent: that folder gathers the folders nobody
+// claims. On FAT16/FAT32 only 0 is the root: cluster 5 is an ordinary folder
+// there.
 //
 // Threads. One ScanResults per search dialog. Every member takes the object's
 // recursive mutex, so any thread may call any member; hold Lock() across a
@@ -43,8 +44,9 @@
 
 namespace torvane {
 
-inline constexpr std::uint32_t kMiscFolderId = 0x0FFFFFFF;   // also "no parent"
-inline constexpr std::uint32_t kNoParentId = 0x0FFFFFFF;
+// The miscellaneous folder's id, and so the parent id of every folder whose
+// own parent is unknown.
+inline constexpr std::uint32_t kMiscFolderId = 0x0FFFFFFF;
 inline constexpr std::uint64_t kNtfsRootId = 5;
 inline constexpr char kMiscFolderName[] = "KZU_Miscellaneous";
 inline constexpr char kRootItemText[] = "Root";

@@ -105,7 +105,7 @@ void BuildMiscellaneousFolder(ScanResults& results, bool interim, ScanSink* sink
             results.InsertRecoveredFolder(parentItem, row.name, row.self, row.date, time, row.parent,
                                           row.deleted ? 1 : 0, fsKey, 0);
         else
-            results.InsertRecoveredFolder(misc, row.name, row.self, row.date, time, kNoParentId, row.deleted ? 1 : 0,
+            results.InsertRecoveredFolder(misc, row.name, row.self, row.date, time, kMiscFolderId, row.deleted ? 1 : 0,
                                           fsKey, 0);
         table.MarkPlaced(r);
     };
@@ -146,7 +146,7 @@ void BuildMiscellaneousFolder(ScanResults& results, bool interim, ScanSink* sink
 
     // Root-directory names whose cluster held no directory (Deep; empty after the Basic steps).
     for (const RootDirectoryName& n : results.DirNameList().LiveRows())
-        results.InsertRecoveredFolder(misc, n.name, n.self, n.date, n.time, kNoParentId, 1, deep ? deepFsKey : 0, 0);
+        results.InsertRecoveredFolder(misc, n.name, n.self, n.date, n.time, kMiscFolderId, 1, deep ? deepFsKey : 0, 0);
 }
 
 int ArrangeBasicFatDirectories(ScanResults& results, ScanSink* sink, bool interim, const StopTest& stop)
@@ -254,7 +254,7 @@ int ArrangeLostDirectories(ScanResults& results, bool withWindow, ScanSink* sink
             PendingDirectory& row = table.Row(i);
             if (row.placed)
                 continue;
-            if (row.parent == kNoParentId && row.self == kMiscFolderId)
+            if (row.parent == kMiscFolderId && row.self == kMiscFolderId)
                 row.parent = kNtfsRootId;
             std::uint64_t fsKey = deep ? row.cluster0Start : 0;
             std::uint64_t time = static_cast<std::uint32_t>(row.time);

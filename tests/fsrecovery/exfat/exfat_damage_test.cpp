@@ -430,7 +430,7 @@ TEST(ExfatLostSearchTest, WipedRootLeavesItsFoldersToTheSweep)
     std::size_t orphans = 0;
     for (const auto& row : results.DirList().Rows()) {
         folders.insert(row.name);
-        if (row.parent == kNoParentId && row.self != kMiscFolderId)
+        if (row.parent == kMiscFolderId && row.self != kMiscFolderId)
             ++orphans;
     }
     EXPECT_EQ(orphans, r.lostDirectories);

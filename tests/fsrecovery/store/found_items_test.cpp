@@ -155,7 +155,7 @@ TEST_F(Arrangement, OrphansAndCyclesEndUnderTheMiscellaneousFolder)
     Steps();
     auto d = Dump(r);
     EXPECT_EQ(d.count("Root/KZU_Miscellaneous/orphan/child"), 1u);
-    EXPECT_EQ(d["Root/KZU_Miscellaneous/orphan"].second, kNoParentId);
+    EXPECT_EQ(d["Root/KZU_Miscellaneous/orphan"].second, kMiscFolderId);
     EXPECT_EQ(d.count("Root/KZU_Miscellaneous/B/A"), 1u);
     EXPECT_EQ(d.count("Root/KZU_Miscellaneous/self"), 1u);
     EXPECT_EQ(r.DirList().Count(), 0u);
