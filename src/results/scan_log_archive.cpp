@@ -175,6 +175,16 @@ std::uint64_t ScanLogArchiveReader::U64()
 std::string ScanLogArchiveReader::Text()
 {
     const std::uint64_t start = position_;
+    try {
+        return TextAt(start);
+    } catch (const ScanLogReadError& e) {
+        if (e.offset() == start) throw;
+        throw ScanLogReadError("end of file inside a text length", start);
+    }
+}
+
+std::string ScanLogArchiveReader::TextAt(std::uint64_t start)
+{
     // The length: one byte, else FF and a u16, else FF FFFF and a u32. The
     // u16 FFFE after the first FF is the Unicode marker: the length follows
     // it, again in one of those forms.

@@ -133,6 +133,7 @@ private:
     std::size_t TakeSome(std::uint8_t* out, std::size_t n);
     bool Refill();
     std::uint16_t TakeUnit(std::uint64_t elementStart);
+    std::string TextAt(std::uint64_t start);
 
     std::istream* in_ = nullptr;
     std::vector<std::uint8_t> buffer_;      // stream input only

@@ -209,7 +209,11 @@ private:
             // is neither (a tree written with a count of 0) is read as the
             // tree's next line rather than taken for the marker.
             const std::optional<std::u16string> next = in_.Line();
-            if (!next || next->empty() || *next == kScanLogEndMarker) return;
+            if (!next) {
+                result_.treeEndedWithoutMarker = true;
+                return;
+            }
+            if (next->empty() || *next == kScanLogEndMarker) return;
             AddItem(*next, firstTabs);
         }
 

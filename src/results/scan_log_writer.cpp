@@ -73,6 +73,8 @@ void WriteTree(ScanLogArchiveWriter& w, const ScanLogDocument& doc)
         w.Line(u"Root");
         WriteRecord(w, MakeScanLogRootRecord(), deep);
     }
+    // Readers take the first line's tabs off every later line.
+    const std::size_t firstTabs = !doc.tree.empty() && !doc.tree[0].record ? 1 : 0;
     for (std::size_t i = 0; i < doc.tree.size(); ++i) {
         const ScanLogTreeItem& item = doc.tree[i];
         if (i == 0) {
@@ -84,7 +86,7 @@ void WriteTree(ScanLogArchiveWriter& w, const ScanLogDocument& doc)
             }
             continue;
         }
-        std::u16string line(item.depth, u'\t');
+        std::u16string line(firstTabs + item.depth, u'\t');
         line += LineUnits(item.text, true, item.depth);
         w.Line(line);
         WriteRecord(w, item.record ? *item.record : ScanLogFolderRecord{}, deep);
