@@ -132,8 +132,9 @@ TEST_P(SearchSessionTest, ScanListsEveryFolderAndItsFiles)
         const auto slash = e.path.rfind('/');
         const std::string folder = e.path.substr(0, slash);
         const std::string name = e.path.substr(slash + 1);
-        if (e.IsDir())
+        if (e.IsDir()) {
             EXPECT_TRUE(listed.count(e.path)) << "folder not in the tree: " << e.path;
+        }
         auto in = listed.find(folder);
         if (in == listed.end())
             continue;   // reported above
@@ -151,8 +152,9 @@ TEST_P(SearchSessionTest, ScanListsEveryFolderAndItsFiles)
         } else if (e.HasContent()) {
             EXPECT_EQ(it->second.size, e.size) << e.path;
             // FAT rows carry their entry's deleted mark (the list shows them red).
-            if (IsFatKind(FsKindFromText(GetParam().fs)))
+            if (IsFatKind(FsKindFromText(GetParam().fs))) {
                 EXPECT_EQ(it->second.deleted, e.IsDeleted()) << e.path;
+            }
             ++files;
             deleted += e.IsDeleted() ? 1 : 0;
         }
