@@ -204,6 +204,7 @@ std::string HandleTooLongPath(SaveSession& session, const std::string& pathIn)
             break;
         case TooLongChoice::Browse:
             session.longPathRedirectFolder = reply.browsedFolder;
+            session.Fs().TrustFolder(reply.browsedFolder);
             if (session.longPathRedirectFolder.empty() || session.longPathRedirectFolder.back() != '/')
                 session.longPathRedirectFolder += '/';
             break;
