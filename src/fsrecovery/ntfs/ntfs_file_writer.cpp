@@ -47,7 +47,7 @@ FileOutcome WriteRecordData(SaveSession& session, Device& device, const NtfsSave
     copy.writeError = sink.error();
     const bool dataShort = report.outcome == NtfsReadOutcome::Incomplete ||
                            (report.outcome == NtfsReadOutcome::NoData && size != 0);
-    return FinishTarget(session, std::move(file), target, copy, size, dataShort);
+    return FinishTarget(session, std::move(file), target, copy, size, dataShort ? kDataPastEndText : "");
 }
 
 }  // namespace
