@@ -237,6 +237,9 @@ FileOutcome FinishTarget(SaveSession& session, std::unique_ptr<TargetFile> file,
             session.ShowMessageOnce(kDestinationFullText);
             session.RequestStop();
             session.Fs().RemoveFile(target);
+            // The bytes of a removed file are not in the destination.
+            std::atomic<std::uint64_t>& total = session.Counters().bytesWritten;
+            total -= std::min<std::uint64_t>(total.load(), copy.bytesWritten);
             session.Report().Add(FileOutcome::Failed, target, ErrnoText(writeError) + " (partial file removed)");
         } else {
             session.Report().Add(FileOutcome::Failed, target, ErrnoText(writeError));

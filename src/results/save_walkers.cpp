@@ -18,6 +18,19 @@ struct TreeVisit {
 
 }  // namespace
 
+namespace {
+
+// The miscellaneous folder when it gathered nothing: no folder is made for it.
+bool IsEmptyMiscFolder(const TreeModel& tree, TreeNodeId node, const RecoveredFolder* folder, SaverSet& savers)
+{
+    if (!folder || folder->selfId != kMiscFolderId || tree.ChildCount(node) > 0)
+        return false;
+    FileSystemSaver* saver = savers.ForFolder(folder);
+    return !saver || saver->CountFolderFiles(*folder, {}) == 0;
+}
+
+}  // namespace
+
 std::string FileTarget(SaveSession& session, const std::string& folderPath, const std::string& rawName,
                        const std::string& preset)
 {
@@ -85,6 +98,8 @@ void WalkAndSaveTree(SaveSession& session, ScanResults& results, SaverSet& saver
         const CheckState state = tree.GetCheck(visit.node);
         if (state != CheckState::Checked && state != CheckState::Partial)
             continue;
+        if (IsEmptyMiscFolder(tree, visit.node, results.FolderOfItem(visit.node), savers))
+            continue;
         std::string path = JoinPath(visit.parentPath, SanitizeNameComponent(tree.Text(visit.node)));
         SaveCounters& counters = session.Counters();
         counters.fileBytesDone = 0;
@@ -133,6 +148,8 @@ void CountCheckedTreeItems(ScanResults& results, SaverSet& savers, SaveCounters&
         stack.pop_back();
         const CheckState state = tree.GetCheck(node);
         if (state != CheckState::Checked && state != CheckState::Partial)
+            continue;
+        if (IsEmptyMiscFolder(tree, node, results.FolderOfItem(node), savers))
             continue;
         ++counters.totalFolders;
         if (state == CheckState::Checked)
@@ -185,16 +202,9 @@ void SaveFolderSubtree(SaveSession& session, ScanResults& results, SaverSet& sav
 void SaveSelectedRows(SaveSession& session, ScanResults& results, SaverSet& savers,
                       const std::vector<SaveRow>& rows)
 {
-    std::string destination = session.Destination();
-    std::string replacement = CreateDestinationFolder(session, destination);
-    if (!replacement.empty())
-        destination = replacement;
-    if (!session.Fs().IsDirectory(destination)) {
-        // Nothing can be saved: the reason is in the report (recorded when
-        // the folder could not be made), never a silent end.
-        ReportFolderFailure(session, destination, session.Fs().Exists(destination) ? 0 : ENOENT);
+    if (!PrepareDestinationRoot(session))
         return;
-    }
+    const std::string destination = session.Destination();
     for (const SaveRow& row : rows) {
         if (session.StopRequested())
             break;

@@ -3,6 +3,7 @@
 // destination that fills up in the middle of a save.
 #include "results/save_destination.h"
 #include "fsrecovery/fat/fat_folder_walk.h"
+#include "results/save_job.h"
 #include "results/save_walkers.h"
 #include "save_test_support.h"
 
@@ -192,6 +193,59 @@ TEST(SaveWalkers, AFullDestinationStopsTheWholeSave)
     // Every file left on the destination is complete: the partial one was removed.
     for (const auto& p : report.Problems())
         EXPECT_FALSE(fs::exists(p.path)) << p.path;
+    // And the byte count is what the destination holds, the removed file's
+    // bytes not included.
+    std::uint64_t onDisk = 0;
+    for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+        if (e.is_regular_file())
+            onDisk += e.file_size();
+    EXPECT_EQ(saved.session->Counters().bytesWritten.load(), onDisk);
+}
+
+// A healthy volume fills no miscellaneous folder: none is made on the
+// destination, and none is counted.
+TEST(SaveWalkers, AnEmptyMiscellaneousFolderIsNotCreated)
+{
+    ScannedImage s = test::ScanFixture("fat16.img");
+    s.results->Tree().SetSubtreeCheck(s.Root(), CheckState::Checked);
+    ASSERT_NE(s.Item("/KZU_Miscellaneous"), kNoTreeNode);
+    test::TempDir dir;
+    Saved saved;
+    SaveTree(s, dir.path(), saved);
+    EXPECT_FALSE(fs::exists(dir.path() / "KZU_Miscellaneous"));
+    std::uint64_t folders = 0;
+    for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+        folders += e.is_directory() ? 1 : 0;
+    EXPECT_EQ(saved.counted.totalFolders.load(), folders);
+}
+
+// A destination that is a file is no folder: nothing is written beside it
+// under another name, and the report says why.
+TEST(SaveWalkers, ADestinationThatIsAFileIsRefusedWithTheReason)
+{
+    ScannedImage s = test::ScanFixture("fat16.img");
+    s.results->Tree().SetSubtreeCheck(s.Root(), CheckState::Checked);
+    test::TempDir dir;
+    const fs::path file = dir.path() / "not-a-folder";
+    test::WriteWholeFile(file, "x");
+    SaveRequest request;
+    request.results = s.results;
+    request.volumes = s.volumes;
+    request.destination = file.string();
+    for (SaveSource source : {SaveSource::Tree, SaveSource::List}) {
+        request.source = source;
+        request.rows = {SaveRow{"Documents", true, 0, 0, s.Item("/Documents")}};
+        SaveJob save(request);
+        ASSERT_TRUE(save.RunHere());
+        const auto problems = save.Session().Report().Problems();
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_EQ(problems[0].detail, kDestinationNotAFolderText);
+        EXPECT_NE(save.Session().CompletionText(false), kSaveSuccessText);
+        std::size_t entries = 0;
+        for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path()))
+            ++entries;
+        EXPECT_EQ(entries, 1u);
+    }
 }
 
 TEST(SaveWalkers, ATooLongFileNameIsShortenedAndAConflictingShortNameStaysUnique)
