@@ -234,7 +234,11 @@ TEST(SaveWalkers, ADestinationThatIsAFileIsRefusedWithTheReason)
     request.destination = file.string();
     for (SaveSource source : {SaveSource::Tree, SaveSource::List}) {
         request.source = source;
-        request.rows = {SaveRow{"Documents", true, 0, 0, s.Item("/Documents")}};
+        SaveRow row;
+        row.name = "Documents";
+        row.isFolder = true;
+        row.item = s.Item("/Documents");
+        request.rows = {row};
         SaveJob save(request);
         ASSERT_TRUE(save.RunHere());
         const auto problems = save.Session().Report().Problems();
@@ -269,6 +273,82 @@ TEST(SaveWalkers, ATooLongFileNameIsShortenedAndAConflictingShortNameStaysUnique
         shortened = shortened || e.path().filename().string().find('~') != std::string::npos;
     EXPECT_TRUE(shortened);
     EXPECT_TRUE(saved.session->Report().AllWritten());
+}
+
+}  // namespace
+}  // namespace torvane
+
+namespace torvane {
+namespace {
+
+// A volume whose every folder holds one file naming the folder's id: enough
+// to see which folder's files land where.
+class MarkerVolume final : public FileSystemVolume {
+public:
+    MarkerVolume() : FileSystemVolume(FsKind::Fat32, CurrentPartition{}) {}
+    std::uint64_t RootFolderId() const override { return 0; }
+    std::uint64_t ListFolderFiles(ScanResults&, std::uint64_t, const FolderListing&) override { return 0; }
+    std::unique_ptr<FileSystemSaver> MakeSaver(ScanResults&, bool) override
+    {
+        class Saver final : public FileSystemSaver {
+        public:
+            void SaveFolderFiles(SaveSession& session, const std::string& path, const RecoveredFolder& f) override
+            {
+                int error = 0;
+                auto file = session.Fs().Create(path + "/marker.txt", error);
+                const std::string id = std::to_string(f.selfId);
+                if (file) {
+                    file->Write(id.data(), id.size());
+                    file->Close();
+                }
+            }
+            void SaveRootFiles(SaveSession&, const std::string&) override {}
+            void SaveFileRow(SaveSession&, const std::string&, const SaveRow&) override {}
+            std::uint64_t CountFolderFiles(const RecoveredFolder&, const std::function<bool()>&) override { return 1; }
+            std::uint64_t CountRootFiles(const std::function<bool()>&) override { return 0; }
+        };
+        return std::make_unique<Saver>();
+    }
+};
+
+// A deleted folder and a live folder of one name in one parent stay apart:
+// the live one keeps the name, the deleted one (and a second live one) get
+// the conflict rule's suffix, whichever comes first in the tree; both roads.
+TEST(SaveWalkers, SiblingFoldersOfOneNameAreNeverMerged)
+{
+    ScanResults results;
+    const TreeNodeId root = results.EnsureRootItem();
+    results.InsertRecoveredFolder(root, "Photos", 40, 0, 0, 0, 1, 0, 1);   // deleted, first in the tree
+    results.InsertRecoveredFolder(root, "Photos", 41, 0, 0, 0, 0, 0, 1);   // live
+    results.InsertRecoveredFolder(root, "Photos", 42, 0, 0, 0, 0, 0, 1);   // a second live one
+    const TreeNodeId other = results.InsertRecoveredFolder(root, "Other", 43, 0, 0, 0, 0, 0, 1);
+    results.InsertRecoveredFolder(other, "Photos", 44, 0, 0, 0, 1, 0, 1);  // another parent: its own name
+    auto volumes = std::make_shared<VolumeSet>();
+    volumes->Add(std::make_shared<MarkerVolume>());
+    results.Tree().SetSubtreeCheck(root, CheckState::Checked);
+
+    for (SaveSource source : {SaveSource::Tree, SaveSource::List}) {
+        test::TempDir dir;
+        SaveRequest request;
+        request.results = &results;
+        request.volumes = volumes;
+        request.source = source;
+        request.destination = dir.path().string();
+        for (TreeNodeId child : results.Tree().Children(root)) {
+            SaveRow row;
+            row.name = results.Tree().Text(child);
+            row.isFolder = true;
+            row.item = child;
+            row.deleted = results.FolderOfItem(child)->deleted != 0;
+            request.rows.push_back(row);
+        }
+        SaveJob save(request);
+        ASSERT_TRUE(save.RunHere());
+        EXPECT_EQ(test::ReadWholeFile(dir.path() / "Photos" / "marker.txt"), "41");
+        EXPECT_EQ(test::ReadWholeFile(dir.path() / "Photos_zq_0" / "marker.txt"), "42");
+        EXPECT_EQ(test::ReadWholeFile(dir.path() / "Photos_zq_1" / "marker.txt"), "40");
+        EXPECT_EQ(test::ReadWholeFile(dir.path() / "Other" / "Photos" / "marker.txt"), "44");
+    }
 }
 
 }  // namespace
