@@ -1,5 +1,6 @@
 #include "disk/partition_table.h"
 
+#include "disk/boot_record.h"
 #include "disk/drive_text.h"
 
 #include <algorithm>
@@ -14,10 +15,8 @@ const GuidBytes kLdmDataGuid = {0xA0, 0x60, 0x9B, 0xAF, 0x31, 0x14, 0x62, 0x4F,
                                 0xBC, 0x68, 0x33, 0x11, 0x71, 0x4A, 0x69, 0xAD};
 
 std::string RecognizeBootSector(const SectorBytes& sector, bool allowEfi) {
-    if (sector.Has(0x52, "FAT32")) return "FAT32";
-    if (sector.Has(0x36, "FAT16")) return "FAT16";
-    if (sector.Has(3, "NTFS")) return "NTFS";
-    if (sector.Has(3, "EXFAT")) return "exFAT";
+    const FsKind kind = RecognizeBootRecord(sector.View(), BootMarks::TypeNames);
+    if (kind != FsKind::Unknown) return std::string(FsKindText(kind));
     if (allowEfi && sector.Has(0, "EFI")) return "EFI";
     return {};
 }

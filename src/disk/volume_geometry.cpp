@@ -1,5 +1,6 @@
 #include "disk/volume_geometry.h"
 
+#include "disk/boot_record.h"
 #include "disk/sector_bytes.h"
 #include "platform/device_registry.h"
 
@@ -82,13 +83,6 @@ std::uint32_t RoundUpSectorsPerCluster(std::uint32_t n) {
     return p;
 }
 
-std::uint32_t FatTotalSectors(const std::uint8_t* boot) {
-    std::uint32_t small = static_cast<std::uint32_t>(boot[19] | (boot[20] << 8));
-    if (small != 0) return small;
-    return static_cast<std::uint32_t>(boot[32]) | (static_cast<std::uint32_t>(boot[33]) << 8) |
-           (static_cast<std::uint32_t>(boot[34]) << 16) | (static_cast<std::uint32_t>(boot[35]) << 24);
-}
-
 void SetNtfsVolumeContext(CurrentPartition& p, std::uint64_t firstRecordStart) {
     PartitionDescriptor& d = p.Descriptor;
     d.Cluster0Start = d.ItemStart;
@@ -104,9 +98,6 @@ void SetNtfsVolumeContext(CurrentPartition& p, std::uint64_t firstRecordStart) {
 namespace {
 
 constexpr std::uint64_t kU32Max = std::numeric_limits<std::uint32_t>::max();
-
-// 1, 2, 4, ..., 128.
-bool IsClusterSize(std::uint64_t spc) { return spc >= 1 && spc <= 128 && (spc & (spc - 1)) == 0; }
 
 class Reader {
 public:
@@ -127,23 +118,24 @@ private:
 
 // FAT16: the boot sector at S, validated by the first byte of the second FAT.
 int ReadFat16(CurrentPartition& p, Reader& r, std::uint64_t s) {
-    SectorBytes boot;
-    r.Read(s, boot);
-    if (!boot.HasSignature()) return 0;
-    std::uint32_t reserved = boot.U16(14);
-    std::uint32_t spf = boot.U16(22);
-    std::uint32_t spc = boot.U8(13);
-    std::uint32_t entries = boot.U16(17);
+    SectorBytes sector;
+    r.Read(s, sector);
+    const FatBootRecord boot = DecodeFatBootRecord(sector.View());
+    if (!boot.signature) return 0;
+    std::uint32_t reserved = boot.reservedSectors;
+    std::uint32_t spf = boot.sectorsPerFat16;
+    std::uint32_t spc = boot.sectorsPerCluster;
+    std::uint32_t entries = boot.rootEntryCount;
     r.Trace("SPC = %llu", spc);
     // FAT values are 32-bit sector numbers: a volume whose areas do not fit
     // is refused rather than read at wrapped positions.
     std::uint64_t firstFat = s + reserved;
     std::uint64_t rootStart = firstFat + 2ull * spf;
-    std::uint32_t rootSectors = (entries + 15) / 16;  // a partial sector still holds entries
+    std::uint32_t rootSectors = boot.RootDirectorySectors();
     std::uint64_t cluster2 = rootStart + rootSectors;
     if (cluster2 > kU32Max) return 0;
     // A cluster size of 0 (or not a power of two) cannot address anything.
-    if (!IsClusterSize(spc) || cluster2 < 2ull * spc) return 0;
+    if (!boot.ClusterSizeValid() || cluster2 < 2ull * spc) return 0;
     SectorBytes fat2;
     r.Read(firstFat + spf, fat2);
     if (fat2.b[0] != 0xF8) return 0;
@@ -157,8 +149,8 @@ int ReadFat16(CurrentPartition& p, Reader& r, std::uint64_t s) {
     g.Cluster0Start = cluster2 - 2ull * spc;
     g.FirstFatStart = static_cast<std::uint32_t>(firstFat);
     g.SecondFatStart = static_cast<std::uint32_t>(firstFat + spf);
-    g.TotalSectors = FatTotalSectors(boot.b.data());
-    g.NumberOfFats = boot.U8(16);
+    g.TotalSectors = boot.totalSectors;
+    g.NumberOfFats = boot.numberOfFats;
     g.RootEntryCount = entries;
     return 1;
 }
@@ -168,15 +160,16 @@ std::uint32_t ExfatClusterShiftValue(const SectorBytes& boot) {
     return shift <= 25 ? (1u << shift) : 0;
 }
 
-// FAT32 from the boot sector in `boot` (read at b, or its backup at b + 6).
-int ReadFat32(CurrentPartition& p, Reader& r, std::uint64_t b, SectorBytes& boot) {
+// FAT32 from the boot sector in `sector` (read at b, or its backup at b + 6).
+int ReadFat32(CurrentPartition& p, Reader& r, std::uint64_t b, SectorBytes& sector) {
     PartitionDescriptor& d = p.Descriptor;
-    std::uint32_t spf = boot.U32(36);
-    std::uint32_t reserved = boot.U16(14);
-    std::uint32_t spc = boot.U8(13);
-    if (p.ScanStartFsName == "exFAT") spc = ExfatClusterShiftValue(boot);
+    FatBootRecord boot = DecodeFatBootRecord(sector.View());
+    std::uint32_t spf = boot.sectorsPerFat32;
+    std::uint32_t reserved = boot.reservedSectors;
+    std::uint32_t spc = boot.sectorsPerCluster;
+    if (p.ScanStartFsName == "exFAT") spc = ExfatClusterShiftValue(sector);
     std::uint32_t firstSpc = spc;
-    std::uint32_t rootCluster = boot.U32(44);
+    std::uint32_t rootCluster = boot.rootCluster;
     r.Trace("SPC = %llu", spc);
 
     SectorBytes fat2;
@@ -185,17 +178,19 @@ int ReadFat32(CurrentPartition& p, Reader& r, std::uint64_t b, SectorBytes& boot
         // Not a FAT where the boot sector says: look at the sector 6 further on.
         // When that is no boot sector either, the start may be pointing at the
         // backup itself; the real boot sector is then 6 sectors earlier.
-        r.Read(b + 6, boot);
-        if (!(boot.Has(82, "FAT32") || boot.Has(54, "FAT16")) && b > 6) {
+        r.Read(b + 6, sector);
+        boot = DecodeFatBootRecord(sector.View());
+        if (boot.named == FsKind::Unknown && b > 6) {
             b -= 6;
             d.StartSector = b;
             if (r.report()) r.report()->StartSectorMoved = true;
-            r.Read(b, boot);
+            r.Read(b, sector);
+            boot = DecodeFatBootRecord(sector.View());
         }
-        spf = boot.U32(36);
-        reserved = boot.U16(14);
-        spc = boot.U8(13);
-        rootCluster = boot.U32(44);
+        spf = boot.sectorsPerFat32;
+        reserved = boot.reservedSectors;
+        spc = boot.sectorsPerCluster;
+        rootCluster = boot.rootCluster;
         r.Trace("SPC2 = %llu", spc);
         r.Read(b + reserved + static_cast<std::uint64_t>(spf), fat2);
         if (fat2.b[0] != 0xF8) {
@@ -206,7 +201,7 @@ int ReadFat32(CurrentPartition& p, Reader& r, std::uint64_t b, SectorBytes& boot
     std::uint64_t firstFat = b + reserved;
     std::uint64_t cluster2 = firstFat + 2ull * spf;
     if (cluster2 > kU32Max) return 0;
-    if (!IsClusterSize(spc) || cluster2 < 2ull * spc) {
+    if (!IsClusterSizeValid(spc) || cluster2 < 2ull * spc) {
         p.Geometry.SectorsPerCluster = spc;
         return 0;
     }
@@ -219,41 +214,13 @@ int ReadFat32(CurrentPartition& p, Reader& r, std::uint64_t b, SectorBytes& boot
     g.Cluster0Start = cluster2 - 2ull * spc;
     g.FirstFatStart = static_cast<std::uint32_t>(firstFat);
     g.SecondFatStart = static_cast<std::uint32_t>(firstFat + spf);
-    g.TotalSectors = FatTotalSectors(boot.b.data());
-    g.NumberOfFats = boot.U8(16);
+    g.TotalSectors = boot.totalSectors;
+    g.NumberOfFats = boot.numberOfFats;
     g.RootEntryCount = 0;
     return 1;
 }
 
-// The exFAT boot sector fields, checked before any of them is used as a shift
-// or a multiplier. False when the sector cannot be a usable exFAT boot sector.
-struct ExfatBoot {
-    std::uint64_t partitionOffset, volumeLength;
-    std::uint32_t fatOffset, fatLength, heapOffset, clusterCount, rootCluster, serial;
-    std::uint32_t bytesPerSector, sectorsPerCluster, numberOfFats;
-};
-
-bool ParseExfatBoot(const SectorBytes& boot, ExfatBoot& e) {
-    std::uint32_t bpsShift = boot.U8(108);
-    std::uint32_t spcShift = boot.U8(109);
-    // 512..4096-byte sectors, clusters up to 32 MiB.
-    if (bpsShift < 9 || bpsShift > 12 || bpsShift + spcShift > 25) return false;
-    e.partitionOffset = boot.U64(64);
-    e.volumeLength = boot.U64(72);
-    e.fatOffset = boot.U32(80);
-    e.fatLength = boot.U32(84);
-    e.heapOffset = boot.U32(88);
-    e.clusterCount = boot.U32(92);
-    e.rootCluster = boot.U32(96);
-    e.serial = boot.U32(100);
-    e.bytesPerSector = 1u << bpsShift;
-    e.sectorsPerCluster = 1u << spcShift;
-    e.numberOfFats = boot.U8(110);
-    if (static_cast<std::uint64_t>(e.bytesPerSector) * e.fatOffset > kU32Max) return false;
-    return true;
-}
-
-int ReadExfat(CurrentPartition& p, Reader& r, std::uint64_t b, const SectorBytes& boot, const ExfatBoot& e) {
+int ReadExfat(CurrentPartition& p, Reader& r, std::uint64_t b, const SectorBytes& boot, const ExfatBootRecord& e) {
     PartitionDescriptor& d = p.Descriptor;
     r.Trace("Its a EXFAT Partition");
     r.Trace("part_offset :: %llu", e.partitionOffset);
@@ -289,7 +256,7 @@ int ReadExfat(CurrentPartition& p, Reader& r, std::uint64_t b, const SectorBytes
     g.SectorsPerCluster = e.sectorsPerCluster;
     g.RootSectors = 0;
     g.RootStart = e.rootCluster;
-    g.ReservedSectors = boot.U16(14);
+    g.ReservedSectors = boot.U16(14);  // the FAT field's place, 0 on exFAT
     g.Cluster0Start = e.heapOffset;
     g.FirstFatStart = e.fatOffset;
     g.SecondFatStart = static_cast<std::uint32_t>(static_cast<std::uint64_t>(e.fatOffset) + e.fatLength);
@@ -313,27 +280,28 @@ int ReadExfat(CurrentPartition& p, Reader& r, std::uint64_t b, const SectorBytes
 
 // No exFAT boot sector: derive what the chosen file-system name allows, so the
 // exFAT readers can address clusters from Cluster0Start. Always 0.
-int ExfatFallback(CurrentPartition& p, Reader& r, std::uint64_t b, const SectorBytes& boot) {
+int ExfatFallback(CurrentPartition& p, Reader& r, std::uint64_t b, const SectorBytes& sector) {
     PartitionDescriptor& d = p.Descriptor;
     VolumeGeometry& g = p.Geometry;
     const std::string& chosen = p.ScanStartFsName;
-    std::uint64_t spf = 0, reserved = boot.U16(14), spc = boot.U8(13), rootSectors = 0, rootStart = 0;
+    const FatBootRecord boot = DecodeFatBootRecord(sector.View());
+    std::uint64_t spf = 0, reserved = boot.reservedSectors, spc = boot.sectorsPerCluster, rootSectors = 0, rootStart = 0;
     std::uint64_t cluster0 = 0, firstFat = 0;
     bool derived = true;
     if (chosen == "FAT16") {
-        spf = boot.U16(22);
-        rootSectors = (boot.U16(17) + 15u) / 16u;
+        spf = boot.sectorsPerFat16;
+        rootSectors = boot.RootDirectorySectors();
         firstFat = b + reserved;
         std::uint64_t c2 = firstFat + 2 * spf + rootSectors;
         cluster0 = c2 >= 2 * spc ? c2 - 2 * spc : 0;
     } else if (chosen == "FAT32") {
-        spf = boot.U32(36);
+        spf = boot.sectorsPerFat32;
         firstFat = b + reserved;
         std::uint64_t c2 = firstFat + 2 * spf;
         cluster0 = c2 >= 2 * spc ? c2 - 2 * spc : 0;
     } else if (chosen == "NTFS") {
-        spf = boot.U32(36);
-        rootStart = boot.U32(44);
+        spf = boot.sectorsPerFat32;
+        rootStart = boot.rootCluster;
         firstFat = b + reserved;
         cluster0 = firstFat + spf;
     } else {
@@ -371,96 +339,81 @@ int ExfatFallback(CurrentPartition& p, Reader& r, std::uint64_t b, const SectorB
     return 0;
 }
 
-// Sectors per cluster of an NTFS boot sector; 0xF4 reads as 4096 and is never valid.
-std::uint64_t NtfsClusterSize(const SectorBytes& boot) {
-    std::uint64_t spc = boot.U8(13);
-    return spc == 0xF4 ? 4096 : spc;
-}
-
-// FILE record size in sectors (0 when the value cannot be represented).
-std::uint64_t NtfsRecordSectors(const SectorBytes& boot, std::uint64_t spc) {
-    std::uint64_t v = boot.U32(64);
-    if (v == 0xF6) return 2;
-    return v * spc;  // v < 2^32, spc <= 4096: no overflow
-}
-
-bool IsRecordSize(std::uint64_t n) { return n == 2 || n == 4 || n == 6 || n == 8; }
-
 int ReadNtfs(CurrentPartition& p, Reader& r, VolumeParameterReport* report) {
     PartitionDescriptor& d = p.Descriptor;
     const std::uint64_t s = d.StartSector;
     const bool haveBackup = d.EndSector > 0;
     const std::uint64_t backup = haveBackup ? d.EndSector - 1 : 0;
 
-    SectorBytes boot;
+    SectorBytes sector;
     bool onBackup = false;
-    r.Read(s, boot);
-    if (!boot.HasSignature()) {
-        if (haveBackup) r.Read(backup, boot);
-        if (!haveBackup || !boot.HasSignature()) {
+    r.Read(s, sector);
+    if (!sector.HasSignature()) {
+        if (haveBackup) r.Read(backup, sector);
+        if (!haveBackup || !sector.HasSignature()) {
             if (report) report->NoNtfsBootSector = true;
             return 0;
         }
         onBackup = true;
     }
+    NtfsBootRecord boot = DecodeNtfsBootRecord(sector.View());
+    // The other copy's values (the backup at the last sector, or the primary);
+    // only the copy first chosen needs the signature.
     auto switchCopy = [&] {
         onBackup = !onBackup;
-        if (onBackup && !haveBackup) {
-            boot.Clear();
-            return;
-        }
-        r.Read(onBackup ? backup : s, boot);
+        if (onBackup && !haveBackup)
+            sector.Clear();
+        else
+            r.Read(onBackup ? backup : s, sector);
+        boot = DecodeNtfsBootRecord(sector.View());
     };
 
-    std::uint64_t spc = NtfsClusterSize(boot);
-    r.Trace("SPC = %llu", spc);
-    if (!IsClusterSize(spc)) {
+    r.Trace("SPC = %llu", boot.sectorsPerCluster);
+    if (!boot.ClusterSizeValid()) {
         switchCopy();
-        spc = NtfsClusterSize(boot);
-        if (!IsClusterSize(spc)) {
-            p.Geometry.SectorsPerCluster = static_cast<std::uint32_t>(spc);
+        if (!boot.ClusterSizeValid()) {
+            p.Geometry.SectorsPerCluster = static_cast<std::uint32_t>(boot.sectorsPerCluster);
             return 0;
         }
     }
-    std::uint64_t recordSectors = NtfsRecordSectors(boot, spc);
-    r.Trace("mftSize = %llu", recordSectors);
-    if (!IsRecordSize(recordSectors)) {
+    r.Trace("mftSize = %llu", boot.FileRecordSectors());
+    if (!boot.RecordSizeValid()) {
         switchCopy();
-        spc = NtfsClusterSize(boot);
-        if (!IsClusterSize(spc)) return 0;
-        recordSectors = NtfsRecordSectors(boot, spc);
-        if (!IsRecordSize(recordSectors)) return 0;
+        if (!boot.ClusterSizeValid() || !boot.RecordSizeValid()) return 0;
     }
+    // The cluster size and record size of the copy that passed; the $MFT and
+    // $MFTMirr positions may still come from the other copy.
+    const std::uint64_t spc = boot.sectorsPerCluster;
+    const std::uint64_t recordSectors = boot.FileRecordSectors();
 
     // Sector of an LCN, or 0 when it overflows (a corrupt value).
     auto lcnSector = [&](std::uint64_t lcn) -> std::uint64_t {
         if (lcn > (std::numeric_limits<std::uint64_t>::max() - s) / spc) return 0;
         return lcn * spc + s;
     };
-    auto isFileRecord = [&](std::uint64_t sector) {
-        if (sector == 0) return false;
+    auto isFileRecord = [&](std::uint64_t at) {
+        if (at == 0) return false;
         SectorBytes rec;
-        r.Read(sector, rec);
+        r.Read(at, rec);
         return rec.Has(0, "FILE");
     };
 
-    std::uint64_t m = lcnSector(boot.U64(48));
+    std::uint64_t m = lcnSector(boot.mftLcn);
     if (!isFileRecord(m)) {
         switchCopy();
-        m = lcnSector(boot.U64(48));
+        m = lcnSector(boot.mftLcn);
         if (!isFileRecord(m)) m = 0;
     }
     r.Trace("mftStart = %llu", m);
-    std::uint64_t n = lcnSector(boot.U64(56));
+    std::uint64_t n = lcnSector(boot.mftMirrLcn);
     if (!isFileRecord(n)) {
         switchCopy();
-        n = lcnSector(boot.U64(56));
+        n = lcnSector(boot.mftMirrLcn);
         if (!isFileRecord(n)) n = 0;
     }
     if (m == 0 && n == 0) return 0;
 
-    std::uint64_t indexSectors = boot.U32(68);
-    indexSectors = indexSectors == 0xF4 ? 8 : indexSectors * spc;
+    const std::uint64_t indexSectors = boot.IndexRecordSectors(spc);
 
     VolumeGeometry& g = p.Geometry;
     g.SectorsPerCluster = static_cast<std::uint32_t>(spc);
@@ -469,7 +422,7 @@ int ReadNtfs(CurrentPartition& p, Reader& r, VolumeParameterReport* report) {
     g.MftMirrStart = n;
     g.FileRecordSectors = static_cast<std::uint32_t>(recordSectors);
     g.IndexRecordSectors = indexSectors > kU32Max ? 0 : static_cast<std::uint32_t>(indexSectors);
-    g.TotalSectors = boot.U64(40);
+    g.TotalSectors = boot.totalSectors;
     return 1;
 }
 
@@ -484,7 +437,7 @@ int ReadVolumeParameters(CurrentPartition& p, Device& device, VolumeParameterRep
     if (d.FsType == "FAT16") {
         SectorBytes boot;
         r.Read(s, boot);
-        if (boot.Has(82, "FAT32")) d.FsType = "FAT32";
+        if (DecodeFatBootRecord(boot.View()).named == FsKind::Fat32) d.FsType = "FAT32";
     }
     if (d.FsType == "FAT16") {
         if (s > kU32Max) return 0;
@@ -512,8 +465,7 @@ int ReadVolumeParameters(CurrentPartition& p, Device& device, VolumeParameterRep
         if (b > kU32Max) return 0;
         return ReadFat32(p, r, b, boot);
     }
-    ExfatBoot e{};
-    if (boot.Has(3, "EXFAT") && ParseExfatBoot(boot, e)) return ReadExfat(p, r, b, boot, e);
+    if (const auto e = ReadExfatBootRecord(boot.View())) return ReadExfat(p, r, b, boot, *e);
     return ExfatFallback(p, r, b, boot);
 }
 

@@ -189,10 +189,6 @@ bool CanOpenCurrentDevice(const CurrentPartition& p);
 // 5..7 -> 8, ... 65..127 -> 128; powers of two and values from 128 up stay.
 std::uint32_t RoundUpSectorsPerCluster(std::uint32_t n);
 
-// Sector count of a FAT volume from its boot sector: the 16-bit field at 19,
-// or the 32-bit field at 32 when the 16-bit one is 0. `boot` is 512 bytes.
-std::uint32_t FatTotalSectors(const std::uint8_t* boot);
-
 // SetNtfsVolumeContext: prepares the descriptor for an NTFS volume of the Deep
 // Search. `firstRecordStart` is the start sector of the first partition record
 // of disk DiskNumber (pass 0 when there is none).

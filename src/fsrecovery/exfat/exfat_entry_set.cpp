@@ -29,7 +29,8 @@ bool IsBenignPrimary(std::uint8_t t)
 
 ExfatEntrySetAssembler::Step ExfatEntrySetAssembler::Feed(const std::uint8_t* e, std::uint64_t entryByte)
 {
-    const std::uint8_t t = e[0];
+    const ByteView v = ExfatEntryBytes(e);
+    const std::uint8_t t = v.U8(0);
     if (t == 0x00) {
         Flush();
         return Step::EndOfDirectory;
@@ -38,7 +39,7 @@ ExfatEntrySetAssembler::Step ExfatEntrySetAssembler::Feed(const std::uint8_t* e,
         Flush();
         open_ = true;
         haveStream_ = false;
-        expected_ = e[1];
+        expected_ = v.U8(1);
         seen_ = 0;
         names_ = 0;
         nameLength_ = 0;
@@ -46,9 +47,9 @@ ExfatEntrySetAssembler::Step ExfatEntrySetAssembler::Feed(const std::uint8_t* e,
         raw_.assign(e, e + kExfatEntrySize);
         set_ = ExfatEntrySet{};
         set_.deleted = (t & 0x80) == 0;
-        set_.attributes = ExfatU16(e + 4);
+        set_.attributes = v.U16(4);
         set_.directory = (set_.attributes & kExfatDirectoryAttribute) != 0;
-        set_.createTimestamp = ExfatU32(e + 8);
+        set_.createTimestamp = v.U32(8);
         set_.entryByte = entryByte;
         return Step::Continue;
     }
@@ -61,17 +62,17 @@ ExfatEntrySetAssembler::Step ExfatEntrySetAssembler::Feed(const std::uint8_t* e,
         if (IsExfatStreamType(t)) {
             if (!haveStream_) {
                 haveStream_ = true;
-                set_.noFatChain = (e[1] & kExfatNoFatChainFlag) != 0;
-                nameLength_ = e[3];
-                set_.validLength = ExfatU64(e + 8);
-                set_.firstCluster = ExfatU32(e + 20);
-                set_.dataLength = ExfatU64(e + 24);
+                set_.noFatChain = (v.U8(1) & kExfatNoFatChainFlag) != 0;
+                nameLength_ = v.U8(3);
+                set_.validLength = v.U64(8);
+                set_.firstCluster = v.U32(20);
+                set_.dataLength = v.U64(24);
             }
         } else if (IsExfatNameType(t)) {
             if (haveStream_) {
                 ++names_;
                 for (int i = 0; i < 15; ++i)
-                    units_.push_back(ExfatU16(e + 2 + 2 * i));
+                    units_.push_back(v.U16(2 + 2 * static_cast<unsigned>(i)));
             }
         }
         // The end of the set: by the name's length when the stream gives a
@@ -88,11 +89,11 @@ ExfatEntrySetAssembler::Step ExfatEntrySetAssembler::Feed(const std::uint8_t* e,
     Flush();
     if (t == 0x81 || t == 0x01) {
         sawBitmap = true;
-        bitmapLength = ExfatU64(e + 24);
+        bitmapLength = v.U64(24);
     } else if (t == 0x82 || t == 0x02) {
         sawUpcase = true;
-        upcaseFirstCluster = ExfatU32(e + 20);
-        upcaseLength = ExfatU64(e + 24);
+        upcaseFirstCluster = v.U32(20);
+        upcaseLength = v.U64(24);
         upcaseEntryByte = entryByte;
     }
     if (IsBenignPrimary(t))
@@ -148,7 +149,7 @@ void ExfatEntrySetAssembler::Finish()
     // set may carry the checksum of its in-use form (type bytes with bit 7
     // set) or one written after the deletion; either counts.
     if (expected_ != 0 && raw_.size() == (expected_ + 1) * kExfatEntrySize) {
-        const std::uint16_t stored = ExfatU16(raw_.data() + 2);
+        const std::uint16_t stored = ByteView(raw_.data(), raw_.size()).U16(2);
         set_.checksumOk = ExfatSetChecksum(raw_.data(), expected_ + 1) == stored;
         if (!set_.checksumOk && set_.deleted) {
             std::vector<std::uint8_t> check = raw_;

@@ -1,19 +1,6 @@
-// The exFAT on-disk structures the readers use: the boot sector, the 32-byte
-// directory entries of an entry set, the FAT cells.
-//
-// Boot sector (offsets in the first sector of the volume, little-endian):
-//   3   8  "EXFAT   "
-//   64  u64 PartitionOffset (sectors, from the start of the disk)
-//   72  u64 VolumeLength (sectors)
-//   80  u32 FatOffset (sectors, inside the volume)
-//   84  u32 FatLength (sectors)
-//   88  u32 ClusterHeapOffset (sectors, inside the volume)
-//   92  u32 ClusterCount
-//   96  u32 FirstClusterOfRootDirectory
-//   100 u32 VolumeSerialNumber
-//   108 u8  BytesPerSectorShift (9..12)
-//   109 u8  SectorsPerClusterShift (BytesPerSectorShift + this <= 25)
-//   110 u8  NumberOfFats
+// The exFAT on-disk structures the readers use: the 32-byte directory entries
+// of an entry set and the FAT cells. The boot sector is read by
+// ReadExfatBootRecord (disk/boot_record.h).
 //
 // Directory entries (32 bytes; bit 7 of the type byte set = in use, clear =
 // deleted):
@@ -27,6 +14,9 @@
 //   0x83 volume label, 0xA0 GUID, 0xA1 TexFAT, 0xA2 access control
 //   0x00 end of directory
 #pragma once
+
+#include "base/byte_view.h"
+#include "disk/boot_record.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -51,39 +41,12 @@ inline constexpr std::uint8_t kExfatNoFatChainFlag = 0x02;
 inline constexpr std::uint32_t kExfatBadCluster = 0xFFFFFFF7;
 inline constexpr std::uint32_t kExfatEndOfChain = 0xFFFFFFFF;
 
-inline std::uint16_t ExfatU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline std::uint32_t ExfatU32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(ExfatU16(p)) | (static_cast<std::uint32_t>(ExfatU16(p + 2)) << 16);
-}
-inline std::uint64_t ExfatU64(const std::uint8_t* p)
-{
-    return static_cast<std::uint64_t>(ExfatU32(p)) | (static_cast<std::uint64_t>(ExfatU32(p + 4)) << 32);
-}
+// The view over one 32-byte directory entry that starts at `entry`.
+inline ByteView ExfatEntryBytes(const std::uint8_t* entry) { return ByteView(entry, kExfatEntrySize); }
 
 inline bool IsExfatFileType(std::uint8_t t) { return t == 0x85 || t == 0x05; }
 inline bool IsExfatStreamType(std::uint8_t t) { return t == 0xC0 || t == 0x40; }
 inline bool IsExfatNameType(std::uint8_t t) { return t == 0xC1 || t == 0x41; }
-
-// The boot-sector values the readers use, each checked before use.
-struct ExfatBootParams {
-    std::uint64_t partitionOffset = 0;
-    std::uint64_t volumeLength = 0;       // sectors
-    std::uint32_t fatOffset = 0;          // sectors
-    std::uint32_t fatLength = 0;          // sectors
-    std::uint32_t heapOffset = 0;         // sectors
-    std::uint32_t clusterCount = 0;
-    std::uint32_t rootCluster = 0;
-    std::uint32_t serial = 0;
-    std::uint32_t bytesPerSector = 0;     // 512 .. 4096
-    std::uint32_t sectorsPerCluster = 0;  // 1 .. 2^(25 - bytes-per-sector shift)
-};
-
-// Reads and checks the boot sector (`boot` holds at least 512 bytes). False,
-// with `out` untouched, when it is no usable exFAT boot sector: a wrong name,
-// a shift out of range (never used as a shift then), a FAT or heap outside
-// the volume, a root cluster outside the heap.
-bool ParseExfatBootSector(const std::uint8_t* boot, std::size_t size, ExfatBootParams& out);
 
 // The text of one name entry (its 30 name bytes at offset 2): the UTF-16
 // units up to the first 0 unit, decoded (unpaired surrogates replaced).

@@ -281,17 +281,17 @@ std::uint64_t DeviceEnd(const CurrentPartition& p, Device& device)
 
 // The volume from the boot sector at `sector`, when it is a sound one.
 bool VolumeFromBootSector(Device& device, std::uint64_t sector, std::uint64_t volumeByte, std::uint64_t end,
-                          ExfatVolume& out, ExfatBootParams* params = nullptr)
+                          ExfatVolume& out, ExfatBootRecord* params = nullptr)
 {
     std::uint8_t boot[512];
     if (ReadBytesFrom(device, sector * 512, boot, sizeof boot) == 0)
         return false;
-    ExfatBootParams p;
-    if (!ParseExfatBootSector(boot, sizeof boot, p))
+    const auto p = ReadExfatBootRecord(ByteView(boot, sizeof boot));
+    if (!p)
         return false;
-    out = MakeExfatVolume(device, volumeByte, p, end);
+    out = MakeExfatVolume(device, volumeByte, *p, end);
     if (params)
-        *params = p;
+        *params = *p;
     return out.Usable() && out.heapByte < end;
 }
 
@@ -339,16 +339,17 @@ bool DeriveVolumeFromRoot(Device& device, std::uint64_t volumeByte, std::uint64_
     std::uint64_t bitmapLength = 0, upcaseLength = 0;
     std::uint32_t upcaseFirst = 0, upcaseSum = 0;
     bool bitmap = false, upcase = false;
+    const ByteView root(rootSector, 512);
     for (std::size_t e = 0; e < 512; e += 32) {
-        const std::uint8_t* x = rootSector + e;
-        if (x[0] == kExfatBitmapEntry && !bitmap) {
+        const ByteView x = root.Sub(e, kExfatEntrySize);
+        if (x.U8(0) == kExfatBitmapEntry && !bitmap) {
             bitmap = true;
-            bitmapLength = ExfatU64(x + 24);
-        } else if (x[0] == kExfatUpcaseEntry && !upcase) {
+            bitmapLength = x.U64(24);
+        } else if (x.U8(0) == kExfatUpcaseEntry && !upcase) {
             upcase = true;
-            upcaseSum = ExfatU32(x + 4);
-            upcaseFirst = ExfatU32(x + 20);
-            upcaseLength = ExfatU64(x + 24);
+            upcaseSum = x.U32(4);
+            upcaseFirst = x.U32(20);
+            upcaseLength = x.U64(24);
         }
     }
     // A bitmap describes at most 2^32 clusters (2^29 bytes); an up-case
@@ -403,7 +404,8 @@ bool DeriveVolumeFromRoot(Device& device, std::uint64_t volumeByte, std::uint64_
     for (std::uint64_t b = volumeByte + 512; b + 512 <= chosenHeap && b < volumeByte + (64ull << 20); b += 512) {
         if (ReadBytesFrom(device, b, s, sizeof s) == 0)
             continue;
-        if (ExfatU32(s) == 0xFFFFFFF8u && ExfatU32(s + 4) == 0xFFFFFFFFu) {
+        const ByteView fat(s, sizeof s);
+        if (fat.U32(0) == 0xFFFFFFF8u && fat.U32(4) == 0xFFFFFFFFu) {
             v.fatByte = b;
             v.fatCells = static_cast<std::uint32_t>(std::min<std::uint64_t>((chosenHeap - b) / 4, 0xFFFFFFFFu));
             break;
@@ -461,7 +463,8 @@ bool DeriveVolumeFromFolders(Device& device, std::uint64_t volumeByte, std::uint
     for (std::uint64_t b = volumeByte; b + 512 <= v.heapByte && b < volumeByte + (64ull << 20); b += 512) {
         if (ReadBytesFrom(device, b, s, sizeof s) == 0)
             continue;
-        if (ExfatU32(s) == 0xFFFFFFF8u && ExfatU32(s + 4) == 0xFFFFFFFFu) {
+        const ByteView fat(s, sizeof s);
+        if (fat.U32(0) == 0xFFFFFFF8u && fat.U32(4) == 0xFFFFFFFFu) {
             v.fatByte = b;
             v.fatCells = static_cast<std::uint32_t>(std::min<std::uint64_t>((v.heapByte - b) / 4, 0xFFFFFFFFu));
             break;
@@ -496,9 +499,10 @@ void StoreGeometry(CurrentPartition& p, const ExfatVolume& v)
 
 // ---- the directory-start test ----------------------------------------------------
 
-bool IsExfatDirectoryStart(const std::uint8_t* b, std::string* tag)
+bool IsExfatDirectoryStart(const std::uint8_t* sector, std::string* tag)
 {
-    auto E = [b](int k) { return b[32 * k]; };
+    const ByteView b(sector, 512);
+    auto E = [&b](int k) { return b.U8(32 * static_cast<unsigned>(k)); };
     if (tag)
         tag->clear();
     const std::uint8_t e0 = E(0);
@@ -508,20 +512,20 @@ bool IsExfatDirectoryStart(const std::uint8_t* b, std::string* tag)
     if (E(1) == 0 || E(2) == 0)
         return false;
     if (e0Label)
-        return (IsExfatFileType(E(1)) || E(1) == 0x81 || E(1) == 0x82) && ExfatU64(b + 24) == 0;
+        return (IsExfatFileType(E(1)) || E(1) == 0x81 || E(1) == 0x82) && b.U64(24) == 0;
     if (IsExfatFileType(e0)) {
-        return b[1] >= 2 && b[1] <= 18 && ExfatU16(b + 4) <= 0x50 && b[6] == 0 && b[7] == 0 &&
+        return b.U8(1) >= 2 && b.U8(1) <= 18 && b.U16(4) <= 0x50 && b.U8(6) == 0 && b.U8(7) == 0 &&
                IsExfatStreamType(E(1));
     }
     if (IsExfatStreamType(e0)) {
-        if (b[2] != 0 || ExfatU16(b + 6) != 0 || ExfatU32(b + 16) != 0 || !IsExfatNameType(E(1)))
+        if (b.U8(2) != 0 || b.U16(6) != 0 || b.U32(16) != 0 || !IsExfatNameType(E(1)))
             return false;
         if (tag)
             *tag = "C0_40";
         return true;
     }
     // A name entry.
-    if (b[1] != 0)
+    if (b.U8(1) != 0)
         return false;
     bool pass = false;
     if (IsExfatFileType(E(1))) {
@@ -538,8 +542,8 @@ bool IsExfatDirectoryStart(const std::uint8_t* b, std::string* tag)
         }
         if (!decided) {
             pass = IsExfatNameType(E(5)) || IsExfatFileType(E(5));
-            if (pass && (b[80] == 0xC1 || (b[80] == 0x41 && b[112] == 0xC1) || (b[112] == 0x41 && b[144] == 0xC1) ||
-                         b[144] == 0x41))
+            if (pass && (b.U8(80) == 0xC1 || (b.U8(80) == 0x41 && b.U8(112) == 0xC1) ||
+                         (b.U8(112) == 0x41 && b.U8(144) == 0xC1) || b.U8(144) == 0x41))
                 pass = false;
         }
     }
@@ -627,11 +631,12 @@ ExfatScanReport SearchExfatDirectories(ScanResults& results, CurrentPartition& p
                         continue;
                     if (startSectors.size() < kMaxStarts)
                         startSectors.push_back((b + s) / 512);
+                    const ByteView entries(sec, 512);
                     for (std::size_t e = 0; e + 64 <= 512 && folders.size() < kMaxFolders; e += 32) {
-                        const std::uint8_t* x = sec + e;
-                        if (IsExfatFileType(x[0]) && (ExfatU16(x + 4) & kExfatDirectoryAttribute) &&
-                            IsExfatStreamType(x[32])) {
-                            const std::uint32_t f = ExfatU32(x + 32 + 20);
+                        const ByteView x = entries.Sub(e, 2 * kExfatEntrySize);
+                        if (IsExfatFileType(x.U8(0)) && (x.U16(4) & kExfatDirectoryAttribute) &&
+                            IsExfatStreamType(x.U8(32))) {
+                            const std::uint32_t f = x.U32(32 + 20);
                             if (f >= 2 && folderSet.insert(f).second)
                                 folders.push_back(f);
                         }

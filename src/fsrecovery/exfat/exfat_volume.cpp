@@ -41,7 +41,7 @@ std::uint64_t ExfatVolume::BytesFromClusterToEnd(std::uint32_t cluster) const
     return end > start ? end - start : 0;
 }
 
-ExfatVolume MakeExfatVolume(Device& device, std::uint64_t volumeByte, const ExfatBootParams& boot,
+ExfatVolume MakeExfatVolume(Device& device, std::uint64_t volumeByte, const ExfatBootRecord& boot,
                             std::uint64_t deviceEnd)
 {
     ExfatVolume v;
@@ -121,7 +121,7 @@ std::optional<std::uint32_t> ExfatFatReader::Cell(std::uint32_t cluster)
     }
     if (!cachedOk_)
         return std::nullopt;
-    return ExfatU32(sector_ + byte % 512);
+    return ByteView(sector_, sizeof sector_).U32(byte % 512);
 }
 
 bool ExfatFatReader::Next(std::uint32_t cluster, std::uint32_t& next)
@@ -196,10 +196,10 @@ ExfatVolume LoadExfatVolume(const CurrentPartition& p, Device& device, bool* fro
     const std::uint64_t start = p.Descriptor.StartSector;
     for (std::uint64_t sector : {start, start + 12}) {
         std::uint8_t boot[512];
-        ExfatBootParams params;
-        if (ReadBytesFrom(device, sector * 512, boot, sizeof boot) != 0 &&
-            ParseExfatBootSector(boot, sizeof boot, params)) {
-            ExfatVolume v = MakeExfatVolume(device, start * 512, params, end);
+        if (ReadBytesFrom(device, sector * 512, boot, sizeof boot) == 0)
+            continue;
+        if (const auto params = ReadExfatBootRecord(ByteView(boot, sizeof boot))) {
+            ExfatVolume v = MakeExfatVolume(device, start * 512, *params, end);
             if (v.Usable() && v.heapByte < end) {
                 if (fromBootSector)
                     *fromBootSector = true;

@@ -47,7 +47,7 @@ struct ExfatVolume {
 };
 
 // The volume from a parsed boot sector at `volumeByte` on a device of `deviceEnd` bytes.
-ExfatVolume MakeExfatVolume(Device& device, std::uint64_t volumeByte, const ExfatBootParams& boot,
+ExfatVolume MakeExfatVolume(Device& device, std::uint64_t volumeByte, const ExfatBootRecord& boot,
                             std::uint64_t deviceEnd);
 
 // The volume as ReadVolumeParameters left it in `p` (boot sector or fallback).

@@ -93,12 +93,12 @@ bool FatTable::Cell(std::uint32_t cluster, std::uint32_t& value)
         if (!Load(index))
             return false;
     }
-    const std::uint8_t* sector = batch_.data() + (index - batchFirst_) * kSectorSize;
+    const ByteView sector = ByteView(batch_.data(), batch_.size()).Sub((index - batchFirst_) * kSectorSize, kSectorSize);
     unsigned within = cluster % perSector;
     if (kind_ == FatKind::Fat16)
-        value = LoadLe16(sector + within * 2);
+        value = sector.U16(within * 2);
     else
-        value = LoadLe32(sector + within * 4) & kFat32CellMask;
+        value = sector.U32(within * 4) & kFat32CellMask;
     return true;
 }
 

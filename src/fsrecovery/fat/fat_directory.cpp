@@ -111,7 +111,7 @@ std::string GatherLongName(const std::uint8_t* sector, unsigned offset, std::uin
             allSlotsMatch = false;
         for (unsigned off : kSlotUnitOffsets) {
             ++taken;
-            char16_t u = static_cast<char16_t>(LoadLe16(slot + off));
+            char16_t u = static_cast<char16_t>(FatEntryBytes(slot).U16(off));
             if (ended)
                 continue;
             if (u == 0) {
@@ -176,7 +176,7 @@ std::string ParseFatDirEntry(const std::uint8_t* sector, int index, std::uint64_
     const std::uint8_t attr = e[11];
     if (!IsTakenAttribute(attr, rules))
         return {};
-    if (rules.mode == FatEntryMode::File && LoadLe32(e + 28) > rules.endByte)
+    if (rules.mode == FatEntryMode::File && FatEntryBytes(e).U32(28) > rules.endByte)
         return {};
 
     // NAME.EXT from the raw bytes: spaces dropped, a dot only when the
@@ -217,7 +217,7 @@ std::string ParseFatDirEntry(const std::uint8_t* sector, int index, std::uint64_
     std::string shortName = Windows1252ToUtf8(raw);
     if (!IsPlausibleShortName(shortName, false))
         return {};
-    if (!IsValidFatDateTime(LoadLe16(e + 24), LoadLe16(e + 22)))
+    if (!IsValidFatDateTime(FatEntryBytes(e).U16(24), FatEntryBytes(e).U16(22)))
         return {};
 
     const unsigned offset = static_cast<unsigned>(index) * kFatEntrySize;

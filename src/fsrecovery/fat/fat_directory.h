@@ -14,6 +14,8 @@
 // + 0x40 on the last slot), 13 UTF-16LE units at 1..10, 14..25 and 28..31.
 #pragma once
 
+#include "base/byte_view.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -43,17 +45,14 @@ SectorFetch ChainOrderPrevious(Device& device, const FatVolume& volume, std::vec
 // The fixed FAT16 root area starting at `rootStart`.
 SectorFetch FixedRootPrevious(Device& device, std::uint64_t rootStart);
 
-inline std::uint16_t LoadLe16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline std::uint32_t LoadLe32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
+// The view over one 32-byte directory entry (or long-name slot) at `entry`.
+inline ByteView FatEntryBytes(const std::uint8_t* entry) { return ByteView(entry, kFatEntrySize); }
 
 // First cluster of a short entry: high word (20..21) * 65536 + low word (26..27).
 inline std::uint32_t FatEntryFirstCluster(const std::uint8_t* entry)
 {
-    return (static_cast<std::uint32_t>(LoadLe16(entry + 20)) << 16) | LoadLe16(entry + 26);
+    const ByteView e = FatEntryBytes(entry);
+    return (static_cast<std::uint32_t>(e.U16(20)) << 16) | e.U16(26);
 }
 
 enum class FatEntryMode {

@@ -21,8 +21,9 @@ std::uint32_t GuessDeletedFat32Cluster(FatGuessState& state, std::uint32_t start
                                        const std::uint8_t* entry, std::uint32_t sectorsPerCluster,
                                        std::uint64_t* addedHighWord)
 {
-    const std::uint32_t lo = LoadLe16(entry + 26);
-    const std::uint32_t hi0 = LoadLe16(entry + 20);
+    const ByteView e = FatEntryBytes(entry);
+    const std::uint32_t lo = e.U16(26);
+    const std::uint32_t hi0 = e.U16(20);
     const std::uint32_t stored = (hi0 << 16) | lo;
     if (!state.fileMet && startCluster >= 0x10000) {
         bool deletedNear = false;
@@ -43,7 +44,7 @@ std::uint32_t GuessDeletedFat32Cluster(FatGuessState& state, std::uint32_t start
         added = state.highWord;
     }
     state.previousCluster = added ? used - added : used;
-    state.previousCount = ClustersOf(LoadLe32(entry + 28), sectorsPerCluster);
+    state.previousCount = ClustersOf(e.U32(28), sectorsPerCluster);
     state.fileMet = true;
     if (addedHighWord)
         *addedHighWord = added;
@@ -101,9 +102,9 @@ FatFolderWalkResult WalkFatFolderEntries(Device& device, const FatVolume& volume
             f.deleted = r.deleted;
             f.attribute = e[11];
             f.storedCluster = FatEntryFirstCluster(e);
-            f.size = LoadLe32(e + 28);
-            f.date = LoadLe16(e + 24);
-            f.time = LoadLe16(e + 22);
+            f.size = FatEntryBytes(e).U32(28);
+            f.date = FatEntryBytes(e).U16(24);
+            f.time = FatEntryBytes(e).U16(22);
             f.sector = sectorNo;
             f.index = i;
             // Only FAT32 entries have a high cluster word to guess.

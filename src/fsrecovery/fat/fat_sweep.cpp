@@ -52,8 +52,8 @@ void RootPass(ScanResults& results, const FatVolume& volume, Device& device, con
             RootDirectoryName row;
             row.self = FatEntryFirstCluster(e);
             row.name = name;
-            row.date = LoadLe16(e + 24);
-            row.time = LoadLe16(e + 22);
+            row.date = FatEntryBytes(e).U16(24);
+            row.time = FatEntryBytes(e).U16(22);
             row.sector = sectorNo;
             row.deleted = r.deleted;
             auto lk = results.Lock();
@@ -284,7 +284,8 @@ void SweepFatVolume(ScanResults& results, const FatVolume& volume, Device& devic
                 deleted = rootName.deleted;
             }
             ++results.FoundFolderCount;
-            std::size_t row = results.AddPendingDirectory(name, t, e, parent, LoadLe16(sec + 24), LoadLe16(sec + 22));
+            const ByteView dot = FatEntryBytes(sec);
+            std::size_t row = results.AddPendingDirectory(name, t, e, parent, dot.U16(24), dot.U16(22));
             results.DirList().Row(row).deleted = deleted;
         }
         if (control.interimInterval.count() > 0 && Clock::now() - lastInterim >= control.interimInterval) {

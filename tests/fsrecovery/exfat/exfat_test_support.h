@@ -44,7 +44,7 @@ inline void PutU64(std::string& image, std::uint64_t at, std::uint64_t v)
 }
 inline std::uint32_t GetU32(const std::string& image, std::uint64_t at)
 {
-    return ExfatU32(reinterpret_cast<const std::uint8_t*>(image.data() + at));
+    return ByteView(reinterpret_cast<const std::uint8_t*>(image.data()), image.size()).U32(at);
 }
 
 // The byte offset of the file entry of the set whose name begins with `name`
