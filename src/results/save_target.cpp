@@ -58,6 +58,11 @@ public:
         struct stat st;
         return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     }
+    bool IsSymbolicLink(const std::string& path) override
+    {
+        struct stat st;
+        return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    }
     int MakeDirectory(const std::string& path) override
     {
         return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno;

@@ -1,0 +1,90 @@
+#include "carving/signature_probe.h"
+
+#include "carving/carved_names.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace torvane {
+
+SignatureProbe::SignatureProbe(const SignatureList& list)
+{
+    // Key offsets of the records that can match, in first-seen order. Offsets
+    // that only unusable records name would never give a hit, so leaving them
+    // out keeps the order of the hits.
+    std::vector<std::int32_t> positions;
+    for (const FileType1& r : list.records) {
+        if (!r.FitsInSector() || CarvedExtensionText(r.extension).empty())
+            continue;
+        if (std::find(positions.begin(), positions.end(), r.keyPos) == positions.end())
+            positions.push_back(r.keyPos);
+    }
+    keyOffsets_.reserve(positions.size());
+    begin_.assign(positions.size() * 257, 0);
+
+    for (std::size_t k = 0; k < positions.size(); ++k) {
+        keyOffsets_.push_back(static_cast<std::uint16_t>(positions[k] - 1));
+        // Counting sort by key byte keeps list order within one byte.
+        std::vector<std::vector<std::uint32_t>> byByte(256);
+        for (std::size_t i = 0; i < list.records.size(); ++i) {
+            const FileType1& r = list.records[i];
+            if (r.keyPos != positions[k] || !r.FitsInSector() || CarvedExtensionText(r.extension).empty())
+                continue;
+            byByte[static_cast<std::uint8_t>(r.header[0])].push_back(static_cast<std::uint32_t>(i));
+        }
+        std::uint32_t* begin = &begin_[k * 257];
+        for (int b = 0; b < 256; ++b) {
+            begin[b] = static_cast<std::uint32_t>(candidates_.size());
+            for (std::uint32_t index : byByte[static_cast<std::size_t>(b)]) {
+                const FileType1& r = list.records[index];
+                Candidate c;
+                c.record = index;
+                c.bytes = static_cast<std::uint32_t>(bytes_.size());
+                c.offset = static_cast<std::uint16_t>(r.keyPos - 1);
+                c.length = static_cast<std::uint16_t>(r.headerLen);
+                for (int j = 0; j < r.headerLen; ++j)
+                    bytes_.push_back(static_cast<std::uint8_t>(r.header[static_cast<std::size_t>(j)]));
+                candidates_.push_back(c);
+            }
+        }
+        begin[256] = static_cast<std::uint32_t>(candidates_.size());
+    }
+}
+
+bool SignatureProbe::Matches(const Candidate& c, const std::uint8_t* sector) const
+{
+    return std::memcmp(sector + c.offset, bytes_.data() + c.bytes, c.length) == 0;
+}
+
+int SignatureProbe::FirstHit(const std::uint8_t* sector) const
+{
+    for (std::size_t k = 0; k < keyOffsets_.size(); ++k) {
+        const std::uint32_t* begin = &begin_[k * 257];
+        const std::uint8_t key = sector[keyOffsets_[k]];
+        for (std::uint32_t i = begin[key], end = begin[key + 1]; i < end; ++i) {
+            if (Matches(candidates_[i], sector))
+                return static_cast<int>(candidates_[i].record);
+        }
+    }
+    return -1;
+}
+
+void SignatureProbe::CollectHits(std::size_t key, const std::uint8_t* sector, std::vector<std::uint32_t>& hits) const
+{
+    if (key >= keyOffsets_.size())
+        return;
+    const std::uint32_t* begin = &begin_[key * 257];
+    const std::uint8_t byte = sector[keyOffsets_[key]];
+    for (std::uint32_t i = begin[byte], end = begin[byte + 1]; i < end; ++i) {
+        if (Matches(candidates_[i], sector))
+            hits.push_back(candidates_[i].record);
+    }
+}
+
+void SignatureProbe::AllHits(const std::uint8_t* sector, std::vector<std::uint32_t>& hits) const
+{
+    for (std::size_t k = 0; k < keyOffsets_.size(); ++k)
+        CollectHits(k, sector, hits);
+}
+
+}  // namespace torvane
