@@ -26,7 +26,7 @@ CarvingSearchJob::CarvingSearchJob(const CarvingSearchRequest& request, std::str
       events_(events),
       startSector_(request.startSector),
       endSector_(request.endSector),
-      thorough_(request.thorough)
+      thorough_(request.thoroughPass)
 {
     const std::string base = request.programBaseName.empty() ? ProgramBaseName() : request.programBaseName;
     state_.device = request.device;

@@ -9,7 +9,7 @@
 //
 //   PhotoSearchRequest request;
 //   request.device = device;  request.startSector = 0;  request.endSector = n;
-//   request.destination = "/media/out";  request.thorough = true;
+//   request.destination = "/media/out";  request.thoroughPass = true;
 //   request.general = photoLists.general;  request.advance = photoLists.advance;
 //   PhotoSearchJob job(request, &events);   job.Start();  ... job.Stop();
 //
@@ -37,7 +37,7 @@ struct CarvingSearchRequest {
     std::uint64_t endSector = 0;   // not itself read
     std::string destination;       // the folder the user chose
     std::string programBaseName;   // the top output folder; empty: ProgramBaseName()
-    bool thorough = false;         // also run the Thorough pass
+    bool thoroughPass = false;     // also run the Thorough pass (into "Omitted")
     std::uint64_t filesPerFolder = kCarvedFilesPerFolder;
     std::size_t readAheadBlocks = 8;
     TargetFileSystem* fileSystem = nullptr;  // null: the real file system

@@ -153,7 +153,7 @@ int RunCarvingMode(int argc, char** argv)
     base.startSector = first;
     base.endSector = last;
     base.destination = options.out;
-    base.thorough = options.thorough;
+    base.thoroughPass = options.thorough;
 
     E2eCarvingEvents events;
     std::unique_ptr<CarvingSearchJob> job;
