@@ -9,15 +9,20 @@ namespace torvane {
 
 SignatureProbe::SignatureProbe(const SignatureList& list)
 {
-    // Key offsets of the records that can match, in first-seen order. Offsets
-    // that only unusable records name would never give a hit, so leaving them
-    // out keeps the order of the hits.
-    std::vector<std::int32_t> positions;
+    // Key offsets in the order the list first names them (an unusable record
+    // names one too); then those that no usable record has are left out,
+    // since they never give a hit.
+    const auto usable = [](const FileType1& r) { return r.FitsInSector() && !CarvedExtensionText(r.extension).empty(); };
+    std::vector<std::int32_t> named;
     for (const FileType1& r : list.records) {
-        if (!r.FitsInSector() || CarvedExtensionText(r.extension).empty())
-            continue;
-        if (std::find(positions.begin(), positions.end(), r.keyPos) == positions.end())
-            positions.push_back(r.keyPos);
+        if (std::find(named.begin(), named.end(), r.keyPos) == named.end())
+            named.push_back(r.keyPos);
+    }
+    std::vector<std::int32_t> positions;
+    for (std::int32_t pos : named) {
+        if (std::any_of(list.records.begin(), list.records.end(),
+                        [&](const FileType1& r) { return r.keyPos == pos && usable(r); }))
+            positions.push_back(pos);
     }
     keyOffsets_.reserve(positions.size());
     begin_.assign(positions.size() * 257, 0);
@@ -28,7 +33,7 @@ SignatureProbe::SignatureProbe(const SignatureList& list)
         std::vector<std::vector<std::uint32_t>> byByte(256);
         for (std::size_t i = 0; i < list.records.size(); ++i) {
             const FileType1& r = list.records[i];
-            if (r.keyPos != positions[k] || !r.FitsInSector() || CarvedExtensionText(r.extension).empty())
+            if (r.keyPos != positions[k] || !usable(r))
                 continue;
             byByte[static_cast<std::uint8_t>(r.header[0])].push_back(static_cast<std::uint32_t>(i));
         }

@@ -128,30 +128,32 @@ int RunCarvingMode(int argc, char** argv)
     if (options.image.empty() || options.out.empty())
         return CarvingUsage();
 
+    std::optional<std::uint64_t> first, last;
+    if (!options.range.empty()) {
+        const auto colon = options.range.find(':');
+        first = ParseSector(options.range.substr(0, colon));
+        last = colon == std::string::npos ? std::nullopt : ParseSector(options.range.substr(colon + 1));
+        if (!first || !last)
+            return CarvingUsage();
+    }
     std::string error;
     DevicePtr device = OpenFileDevice(options.image, &error);
     if (!device) {
         std::cerr << "cannot open " << options.image << ": " << error << "\n";
         return 1;
     }
-    const std::uint64_t size = device->SizeBytes();
-    std::uint64_t first = 0, last = size / kSectorSize + (size % kSectorSize ? 1 : 0);
-    if (!options.range.empty()) {
-        const auto colon = options.range.find(':');
-        auto a = ParseSector(options.range.substr(0, colon));
-        auto b = colon == std::string::npos ? std::nullopt : ParseSector(options.range.substr(colon + 1));
-        if (!a || !b)
-            return CarvingUsage();
-        first = *a;
-        last = *b;
+    if (options.range.empty()) {
+        const std::uint64_t size = device->SizeBytes();
+        first = 0;
+        last = size / kSectorSize + (size % kSectorSize ? 1 : 0);
     }
     std::error_code ec;
     std::filesystem::create_directories(options.out, ec);
 
     CarvingSearchRequest base;
     base.device = device;
-    base.startSector = first;
-    base.endSector = last;
+    base.startSector = *first;
+    base.endSector = *last;
     base.destination = options.out;
     base.thoroughPass = options.thorough;
 
