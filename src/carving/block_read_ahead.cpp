@@ -2,6 +2,7 @@
 
 #include "disk/sector_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace torvane {
@@ -67,25 +68,40 @@ void BlockReadAhead::Fill(CarvingBlock& block, std::uint64_t index)
 void BlockReadAhead::ReaderLoop()
 {
     const std::uint64_t count = BlockCount();
+    const std::uint64_t resume = depth_ / 2;
     for (std::uint64_t i = 0; i < count; ++i) {
         {
             std::unique_lock lock(mutex_);
             // Block i may go into its slot once the block depth_ before it
-            // has been handed back.
-            cv_.wait(lock, [&] {
-                const std::uint64_t freed = consumed_ - (holding_ ? 1 : 0);
-                return cancel_ || i < freed + depth_;
-            });
-            if (cancel_)
-                return;
+            // has been handed back; after a full ring, wait for half of it.
+            auto occupied = [&] { return i - (consumed_ - (holding_ ? 1 : 0)); };
+            if (!cancel_ && !inline_ && occupied() >= depth_) {
+                readerWaiting_ = true;
+                cv_.wait(lock, [&] { return cancel_ || inline_ || occupied() <= resume; });
+                readerWaiting_ = false;
+            }
+            if (cancel_ || inline_)
+                break;
         }
+        const auto started = std::chrono::steady_clock::now();
         Fill(slots_[i % depth_], i);
+        const auto took = std::chrono::steady_clock::now() - started;
+        bool wake = false;
         {
             std::lock_guard lock(mutex_);
             readCount_ = i + 1;
+            if (readTimes_.size() < kSettleBlocks)
+                readTimes_.push_back(took);
+            wake = callerWaiting_;
         }
-        cv_.notify_all();
+        if (wake)
+            cv_.notify_all();
     }
+    {
+        std::lock_guard lock(mutex_);
+        readerDone_ = true;
+    }
+    cv_.notify_all();
 }
 
 CarvingBlock* BlockReadAhead::Next()
@@ -93,23 +109,48 @@ CarvingBlock* BlockReadAhead::Next()
     std::unique_lock lock(mutex_);
     if (holding_) {
         holding_ = false;
-        cv_.notify_all();
+        const std::uint64_t occupied = readCount_ - consumed_;
+        if (readerWaiting_ && occupied <= depth_ / 2)
+            cv_.notify_all();
     }
-    if (cancel_ || consumed_ >= BlockCount())
+    const std::uint64_t count = BlockCount();
+    if (cancel_ || consumed_ >= count)
         return nullptr;
-    if (depth_ == 0) {
+    if (depth_ > 0 && !decided_ && consumed_ >= kSettleBlocks) {
+        // A source that gives a block in no more time than copying it takes
+        // (the page cache) is read faster on this thread, into a block that
+        // stays in its own cache.
+        // The median read, so that a reader thread put aside for a while by
+        // a busy machine does not make the page cache look slow.
+        decided_ = true;
+        std::vector<std::chrono::steady_clock::duration> times = readTimes_;
+        std::nth_element(times.begin(), times.begin() + static_cast<std::ptrdiff_t>(times.size() / 2), times.end());
+        if (!times.empty() && times[times.size() / 2] < kInlineBlockTime) {
+            inline_ = true;
+            cv_.notify_all();
+        }
+    }
+    if (depth_ > 0 && readCount_ <= consumed_) {
+        if (inline_) {
+            cv_.wait(lock, [&] { return readerDone_ || readCount_ > consumed_; });
+        } else {
+            ++callerWaits_;
+            callerWaiting_ = true;
+            cv_.wait(lock, [&] { return cancel_ || readerDone_ || readCount_ > consumed_; });
+            callerWaiting_ = false;
+        }
+        if (cancel_)
+            return nullptr;
+    }
+    CarvingBlock* block = &slots_[depth_ == 0 ? 0 : consumed_ % depth_];
+    if (depth_ == 0 || readCount_ <= consumed_) {
+        // Read here: no reader thread, or it has left the rest to this one.
         const std::uint64_t index = consumed_;
         lock.unlock();
-        Fill(slots_[0], index);
+        Fill(*block, index);
         lock.lock();
-        ++consumed_;
-        holding_ = true;
-        return &slots_[0];
+        readCount_ = std::max(readCount_, index + 1);
     }
-    cv_.wait(lock, [&] { return cancel_ || readCount_ > consumed_; });
-    if (cancel_)
-        return nullptr;
-    CarvingBlock* block = &slots_[consumed_ % depth_];
     ++consumed_;
     holding_ = true;
     return block;

@@ -11,12 +11,21 @@
 // unreadable sectors (or all of it, when nothing could be read) are zeros.
 // The engine decides what to do with it (ask, read it again, go on).
 //
+// A source much faster than the carving (the page cache) is better read on
+// the carving thread itself: the block then lands in that thread's own cache
+// instead of travelling between cores. So after the first kSettleBlocks
+// blocks, when the source gave its blocks faster than kInlineBlockTime each
+// (the median of those first reads),
+// the reader thread stops and the carving thread reads the rest; the blocks
+// and their order are the same either way.
+//
 // The reader thread tests its cancel flag before every block and is joined by
 // the destructor; it is never left running behind the engine.
 #pragma once
 
 #include "platform/device.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +38,11 @@ namespace torvane {
 
 inline constexpr std::uint32_t kCarvingBlockSectors = 512;
 inline constexpr std::size_t kCarvingBlockBytes = std::size_t{kCarvingBlockSectors} * kSectorSize;  // 262,144
+// Blocks after which the reader decides whether to keep its thread, and the
+// time per block below which the source counts as memory-fast (256 KB in
+// 64 us: 4 GB/s).
+inline constexpr std::uint64_t kSettleBlocks = 32;
+inline constexpr std::chrono::microseconds kInlineBlockTime{64};
 
 struct CarvingBlock {
     std::uint64_t firstSector = 0;
@@ -86,6 +100,16 @@ private:
     std::uint64_t consumed_ = 0;       // blocks handed out by Next()
     bool holding_ = false;             // the caller holds block consumed_-1
     bool cancel_ = false;
+    // Who sleeps: each side wakes the other only when it waits, and a full
+    // ring resumes only once half of it is free, so the two threads hand
+    // blocks over without a wake-up per block.
+    bool readerWaiting_ = false;
+    bool callerWaiting_ = false;
+    bool readerDone_ = false;          // the reader thread has left its loop
+    bool decided_ = false;
+    bool inline_ = false;              // the caller reads the blocks not yet read
+    std::uint64_t callerWaits_ = 0;    // times the caller had to wait for a block
+    std::vector<std::chrono::steady_clock::duration> readTimes_;  // of the first blocks
     std::thread reader_;
 };
 

@@ -26,6 +26,7 @@ SignatureProbe::SignatureProbe(const SignatureList& list)
     }
     keyOffsets_.reserve(positions.size());
     begin_.assign(positions.size() * 257, 0);
+    keyBits_.assign(positions.size() * 4, 0);
 
     for (std::size_t k = 0; k < positions.size(); ++k) {
         keyOffsets_.push_back(static_cast<std::uint16_t>(positions[k] - 1));
@@ -40,6 +41,8 @@ SignatureProbe::SignatureProbe(const SignatureList& list)
         std::uint32_t* begin = &begin_[k * 257];
         for (int b = 0; b < 256; ++b) {
             begin[b] = static_cast<std::uint32_t>(candidates_.size());
+            if (!byByte[static_cast<std::size_t>(b)].empty())
+                keyBits_[k * 4 + static_cast<std::size_t>(b >> 6)] |= std::uint64_t{1} << (b & 63);
             for (std::uint32_t index : byByte[static_cast<std::size_t>(b)]) {
                 const FileType1& r = list.records[index];
                 Candidate c;
@@ -63,6 +66,8 @@ bool SignatureProbe::Matches(const Candidate& c, const std::uint8_t* sector) con
 
 int SignatureProbe::FirstHit(const std::uint8_t* sector) const
 {
+    if (!AnyCandidate(sector))
+        return -1;
     for (std::size_t k = 0; k < keyOffsets_.size(); ++k) {
         const std::uint32_t* begin = &begin_[k * 257];
         const std::uint8_t key = sector[keyOffsets_[k]];
@@ -88,6 +93,8 @@ void SignatureProbe::CollectHits(std::size_t key, const std::uint8_t* sector, st
 
 void SignatureProbe::AllHits(const std::uint8_t* sector, std::vector<std::uint32_t>& hits) const
 {
+    if (!AnyCandidate(sector))
+        return;
     for (std::size_t k = 0; k < keyOffsets_.size(); ++k)
         CollectHits(k, sector, hits);
 }

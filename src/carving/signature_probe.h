@@ -43,6 +43,17 @@ public:
     void CollectHits(std::size_t key, const std::uint8_t* sector, std::vector<std::uint32_t>& hits) const;
     // Every match of every key offset, in probe order.
     void AllHits(const std::uint8_t* sector, std::vector<std::uint32_t>& hits) const;
+    // Whether any key offset of the sector holds a byte some record starts
+    // with: most sectors hold none, and are done with one test per offset.
+    bool AnyCandidate(const std::uint8_t* sector) const
+    {
+        std::uint64_t any = 0;
+        for (std::size_t k = 0; k < keyOffsets_.size(); ++k) {
+            const std::uint8_t byte = sector[keyOffsets_[k]];
+            any |= keyBits_[k * 4 + (byte >> 6)] >> (byte & 63);
+        }
+        return (any & 1) != 0;
+    }
 
 private:
     struct Candidate {
@@ -53,8 +64,8 @@ private:
     };
 
     bool Matches(const Candidate& c, const std::uint8_t* sector) const;
-
     std::vector<std::uint16_t> keyOffsets_;  // 0-based, probe order
+    std::vector<std::uint64_t> keyBits_;     // per key offset 256 bits: bytes that have candidates
     std::vector<std::uint32_t> begin_;       // per key offset 257 entries into candidates_
     std::vector<Candidate> candidates_;
     std::vector<std::uint8_t> bytes_;
