@@ -36,7 +36,7 @@ BlockReadAhead::BlockReadAhead(DevicePtr device, std::uint64_t first, std::uint6
 {
     const std::size_t buffers = depth_ == 0 ? 1 : depth_;
     for (std::size_t i = 0; i < buffers; ++i) {
-        buffers_.push_back(std::make_unique<std::uint8_t[]>(kCarvingBlockBytes));
+        buffers_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kCarvingBlockBytes));
         CarvingBlock block;
         block.data = buffers_.back().get();
         slots_.push_back(block);

@@ -232,7 +232,6 @@ bool CarvingPass::Hit(const CarvingBlock& block, std::size_t sector, std::uint32
     int error = 0;
     ExtensionFolderRow row;
     std::unique_ptr<CarvedTarget> target = output_->Open(signature, error, &row);
-    search_.foldersUsed.insert(output_->FoldersUsed().begin(), output_->FoldersUsed().end());
     if (!target) {
         DestinationFailure();
         return false;
