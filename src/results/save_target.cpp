@@ -91,6 +91,11 @@ public:
         struct stat st;
         return Stat(path, st) == 0 && S_ISDIR(st.st_mode);
     }
+    bool IsSymbolicLink(const std::string& path) override
+    {
+        struct stat st;
+        return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    }
     int MakeDirectory(const std::string& path) override
     {
         std::string leaf;

@@ -25,6 +25,8 @@ public:
     // Anything (file, folder, link) of that name exists; links are not followed.
     virtual bool Exists(const std::string& path) = 0;
     virtual bool IsDirectory(const std::string& path) = 0;
+    // `path` itself is a symbolic link (whatever it points to).
+    virtual bool IsSymbolicLink(const std::string& /*path*/) { return false; }
     // Creates one folder; 0 or errno (EEXIST when something of that name exists).
     virtual int MakeDirectory(const std::string& path) = 0;
     // Creates or truncates a file for writing. A symbolic link at `path` is

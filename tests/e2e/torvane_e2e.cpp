@@ -14,6 +14,7 @@
 // created or passed, bytes written) on standard output, and every file that
 // could not be saved exactly, with the reason, on standard error.
 // Exit code: 0 when the scan and the save ran, 1 on an error, 2 on bad usage.
+#include "e2e_modes.h"
 #include "disk/partition_table.h"
 #include "disk/sector_bytes.h"
 #include "fsrecovery/search_session.h"
@@ -230,6 +231,8 @@ int RunBasic(const Options& options)
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && (std::string(argv[1]) == "photo" || std::string(argv[1]) == "signature"))
+        return torvane::RunCarvingMode(argc, argv);
     using namespace torvane;
     Options options;
     if (argc < 2)

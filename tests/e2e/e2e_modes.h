@@ -1,0 +1,9 @@
+// The modes of torvane_e2e that live in files of their own.
+#pragma once
+
+namespace torvane {
+
+// torvane_e2e photo|signature ...: see e2e_carving.cpp.
+int RunCarvingMode(int argc, char** argv);
+
+}  // namespace torvane
