@@ -99,24 +99,6 @@ void SelectDiskContext(DriveInventory& inv, int disk, TreeNodeId parent) {
     inv.DiskIdentity = DiskIdentityText(*details);
 }
 
-std::vector<std::pair<std::string, std::string>> PartitionPropertyRows(const DriveInventory& inv, int pos,
-                                                                       const std::string& typeName, int disk) {
-    std::vector<std::pair<std::string, std::string>> rows;
-    const DiskPartitionEntry* entry = inv.PartitionTable.Entry(disk);
-    if (!entry || pos < 0 || pos >= kMaxPartitionsPerDisk) return rows;
-    const PartitionRecord& r = entry->Records[static_cast<std::size_t>(pos)];
-    std::uint64_t sectors = r.EndSector > r.StartSector ? r.EndSector - r.StartSector : 0;
-    std::uint64_t bytes = sectors > UINT64_MAX / kSectorSize ? UINT64_MAX : sectors * kSectorSize;
-    rows.emplace_back("1. Disk Number : ", std::to_string(disk));
-    rows.emplace_back("2. Partition Number : ", std::to_string(pos + 1));
-    rows.emplace_back("3. Partition Type : ", typeName);
-    rows.emplace_back("4. Search Mode : ", inv.ModeName());
-    rows.emplace_back("5. Start Sector : ", std::to_string(r.StartSector));
-    rows.emplace_back("6. End Sector : ", std::to_string(r.EndSector));
-    rows.emplace_back("7. Size : ", TrimText(FormatByteSize(bytes)));
-    return rows;
-}
-
 PartitionWalk ListDiskPartitions(DriveInventory& inv, Device& disk, std::uint64_t diskSectors, TreeNodeId parent) {
     PartitionWalk walk = WalkPartitionTable(disk, diskSectors);
     const int diskIndex = inv.CurrentDiskIndex;

@@ -133,11 +133,6 @@ void SelectDiskContext(DriveInventory& inv, int disk, TreeNodeId parent);
 // The identity text of a disk record: model||capacity||sectors||number, trimmed.
 std::string DiskIdentityText(const DriveDetails& d);
 
-// The seven property rows of partition `pos` (0-based) of `disk`:
-// "1. Disk Number : " ... "7. Size : ". Empty for a position or disk out of range.
-std::vector<std::pair<std::string, std::string>> PartitionPropertyRows(const DriveInventory& inv, int pos,
-                                                                       const std::string& typeName, int disk);
-
 // Lists the partitions of disk CurrentDiskIndex (read from `disk`, of
 // `diskSectors` sectors) into its table entry and, when `parent` is given, as
 // "Partition - N ( FS )" items under it. FAT partitions get a geometry copy.

@@ -12,8 +12,8 @@
 #include "disk/drive_tree_rules.h"
 #include "disk/logical_prompt_dialog.h"
 #include "disk/no_device_window.h"
+#include "disk/property_table_view.h"
 #include "platform/device_registry.h"
-#include "results/property_table_view.h"
 
 #include <QApplication>
 #include <QBoxLayout>

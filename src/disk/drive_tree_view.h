@@ -21,7 +21,7 @@
 #include "base/tree_model.h"
 #include "disk/device_events.h"
 #include "disk/drive_inventory.h"
-#include "results/property_rows.h"
+#include "disk/drive_selection.h"
 
 #include <QPointer>
 #include <QTimer>

@@ -1,11 +1,11 @@
 #include "fsrecovery/basic_scan_start.h"
 
 #include "base/program_state.h"
+#include "disk/drive_selection.h"
 #include "disk/drive_text.h"
 #include "disk/partition_table.h"
 #include "fsrecovery/store/found_items.h"
 #include "platform/device_registry.h"
-#include "results/property_rows.h"
 
 #include <algorithm>
 #include <charconv>

@@ -9,10 +9,10 @@
 #include "app/ui/ui_fonts.h"
 #include "app/ui/xp_style_button.h"
 #include "disk/drive_tree_view.h"
+#include "disk/property_table_view.h"
 #include "results/file_list_columns.h"
 #include "results/file_list_view.h"
 #include "results/populate_window.h"
-#include "results/property_table_view.h"
 #include "results/save_walkers.h"
 #include "results/saving_dialog.h"
 

@@ -1,4 +1,5 @@
 #include "disk/drive_inventory.h"
+#include "disk/drive_properties.h"
 #include "disk/drive_text.h"
 #include "disk/volume_geometry.h"
 #include "disk_image_builder.h"

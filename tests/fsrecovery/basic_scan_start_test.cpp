@@ -3,9 +3,9 @@
 // refusals in their order.
 #include "base/program_state.h"
 #include "disk/drive_refresh.h"
+#include "disk/drive_selection.h"
 #include "fsrecovery/basic_scan_start.h"
 #include "platform/device_registry.h"
-#include "results/property_rows.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>

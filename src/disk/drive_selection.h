@@ -9,9 +9,9 @@
 // their order are fixed, blanks after the colons included.
 #pragma once
 
-#include "base/list_model.h"
 #include "disk/drive_details.h"
 #include "disk/drive_inventory.h"
+#include "disk/drive_properties.h"
 #include "disk/drive_tree_rules.h"
 
 #include <cstdint>
@@ -21,36 +21,6 @@
 #include <vector>
 
 namespace torvane {
-
-using PropertyRow = std::pair<std::string, std::string>;
-
-// Image of every property row in the list's image list.
-inline constexpr int kPropertyRowImage = 10;
-
-struct PropertyTable {
-    std::vector<ListColumn> Columns;
-    std::vector<std::vector<std::string>> Rows;
-    bool HideFirstColumn = false;   // the "No." column of the drives tables
-    bool SortByColumn1 = false;     // the disks table is sorted by its "Disk number" text
-};
-
-// The 13 rows of a disk: "1. Model :" ... "13. Physical Device ID :". The
-// device id row shows the device path without its backslashes and dots
-// ("\\.\PhysicalDrive0" shows "PhysicalDrive0"), then where the disk is on
-// this machine (/dev/sdb, an image file).
-std::vector<PropertyRow> DiskPropertyRows(const DriveDetails& disk);
-// The 9 rows of a volume: "1. Start Sector :" "0", "2. End Sector : " ...
-std::vector<PropertyRow> VolumePropertyRows(const DriveDetails& volume);
-// "E: /media/card": the letter and colon, then the mount point.
-std::string VolumeNameText(const DriveDetails& volume);
-
-// The "Physical Drives" table: one row per disk ("No.", "Disk number", "Name",
-// "Value"), and the "Logical Drives" table: one row per volume ("No.",
-// "Volume", "Label", "Size", "Type"). Each makes the last listed record current.
-PropertyTable PhysicalDrivesTable(DriveInventory& inv);
-PropertyTable LogicalDrivesTable(DriveInventory& inv);
-// A two-column "Name" / "Value" table of rows.
-PropertyTable NameValueTable(const std::vector<PropertyRow>& rows);
 
 // What the dialog knows when a node is selected.
 struct DriveSelectionContext {

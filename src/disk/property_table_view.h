@@ -7,7 +7,7 @@
 #pragma once
 
 #include "app/ui/colour_list.h"
-#include "results/property_rows.h"
+#include "disk/drive_properties.h"
 
 #include <memory>
 

@@ -3,10 +3,10 @@
 // volume: the rows each kind of node shows, and what a selection prepares
 // for the next scan (disk, device, sector range, file-system choice).
 #include "base/program_state.h"
+#include "disk/drive_selection.h"
 #include "disk/logical_drives.h"
 #include "disk/physical_disks.h"
 #include "platform/device_registry.h"
-#include "results/property_rows.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>
