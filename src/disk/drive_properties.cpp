@@ -64,7 +64,7 @@ PropertyTable NameValueTable(const std::vector<PropertyRow>& rows) {
     return t;
 }
 
-PropertyTable PhysicalDrivesTable(DriveInventory& inv) {
+PropertyTable PhysicalDrivesTable(const DriveInventory& inv) {
     PropertyTable t;
     t.Columns = {{"No.", 0}, {"Disk number", 80}, {"Name", 200}, {"Value", 180}};
     t.HideFirstColumn = true;
@@ -74,14 +74,12 @@ PropertyTable PhysicalDrivesTable(DriveInventory& inv) {
     for (TreeNodeId child : inv.Tree.Children(inv.PhysicalDrivesItem)) {
         auto* d = inv.Tree.PayloadAs<DriveDetails>(child);
         if (d == nullptr) continue;
-        inv.CurrentDriveDetails = d;
-        inv.DiskSizeMiB = d->SizeMiB;
         t.Rows.push_back({std::to_string(t.Rows.size() + 1), d->DiskLabel, d->ModelText, d->CapacityMediaText});
     }
     return t;
 }
 
-PropertyTable LogicalDrivesTable(DriveInventory& inv) {
+PropertyTable LogicalDrivesTable(const DriveInventory& inv) {
     PropertyTable t;
     t.Columns = {{"No.", 0}, {"Volume", 80}, {"Label", 100}, {"Size", 100}, {"Type", 100}};
     t.HideFirstColumn = true;
@@ -90,8 +88,6 @@ PropertyTable LogicalDrivesTable(DriveInventory& inv) {
     for (TreeNodeId child : inv.Tree.Children(inv.LogicalDrivesItem)) {
         auto* d = inv.Tree.PayloadAs<DriveDetails>(child);
         if (d == nullptr) continue;
-        inv.CurrentDriveDetails = d;
-        inv.DiskSizeMiB = d->VolumeDiskSizeMiB;
         t.Rows.push_back({std::to_string(t.Rows.size() + 1), VolumeNameText(*d), d->VolumeLabel, d->CapacityText,
                           d->FsName});
     }
@@ -104,16 +100,20 @@ std::vector<PropertyRow> PartitionPropertyRows(const DriveInventory& inv, int po
     const DiskPartitionEntry* entry = inv.PartitionTable.Entry(disk);
     if (!entry || pos < 0 || pos >= kMaxPartitionsPerDisk) return rows;
     const PartitionRecord& r = entry->Records[static_cast<std::size_t>(pos)];
-    std::uint64_t sectors = r.EndSector > r.StartSector ? r.EndSector - r.StartSector : 0;
-    std::uint64_t bytes = sectors > UINT64_MAX / kSectorSize ? UINT64_MAX : sectors * kSectorSize;
     rows.emplace_back("1. Disk Number : ", std::to_string(disk));
     rows.emplace_back("2. Partition Number : ", std::to_string(pos + 1));
     rows.emplace_back("3. Partition Type : ", typeName);
     rows.emplace_back("4. Search Mode : ", inv.ModeName());
     rows.emplace_back("5. Start Sector : ", std::to_string(r.StartSector));
     rows.emplace_back("6. End Sector : ", std::to_string(r.EndSector));
-    rows.emplace_back("7. Size : ", TrimText(FormatByteSize(bytes)));
+    rows.emplace_back("7. Size : ", PartitionSizeText(r));
     return rows;
+}
+
+std::string PartitionSizeText(const PartitionRecord& r) {
+    const std::uint64_t sectors = r.EndSector > r.StartSector ? r.EndSector - r.StartSector : 0;
+    const std::uint64_t bytes = sectors > UINT64_MAX / kSectorSize ? UINT64_MAX : sectors * kSectorSize;
+    return TrimText(FormatByteSize(bytes));
 }
 
 }  // namespace torvane

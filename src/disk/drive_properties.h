@@ -2,8 +2,10 @@
 // as data: the Name / Value rows of a disk, a volume and a partition, and the
 // disks and volumes tables of "Physical Drives" and "Logical Drives".
 //
-// Labels and their order are what the user sees and what the spec of the
-// tables fixes, blanks after the colons included; nothing reads them back.
+// The tables are for the eye only: labels and their order are fixed, blanks
+// after the colons included, and nothing reads a value back from them (what
+// a scan needs comes from the records, see disk/drive_selection.h). Building
+// a table reads the inventory and writes nothing.
 #pragma once
 
 #include "base/list_model.h"
@@ -42,12 +44,14 @@ std::string VolumeNameText(const DriveDetails& volume);
 // "1. Disk Number : " ... "7. Size : ". Empty for a position or disk out of range.
 std::vector<PropertyRow> PartitionPropertyRows(const DriveInventory& inv, int pos, const std::string& typeName,
                                                int disk);
+// The "7. Size : " value of a partition record: "36.00 MB".
+std::string PartitionSizeText(const PartitionRecord& record);
 
 // The "Physical Drives" table: one row per disk ("No.", "Disk number", "Name",
 // "Value"), and the "Logical Drives" table: one row per volume ("No.",
-// "Volume", "Label", "Size", "Type"). Each makes the last listed record current.
-PropertyTable PhysicalDrivesTable(DriveInventory& inv);
-PropertyTable LogicalDrivesTable(DriveInventory& inv);
+// "Volume", "Label", "Size", "Type").
+PropertyTable PhysicalDrivesTable(const DriveInventory& inv);
+PropertyTable LogicalDrivesTable(const DriveInventory& inv);
 // A two-column "Name" / "Value" table of rows.
 PropertyTable NameValueTable(const std::vector<PropertyRow>& rows);
 

@@ -42,17 +42,147 @@ int FindPartitionRecord(const DriveInventory& inv, int disk, TreeNodeId node) {
     return -1;
 }
 
+// What a scan needs of the disk whose record is `d`.
+DiskContext DiskContextOf(const DriveDetails& d, int number, TreeNodeId item) {
+    DiskContext c;
+    c.Number = number;
+    c.Item = item;
+    c.SectorCount = ParseDecimalU64(d.TotalSectorsText);
+    c.SizeMiB = d.SizeMiB;
+    c.ModelText = d.ModelText;
+    c.IdentityText = DiskIdentityText(d);
+    c.Record = d;
+    return c;
+}
+
+// "Disk 0 ( Partition 2 / NTFS / 16.00 MB )": the first, second, third and
+// seventh value of the partition's property rows.
+std::string PartitionDescription(int disk, const PartitionSource& p) {
+    return "Disk " + std::to_string(disk) + " ( Partition " + std::to_string(p.Position + 1) + " / " + p.FsName +
+           " / " + p.SizeText + " )";
+}
+
+// The disk size a group node leaves for the main window: that of the last
+// record listed under it (a volume record knows none: 0).
+std::uint64_t LastRecordSizeMiB(const DriveInventory& inv, TreeNodeId group, bool volumes) {
+    std::uint64_t size = 0;
+    if (group == kNoTreeNode) return size;
+    for (TreeNodeId child : inv.Tree.Children(group))
+        if (const auto* d = inv.Tree.PayloadAs<const DriveDetails>(child))
+            size = volumes ? d->VolumeDiskSizeMiB : d->SizeMiB;
+    return size;
+}
+
 }  // namespace
 
-DriveSelection PrepareDriveSelection(DriveInventory& inv, TreeNodeId node, const DriveSelectionContext& ctx) {
+DiskContext DescribeDisk(const DriveInventory& inv, int disk) {
+    auto lock = inv.Lock();
+    if (inv.PhysicalDrivesItem == kNoTreeNode) return {};
+    const TreeNodeId item = FindDiskTreeItem(inv, disk, inv.PhysicalDrivesItem);
+    if (item == kNoTreeNode) return {};
+    const auto* d = inv.Tree.PayloadAs<const DriveDetails>(item);
+    if (d == nullptr) return {};
+    return DiskContextOf(*d, disk, item);
+}
+
+ScanSource DescribeDriveNode(const DriveInventory& inv, TreeNodeId node) {
+    ScanSource s;
+    auto lock = inv.Lock();
+    s.Kind = ClassifyDriveNode(inv, node);
+    if (s.Kind == DriveNodeKind::None) return s;
+    s.Node = node;
+    s.KindText = SelectedNodeKindText(s.Kind);
+    s.ItemText = inv.Tree.Text(node);
+
+    switch (s.Kind) {
+    case DriveNodeKind::Disk: {
+        const auto* d = inv.Tree.PayloadAs<const DriveDetails>(node);
+        if (d == nullptr) {
+            s.DiskNumber = ParseDiskNumber(TrimText(s.ItemText));
+            s.Description = s.ItemText;
+            break;
+        }
+        s.DiskNumber = DiskNumberOf(*d, s.ItemText);
+        s.Disk = DiskContextOf(*d, s.DiskNumber, node);
+        s.SizeMiB = d->SizeMiB;
+        s.Description = d->ItemText;
+        break;
+    }
+
+    case DriveNodeKind::Volume: {
+        const auto* d = inv.Tree.PayloadAs<const DriveDetails>(node);
+        VolumeSource& v = s.Volume;
+        if (d == nullptr) {
+            v.Path = "\\\\.\\" + s.ItemText.substr(0, 1) + ":";
+            s.Description = s.ItemText;
+            break;
+        }
+        v.Path = !d->DeviceId.empty() ? d->DeviceId : "\\\\.\\" + s.ItemText.substr(0, 1) + ":";
+        v.FsName = d->FsName;
+        v.SectorCount = ParseDecimalU64(d->VolumeSectorCountText);
+        v.Extent.DiskNumber = d->ExtentDiskNumber;
+        v.Extent.Dynamic = d->Dynamic;
+        v.Extent.StartSector = d->ExtentStart;
+        v.Extent.EndSector = d->ExtentEnd;
+        v.Record = *d;
+        s.DiskNumber = static_cast<int>(d->ExtentDiskNumber);
+        s.SizeMiB = d->VolumeDiskSizeMiB;
+        s.Description = d->ItemText;
+        break;
+    }
+
+    case DriveNodeKind::Partition: {
+        // The disk is the parent item's: its record's number, else its text's tag.
+        const TreeNodeId parent = inv.Tree.Parent(node);
+        const std::string parentText = inv.Tree.Text(parent);
+        const auto* diskRecord = inv.Tree.PayloadAs<const DriveDetails>(parent);
+        const int disk = diskRecord != nullptr ? DiskNumberOf(*diskRecord, parentText)
+                                               : ParseDiskNumber(TrimText(parentText));
+        s.DiskNumber = disk;
+        s.Disk = DescribeDisk(inv, disk);
+        const int pos = FindPartitionRecord(inv, disk, node);
+        if (pos < 0) break;
+        const DiskPartitionEntry* entry = inv.PartitionTable.Entry(disk);
+        PartitionSource& p = s.Partition;
+        p.Position = pos;
+        p.FsName = entry->FsNames[static_cast<std::size_t>(pos)];
+        p.Record = entry->Records[static_cast<std::size_t>(pos)];
+        p.SizeText = PartitionSizeText(p.Record);
+        s.Description = PartitionDescription(disk, p);
+        break;
+    }
+
+    case DriveNodeKind::Computer:
+    case DriveNodeKind::PhysicalDrives:
+    case DriveNodeKind::LogicalDrives:
+    case DriveNodeKind::Recognised:
+    case DriveNodeKind::None: break;
+    }
+    return s;
+}
+
+void CopyDiskContext(const DiskContext& disk, CurrentPartition& p) {
+    p.CurrentDiskSectorCount = disk.SectorCount;
+    p.DiskFirstSector = 0;
+    p.Descriptor.DiskModelText = disk.ModelText;
+    p.Descriptor.DiskModelTextCopy = disk.ModelText;
+    p.Descriptor.DiskIdentity = disk.IdentityText;
+}
+
+DriveSelection PrepareDriveSelection(const DriveInventory& inv, TreeNodeId node, const DriveSelectionContext& ctx) {
     DriveSelection s;
     s.ShownItem = ctx.ShownItem;
     auto lock = inv.Lock();
     s.Kind = ClassifyDriveNode(inv, node);
     if (s.Kind == DriveNodeKind::None) return s;
-    inv.SelectedItem = node;
     const int mode = ctx.RecoveryMode;
     const std::string text = inv.Tree.Text(node);
+    if (s.Kind == DriveNodeKind::Volume && text == ctx.ShownItem) {
+        s.Unchanged = true;
+        return s;
+    }
+    s.Source = DescribeDriveNode(inv, node);
+    const ScanSource& src = s.Source;
 
     switch (s.Kind) {
     case DriveNodeKind::Computer:
@@ -63,35 +193,29 @@ DriveSelection PrepareDriveSelection(DriveInventory& inv, TreeNodeId node, const
         break;
 
     case DriveNodeKind::PhysicalDrives:
-    case DriveNodeKind::LogicalDrives:
+    case DriveNodeKind::LogicalDrives: {
+        const bool volumes = s.Kind == DriveNodeKind::LogicalDrives;
         s.NodeKindText = SelectedNodeKindText(s.Kind);
         if (ScansRange(mode)) s.ShowRange = false;
-        s.Table = s.Kind == DriveNodeKind::PhysicalDrives ? PhysicalDrivesTable(inv) : LogicalDrivesTable(inv);
+        s.Table = volumes ? LogicalDrivesTable(inv) : PhysicalDrivesTable(inv);
         s.ShowTable = true;
-        s.DriveSizeMiB = inv.DiskSizeMiB;
+        s.DriveSizeMiB = LastRecordSizeMiB(inv, node, volumes);
         break;
+    }
 
     case DriveNodeKind::Disk: {
-        auto* d = inv.Tree.PayloadAs<DriveDetails>(node);
+        const auto* d = inv.Tree.PayloadAs<const DriveDetails>(node);
         s.NodeKindText = SelectedNodeKindText(s.Kind);
         s.ShownItem = text;
         if (d == nullptr) break;
-        const int disk = DiskNumberOf(*d, text);
+        const int disk = src.DiskNumber;
         s.DiskIndex = disk;
         s.DeviceId = d->DeviceId;
-        inv.CurrentDiskIndex = disk;
-        inv.CurrentDriveDetails = d;
-        inv.DiskSizeMiB = d->SizeMiB;
-        inv.DiskFirstSector = 0;
-        inv.CurrentDiskSectorCount = ParseDecimalU64(d->TotalSectorsText);
-        inv.DiskModelText = d->ModelText;
-        inv.DiskModelTextCopy = d->ModelText;
-        inv.DiskIdentity = DiskIdentityText(*d);
-        s.DriveSizeMiB = d->SizeMiB;
+        s.DriveSizeMiB = src.SizeMiB;
         s.Table = NameValueTable(DiskPropertyRows(*d));
         s.ShowTable = true;
 
-        const std::uint64_t sectors = ParseDecimalU64(d->TotalSectorsText);
+        const std::uint64_t sectors = src.Disk.SectorCount;
         std::uint64_t first = 0;
         if (const DiskPartitionEntry* entry = inv.PartitionTable.Entry(disk); entry && entry->RecordCount > 0)
             first = entry->Records[0].StartSector;
@@ -121,26 +245,18 @@ DriveSelection PrepareDriveSelection(DriveInventory& inv, TreeNodeId node, const
     }
 
     case DriveNodeKind::Volume: {
-        if (text == ctx.ShownItem) {
-            s.Unchanged = true;
-            s.Kind = DriveNodeKind::Volume;
-            return s;
-        }
-        auto* d = inv.Tree.PayloadAs<DriveDetails>(node);
+        const auto* d = inv.Tree.PayloadAs<const DriveDetails>(node);
         s.NodeKindText = SelectedNodeKindText(s.Kind);
         s.ShownItem = text;
         s.ShowProgressStatics = false;
         if (d == nullptr) break;
-        inv.CurrentDriveDetails = d;
-        inv.DiskSizeMiB = d->VolumeDiskSizeMiB;
-        s.DriveSizeMiB = d->VolumeDiskSizeMiB;
+        s.DriveSizeMiB = src.SizeMiB;
         s.DeviceId = d->DeviceId;
-        s.VolumePath = !d->DeviceId.empty() ? d->DeviceId : "\\\\.\\" + text.substr(0, 1) + ":";
-        inv.VolumePath = s.VolumePath;
+        s.VolumePath = src.Volume.Path;
         const bool withheld = (mode == kModeBasic || mode == kModeDeep) && ctx.HoldsResults;
         s.Table = NameValueTable(withheld ? std::vector<PropertyRow>{} : VolumePropertyRows(*d));
         s.ShowTable = true;
-        const std::uint64_t end = withheld ? 0 : ParseDecimalU64(d->VolumeSectorCountText);
+        const std::uint64_t end = withheld ? 0 : src.Volume.SectorCount;
         if (mode == kModeDeep && !withheld) s.FsComboName = d->FsName;
         if (ScansRange(mode)) {
             s.ShowRange = true;
@@ -155,37 +271,26 @@ DriveSelection PrepareDriveSelection(DriveInventory& inv, TreeNodeId node, const
 
     case DriveNodeKind::Partition: {
         s.DriveSizeMiB = 0;
-        const TreeNodeId parent = inv.Tree.Parent(node);
-        auto* diskRecord = inv.Tree.PayloadAs<DriveDetails>(parent);
-        const int disk = diskRecord != nullptr ? DiskNumberOf(*diskRecord, inv.Tree.Text(parent))
-                                               : ParseDiskNumber(TrimText(inv.Tree.Text(parent)));
-        SelectDiskContext(inv, disk, inv.PhysicalDrivesItem);
-        inv.DiskSizeMiB = 0;
-        const int pos = FindPartitionRecord(inv, disk, node);
-        if (pos < 0) {
-            s.Kind = DriveNodeKind::Partition;
-            break;  // nothing shown, nothing more changed
-        }
-        inv.CurrentDiskIndex = disk;
+        const PartitionSource& part = src.Partition;
+        if (part.Position < 0) break;  // nothing shown
+        const int disk = src.DiskNumber;
         s.DiskIndex = disk;
-        s.PartitionPosition = pos;
+        s.PartitionPosition = part.Position;
         s.NodeKindText = SelectedNodeKindText(s.Kind);
         s.ShownItem = text;
-        if (diskRecord != nullptr) s.DeviceId = diskRecord->DeviceId;
-        const DiskPartitionEntry* entry = inv.PartitionTable.Entry(disk);
-        const std::string name = entry->FsNames[static_cast<std::size_t>(pos)];
-        s.Table = NameValueTable(PartitionPropertyRows(inv, pos, name, disk));
+        if (const auto* diskRecord = inv.Tree.PayloadAs<const DriveDetails>(inv.Tree.Parent(node)))
+            s.DeviceId = diskRecord->DeviceId;
+        s.Table = NameValueTable(PartitionPropertyRows(inv, part.Position, part.FsName, disk));
         s.ShowTable = true;
-        const PartitionRecord& r = entry->Records[static_cast<std::size_t>(pos)];
-        s.MediaDiskSectors = inv.CurrentDiskSectorCount;
-        if (mode == kModeDeep) s.FsComboName = name;
+        s.MediaDiskSectors = src.Disk.SectorCount;
+        if (mode == kModeDeep) s.FsComboName = part.FsName;
         if (ScansRange(mode)) {
             if (!(mode == kModeDeep && ctx.RemovableScanRunning)) s.ShowRange = true;
             s.SetRange = true;
-            s.RangeStart = r.StartSector;
-            s.RangeEnd = r.EndSector;
-            s.RangeMin = inv.DiskFirstSector;
-            s.RangeMax = inv.CurrentDiskSectorCount;
+            s.RangeStart = part.Record.StartSector;
+            s.RangeEnd = part.Record.EndSector;
+            s.RangeMin = 0;
+            s.RangeMax = src.Disk.SectorCount;
         }
         break;
     }

@@ -452,7 +452,9 @@ void CDriveTreeView::OnSelChanged(TreeNodeId node) {
     context.ShownItem = m_shownItem;
     context.HoldsResults = m_holdsResults && m_holdsResults();
     const DriveSelection s = PrepareDriveSelection(*m_inventory, node, context);
-    if (s.Kind == DriveNodeKind::None || s.Unchanged) return;
+    if (s.Kind == DriveNodeKind::None) return;
+    m_inventory->SelectedItem = node;
+    if (s.Unchanged) return;
     m_selection = s;
     m_shownItem = s.ShownItem;
     ApplySelection(s);

@@ -87,12 +87,12 @@ TEST(PropertyTables, DiskRows) {
     EXPECT_EQ(values[11], "testhost");
     EXPECT_EQ(values[12].rfind("PhysicalDrive0 (", 0), 0u) << values[12];
     EXPECT_NE(values[12].find("mbr.img"), std::string::npos);
-    // The disk is current, and the scan gets its identity and device.
+    // The scan gets the disk's identity and device.
     EXPECT_EQ(s.DiskIndex, 0);
     EXPECT_EQ(s.DeviceId, "\\\\.\\PhysicalDrive0");
-    EXPECT_EQ(l.inv.CurrentDiskIndex, 0);
-    EXPECT_EQ(l.inv.CurrentDiskSectorCount, 216064u);
-    EXPECT_EQ(l.inv.DiskIdentity, DiskIdentityText(*l.inv.Tree.PayloadAs<DriveDetails>(l.mbrDisk)));
+    EXPECT_EQ(s.Source.DiskNumber, 0);
+    EXPECT_EQ(s.Source.Disk.SectorCount, 216064u);
+    EXPECT_EQ(s.Source.Disk.IdentityText, DiskIdentityText(*l.inv.Tree.PayloadAs<DriveDetails>(l.mbrDisk)));
     EXPECT_EQ(s.MediaDiskSectors, 216064u);
     // Basic Search has no sector range.
     EXPECT_FALSE(s.SetRange);
@@ -109,7 +109,7 @@ TEST(PropertyTables, DiskPreparesRangeAndFileSystemByMode) {
         // From the first partition's start to the end of the disk.
         const DiskPartitionEntry& entry = *l.inv.PartitionTable.Entry(1);
         EXPECT_EQ(s.RangeStart, entry.Records[0].StartSector);
-        EXPECT_EQ(s.RangeEnd, l.inv.CurrentDiskSectorCount);
+        EXPECT_EQ(s.RangeEnd, DescribeDisk(l.inv, 1).SectorCount);
         EXPECT_EQ(s.RangeMin, 0u);
         EXPECT_EQ(s.RangeMax, s.RangeEnd);
         if (mode == kModeDeep) {
@@ -190,7 +190,7 @@ TEST(PropertyTables, VolumeRows) {
     EXPECT_EQ(s.Kind, DriveNodeKind::Volume);
     EXPECT_EQ(s.NodeKindText, "Logical");
     EXPECT_EQ(s.VolumePath, "\\\\.\\E:");
-    EXPECT_EQ(l.inv.VolumePath, "\\\\.\\E:");
+    EXPECT_EQ(s.Source.Volume.Path, "\\\\.\\E:");
     const std::vector<std::string> labels = {"1. Start Sector :", "2. End Sector : ", "3. Partition Type : ",
                                              "4. Volume : ",       "5. Label : ",       "6. Size : ",
                                              "7. Free Space : ",   "8. Search Mode : ", "9. Serial Number : "};
