@@ -35,7 +35,6 @@ DriveDetails* DriveInventory::NewRecord() {
 
 void DriveInventory::ClearRecords() {
     auto lock = Lock();
-    CurrentDriveDetails = nullptr;
     records_.clear();
 }
 
@@ -59,6 +58,8 @@ bool InSearchMode(const DriveInventory& inv) { return inv.RecoveryMode >= 1 && i
 
 TreeNodeId AddDriveTreeItem(DriveInventory& inv, const std::string& text, TreeNodeId parent) {
     if (!InSearchMode(inv)) return kNoTreeNode;
+    // The inventory's lock first, then the tree's: the order every reader takes.
+    auto lock = inv.Lock();
     auto treeLock = inv.Tree.Lock();
     if (parent != kNoTreeNode && inv.Tree.Text(parent).find("Partition") != std::string::npos) return parent;
     if (parent == kNoTreeNode) parent = inv.SelectedItem.load();
@@ -68,7 +69,6 @@ TreeNodeId AddDriveTreeItem(DriveInventory& inv, const std::string& text, TreeNo
     init.image = kImagePartition;
     TreeNodeId item = inv.Tree.InsertChild(parent, init);
     inv.Tree.RequestExpand(parent);
-    SelectDiskContext(inv, ParseDiskNumber(inv.Tree.Text(parent)), inv.Tree.Parent(parent));
     return item;
 }
 
@@ -84,42 +84,9 @@ std::string DiskIdentityText(const DriveDetails& d) {
                     std::to_string(ParseDecimalU64(d.TotalSectorsText)) + "||" + d.DiskNumberText);
 }
 
-void SelectDiskContext(DriveInventory& inv, int disk, TreeNodeId parent) {
-    if (parent == kNoTreeNode) return;
-    TreeNodeId item = FindDiskTreeItem(inv, disk, parent);
-    if (item == kNoTreeNode) return;
-    auto* details = inv.Tree.PayloadAs<DriveDetails>(item);
-    if (!details) return;
-    inv.CurrentDriveDetails = details;
-    inv.DiskSizeMiB = details->SizeMiB;
-    inv.DiskFirstSector = 0;
-    inv.CurrentDiskSectorCount = ParseDecimalU64(details->TotalSectorsText);
-    inv.DiskModelText = details->ModelText;
-    inv.DiskModelTextCopy = details->ModelText;
-    inv.DiskIdentity = DiskIdentityText(*details);
-}
-
-std::vector<std::pair<std::string, std::string>> PartitionPropertyRows(const DriveInventory& inv, int pos,
-                                                                       const std::string& typeName, int disk) {
-    std::vector<std::pair<std::string, std::string>> rows;
-    const DiskPartitionEntry* entry = inv.PartitionTable.Entry(disk);
-    if (!entry || pos < 0 || pos >= kMaxPartitionsPerDisk) return rows;
-    const PartitionRecord& r = entry->Records[static_cast<std::size_t>(pos)];
-    std::uint64_t sectors = r.EndSector > r.StartSector ? r.EndSector - r.StartSector : 0;
-    std::uint64_t bytes = sectors > UINT64_MAX / kSectorSize ? UINT64_MAX : sectors * kSectorSize;
-    rows.emplace_back("1. Disk Number : ", std::to_string(disk));
-    rows.emplace_back("2. Partition Number : ", std::to_string(pos + 1));
-    rows.emplace_back("3. Partition Type : ", typeName);
-    rows.emplace_back("4. Search Mode : ", inv.ModeName());
-    rows.emplace_back("5. Start Sector : ", std::to_string(r.StartSector));
-    rows.emplace_back("6. End Sector : ", std::to_string(r.EndSector));
-    rows.emplace_back("7. Size : ", TrimText(FormatByteSize(bytes)));
-    return rows;
-}
-
-PartitionWalk ListDiskPartitions(DriveInventory& inv, Device& disk, std::uint64_t diskSectors, TreeNodeId parent) {
+PartitionWalk ListDiskPartitions(DriveInventory& inv, int diskIndex, Device& disk, std::uint64_t diskSectors,
+                                 TreeNodeId parent) {
     PartitionWalk walk = WalkPartitionTable(disk, diskSectors);
-    const int diskIndex = inv.CurrentDiskIndex;
     // Geometry of the FAT partitions is read before any lock is taken.
     std::vector<VolumeGeometry> geometry(walk.Partitions.size());
     std::vector<bool> haveGeometry(walk.Partitions.size(), false);
@@ -135,14 +102,10 @@ PartitionWalk ListDiskPartitions(DriveInventory& inv, Device& disk, std::uint64_
         const FoundPartition& part = walk.Partitions[i];
         const int pos = static_cast<int>(i);
         TreeNodeId item = kNoTreeNode;
-        if (parent != kNoTreeNode) {
-            item = AddDriveTreeItem(inv, PartitionItemText(pos + 1, part.FsName), parent);
-            // Adding made the parent's disk current; the table stays this disk's.
-        }
+        if (parent != kNoTreeNode) item = AddDriveTreeItem(inv, PartitionItemText(pos + 1, part.FsName), parent);
         if (!entry->Put(pos, part.FsName, part.StartSector, part.EndSector, item)) break;
         if (haveGeometry[i]) entry->Records[i].Geometry = geometry[i];
     }
-    inv.CurrentDiskIndex = diskIndex;
     return walk;
 }
 
@@ -177,34 +140,9 @@ void AddLogicalVolumePartition(DriveInventory& inv, const std::string& fsName, c
     // never overwrites one in use.
     int pos = std::max(inv.Tree.CountChildItems(diskItem), static_cast<int>(entry->RecordCount));
     if (pos >= kMaxPartitionsPerDisk) return;
-    const int saved = inv.CurrentDiskIndex;
     TreeNodeId item = AddDriveTreeItem(inv, PartitionItemText(pos + 1, name), diskItem);
     if (item == diskItem) item = kNoTreeNode;
     entry->Put(pos, name, extent.StartSector, extent.EndSector, item);
-    inv.CurrentDiskIndex = saved;
-}
-
-bool LoadSelectedDriveRecord(DriveInventory& inv, CurrentPartition& p) {
-    p.VolumeExtent = SelectedVolumeExtent{};
-    if (inv.RecoveryMode < 1 || inv.RecoveryMode > 5) return true;
-    TreeNodeId item = inv.SelectedItem.load();
-    if (item == kNoTreeNode) return true;
-    auto* d = inv.Tree.PayloadAs<DriveDetails>(item);
-    if (!d) return true;
-    inv.CurrentDriveDetails = d;
-    p.VolumeExtent.DiskNumber = d->ExtentDiskNumber;
-    p.VolumeExtent.Dynamic = d->Dynamic;
-    p.VolumeExtent.StartSector = d->ExtentStart;
-    p.VolumeExtent.EndSector = d->ExtentEnd;
-    return true;
-}
-
-void CopyDiskContext(const DriveInventory& inv, CurrentPartition& p) {
-    p.CurrentDiskSectorCount = inv.CurrentDiskSectorCount;
-    p.DiskFirstSector = inv.DiskFirstSector;
-    p.Descriptor.DiskModelText = inv.DiskModelText;
-    p.Descriptor.DiskModelTextCopy = inv.DiskModelTextCopy;
-    p.Descriptor.DiskIdentity = inv.DiskIdentity;
 }
 
 }  // namespace torvane

@@ -8,6 +8,10 @@
 // on one worker at a time (DriveListBusy); the partition search may append
 // partitions from its worker while the GUI shows the tree: the tree model has
 // its own lock, and the record table is changed only under Lock().
+//
+// Nothing here is "the current disk": what a selected node stands for is
+// described on demand from the records (disk/drive_selection.h), so no field
+// is written by both the GUI and a worker.
 #pragma once
 
 #include "base/tree_model.h"
@@ -25,8 +29,6 @@
 #include <vector>
 
 namespace torvane {
-
-struct CurrentPartition;
 
 // Tree images of the drive trees.
 enum DriveTreeImage : int {
@@ -56,7 +58,8 @@ public:
     TreeNodeId MyComputerItem = kNoTreeNode;
     TreeNodeId PhysicalDrivesItem = kNoTreeNode;
     TreeNodeId LogicalDrivesItem = kNoTreeNode;
-    // The item selected in the view (the GUI keeps it current).
+    // The item selected in the view. Only the view writes it (GUI thread);
+    // AddDriveTreeItem reads it from a worker when given no parent.
     std::atomic<TreeNodeId> SelectedItem{kNoTreeNode};
 
     // Empties the tree and inserts "My Computer" with "Physical Drives" and,
@@ -64,7 +67,9 @@ public:
     void CreateRoots(bool withLogicalDrives);
 
     // ---- listing context ---------------------------------------------------
-    int RecoveryMode = 0;                 // 1..5 while a search dialog lists drives
+    // 1..5 while a search dialog lists drives. The view sets it on the GUI
+    // thread (the Video search shares the signature dialog); workers read it.
+    std::atomic<int> RecoveryMode{0};
     std::string SignatureModeText = "Signature";
     bool ListAllDriveTypes = true;
     std::string ComputerName;             // field 36 of disk records
@@ -81,20 +86,9 @@ public:
     // Dynamic-disk flags per disk number, from the partition walk.
     std::vector<int> DynamicDisks;
 
-    // ---- the current disk -----------------------------------------------------
-    int CurrentDiskIndex = 0;
-    std::uint64_t CurrentDiskSectorCount = 0;
-    std::uint64_t DiskFirstSector = 0;
-    std::uint64_t DiskSizeMiB = 0;               // m_ullDiskSizeMiB
-    DriveDetails* CurrentDriveDetails = nullptr;
-    std::string DiskModelText;                   // copied into the descriptor at scan start
-    std::string DiskModelTextCopy;
-    std::string DiskIdentity;
-
     // ---- logical drives ---------------------------------------------------------
     bool LogicalDrivesListed = false;            // m_bLogicalDrivesListed
-    std::string VolumePath;                      // m_strVolumePath: "\\.\E:" of the volume listed last
-    std::uint64_t LastVolumeSectorCount = 0;
+    std::uint64_t LastVolumeSectorCount = 0;     // sector count of the volume listed last
 
     // Records are owned here and stay valid until ClearRecords().
     DriveDetails* NewRecord();
@@ -117,32 +111,26 @@ private:
 
 // ---- drive-tree items (as data) -----------------------------------------------
 
-// Inserts a partition item (image 2) under `parent` and makes the parent's
-// disk current. Under an item whose text contains "Partition" nothing is
-// inserted and the parent is returned. A missing parent is replaced by the
-// selected item; with neither, or outside the search modes, nothing is inserted.
+// Inserts a partition item (image 2) under `parent`. Under an item whose text
+// contains "Partition" nothing is inserted and the parent is returned. A
+// missing parent is replaced by the selected item; with neither, or outside
+// the search modes, nothing is inserted. Any thread: it holds the inventory's
+// lock and changes the tree only (the caller stores the partition's record
+// under the same lock).
 TreeNodeId AddDriveTreeItem(DriveInventory& inv, const std::string& text, TreeNodeId parent);
 
 // The first child of `parent` whose text contains " (Disk<N> - ".
 TreeNodeId FindDiskTreeItem(const DriveInventory& inv, int disk, TreeNodeId parent);
 
-// Makes disk `disk` (found under `parent`) current: its record, size in MiB,
-// sector count, model and identity texts. Nothing changes when it is not found.
-void SelectDiskContext(DriveInventory& inv, int disk, TreeNodeId parent);
-
 // The identity text of a disk record: model||capacity||sectors||number, trimmed.
 std::string DiskIdentityText(const DriveDetails& d);
 
-// The seven property rows of partition `pos` (0-based) of `disk`:
-// "1. Disk Number : " ... "7. Size : ". Empty for a position or disk out of range.
-std::vector<std::pair<std::string, std::string>> PartitionPropertyRows(const DriveInventory& inv, int pos,
-                                                                       const std::string& typeName, int disk);
-
-// Lists the partitions of disk CurrentDiskIndex (read from `disk`, of
+// Lists the partitions of disk number `diskNumber` (read from `disk`, of
 // `diskSectors` sectors) into its table entry and, when `parent` is given, as
 // "Partition - N ( FS )" items under it. FAT partitions get a geometry copy.
 // Returns the walk for the caller's flags.
-PartitionWalk ListDiskPartitions(DriveInventory& inv, Device& disk, std::uint64_t diskSectors, TreeNodeId parent);
+PartitionWalk ListDiskPartitions(DriveInventory& inv, int diskNumber, Device& disk, std::uint64_t diskSectors,
+                                 TreeNodeId parent);
 
 // Adds a mounted volume's extent as a partition of its disk when the table
 // walk did not list it. A volume is present when a record has the same extent,
@@ -150,13 +138,5 @@ PartitionWalk ListDiskPartitions(DriveInventory& inv, Device& disk, std::uint64_
 // at its end with another start). Nothing is added for an unknown extent, a
 // disk without an item, or a full table.
 void AddLogicalVolumePartition(DriveInventory& inv, const std::string& fsName, const VolumeDiskExtent& extent);
-
-// LoadSelectedDriveRecord: the selected item's record becomes current and its
-// disk number, dynamic flag and extent go to p.VolumeExtent (cleared first).
-// Always true.
-bool LoadSelectedDriveRecord(DriveInventory& inv, CurrentPartition& p);
-
-// Copies what a scan needs of the inventory's current disk into `p`.
-void CopyDiskContext(const DriveInventory& inv, CurrentPartition& p);
 
 }  // namespace torvane

@@ -12,8 +12,8 @@
 #include "disk/drive_tree_rules.h"
 #include "disk/logical_prompt_dialog.h"
 #include "disk/no_device_window.h"
+#include "disk/property_table_view.h"
 #include "platform/device_registry.h"
-#include "results/property_table_view.h"
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -452,7 +452,9 @@ void CDriveTreeView::OnSelChanged(TreeNodeId node) {
     context.ShownItem = m_shownItem;
     context.HoldsResults = m_holdsResults && m_holdsResults();
     const DriveSelection s = PrepareDriveSelection(*m_inventory, node, context);
-    if (s.Kind == DriveNodeKind::None || s.Unchanged) return;
+    if (s.Kind == DriveNodeKind::None) return;
+    m_inventory->SelectedItem = node;
+    if (s.Unchanged) return;
     m_selection = s;
     m_shownItem = s.ShownItem;
     ApplySelection(s);

@@ -21,7 +21,7 @@
 #include "base/tree_model.h"
 #include "disk/device_events.h"
 #include "disk/drive_inventory.h"
-#include "results/property_rows.h"
+#include "disk/drive_selection.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -85,7 +85,8 @@ public:
     // ---- state --------------------------------------------------------------
     bool RefreshRunning() const { return m_bRefreshRunning; }
     bool ReloadRunning() const { return m_bReloadRunning; }
-    // The last selection's result (kind, device, sector range).
+    // The last selection's result (kind, device, sector range, and in
+    // Source what the node stands for: what Scan Now scans).
     const DriveSelection& LastSelection() const { return m_selection; }
     // SelectedNodeKind: "Hard Disk", "Logical", "part", ...
     QString SelectedNodeKind() const { return QString::fromStdString(m_selection.NodeKindText); }

@@ -324,7 +324,6 @@ void EnumerateLogicalDrives(DriveInventory& inv, const std::vector<LogicalVolume
         ~BusyGuard() { flag = false; }
     } busy(inv.DriveListBusy);
     auto lock = inv.Lock();
-    inv.DiskSizeMiB = 0;
     if (inv.LogicalDrivesListed) return;
 
     for (const LogicalVolumeInfo& v : volumes) {
@@ -347,7 +346,6 @@ void EnumerateLogicalDrives(DriveInventory& inv, const std::vector<LogicalVolume
         const std::uint64_t total = v.SizeKnown ? v.TotalBytes : 0;
 
         const std::string path = std::string("\\\\.\\") + v.Letter + ":";
-        inv.VolumePath = path;
         inv.LastVolumeSectorCount = v.SectorCount;
         inv.VolumeSizeList.push_back(path + "|" + std::to_string(v.SectorCount));
 
@@ -357,7 +355,6 @@ void EnumerateLogicalDrives(DriveInventory& inv, const std::vector<LogicalVolume
         freeText = TrimText(freeText);
 
         DriveDetails* d = inv.NewRecord();
-        inv.CurrentDriveDetails = d;
         if (inv.RecoveryMode >= 1 && inv.RecoveryMode <= 5 && inv.LogicalDrivesItem != kNoTreeNode) {
             TreeNodeInit init;
             init.text = itemText;

@@ -100,7 +100,7 @@ std::vector<LogicalVolumeInfo> CollectLogicalVolumes(DeviceRegistry& registry, c
 std::string LogicalDriveItemText(const LogicalVolumeInfo& v, const std::string& capacityText, const std::string& fsName);
 
 // EnumerateLogicalDrives: lists `volumes` under inv's "Logical Drives" item,
-// fills VolumeSizeList, VolumePath and LastVolumeSectorCount, and adds each
+// fills VolumeSizeList and LastVolumeSectorCount, and adds each
 // volume's extent as a partition of its disk when the table walk did not list
 // it. `excludedLetter` ("ALL" excludes none). Lists nothing a second time
 // until LogicalDrivesListed is cleared. Clears DriveListBusy on every exit.

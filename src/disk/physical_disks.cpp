@@ -188,7 +188,6 @@ void ListOneDisk(DriveInventory& inv, DeviceRegistry& registry, const Registered
 
     inv.DiskMediaList.push_back(std::to_string(n));
     inv.DiskMediaList.push_back(media);
-    inv.CurrentDiskIndex = ParseDiskNumber(stem);
     if (!inv.ListAllDriveTypes && media.find("Removable") == std::string::npos &&
         media.find("External") == std::string::npos)
         return;
@@ -199,12 +198,7 @@ void ListOneDisk(DriveInventory& inv, DeviceRegistry& registry, const Registered
     const std::string itemText = stem + capacity + ")";
     const std::uint64_t cylinders = sectors / (kTracksPerCylinder * kSectorsPerTrack);
 
-    inv.DiskSizeMiB = disk.sizeBytes >> 20;
-    inv.CurrentDiskSectorCount = sectors;
-    inv.DiskFirstSector = 0;
-
     DriveDetails* d = inv.NewRecord();
-    inv.CurrentDriveDetails = d;
     d->ItemText = itemText;
     d->KindText = media;
     d->ModeName = inv.ModeName();
@@ -225,7 +219,7 @@ void ListOneDisk(DriveInventory& inv, DeviceRegistry& registry, const Registered
     d->SerialNumber = props.Serial;
     d->ComputerName = inv.ComputerName;
     d->DevicePath = disk.backingPath;
-    d->SizeMiB = inv.DiskSizeMiB;
+    d->SizeMiB = disk.sizeBytes >> 20;
     d->DeviceId = disk.id;
     d->LogicalBlockSize = disk.logicalBlockSize;
 
@@ -258,8 +252,7 @@ void ListOneDisk(DriveInventory& inv, DeviceRegistry& registry, const Registered
             }
         } else {
             readable = true;
-            ListDiskPartitions(inv, *device, sectors, item);
-            inv.CurrentDiskIndex = n;
+            ListDiskPartitions(inv, n, *device, sectors, item);
         }
     }
     if (readable && (item == kNoTreeNode || inv.Tree.ChildCount(item) == 0)) {
@@ -272,17 +265,12 @@ void ListOneDisk(DriveInventory& inv, DeviceRegistry& registry, const Registered
         job.DevicePath = disk.id;
         inv.SmpParamList.push_back(job);
     }
-    // Listing partitions made this disk current again through its items; keep
-    // its own values whatever happened.
-    inv.CurrentDiskSectorCount = sectors;
-    inv.CurrentDriveDetails = d;
-    ExtendDiskSectorCount(inv.PartitionTable, n, inv.CurrentDiskSectorCount);
-    d->TotalSectorsText = std::to_string(inv.CurrentDiskSectorCount);
-
-    inv.DiskIdentity = DiskIdentityText(*d);
-    inv.DiskModelText = model;
-    inv.DiskModelTextCopy = model;
-    inv.DiskIdentityList.push_back(inv.DiskIdentity);
+    // A disk whose only partition reaches beyond its reported size is as
+    // large as that partition.
+    std::uint64_t diskSectors = sectors;
+    ExtendDiskSectorCount(inv.PartitionTable, n, diskSectors);
+    d->TotalSectorsText = std::to_string(diskSectors);
+    inv.DiskIdentityList.push_back(DiskIdentityText(*d));
 }
 
 }  // namespace
@@ -290,7 +278,6 @@ void ListOneDisk(DriveInventory& inv, DeviceRegistry& registry, const Registered
 void EnumeratePhysicalDisks(DriveInventory& inv, DeviceRegistry& registry, const PhysicalDiskOptions& options) {
     BusyGuard busy(inv.DriveListBusy);
     auto lock = inv.Lock();
-    inv.DiskSizeMiB = 0;
     inv.DiskIdentityList.clear();
     for (const RegisteredDisk& disk : registry.Disks()) {
         // Every number the registry hands out (0..25) is listed: a disk that

@@ -1,40 +1,16 @@
 #include "fsrecovery/basic_scan_start.h"
 
 #include "base/program_state.h"
+#include "disk/drive_selection.h"
 #include "disk/drive_text.h"
 #include "disk/partition_table.h"
 #include "fsrecovery/store/found_items.h"
 #include "platform/device_registry.h"
-#include "results/property_rows.h"
 
 #include <algorithm>
-#include <charconv>
 
 namespace torvane {
 namespace {
-
-// Decimal text to number; leading blanks skipped, anything else gives the
-// digits read so far (0 for no digits).
-std::uint64_t ParseU64(const std::string& text)
-{
-    const std::string t = TrimText(text);
-    std::uint64_t v = 0;
-    std::from_chars(t.data(), t.data() + t.size(), v);
-    return v;
-}
-
-int ParseI32(const std::string& text)
-{
-    const std::string t = TrimText(text);
-    int v = 0;
-    std::from_chars(t.data(), t.data() + t.size(), v);
-    return v;
-}
-
-std::string Row(const std::vector<std::string>& values, std::size_t i)
-{
-    return i < values.size() ? values[i] : std::string();
-}
 
 bool IsFixedNodeText(const std::string& text)
 {
@@ -48,17 +24,18 @@ std::string ScanRangeText(std::uint64_t start, std::uint64_t end)
     return std::to_string(start) + " to " + std::to_string(end);
 }
 
-BasicScanStart ResolveBasicScanStart(DriveInventory& inv, const BasicScanStartInput& in)
+BasicScanStart ResolveBasicScanStart(const DriveInventory& inv, const BasicScanStartInput& in)
 {
     BasicScanStart out;
     const SharedMessageTexts& texts = ProgramState::Instance().Messages;
-    TreeModel& tree = inv.Tree;
+    const TreeModel& tree = inv.Tree;
     const TreeNodeId item = in.selectedItem;
     const std::string itemText = tree.Text(item);
     const TreeNodeId parent = item == kNoTreeNode ? kNoTreeNode : tree.Parent(item);
     const std::string parentText = tree.Text(parent);
-    const std::vector<std::string>& v = in.propertyValues;
-    const std::string& kind = in.selectedSourceKind;
+    const ScanSource& src = in.source;
+    const bool isDisk = src.Kind == DriveNodeKind::Disk;
+    const bool isVolume = src.Kind == DriveNodeKind::Volume;
 
     // A fixed node of the tree is no drive.
     if (item == kNoTreeNode || IsFixedNodeText(itemText)) {
@@ -70,10 +47,7 @@ BasicScanStart ResolveBasicScanStart(DriveInventory& inv, const BasicScanStartIn
     // otherwise it is scanned through its physical disk.
     int answer = 0;
     if (parentText == "Logical Drives") {
-        bool dynamic = false;
-        if (inv.CurrentDriveDetails)
-            dynamic = inv.CurrentDriveDetails->Dynamic != 0;
-        if (dynamic) {
+        if (src.Volume.Extent.Dynamic != 0) {
             answer = in.askLogicalScan ? in.askLogicalScan() : 0;
             if (answer != 1 && answer != 2)
                 return out;   // cancelled
@@ -88,28 +62,29 @@ BasicScanStart ResolveBasicScanStart(DriveInventory& inv, const BasicScanStartIn
     if (in.basicScanCount != 0)
         return out;   // a scan ran or a log is loaded: silent
 
-    // B1: the type.
+    // The disk the scan is measured against: the selected disk, or the disk
+    // of the selected partition (a volume has none until it is scanned
+    // through its disk).
+    std::uint64_t diskSectors = src.Disk.SectorCount;
+    std::uint64_t diskSizeMiB = src.SizeMiB;
+
+    // The type as listed (a disk's is decided below).
     PartitionDescriptor& d = p.Descriptor;
-    d.FsType = NormalizeFsName(Row(v, 2));
+    d.FsType = NormalizeFsName(isVolume ? src.Volume.FsName : isDisk ? std::string() : src.Partition.FsName);
 
-    // B2: disk and description.
-    if (kind == "Hard Disk" || kind == "Logical") {
-        out.currentDiskIndex = in.selectedDiskNumber;
-        out.selectionDescription = inv.CurrentDriveDetails ? inv.CurrentDriveDetails->ItemText : itemText;
-    } else {
-        out.currentDiskIndex = ParseI32(Row(v, 0));
-        out.selectionDescription = "Disk " + Row(v, 0) + " ( Partition " + Row(v, 1) + " / " + Row(v, 2) + " / " +
-                                   Row(v, 6) + " )";
-    }
+    // Disk and description.
+    out.currentDiskIndex = std::max(src.DiskNumber, 0);
+    out.selectionDescription = src.Description;
 
-    // B3: the extent.
+    // The extent.
     std::uint64_t start = 0, end = 0;
-    if (kind == "Logical") {
+    if (isVolume) {
         start = 0;
-        end = ParseU64(Row(v, 1));
-    } else if (kind == "Hard Disk") {
-        end = ParseU64(Row(v, 6));
+        end = src.Volume.SectorCount;
+    } else if (isDisk) {
+        end = src.Disk.SectorCount;
         if (end != 0) {
+            auto lock = inv.Lock();
             const DiskPartitionEntry* entry = inv.PartitionTable.Entry(out.currentDiskIndex);
             const PartitionRecord* r0 = entry ? &entry->Records[0] : nullptr;
             const PartitionRecord* r1 = entry ? &entry->Records[1] : nullptr;
@@ -131,25 +106,23 @@ BasicScanStart ResolveBasicScanStart(DriveInventory& inv, const BasicScanStartIn
             d.FsType = NormalizeFsName(d.FsType);
         }
     } else {
-        start = ParseU64(Row(v, 4));
-        end = ParseU64(Row(v, 5));
+        start = src.Partition.Record.StartSector;
+        end = src.Partition.Record.EndSector;
     }
     std::uint64_t itemStart = start, itemEnd = end;
 
-    // B4.
     if (end == 0) {
         out.outcome = ScanStartOutcome::Message;
         out.message = texts.EndSectorOrderText;
         return out;
     }
-    // B5.
     if (d.FsType != "NTFS" && d.FsType != "FAT16" && d.FsType != "FAT32" && d.FsType != "exFAT") {
         out.outcome = ScanStartOutcome::NotPossible;
         out.message = kRecoveryNotPossibleBasicText;
         return out;
     }
-    // B7: the device.
-    p.DevicePath = kind == "Logical" ? inv.VolumePath : PhysicalDrivePath(out.currentDiskIndex);
+    // The device.
+    p.DevicePath = isVolume ? src.Volume.Path : PhysicalDrivePath(out.currentDiskIndex);
     auto canOpen = [&](const std::string& path) {
         if (in.canOpen)
             return in.canOpen(path);
@@ -157,8 +130,8 @@ BasicScanStart ResolveBasicScanStart(DriveInventory& inv, const BasicScanStartIn
         probe.DevicePath = path;
         return CanOpenCurrentDevice(probe);
     };
-    // B8: a logical drive scanned through its disk.
-    const bool viaDisk = parentText == "Logical Drives" && kind == "Logical" && answer != 1;
+    // A logical drive scanned through its disk.
+    const bool viaDisk = parentText == "Logical Drives" && isVolume && answer != 1;
     if (!viaDisk && !canOpen(p.DevicePath)) {
         out.outcome = ScanStartOutcome::Message;
         out.message = texts.DriveUnavailableText;
@@ -167,9 +140,13 @@ BasicScanStart ResolveBasicScanStart(DriveInventory& inv, const BasicScanStartIn
     if (viaDisk) {
         if (answer != 2)
             return out;
-        LoadSelectedDriveRecord(inv, p);
+        p.VolumeExtent = src.Volume.Extent;
         const SelectedVolumeExtent ext = p.VolumeExtent;
-        SelectDiskContext(inv, static_cast<int>(ext.DiskNumber), inv.PhysicalDrivesItem);
+        const DiskContext disk = DescribeDisk(inv, static_cast<int>(ext.DiskNumber));
+        if (disk.Found()) {
+            diskSectors = disk.SectorCount;
+            diskSizeMiB = disk.SizeMiB;
+        }
         p.DevicePath = PhysicalDrivePath(static_cast<int>(ext.DiskNumber));
         if (!canOpen(p.DevicePath)) {
             out.outcome = ScanStartOutcome::Message;
@@ -178,37 +155,38 @@ BasicScanStart ResolveBasicScanStart(DriveInventory& inv, const BasicScanStartIn
         }
         start = ext.StartSector;
         end = ext.EndSector;
-        if (inv.CurrentDiskSectorCount != 0 && inv.CurrentDiskSectorCount < end)
-            end = inv.CurrentDiskSectorCount;
+        if (diskSectors != 0 && diskSectors < end)
+            end = diskSectors;
         itemStart = start;
         itemEnd = end;
         out.currentDiskIndex = static_cast<int>(ext.DiskNumber);
         d.DiskNumber = static_cast<std::uint16_t>(ext.DiskNumber);
         out.logicalVolumeViaDisk = true;
     }
-    // B9: never past the disk.
-    if (end > start && inv.DiskSizeMiB != 0 && inv.CurrentDiskSectorCount != 0 && end - start > inv.CurrentDiskSectorCount)
-        end = inv.CurrentDiskSectorCount;
-    // B10.
+    // Never past the disk.
+    if (end > start && diskSizeMiB != 0 && diskSectors != 0 && end - start > diskSectors)
+        end = diskSectors;
     d.StartSector = start;
     d.EndSector = end;
     d.ItemStart = itemStart;
     d.ItemEnd = itemEnd;
-    if (kind == "Logical" || kind == "Recognised")
+    if (isVolume || src.Kind == DriveNodeKind::Recognised)
         d.EndByte = itemEnd * kSectorSize;
     else
-        d.EndByte = std::max(inv.CurrentDiskSectorCount, itemEnd) * kSectorSize;
+        d.EndByte = std::max(diskSectors, itemEnd) * kSectorSize;
     d.ModeText = "Basic Search";
     d.DiskNumber = static_cast<std::uint16_t>(out.currentDiskIndex);
-    // B12: a partition makes its disk the current one.
-    if (kind != "Logical" && kind != "Hard Disk") {
+    // A partition is measured against the disk its parent item names.
+    if (!isVolume && !isDisk) {
         out.contextDisk = ParseDiskNumber(parentText);
-        SelectDiskContext(inv, out.contextDisk, inv.PhysicalDrivesItem);
+        const DiskContext disk = DescribeDisk(inv, out.contextDisk);
+        if (disk.Found())
+            diskSectors = disk.SectorCount;
     }
 
-    p.SelectedSourceKind = kind;
+    p.SelectedSourceKind = src.KindText;
     p.ScanStartFsName = d.FsType;
-    p.CurrentDiskSectorCount = inv.CurrentDiskSectorCount;
+    p.CurrentDiskSectorCount = diskSectors;
     p.RecoveryMode = 1;
     out.rangeStart = start;
     out.rangeEnd = end;

@@ -1,24 +1,30 @@
-// "Scan Now" of the Basic Search: from the drive-tree selection and the
-// property rows it shows, work out what to scan: the file-system type, the
-// device, the sector range and the description of the selection.
+// "Scan Now" of the Basic Search: from the drive-tree selection, work out what
+// to scan: the file-system type, the device, the sector range and the
+// description of the selection.
 //
-// The property list's value column is read by row index:
-//   partition: 0 disk number, 1 partition number, 2 type, 4 start, 5 end, 6 size
-//   volume:    0 start sector, 1 end sector, 2 type
-//   disk:      2 interface type, 6 total sector count
-// Numbers are decimal; a text that is not a number reads as 0.
+// What the selected node stands for comes from its ScanSource (described from
+// the records behind the drive tree, disk/drive_selection.h):
+//   partition: its disk, its listed file-system name, start and end sector,
+//              and the description "Disk N ( Partition P / FS / size )"
+//   volume:    its path, file-system name and sector count; its disk, dynamic
+//              flag and extent there for a scan through the disk
+//   disk:      its number, sector count and size; the type and the first
+//              sector come from its partition records and items
+// The selected item's own text and its parent's decide the fixed-node and the
+// logical-drive checks, as the user sees the tree.
 //
 // The checks run in a fixed order and the first that fails decides what the
-// user sees; nothing here touches a window.
+// user sees; nothing here touches a window, and nothing in the inventory is
+// written.
 #pragma once
 
 #include "disk/drive_inventory.h"
+#include "disk/drive_selection.h"
 #include "disk/volume_geometry.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <vector>
 
 namespace torvane {
 
@@ -34,10 +40,8 @@ enum class ScanStartOutcome {
 
 // What the handler knows when "Scan Now" is pressed.
 struct BasicScanStartInput {
-    TreeNodeId selectedItem = kNoTreeNode;
-    std::vector<std::string> propertyValues;   // column 1 of the property list
-    std::string selectedSourceKind;            // "Hard Disk", "Logical", "Recognised", anything else a partition
-    int selectedDiskNumber = 0;                // the disk of the item selected last
+    TreeNodeId selectedItem = kNoTreeNode;     // the drive tree's selected item
+    ScanSource source;                         // what the last selection described
     std::uint32_t basicScanCount = 0;          // BasicScanCount: not 0 -> refused
     // The logical-drive prompt for a volume on a dynamic disk: 1 "Perform
     // Logical Scan", 2 "Perform Physical Scan", anything else cancelled.
@@ -54,15 +58,16 @@ struct BasicScanStart {
     std::string selectionDescription;          // static 1333 and the scan log
     bool logicalVolumeViaDisk = false;
     std::uint64_t rangeStart = 0, rangeEnd = 0; // static 1078: start + " to " + end
-    // For a partition: the disk whose context becomes current (SelectDiskContext
-    // under "Physical Drives"); -1 when none.
+    // For a partition: the disk named by the parent item, whose sector count
+    // the scan records; -1 for the other kinds.
     int contextDisk = -1;
 };
 
-// Resolves the Basic Search's Scan Now (checks 3 to 7, then B1 to B10) against
-// the drive inventory. May make a disk current in `inv` (a logical drive
-// scanned through its disk). Reads the volume and disk extents from `inv`.
-BasicScanStart ResolveBasicScanStart(DriveInventory& inv, const BasicScanStartInput& input);
+// Resolves the Basic Search's Scan Now against the drive inventory: the
+// tree's texts and structure, the disk's partition records, and the disk
+// that holds a logical drive scanned through its disk. The logical-scan
+// question is asked without holding the inventory's lock.
+BasicScanStart ResolveBasicScanStart(const DriveInventory& inv, const BasicScanStartInput& input);
 
 // "%s to %s" of the range.
 std::string ScanRangeText(std::uint64_t start, std::uint64_t end);

@@ -9,10 +9,10 @@
 #include "app/ui/ui_fonts.h"
 #include "app/ui/xp_style_button.h"
 #include "disk/drive_tree_view.h"
+#include "disk/property_table_view.h"
 #include "results/file_list_columns.h"
 #include "results/file_list_view.h"
 #include "results/populate_window.h"
-#include "results/property_table_view.h"
 #include "results/save_walkers.h"
 #include "results/saving_dialog.h"
 
@@ -330,18 +330,16 @@ void CBasicSearchView::OnScanNow()
         return;
     if (m_drives->RefreshRunning() || m_drives->ReloadRunning())
         return;
-    DriveInventory& inv = *m_drives->Inventory();
+    // Held for the whole handler: a refresh may swap the panel's inventory
+    // while the logical-scan question is up.
+    const std::shared_ptr<DriveInventory> inventory = m_drives->Inventory();
+    const DriveInventory& inv = *inventory;
 
     BasicScanStartInput in;
     in.selectedItem = m_drives->Tree() ? m_drives->Tree()->SelectedItem() : kNoTreeNode;
     if (in.selectedItem == kNoTreeNode)
         in.selectedItem = inv.SelectedItem.load();
-    CPropertyTableView* props = m_drives->PropertyList();
-    for (int r = 0; r < props->Rows().RowCount(); ++r)
-        in.propertyValues.push_back(props->Value(r));
-    in.selectedSourceKind = m_drives->LastSelection().NodeKindText;
-    in.selectedDiskNumber = m_drives->LastSelection().DiskIndex >= 0 ? m_drives->LastSelection().DiskIndex
-                                                                     : inv.CurrentDiskIndex;
+    in.source = m_drives->LastSelection().Source;
     in.basicScanCount = m_session.ScanCount();
     in.askLogicalScan = [] { return RunLogicalScanPrompt(); };
 

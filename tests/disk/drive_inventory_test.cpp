@@ -1,4 +1,6 @@
 #include "disk/drive_inventory.h"
+#include "disk/drive_properties.h"
+#include "disk/drive_selection.h"
 #include "disk/drive_text.h"
 #include "disk/volume_geometry.h"
 #include "disk_image_builder.h"
@@ -35,17 +37,17 @@ struct TwoDisks {
     }
 };
 
-TEST(DriveTreeItems, AddingMakesTheDiskCurrent) {
+TEST(DriveTreeItems, AddingInsertsTheItemAndNothingElse) {
     TwoDisks t;
+    t.inv.SelectedItem = t.disk0;
     TreeNodeId item = AddDriveTreeItem(t.inv, "Partition - 1 ( NTFS )", t.disk1);
     ASSERT_NE(item, kNoTreeNode);
     EXPECT_EQ(t.inv.Tree.Parent(item), t.disk1);
     EXPECT_EQ(t.inv.Tree.Image(item), kImagePartition);
-    EXPECT_EQ(t.inv.CurrentDiskSectorCount, 2000000u);
-    EXPECT_EQ(t.inv.DiskSizeMiB, 101u);
-    EXPECT_EQ(t.inv.DiskModelText, "Model 1");
-    EXPECT_EQ(t.inv.DiskIdentity, "Model 1||cap1||2000000||1");
-    EXPECT_EQ(t.inv.CurrentDriveDetails, t.inv.Tree.PayloadAs<DriveDetails>(t.disk1));
+    // No disk becomes current, no record is stored, the selection stays.
+    EXPECT_EQ(t.inv.SelectedItem.load(), t.disk0);
+    EXPECT_EQ(t.inv.PartitionTable.Entry(1)->RecordCount, 0u);
+    EXPECT_EQ(t.inv.Tree.NodeCount(), 6u);
 
     // Under a partition item nothing is inserted.
     EXPECT_EQ(AddDriveTreeItem(t.inv, "Partition - 9 ( FAT32 )", item), item);
@@ -55,7 +57,6 @@ TEST(DriveTreeItems, AddingMakesTheDiskCurrent) {
     t.inv.SelectedItem = t.disk0;
     TreeNodeId under0 = AddDriveTreeItem(t.inv, "Partition - 1 ( FAT32 )", kNoTreeNode);
     EXPECT_EQ(t.inv.Tree.Parent(under0), t.disk0);
-    EXPECT_EQ(t.inv.CurrentDiskSectorCount, 1000000u);
 
     // Outside the search modes: nothing.
     t.inv.RecoveryMode = 0;
@@ -94,8 +95,7 @@ TEST(DriveTreeItems, ListingNumbersItemsAndStopsAtFifty) {
         img.MbrEntry(ebr, 1, 0x05, static_cast<std::uint32_t>(20000ull * (i + 1)), 20000);
     }
     auto dev = img.Device();
-    t.inv.CurrentDiskIndex = 1;
-    PartitionWalk w = ListDiskPartitions(t.inv, *dev, img.Sectors(), t.disk1);
+    PartitionWalk w = ListDiskPartitions(t.inv, 1, *dev, img.Sectors(), t.disk1);
     EXPECT_TRUE(w.TableFull);
     ASSERT_EQ(t.inv.Tree.ChildCount(t.disk1), 50u);
     EXPECT_EQ(t.inv.Tree.Text(t.inv.Tree.Child(t.disk1, 0)), "Partition - 1 ( NTFS )");
@@ -105,7 +105,7 @@ TEST(DriveTreeItems, ListingNumbersItemsAndStopsAtFifty) {
     EXPECT_EQ(e.RecordCount, 50u);
     EXPECT_EQ(e.Records[1].StartSector, 10063u);
     EXPECT_EQ(e.Records[1].TreeItem, t.inv.Tree.Child(t.disk1, 1));
-    EXPECT_EQ(t.inv.CurrentDiskIndex, 1);
+    EXPECT_EQ(t.inv.PartitionTable.Entry(0)->RecordCount, 0u);  // another disk's entry is left alone
 
     // A full table takes no mounted volume either.
     VolumeDiskExtent ext{true, 1, 2'950'000, 2'960'000};
@@ -154,12 +154,18 @@ TEST(DriveTreeItems, MountedVolumesAddedOnlyWhenNotListed) {
 
 TEST(DriveTreeItems, DiskContextReachesTheScan) {
     TwoDisks t;
-    SelectDiskContext(t.inv, 0, t.inv.PhysicalDrivesItem);
-    EXPECT_EQ(t.inv.CurrentDiskSectorCount, 1000000u);
-    SelectDiskContext(t.inv, 7, t.inv.PhysicalDrivesItem);  // no such disk: unchanged
-    EXPECT_EQ(t.inv.CurrentDiskSectorCount, 1000000u);
+    const DiskContext one = DescribeDisk(t.inv, 1);
+    ASSERT_TRUE(one.Found());
+    EXPECT_EQ(one.Number, 1);
+    EXPECT_EQ(one.Item, t.disk1);
+    EXPECT_EQ(one.SectorCount, 2000000u);
+    EXPECT_EQ(one.SizeMiB, 101u);
+    EXPECT_EQ(one.ModelText, "Model 1");
+    EXPECT_EQ(one.IdentityText, "Model 1||cap1||2000000||1");
+    EXPECT_EQ(one.Record.DiskNumberText, "1");
+    EXPECT_FALSE(DescribeDisk(t.inv, 7).Found());  // no such disk
     CurrentPartition p;
-    CopyDiskContext(t.inv, p);
+    CopyDiskContext(DescribeDisk(t.inv, 0), p);
     EXPECT_EQ(p.CurrentDiskSectorCount, 1000000u);
     EXPECT_EQ(p.Descriptor.DiskIdentity, "Model 0||cap0||1000000||0");
     EXPECT_EQ(p.Descriptor.DiskModelText, "Model 0");
@@ -179,18 +185,15 @@ TEST(DriveTreeItems, SelectedVolumeRecord) {
     init.text = "E: /media/x (1.00 MB - X - FAT32)";
     init.payload = vol;
     TreeNodeId item = t.inv.Tree.InsertChild(t.inv.LogicalDrivesItem, init);
-    CurrentPartition p;
-    p.VolumeExtent.StartSector = 99;
-    t.inv.SelectedItem = t.inv.MyComputerItem;  // no record: cleared only
-    EXPECT_TRUE(LoadSelectedDriveRecord(t.inv, p));
-    EXPECT_EQ(p.VolumeExtent.StartSector, 0u);
-    t.inv.SelectedItem = item;
-    EXPECT_TRUE(LoadSelectedDriveRecord(t.inv, p));
-    EXPECT_EQ(t.inv.CurrentDriveDetails, vol);
-    EXPECT_EQ(p.VolumeExtent.DiskNumber, 1u);
-    EXPECT_EQ(p.VolumeExtent.Dynamic, 1u);
-    EXPECT_EQ(p.VolumeExtent.StartSector, 2048u);
-    EXPECT_EQ(p.VolumeExtent.EndSector, 4096u);
+    // A node without a record has no extent.
+    EXPECT_EQ(DescribeDriveNode(t.inv, t.inv.MyComputerItem).Volume.Extent.StartSector, 0u);
+    const ScanSource s = DescribeDriveNode(t.inv, item);
+    EXPECT_EQ(s.Volume.Record.ItemText, vol->ItemText);
+    EXPECT_EQ(s.Volume.Extent.DiskNumber, 1u);
+    EXPECT_EQ(s.Volume.Extent.Dynamic, 1u);
+    EXPECT_EQ(s.Volume.Extent.StartSector, 2048u);
+    EXPECT_EQ(s.Volume.Extent.EndSector, 4096u);
+    EXPECT_EQ(s.DiskNumber, 1);
 }
 
 TEST(DriveTreeItems, RefreshResetKeepsGeometry) {

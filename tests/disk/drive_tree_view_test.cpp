@@ -2,18 +2,18 @@
 // property list of each kind of node, Refresh Drive List, Show Logical
 // Drives, and devices coming and going (an injected event source) with the
 // no-device box; then the panel inside each of the four search dialogs.
-#include "base/program_state.h"
 #include "app/search_dialog.h"
 #include "app/ui/tree_class.h"
 #include "app/ui/tree_item_model.h"
+#include "base/program_state.h"
 #include "disk/device_events.h"
 #include "disk/drive_refresh.h"
 #include "disk/drive_tree_view.h"
 #include "disk/logical_drives.h"
 #include "disk/logical_prompt_dialog.h"
 #include "disk/no_device_window.h"
+#include "disk/property_table_view.h"
 #include "platform/device_registry.h"
-#include "results/property_table_view.h"
 #include "support/fixtures.h"
 
 #include <QApplication>

@@ -3,9 +3,10 @@
 // refusals in their order.
 #include "base/program_state.h"
 #include "disk/drive_refresh.h"
+#include "disk/logical_drives.h"
+#include "disk/drive_selection.h"
 #include "fsrecovery/basic_scan_start.h"
 #include "platform/device_registry.h"
-#include "results/property_rows.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,12 @@ protected:
         registry.SetSysfsRoot("");
         ASSERT_EQ(registry.AddImage(test::FixtureImage("mbr.img").string(), false), 0);
         inv.RecoveryMode = 1;
+        List();
+    }
+
+    // Lists the disk afresh (without logical drives).
+    void List()
+    {
         DriveRefreshOptions o;
         o.RefreshRegistry = false;
         BuildDriveInventory(inv, registry, o);
@@ -27,7 +34,7 @@ protected:
         ASSERT_NE(disk, kNoTreeNode);
     }
 
-    // Selects `node` as the tree does and fills the input from its table.
+    // Selects `node` as the tree does and takes what the selection describes.
     BasicScanStartInput Select(TreeNodeId node)
     {
         DriveSelectionContext ctx;
@@ -35,12 +42,29 @@ protected:
         DriveSelection s = PrepareDriveSelection(inv, node, ctx);
         BasicScanStartInput in;
         in.selectedItem = node;
-        for (const auto& row : s.Table.Rows)
-            in.propertyValues.push_back(row.size() > 1 ? row[1] : std::string());
-        in.selectedSourceKind = s.NodeKindText;
-        in.selectedDiskNumber = inv.CurrentDiskIndex;
+        in.source = s.Source;
         in.canOpen = [](const std::string& path) { return path == "\\\\.\\PhysicalDrive0"; };
         return in;
+    }
+
+    // Lists a mounted volume E: over the first partition of the disk, on a
+    // dynamic disk or not.
+    TreeNodeId ListVolume(bool dynamic)
+    {
+        TreeNodeInit init;
+        init.text = "Logical Drives";
+        init.image = kImageDriveGroup;
+        inv.LogicalDrivesItem = inv.Tree.InsertChild(inv.MyComputerItem, init);
+        LogicalVolumeInfo v;
+        v.Letter = 'E';
+        v.Id = "\\\\.\\E:";
+        v.FsName = "FAT32";
+        v.Label = "CARD";
+        v.SectorCount = Num("p1.end") - Num("p1.start");
+        v.Extent = VolumeDiskExtent{true, 0, Num("p1.start"), Num("p1.end")};
+        v.Dynamic = dynamic;
+        EnumerateLogicalDrives(inv, {v});
+        return inv.Tree.FirstChild(inv.LogicalDrivesItem);
     }
 
     TreeNodeId Partition(int n) { return inv.Tree.Child(disk, static_cast<std::size_t>(n - 1)); }
@@ -106,16 +130,73 @@ TEST_F(BasicScanStartTest, RefusalsInTheirOrder)
     EXPECT_EQ(s.message, texts.DriveUnavailableText);
     // A type the Basic Search cannot read.
     in = Select(Partition(1));
-    in.propertyValues[2] = "Linux";
+    in.source.Partition.FsName = "Linux";
     s = ResolveBasicScanStart(inv, in);
     EXPECT_EQ(s.outcome, ScanStartOutcome::NotPossible);
     EXPECT_EQ(s.message, kRecoveryNotPossibleBasicText);
     // An end sector of 0.
     in = Select(Partition(1));
-    in.propertyValues[5] = "not a number";
+    in.source.Partition.Record.EndSector = 0;
     s = ResolveBasicScanStart(inv, in);
     EXPECT_EQ(s.outcome, ScanStartOutcome::Message);
     EXPECT_EQ(s.message, texts.EndSectorOrderText);
+}
+
+TEST_F(BasicScanStartTest, LogicalDriveThroughItsDiskOrItsOwnPath)
+{
+    const std::uint64_t start = Num("p1.start"), end = Num("p1.end");
+    const struct {
+        const char* what;
+        bool dynamic;
+        int answer;           // what the logical-scan question answers (not asked on a basic disk)
+        bool asked;
+        ScanStartOutcome outcome;
+        const char* device;
+        std::uint64_t first, last;
+        bool viaDisk;
+    } cases[] = {
+        {"basic disk: through the disk, no question", false, 0, false, ScanStartOutcome::Start,
+         "\\\\.\\PhysicalDrive0", start, end, true},
+        {"dynamic disk, Perform Physical Scan", true, 2, true, ScanStartOutcome::Start, "\\\\.\\PhysicalDrive0",
+         start, end, true},
+        {"dynamic disk, Perform Logical Scan", true, 1, true, ScanStartOutcome::Start, "\\\\.\\E:", 0, end - start,
+         false},
+        {"dynamic disk, question cancelled", true, 0, true, ScanStartOutcome::Refused, "", 0, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        List();
+        const TreeNodeId volume = ListVolume(c.dynamic);
+        ASSERT_NE(volume, kNoTreeNode);
+        BasicScanStartInput in = Select(volume);
+        bool asked = false;
+        in.askLogicalScan = [&] {
+            asked = true;
+            return c.answer;
+        };
+        in.canOpen = [](const std::string& path) { return path == "\\\\.\\PhysicalDrive0" || path == "\\\\.\\E:"; };
+        const BasicScanStart s = ResolveBasicScanStart(inv, in);
+        EXPECT_EQ(asked, c.asked);
+        ASSERT_EQ(s.outcome, c.outcome) << s.message;
+        if (c.outcome != ScanStartOutcome::Start) {
+            EXPECT_TRUE(s.message.empty());
+            continue;
+        }
+        EXPECT_EQ(s.partition.DevicePath, c.device);
+        EXPECT_EQ(s.partition.Descriptor.FsType, "FAT32");
+        EXPECT_EQ(s.partition.Descriptor.StartSector, c.first);
+        EXPECT_EQ(s.partition.Descriptor.EndSector, c.last);
+        EXPECT_EQ(s.partition.Descriptor.EndByte, c.last * 512);
+        EXPECT_EQ(s.partition.Descriptor.DiskNumber, 0u);
+        EXPECT_EQ(s.partition.SelectedSourceKind, "Logical");
+        EXPECT_EQ(s.logicalVolumeViaDisk, c.viaDisk);
+        EXPECT_EQ(s.selectionDescription, inv.Tree.Text(volume));
+        if (c.viaDisk) {
+            EXPECT_EQ(s.partition.VolumeExtent.StartSector, start);
+            EXPECT_EQ(s.partition.VolumeExtent.EndSector, end);
+            EXPECT_EQ(s.partition.CurrentDiskSectorCount, Num("disk.sectors"));
+        }
+    }
 }
 
 }  // namespace

@@ -1,15 +1,24 @@
 // The property tables of the drive-tree nodes, on the fixture disks listed
 // as physical disks (mbr.img as disk 0, gpt.img as disk 1) and one mounted
 // volume: the rows each kind of node shows, and what a selection prepares
-// for the next scan (disk, device, sector range, file-system choice).
+// for the next scan (disk, device, sector range, file-system choice). Then
+// what each kind of node stands for as a scan source, that describing a node
+// changes nothing, and the partition search adding items from its worker
+// while the GUI thread describes nodes (run it under ThreadSanitizer).
 #include "base/program_state.h"
+#include "disk/drive_selection.h"
 #include "disk/logical_drives.h"
 #include "disk/physical_disks.h"
 #include "platform/device_registry.h"
-#include "results/property_rows.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
 
 namespace torvane {
 namespace {
@@ -87,12 +96,12 @@ TEST(PropertyTables, DiskRows) {
     EXPECT_EQ(values[11], "testhost");
     EXPECT_EQ(values[12].rfind("PhysicalDrive0 (", 0), 0u) << values[12];
     EXPECT_NE(values[12].find("mbr.img"), std::string::npos);
-    // The disk is current, and the scan gets its identity and device.
+    // The scan gets the disk's identity and device.
     EXPECT_EQ(s.DiskIndex, 0);
     EXPECT_EQ(s.DeviceId, "\\\\.\\PhysicalDrive0");
-    EXPECT_EQ(l.inv.CurrentDiskIndex, 0);
-    EXPECT_EQ(l.inv.CurrentDiskSectorCount, 216064u);
-    EXPECT_EQ(l.inv.DiskIdentity, DiskIdentityText(*l.inv.Tree.PayloadAs<DriveDetails>(l.mbrDisk)));
+    EXPECT_EQ(s.Source.DiskNumber, 0);
+    EXPECT_EQ(s.Source.Disk.SectorCount, 216064u);
+    EXPECT_EQ(s.Source.Disk.IdentityText, DiskIdentityText(*l.inv.Tree.PayloadAs<DriveDetails>(l.mbrDisk)));
     EXPECT_EQ(s.MediaDiskSectors, 216064u);
     // Basic Search has no sector range.
     EXPECT_FALSE(s.SetRange);
@@ -109,7 +118,7 @@ TEST(PropertyTables, DiskPreparesRangeAndFileSystemByMode) {
         // From the first partition's start to the end of the disk.
         const DiskPartitionEntry& entry = *l.inv.PartitionTable.Entry(1);
         EXPECT_EQ(s.RangeStart, entry.Records[0].StartSector);
-        EXPECT_EQ(s.RangeEnd, l.inv.CurrentDiskSectorCount);
+        EXPECT_EQ(s.RangeEnd, DescribeDisk(l.inv, 1).SectorCount);
         EXPECT_EQ(s.RangeMin, 0u);
         EXPECT_EQ(s.RangeMax, s.RangeEnd);
         if (mode == kModeDeep) {
@@ -190,7 +199,7 @@ TEST(PropertyTables, VolumeRows) {
     EXPECT_EQ(s.Kind, DriveNodeKind::Volume);
     EXPECT_EQ(s.NodeKindText, "Logical");
     EXPECT_EQ(s.VolumePath, "\\\\.\\E:");
-    EXPECT_EQ(l.inv.VolumePath, "\\\\.\\E:");
+    EXPECT_EQ(s.Source.Volume.Path, "\\\\.\\E:");
     const std::vector<std::string> labels = {"1. Start Sector :", "2. End Sector : ", "3. Partition Type : ",
                                              "4. Volume : ",       "5. Label : ",       "6. Size : ",
                                              "7. Free Space : ",   "8. Search Mode : ", "9. Serial Number : "};
@@ -260,6 +269,213 @@ TEST(PropertyTables, DeviceIdRowWithoutBackslashes) {
     EXPECT_EQ(DiskPropertyRows(d)[12].second, "PhysicalDrive3");
     d.DevicePath = "/dev/sdb";
     EXPECT_EQ(DiskPropertyRows(d)[12].second, "PhysicalDrive3 (/dev/sdb)");
+}
+
+// ---- what a node stands for ------------------------------------------------------
+
+TEST(ScanSources, EveryKindOfNode) {
+    Listed l(kModeBasic);
+    const TreeNodeId recognised = l.inv.Tree.InsertChild(l.volume, "Recognised1 - FAT32");
+    const auto gpt = test::LoadGeometry("gpt.img");
+    const std::uint64_t gptStart = test::GeometryNumber(gpt, "p2.start").value_or(0);
+    const std::uint64_t gptEnd = test::GeometryNumber(gpt, "p2.end").value_or(0);
+    const std::uint64_t gptSectors = DescribeDisk(l.inv, 1).SectorCount;
+    ASSERT_NE(gptSectors, 0u);
+    PartitionRecord gptRecord;
+    gptRecord.StartSector = gptStart;
+    gptRecord.EndSector = gptEnd;
+    const std::string gptSize = PartitionSizeText(gptRecord);
+    const std::string none;
+    const struct Case {
+        const char* what;
+        TreeNodeId node;
+        DriveNodeKind kind;
+        std::string kindText;
+        int disk;                   // ScanSource::DiskNumber
+        bool diskFound;
+        std::uint64_t diskSectors;
+        int position;               // the partition's record
+        std::string fs;             // partition or volume
+        std::uint64_t start, end;   // partition record or volume extent
+        std::string volumePath;
+        std::uint64_t volumeSectors;
+        std::uint64_t sizeMiB;
+        std::string description;
+    } cases[] = {
+        {"My Computer", l.inv.MyComputerItem, DriveNodeKind::Computer, "My Computer", -1, false, 0, -1, none, 0, 0,
+         none, 0, 0, none},
+        {"Physical Drives", l.inv.PhysicalDrivesItem, DriveNodeKind::PhysicalDrives, "Physical Drives", -1, false, 0,
+         -1, none, 0, 0, none, 0, 0, none},
+        {"Logical Drives", l.inv.LogicalDrivesItem, DriveNodeKind::LogicalDrives, "Logical Drives", -1, false, 0, -1,
+         none, 0, 0, none, 0, 0, none},
+        {"disk", l.mbrDisk, DriveNodeKind::Disk, "Hard Disk", 0, true, 216064, -1, none, 0, 0, none, 0, 105,
+         l.inv.Tree.Text(l.mbrDisk)},
+        {"MBR partition", l.inv.Tree.Child(l.mbrDisk, 1), DriveNodeKind::Partition, "part", 0, true, 216064, 1,
+         "NTFS", 75776, 108544, none, 0, 0, "Disk 0 ( Partition 2 / NTFS / 16.00 MB )"},
+        {"GPT partition", l.inv.Tree.Child(l.gptDisk, 0), DriveNodeKind::Partition, "part", 1, true, gptSectors, 0,
+         "FAT32", gptStart, gptEnd, none, 0, 0,
+         "Disk 1 ( Partition 1 / FAT32 / " + gptSize + " )"},
+        {"volume", l.volume, DriveNodeKind::Volume, "Logical", 0, false, 0, -1, "FAT32", 2048, 75776,
+         "\\\\.\\E:", 73728, 0, "E: /media/card (36.00 MB - CARD - FAT32)"},
+        {"recognised", recognised, DriveNodeKind::Recognised, "Recognised", -1, false, 0, -1, none, 0, 0, none, 0,
+         0, none},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ScanSource s = DescribeDriveNode(l.inv, c.node);
+        EXPECT_EQ(s.Node, c.node);
+        EXPECT_EQ(s.Kind, c.kind);
+        EXPECT_EQ(s.KindText, c.kindText);
+        EXPECT_EQ(s.ItemText, l.inv.Tree.Text(c.node));
+        EXPECT_EQ(s.DiskNumber, c.disk);
+        EXPECT_EQ(s.Disk.Found(), c.diskFound);
+        EXPECT_EQ(s.Disk.SectorCount, c.diskSectors);
+        EXPECT_EQ(s.Partition.Position, c.position);
+        EXPECT_EQ(s.Volume.Path, c.volumePath);
+        EXPECT_EQ(s.Volume.SectorCount, c.volumeSectors);
+        EXPECT_EQ(s.SizeMiB, c.sizeMiB);
+        EXPECT_EQ(s.Description, c.description);
+        if (c.kind == DriveNodeKind::Partition) {
+            EXPECT_EQ(s.Partition.FsName, c.fs);
+            EXPECT_EQ(s.Partition.Record.StartSector, c.start);
+            EXPECT_EQ(s.Partition.Record.EndSector, c.end);
+            EXPECT_EQ(s.Partition.Record.TreeItem, c.node);
+            // The disk context is the disk's, as selecting the disk itself gives it.
+            const ScanSource disk = DescribeDriveNode(l.inv, l.inv.Tree.Parent(c.node));
+            EXPECT_EQ(s.Disk.IdentityText, disk.Disk.IdentityText);
+            EXPECT_EQ(s.Disk.Item, disk.Node);
+        }
+        if (c.kind == DriveNodeKind::Volume) {
+            EXPECT_EQ(s.Volume.FsName, c.fs);
+            EXPECT_EQ(s.Volume.Extent.DiskNumber, 0u);
+            EXPECT_EQ(s.Volume.Extent.Dynamic, 0u);
+            EXPECT_EQ(s.Volume.Extent.StartSector, c.start);
+            EXPECT_EQ(s.Volume.Extent.EndSector, c.end);
+        }
+        if (c.kind == DriveNodeKind::Disk) {
+            EXPECT_EQ(s.Disk.Number, 0);
+            EXPECT_EQ(s.Disk.Item, c.node);
+            EXPECT_EQ(s.Disk.ModelText, l.inv.Tree.PayloadAs<DriveDetails>(c.node)->ModelText);
+            EXPECT_EQ(s.Disk.Record.DeviceId, "\\\\.\\PhysicalDrive0");
+        }
+        // The selection carries the same description.
+        EXPECT_EQ(l.Select(c.node).Source.Description, c.description);
+    }
+    EXPECT_EQ(DescribeDriveNode(l.inv, kNoTreeNode).Kind, DriveNodeKind::None);
+}
+
+// Everything describing could touch, to compare before and after.
+struct InventoryState {
+    std::vector<std::tuple<TreeNodeId, TreeNodeId, std::string, int, void*, bool>> Nodes;
+    std::vector<std::tuple<int, std::uint32_t, std::string, std::uint64_t, std::uint64_t, TreeNodeId>> Records;
+    std::vector<std::string> Lists;
+    TreeNodeId Selected = kNoTreeNode;
+    int Mode = 0;
+    bool LogicalListed = false;
+    std::uint64_t LastVolumeSectors = 0;
+    bool operator==(const InventoryState&) const = default;
+};
+
+InventoryState Capture(const DriveInventory& inv) {
+    InventoryState s;
+    inv.Tree.ForEachPreOrder(kNoTreeNode, [&](TreeNodeId id) {
+        s.Nodes.emplace_back(id, inv.Tree.Parent(id), inv.Tree.Text(id), inv.Tree.Image(id), inv.Tree.Payload(id),
+                             inv.Tree.Highlighted(id));
+        return true;
+    });
+    for (int disk = 0; disk < kMaxDiskEntries; ++disk) {
+        const DiskPartitionEntry& e = *inv.PartitionTable.Entry(disk);
+        for (std::uint32_t i = 0; i < e.RecordCount && i < kMaxPartitionsPerDisk; ++i)
+            s.Records.emplace_back(disk, e.RecordCount, e.FsNames[i], e.Records[i].StartSector,
+                                   e.Records[i].EndSector, e.Records[i].TreeItem);
+    }
+    for (const auto* list : {&inv.DiskMediaList, &inv.DiskIdentityList, &inv.VolumeSizeList})
+        s.Lists.insert(s.Lists.end(), list->begin(), list->end());
+    s.Selected = inv.SelectedItem.load();
+    s.Mode = inv.RecoveryMode.load();
+    s.LogicalListed = inv.LogicalDrivesListed;
+    s.LastVolumeSectors = inv.LastVolumeSectorCount;
+    return s;
+}
+
+TEST(ScanSources, DescribingChangesNothing) {
+    for (int mode : {kModeBasic, kModeDeep, kModePhoto}) {
+        Listed l(mode);
+        l.inv.Tree.InsertChild(l.volume, "Recognised1 - FAT32");
+        l.inv.Tree.InsertChild(l.mbrDisk, "Partition - 9 ( NTFS )");  // an item without a record
+        const InventoryState before = Capture(l.inv);
+        std::vector<TreeNodeId> nodes;
+        l.inv.Tree.ForEachPreOrder(kNoTreeNode, [&](TreeNodeId id) {
+            nodes.push_back(id);
+            return true;
+        });
+        for (TreeNodeId node : nodes) {
+            DescribeDriveNode(l.inv, node);
+            l.Select(node);
+            l.Select(node, l.inv.Tree.Text(node), true);
+        }
+        for (int disk = -1; disk <= kMaxDiskEntries; ++disk) DescribeDisk(l.inv, disk);
+        EXPECT_TRUE(Capture(l.inv) == before) << mode;
+    }
+}
+
+// The partition search adds partition items and their records from its
+// worker while the GUI thread selects nodes (as the view does: the mode, the
+// description, the selected item). Under ThreadSanitizer any unguarded field
+// shows as a race.
+TEST(ScanSources, PartitionSearchAddsWhileTheGuiDescribes) {
+    Listed l(kModeBasic);
+    DiskPartitionEntry& entry = *l.inv.PartitionTable.Entry(1);
+    const std::uint32_t listed = entry.RecordCount;
+    ASSERT_LT(listed, static_cast<std::uint32_t>(kMaxPartitionsPerDisk));
+    std::atomic<bool> done{false};
+    // Nodes the GUI thread has described: the worker lets it describe a few
+    // between two additions, so the two really interleave.
+    std::atomic<int> described{0};
+    std::thread worker([&] {
+        for (std::uint64_t i = 0;; ++i) {
+            {
+                auto lock = l.inv.Lock();
+                const int pos = static_cast<int>(entry.RecordCount);
+                if (pos >= kMaxPartitionsPerDisk) break;
+                const TreeNodeId item = AddDriveTreeItem(l.inv, PartitionItemText(pos + 1, "NTFS"), l.gptDisk);
+                entry.Put(pos, "NTFS", 100000 + i * 1000, 100000 + i * 1000 + 800, item);
+            }
+            const int seen = described.load();
+            while (described.load() < seen + 3) std::this_thread::yield();
+        }
+        done = true;
+    });
+    int rounds = 0;
+    while (!done.load() || rounds < 3) {
+        std::vector<TreeNodeId> nodes;
+        l.inv.Tree.ForEachPreOrder(kNoTreeNode, [&](TreeNodeId id) {
+            nodes.push_back(id);
+            return true;
+        });
+        for (TreeNodeId node : nodes) {
+            l.inv.RecoveryMode = kModeBasic;
+            const DriveSelection s = l.Select(node);
+            l.inv.SelectedItem = node;
+            ++described;
+            if (s.Kind == DriveNodeKind::Partition) {
+                // An item is never seen without its record: both change under one lock.
+                EXPECT_GE(s.Source.Partition.Position, 0) << l.inv.Tree.Text(node);
+                EXPECT_TRUE(s.Source.Disk.Found());
+            }
+        }
+        ++rounds;
+    }
+    worker.join();
+    ASSERT_EQ(l.inv.Tree.ChildCount(l.gptDisk), static_cast<std::size_t>(kMaxPartitionsPerDisk));
+    const DiskContext gpt = DescribeDisk(l.inv, 1);
+    for (std::size_t row = listed; row < kMaxPartitionsPerDisk; ++row) {
+        const ScanSource s = DescribeDriveNode(l.inv, l.inv.Tree.Child(l.gptDisk, row));
+        EXPECT_EQ(s.Partition.Position, static_cast<int>(row));
+        EXPECT_EQ(s.Partition.FsName, "NTFS");
+        EXPECT_EQ(s.DiskNumber, 1);
+        EXPECT_EQ(s.Disk.SectorCount, gpt.SectorCount);
+    }
 }
 
 }  // namespace

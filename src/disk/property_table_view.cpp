@@ -1,4 +1,4 @@
-#include "results/property_table_view.h"
+#include "disk/property_table_view.h"
 
 #include <QApplication>
 #include <QHeaderView>

@@ -2,12 +2,12 @@
 // Name / Value rows of the selected drive-tree node (or the disks and
 // volumes tables of "Physical Drives" and "Logical Drives").
 //
-// The rows live in a ListRowModel in the order they were written: Scan Now
-// reads them back by row index, whatever column the user sorted the view by.
+// The rows live in a ListRowModel in the order they were written. They are
+// for the eye: what a scan needs comes from the selection's ScanSource.
 #pragma once
 
 #include "app/ui/colour_list.h"
-#include "results/property_rows.h"
+#include "disk/drive_properties.h"
 
 #include <memory>
 
