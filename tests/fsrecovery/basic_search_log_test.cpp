@@ -4,8 +4,9 @@
 // and shows the scanned tree and files; a garbage log gives the invalid-log
 // message and the dialog stays usable; Back and Close ask to save the log
 // and stay when it is not written; a double click and Open on a file row
-// open a byte-identical copy (the desktop's opener replaced by one that
-// records the path), the copy is reused, and gone after the exit clean-up.
+// (of each file system of the disk) open a byte-identical copy (the
+// desktop's opener replaced by one that records the path), the copy is
+// reused, and gone after the exit clean-up.
 #include "app/message_dialog.h"
 #include "app/start_up.h"
 #include "app/ui/tree_class.h"
@@ -120,8 +121,9 @@ private:
         return dialog;
     }
 
-    // A dialog with its drive tree listed and the fixture's FAT32 partition scanned.
-    std::unique_ptr<CBasicSearch> ScannedDialog()
+    // A dialog with its drive tree listed and the fixture's partition of
+    // file system `fs` scanned.
+    std::unique_ptr<CBasicSearch> ScannedDialog(const std::string& fs = "FAT32")
     {
         auto dialog = NewDialog();
         CDriveTreeView* panel = dialog->DrivePanel();
@@ -131,7 +133,12 @@ private:
             return nullptr;
         DriveInventory& inv = *panel->Inventory();
         const TreeNodeId diskItem = FindDiskTreeItem(inv, diskNumber_, inv.PhysicalDrivesItem);
-        const TreeNodeId part = diskItem == kNoTreeNode ? kNoTreeNode : inv.Tree.FirstChild(diskItem);
+        TreeNodeId part = kNoTreeNode;
+        if (diskItem != kNoTreeNode)
+            for (TreeNodeId c = inv.Tree.FirstChild(diskItem); c != kNoTreeNode && part == kNoTreeNode;
+                 c = inv.Tree.NextSibling(c))
+                if (inv.Tree.Text(c).find("( " + fs + " )") != std::string::npos)
+                    part = c;
         if (part == kNoTreeNode)
             return nullptr;
         panel->Tree()->itemModel()->publishChanges();
@@ -349,6 +356,54 @@ private slots:
         view->StopRunningWork();
     }
 
+    // On every file system: a double click on a live file of the root or of
+    // a folder below it opens a byte-identical copy.
+    void doubleClickOpensAFileOfEachFileSystem_data()
+    {
+        QTest::addColumn<int>("partition");
+        QTest::addColumn<QString>("fs");
+        QTest::newRow("FAT32") << 1 << QStringLiteral("FAT32");
+        QTest::newRow("NTFS") << 2 << QStringLiteral("NTFS");
+        QTest::newRow("FAT16") << 5 << QStringLiteral("FAT16");
+        QTest::newRow("exFAT") << 6 << QStringLiteral("exFAT");
+    }
+
+    void doubleClickOpensAFileOfEachFileSystem()
+    {
+        QFETCH(int, partition);
+        QFETCH(QString, fs);
+        auto dialog = ScannedDialog(fs.toStdString());
+        QVERIFY(dialog);
+        CBasicSearchView* view = dialog->SearchView();
+        TreeModel& tree = view->Results().Tree();
+        const TreeNodeId root = tree.RootItem();
+        std::map<std::string, TreeNodeId> folders{{"", root}};
+        for (TreeNodeId n = tree.FirstChild(root); n != kNoTreeNode; n = tree.NextSibling(n))
+            folders["/" + tree.Text(n)] = n;
+        int opened = 0;
+        for (const test::ManifestEntry& e : test::ManifestOfPartition(test::LoadManifest("mbr.img"), partition)) {
+            if (e.state != "live" || !e.HasContent() || e.size == 0 || opened >= 3)
+                continue;
+            const std::string folder = e.path.substr(0, e.path.rfind('/'));
+            if (!folders.count(folder))
+                continue;
+            QVERIFY(List(view, folders[folder]));
+            auto rows = Rows(view);
+            const std::string name = e.path.substr(e.path.rfind('/') + 1);
+            QVERIFY2(rows.count(name), e.path.c_str());
+            opened_.clear();
+            QSignalSpy done(view, &CBasicSearchView::fileOpened);
+            emit view->FileList()->doubleClicked(
+                view->FileList()->model()->index(view->FileList()->viewRow(rows[name]), 0));
+            QVERIFY(!done.isEmpty() || done.wait(20000));
+            QCOMPARE(opened_.size(), 1);
+            QVERIFY2(test::Sha256OfFile(opened_.front().toStdString()) == e.sha256, e.path.c_str());
+            ++opened;
+        }
+        QVERIFY(opened > 0);
+        view->StopRunningWork();
+    }
+
     // A double click on a file row, and Open, copy the file and hand the
     // copy to the desktop; a double click on a folder row opens the folder.
     void doubleClickAndOpenOpenAByteIdenticalCopy()
@@ -403,10 +458,20 @@ private slots:
         QCOMPARE(opened_.size(), 2);
         QCOMPARE(opened_.back(), copy);
 
-        // The exit sequence's clean-up removes the copies.
+        // The copies are this run's own: a private folder only its user reads.
+        const fs::path folder = fs::path(copy.toStdString()).parent_path();
+        QCOMPARE(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all);
+        QCOMPARE(folder.parent_path(), tempParent_.path());
+
+        // The exit sequence's clean-up removes them, and nothing else: a
+        // file of another program beside the folder stays.
+        const fs::path foreign = tempParent_.path() / "xKZUC1.txt";
+        std::ofstream(foreign) << "not ours";
         view->StopRunningWork();
         DeleteTempExtractedFiles();
         QVERIFY(!QFileInfo::exists(copy));
+        QVERIFY(!fs::exists(folder));
+        QVERIFY(fs::exists(foreign));
     }
 };
 
