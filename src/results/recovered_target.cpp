@@ -226,7 +226,7 @@ CopyResult CopySectorExtents(SaveSession& session, Device& device, const std::ve
 }
 
 FileOutcome FinishTarget(SaveSession& session, std::unique_ptr<TargetFile> file, const std::string& target,
-                         const CopyResult& copy, std::uint64_t size, bool dataShort)
+                         const CopyResult& copy, std::uint64_t size, const std::string& shortReason)
 {
     int closeError = file ? file->Close() : 0;
     file.reset();
@@ -237,6 +237,9 @@ FileOutcome FinishTarget(SaveSession& session, std::unique_ptr<TargetFile> file,
             session.ShowMessageOnce(kDestinationFullText);
             session.RequestStop();
             session.Fs().RemoveFile(target);
+            // The bytes of a removed file are not in the destination.
+            std::atomic<std::uint64_t>& total = session.Counters().bytesWritten;
+            total -= std::min<std::uint64_t>(total.load(), copy.bytesWritten);
             session.Report().Add(FileOutcome::Failed, target, ErrnoText(writeError) + " (partial file removed)");
         } else {
             session.Report().Add(FileOutcome::Failed, target, ErrnoText(writeError));
@@ -249,8 +252,10 @@ FileOutcome FinishTarget(SaveSession& session, std::unique_ptr<TargetFile> file,
         session.Report().Add(FileOutcome::Incomplete, target, kSourceGoneText);
         return FileOutcome::Incomplete;
     }
-    if (copy.stopped || copy.bytesWritten < size || dataShort) {
-        std::string why = copy.stopped ? "saving stopped or skipped" : "only part of its data could be found";
+    if (copy.stopped || copy.bytesWritten < size || !shortReason.empty()) {
+        std::string why = copy.stopped                  ? std::string("saving stopped or skipped")
+                          : !shortReason.empty()        ? shortReason
+                                                        : std::string(kDataPastEndText);
         session.Report().Add(FileOutcome::Incomplete, target,
                              why + " (" + std::to_string(copy.bytesWritten) + " of " + std::to_string(size) +
                                  " bytes)");

@@ -103,8 +103,14 @@ CopyResult CopySectorExtents(SaveSession& session, Device& device, const std::ve
 // it, and handles write errors: a full destination stops the save with the
 // shared message and removes the partial file; a file too large for the
 // destination is reported and the save goes on; any other write error stops.
+// `shortReason`, when not empty, says why the data found fall short of the
+// file (its chain ends before its size, its data run past the volume): the
+// file is then reported incomplete with that reason.
 FileOutcome FinishTarget(SaveSession& session, std::unique_ptr<TargetFile> file, const std::string& target,
-                         const CopyResult& copy, std::uint64_t size, bool dataShort);
+                         const CopyResult& copy, std::uint64_t size, const std::string& shortReason);
+
+// The reason of a file whose data run past the volume's or the source's end.
+inline constexpr char kDataPastEndText[] = "only part of its data could be found";
 
 // Text of an errno value in the C locale.
 std::string ErrnoText(int error);

@@ -128,6 +128,26 @@ void ReportFolderFailure(SaveSession& session, const std::string& folder, int er
                                : std::string("the folder could not be created: a file holds its place"));
 }
 
+bool PrepareDestinationRoot(SaveSession& session)
+{
+    const std::string root = WithoutTrailingSlash(session.Destination());
+    if (session.Fs().Exists(root) && !session.Fs().IsDirectory(root)) {
+        if (session.failedFolders.insert(root).second)
+            session.Report().Add(FileOutcome::Failed, root, kDestinationNotAFolderText);
+        return false;
+    }
+    const std::string replacement = CreateDestinationFolder(session, root);
+    if (!replacement.empty())
+        session.SetDestination(replacement);
+    if (!session.Fs().IsDirectory(session.Destination())) {
+        // The reason is in the report (recorded when the folder could not
+        // be made): every file would fail the same way.
+        ReportFolderFailure(session, session.Destination(), session.Fs().Exists(session.Destination()) ? 0 : ENOENT);
+        return false;
+    }
+    return true;
+}
+
 std::string CreateDestinationFolder(SaveSession& session, const std::string& pathIn)
 {
     const std::string path = WithoutTrailingSlash(pathIn);
@@ -204,6 +224,7 @@ std::string HandleTooLongPath(SaveSession& session, const std::string& pathIn)
             break;
         case TooLongChoice::Browse:
             session.longPathRedirectFolder = reply.browsedFolder;
+            session.Fs().TrustFolder(reply.browsedFolder);
             if (session.longPathRedirectFolder.empty() || session.longPathRedirectFolder.back() != '/')
                 session.longPathRedirectFolder += '/';
             break;

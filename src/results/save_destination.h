@@ -46,6 +46,14 @@ std::string CreateDestinationFolder(SaveSession& session, const std::string& pat
 // the reason a component could not be made (0 when none failed).
 std::string CreateEveryPrefix(SaveSession& session, const std::string& path, int* error = nullptr);
 
+// Makes the save's destination folder ready: created with its parents when
+// missing. A destination that exists but is not a folder (a file the user
+// named) is not replaced by another name: the report says it is no folder
+// and false comes back, as for a folder that cannot be made.
+bool PrepareDestinationRoot(SaveSession& session);
+
+inline constexpr char kDestinationNotAFolderText[] = "the destination is not a folder";
+
 // Records in the report, once per save and folder, that `folder` could not be
 // created or used; `error` is its errno (0: it exists but is not a folder).
 void ReportFolderFailure(SaveSession& session, const std::string& folder, int error);

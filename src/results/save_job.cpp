@@ -54,16 +54,8 @@ void SaveJob::Run()
         return;
     }
     SaverSet savers(*request_.results, *request_.volumes, request_.basicSearch);
-    std::string replacement = CreateDestinationFolder(session_, session_.Destination());
-    if (!replacement.empty())
-        session_.SetDestination(replacement);
-    if (!session_.Fs().IsDirectory(session_.Destination())) {
-        // The destination cannot be used (the reason is in the report):
-        // every file would fail the same way.
-        ReportFolderFailure(session_, session_.Destination(),
-                            session_.Fs().Exists(session_.Destination()) ? 0 : ENOENT);
+    if (!PrepareDestinationRoot(session_))
         return;
-    }
     if (request_.source == SaveSource::List)
         SaveSelectedRows(session_, *request_.results, savers, request_.rows);
     else

@@ -81,6 +81,7 @@ void SaveSession::SetDestination(std::string folder)
     if (folder.empty() || folder.back() != '/')
         folder += '/';
     destination_ = std::move(folder);
+    fs_.TrustFolder(destination_);
 }
 
 void SaveSession::SetExternalStop(std::function<bool()> stopped, std::function<void()> requestStop)

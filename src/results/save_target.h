@@ -34,9 +34,17 @@ public:
     virtual int RemoveFile(const std::string& path) = 0;
     // Removes an empty folder; 0 or errno.
     virtual int RemoveDirectory(const std::string& path) = 0;
+    // `folder` was chosen by the user (the destination, or a folder picked
+    // for too-long paths): what lies under it is written without following
+    // any symbolic link, while the folder's own path is taken as given.
+    virtual void TrustFolder(const std::string& /*folder*/) {}
 };
 
-// The real file system (open/write/close, mkdir).
+// The real file system (open/write/close, mkdir). Below a trusted folder
+// every level is opened with O_NOFOLLOW (openat from the folder down), so a
+// symbolic link that already stands in the destination (a folder link
+// pointing elsewhere) is never followed: a save writes inside the folder the
+// user chose or not at all (ELOOP / ENOTDIR). The program may run as root.
 TargetFileSystem& PosixTargetFileSystem();
 
 }  // namespace torvane

@@ -3,7 +3,10 @@
 #include "results/save_destination.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <map>
+#include <unordered_map>
+#include <unordered_set>
 #include <mutex>
 #include <utility>
 
@@ -14,7 +17,63 @@ namespace {
 struct TreeVisit {
     TreeNodeId node;
     std::string parentPath;
+    std::string name;   // the folder's name under its parent
 };
+
+// Folder names that never repeat within one parent: a deleted folder and a
+// live folder of the same name would be merged, and their files would take
+// each other's names. A live folder keeps its name; the others get the
+// conflict rule's suffix ("Photos_zq_0"), deleted ones after live ones.
+// `names` are sanitized; `deleted` tells which are deleted folders.
+std::vector<std::string> DistinctFolderNames(std::vector<std::string> names, const std::vector<bool>& deleted)
+{
+    std::vector<std::size_t> order(names.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return deleted[a] < deleted[b]; });
+    std::unordered_set<std::string> taken;
+    std::unordered_map<std::string, std::uint64_t> nextSuffix;
+    for (std::size_t i : order) {
+        std::string& name = names[i];
+        if (taken.insert(name).second)
+            continue;
+        std::uint64_t& n = nextSuffix[name];
+        std::string candidate;
+        do
+            candidate = name + "_zq_" + std::to_string(n++);
+        while (!taken.insert(candidate).second);
+        name = candidate;
+    }
+    return names;
+}
+
+// The miscellaneous folder when it gathered nothing: no folder is made for it.
+bool IsEmptyMiscFolder(const TreeModel& tree, TreeNodeId node, const RecoveredFolder* folder, SaverSet& savers)
+{
+    if (!folder || folder->selfId != kMiscFolderId || tree.ChildCount(node) > 0)
+        return false;
+    FileSystemSaver* saver = savers.ForFolder(folder);
+    return !saver || saver->CountFolderFiles(*folder, {}) == 0;
+}
+
+// The names `node`'s child folders get under their parent (DistinctFolderNames).
+std::vector<std::pair<TreeNodeId, std::string>> ChildFolderNames(ScanResults& results, TreeNodeId node)
+{
+    TreeModel& tree = results.Tree();
+    std::vector<TreeNodeId> children = tree.Children(node);
+    std::vector<std::string> names(children.size());
+    std::vector<bool> deleted(children.size());
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        names[i] = SanitizeNameComponent(tree.Text(children[i]));
+        const RecoveredFolder* f = results.FolderOfItem(children[i]);
+        deleted[i] = f && f->deleted;
+    }
+    names = DistinctFolderNames(std::move(names), deleted);
+    std::vector<std::pair<TreeNodeId, std::string>> named(children.size());
+    for (std::size_t i = 0; i < children.size(); ++i)
+        named[i] = {children[i], std::move(names[i])};
+    return named;
+}
 
 }  // namespace
 
@@ -74,9 +133,9 @@ void WalkAndSaveTree(SaveSession& session, ScanResults& results, SaverSet& saver
     const std::string destination = session.Destination();
     std::vector<TreeVisit> stack;
     auto pushChildren = [&](TreeNodeId node, const std::string& path) {
-        std::vector<TreeNodeId> children = tree.Children(node);
+        auto children = ChildFolderNames(results, node);
         for (auto it = children.rbegin(); it != children.rend(); ++it)
-            stack.push_back(TreeVisit{*it, path});
+            stack.push_back(TreeVisit{it->first, path, std::move(it->second)});
     };
     pushChildren(root, destination);
     while (!stack.empty() && !session.StopRequested()) {
@@ -85,7 +144,9 @@ void WalkAndSaveTree(SaveSession& session, ScanResults& results, SaverSet& saver
         const CheckState state = tree.GetCheck(visit.node);
         if (state != CheckState::Checked && state != CheckState::Partial)
             continue;
-        std::string path = JoinPath(visit.parentPath, SanitizeNameComponent(tree.Text(visit.node)));
+        if (IsEmptyMiscFolder(tree, visit.node, results.FolderOfItem(visit.node), savers))
+            continue;
+        std::string path = JoinPath(visit.parentPath, visit.name);
         SaveCounters& counters = session.Counters();
         counters.fileBytesDone = 0;
         counters.fileBytesTotal = 0;
@@ -134,6 +195,8 @@ void CountCheckedTreeItems(ScanResults& results, SaverSet& savers, SaveCounters&
         const CheckState state = tree.GetCheck(node);
         if (state != CheckState::Checked && state != CheckState::Partial)
             continue;
+        if (IsEmptyMiscFolder(tree, node, results.FolderOfItem(node), savers))
+            continue;
         ++counters.totalFolders;
         if (state == CheckState::Checked)
             if (const RecoveredFolder* folder = results.FolderOfItem(node))
@@ -153,15 +216,12 @@ namespace {
 void SaveFolderSubtree(SaveSession& session, ScanResults& results, SaverSet& savers, TreeNodeId item,
                        const std::string& path)
 {
-    TreeModel& tree = results.Tree();
-    std::vector<TreeVisit> stack{TreeVisit{item, path}};
+    std::vector<TreeVisit> stack{TreeVisit{item, path, {}}};
     bool first = true;
     while (!stack.empty() && !session.StopRequested()) {
         TreeVisit visit = std::move(stack.back());
         stack.pop_back();
-        std::string folderPath =
-            first ? visit.parentPath
-                  : JoinPath(visit.parentPath, SanitizeNameComponent(tree.Text(visit.node)));
+        std::string folderPath = first ? visit.parentPath : JoinPath(visit.parentPath, visit.name);
         if (!first)
             ++session.Counters().foldersSaved;
         first = false;
@@ -174,9 +234,9 @@ void SaveFolderSubtree(SaveSession& session, ScanResults& results, SaverSet& sav
                 saver->SaveFolderFiles(session, folderPath, *folder);
             saver->PrepareChildren(visit.node);
         }
-        std::vector<TreeNodeId> children = tree.Children(visit.node);
+        auto children = ChildFolderNames(results, visit.node);
         for (auto it = children.rbegin(); it != children.rend(); ++it)
-            stack.push_back(TreeVisit{*it, folderPath});
+            stack.push_back(TreeVisit{it->first, folderPath, std::move(it->second)});
     }
 }
 
@@ -185,23 +245,24 @@ void SaveFolderSubtree(SaveSession& session, ScanResults& results, SaverSet& sav
 void SaveSelectedRows(SaveSession& session, ScanResults& results, SaverSet& savers,
                       const std::vector<SaveRow>& rows)
 {
-    std::string destination = session.Destination();
-    std::string replacement = CreateDestinationFolder(session, destination);
-    if (!replacement.empty())
-        destination = replacement;
-    if (!session.Fs().IsDirectory(destination)) {
-        // Nothing can be saved: the reason is in the report (recorded when
-        // the folder could not be made), never a silent end.
-        ReportFolderFailure(session, destination, session.Fs().Exists(destination) ? 0 : ENOENT);
+    if (!PrepareDestinationRoot(session))
         return;
+    const std::string destination = session.Destination();
+    // Folder rows of one name (a deleted and a live folder) stay apart.
+    std::vector<std::string> folderNames(rows.size());
+    std::vector<bool> deleted(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        folderNames[i] = rows[i].isFolder ? SanitizeNameComponent(rows[i].name) : std::string();
+        deleted[i] = rows[i].deleted;
     }
-    for (const SaveRow& row : rows) {
+    folderNames = DistinctFolderNames(std::move(folderNames), deleted);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const SaveRow& row = rows[i];
         if (session.StopRequested())
             break;
         if (row.isFolder) {
             ++session.Counters().foldersSaved;
-            SaveFolderSubtree(session, results, savers, row.item,
-                              JoinPath(destination, SanitizeNameComponent(row.name)));
+            SaveFolderSubtree(session, results, savers, row.item, JoinPath(destination, folderNames[i]));
         } else {
             const std::string target = FileTarget(session, destination, row.name, row.shortName);
             if (FileSystemSaver* saver = savers.ForKey(row.fsKey))

@@ -263,3 +263,57 @@ TEST(FatFileWriter, ADeviceCutShortInsideAFileIsReportedNotWritten)
 
 }  // namespace
 }  // namespace torvane
+
+namespace torvane {
+namespace {
+
+// A live file whose chain ends before its size (its cells cut in both FATs):
+// the part the chain covers is read along it, the rest from the clusters that
+// follow, and the file is reported incomplete with the reason, never as a
+// complete file holding another file's bytes.
+TEST(FatFileWriter, ALiveChainThatEndsBeforeTheSizeIsReportedIncomplete)
+{
+    for (const std::string image : {"fat16.img", "fat32.img"}) {
+        ScannedImage s = test::ScanFixture(image);
+        FatFileEntry frag = FindEntry(s, "/Frag", "fragmented-file.bin");
+        FatDataPlan whole = PlanFatFileData(*s.device, s.fat, frag.storedCluster, frag.size, false);
+        ASSERT_GT(whole.extents.size(), 1u) << image;
+        // The last cluster of the first fragment becomes the chain's end, in both copies.
+        const std::uint64_t firstBytes = whole.extents[0].sectorCount * 512;
+        const std::uint32_t lastOfFirst = static_cast<std::uint32_t>(
+            frag.storedCluster + whole.extents[0].sectorCount / s.fat.sectorsPerCluster - 1);
+        std::string bytes = test::ReadWholeFile(test::FixtureImage(image));
+        const bool fat32 = s.fat.kind == FatKind::Fat32;
+        for (std::uint64_t copy = 0; copy < 2; ++copy) {
+            const std::uint64_t cell = (s.fat.fatStart + copy * s.fat.sectorsPerFat) * 512 +
+                                       static_cast<std::uint64_t>(lastOfFirst) * (fat32 ? 4 : 2);
+            const std::uint32_t end = fat32 ? 0x0FFFFFFF : 0xFFFF;
+            for (unsigned i = 0; i < (fat32 ? 4u : 2u); ++i)
+                bytes[cell + i] = static_cast<char>((end >> (8 * i)) & 0xFF);
+        }
+        DevicePtr cut = MakeMemoryDevice("cut chain", bytes);
+
+        FatDataPlan plan = PlanFatFileData(*cut, s.fat, frag.storedCluster, frag.size, false);
+        EXPECT_TRUE(plan.chainShort) << image;
+        test::TempDir dir;
+        SaveSession session;
+        session.SetDestination(dir.path().string());
+        EXPECT_EQ(SaveFatFile(session, *cut, s.fat, ToSave(frag, dir.path() / "frag.bin")), FileOutcome::Incomplete)
+            << image;
+        const auto problems = session.Report().Problems();
+        ASSERT_EQ(problems.size(), 1u) << image;
+        EXPECT_NE(problems[0].detail.find(kChainEndsBeforeSizeText), std::string::npos) << problems[0].detail;
+
+        // The bytes the chain still covers are the file's own; the size is kept.
+        SaveSession good;
+        good.SetDestination(dir.path().string());
+        ASSERT_EQ(SaveFatFile(good, *s.device, s.fat, ToSave(frag, dir.path() / "good.bin")), FileOutcome::Written);
+        const std::string saved = test::ReadWholeFile(dir.path() / "frag.bin");
+        const std::string original = test::ReadWholeFile(dir.path() / "good.bin");
+        ASSERT_EQ(saved.size(), frag.size) << image;
+        EXPECT_EQ(saved.substr(0, firstBytes), original.substr(0, firstBytes)) << image;
+    }
+}
+
+}  // namespace
+}  // namespace torvane

@@ -312,3 +312,49 @@ TEST(NtfsExtensionRecords, SweptAndSavedWhole)
 
 }  // namespace
 }  // namespace torvane
+
+namespace torvane {
+namespace {
+
+// A FILE record whose $DATA is damaged or gone gives no empty file that
+// passes for a saved one: the file is reported with the reason. A file that
+// is really empty (an empty $DATA of its own) is complete.
+TEST(NtfsDamagedData, NoDataAttributeIsReportedNotCountedAsWritten)
+{
+    DevicePtr device = MakeMemoryDevice("volume", std::string(64 * 1024, '\0'));
+    NtfsSaveContext context;
+    context.sectorsPerCluster = 2;
+    context.endSector = 128;
+    const test::Bytes empty = test::RecordBuilder(1, 30)
+                                  .FileName((5ull << 48) | 5, u"empty.txt", 1)
+                                  .Resident(0x80, {})
+                                  .Build(false);
+    test::Bytes damaged = test::RecordBuilder(1, 31)
+                              .FileName((5ull << 48) | 5, u"damaged.txt", 1)
+                              .Resident(0x80, test::Bytes(100, 'x'))
+                              .Build(false);
+    // The $DATA attribute's type is overwritten: the record has no $DATA left.
+    damaged[test::RecordBuilder(1, 31).FileName((5ull << 48) | 5, u"damaged.txt", 1).AttributeOffset(0)] = 0;
+    test::TempDir dir;
+    struct Case {
+        const test::Bytes* record;
+        std::uint64_t size;
+        FileOutcome want;
+    } cases[] = {{&empty, 0, FileOutcome::Written}, {&damaged, 0, FileOutcome::Incomplete},
+                 {&damaged, 100, FileOutcome::Incomplete}};
+    int n = 0;
+    for (const Case& c : cases) {
+        SaveSession session;
+        session.SetDestination(dir.path().string());
+        const std::string target = (dir.path() / ("f" + std::to_string(n++))).string();
+        test::Bytes record = *c.record;
+        EXPECT_EQ(SaveFileByMftBuffer(session, *device, context, record.data(), c.size, target, "f"), c.want) << n;
+        if (c.want != FileOutcome::Written) {
+            ASSERT_EQ(session.Report().Problems().size(), 1u) << n;
+            EXPECT_NE(session.Report().Problems()[0].detail.find("data attribute"), std::string::npos) << n;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace torvane

@@ -274,3 +274,51 @@ TEST(SaveJobs, FilesCountedButNoneWrittenIsNeverASuccess)
 
 }  // namespace
 }  // namespace torvane
+
+namespace torvane {
+namespace {
+
+// Nothing under the destination is followed through a symbolic link: a
+// folder link and a file link that stand in the destination before the save
+// (a folder or file of the same name as a recovered one) never let a byte be
+// written outside it, whatever the conflict answer. The destination's own
+// path may itself be a link: that is the user's choice.
+TEST(SaveJobs, LinksInTheDestinationAreNeverFollowed)
+{
+    test::ScannedImage s = test::ScanFixture("fat16.img");
+    s.results->Tree().SetSubtreeCheck(s.Root(), CheckState::Checked);
+    test::TempDir dir;
+    const fs::path elsewhere = dir.path() / "elsewhere";
+    const fs::path real = dir.path() / "real";
+    fs::create_directories(elsewhere);
+    fs::create_directories(real / "Fotos Sommer 2024");
+    test::WriteWholeFile(elsewhere / "victim.txt", "keep me");
+    // The destination is reached through a link of the user's own.
+    fs::create_directory_symlink(real, dir.path() / "chosen");
+    fs::create_directory_symlink(elsewhere, real / "Documents");
+    fs::create_symlink(elsewhere / "victim.txt", real / "Fotos Sommer 2024" / "IMG_0001.JPG");
+
+    for (ReplaceAnswer answer : {ReplaceAnswer::OverwriteAll, ReplaceAnswer::RenameAll}) {
+        AnsweringEvents events;
+        events.answer = [answer](const JobQuestion&) { return static_cast<int>(answer); };
+        SaveJob save(TreeRequest(s, dir.path() / "chosen"), &events);
+        events.job = &save;
+        ASSERT_TRUE(save.RunHere());
+        // Nothing reached the place the links point at.
+        EXPECT_EQ(test::ReadWholeFile(elsewhere / "victim.txt"), "keep me");
+        std::size_t inElsewhere = 0;
+        for ([[maybe_unused]] const auto& e : fs::recursive_directory_iterator(elsewhere))
+            ++inElsewhere;
+        EXPECT_EQ(inElsewhere, 1u);
+        EXPECT_TRUE(fs::is_symlink(real / "Documents"));
+        EXPECT_TRUE(fs::is_symlink(real / "Fotos Sommer 2024" / "IMG_0001.JPG"));
+        // The files of "Documents" went to a folder of their own beside the link.
+        bool notesSaved = false;
+        for (const auto& e : fs::recursive_directory_iterator(real))
+            notesSaved = notesSaved || (e.is_regular_file() && e.path().filename() == "Notes.txt");
+        EXPECT_TRUE(notesSaved);
+    }
+}
+
+}  // namespace
+}  // namespace torvane

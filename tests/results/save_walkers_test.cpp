@@ -3,6 +3,7 @@
 // destination that fills up in the middle of a save.
 #include "results/save_destination.h"
 #include "fsrecovery/fat/fat_folder_walk.h"
+#include "results/save_job.h"
 #include "results/save_walkers.h"
 #include "save_test_support.h"
 
@@ -192,6 +193,63 @@ TEST(SaveWalkers, AFullDestinationStopsTheWholeSave)
     // Every file left on the destination is complete: the partial one was removed.
     for (const auto& p : report.Problems())
         EXPECT_FALSE(fs::exists(p.path)) << p.path;
+    // And the byte count is what the destination holds, the removed file's
+    // bytes not included.
+    std::uint64_t onDisk = 0;
+    for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+        if (e.is_regular_file())
+            onDisk += e.file_size();
+    EXPECT_EQ(saved.session->Counters().bytesWritten.load(), onDisk);
+}
+
+// A healthy volume fills no miscellaneous folder: none is made on the
+// destination, and none is counted.
+TEST(SaveWalkers, AnEmptyMiscellaneousFolderIsNotCreated)
+{
+    ScannedImage s = test::ScanFixture("fat16.img");
+    s.results->Tree().SetSubtreeCheck(s.Root(), CheckState::Checked);
+    ASSERT_NE(s.Item("/KZU_Miscellaneous"), kNoTreeNode);
+    test::TempDir dir;
+    Saved saved;
+    SaveTree(s, dir.path(), saved);
+    EXPECT_FALSE(fs::exists(dir.path() / "KZU_Miscellaneous"));
+    std::uint64_t folders = 0;
+    for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+        folders += e.is_directory() ? 1 : 0;
+    EXPECT_EQ(saved.counted.totalFolders.load(), folders);
+}
+
+// A destination that is a file is no folder: nothing is written beside it
+// under another name, and the report says why.
+TEST(SaveWalkers, ADestinationThatIsAFileIsRefusedWithTheReason)
+{
+    ScannedImage s = test::ScanFixture("fat16.img");
+    s.results->Tree().SetSubtreeCheck(s.Root(), CheckState::Checked);
+    test::TempDir dir;
+    const fs::path file = dir.path() / "not-a-folder";
+    test::WriteWholeFile(file, "x");
+    SaveRequest request;
+    request.results = s.results;
+    request.volumes = s.volumes;
+    request.destination = file.string();
+    for (SaveSource source : {SaveSource::Tree, SaveSource::List}) {
+        request.source = source;
+        SaveRow row;
+        row.name = "Documents";
+        row.isFolder = true;
+        row.item = s.Item("/Documents");
+        request.rows = {row};
+        SaveJob save(request);
+        ASSERT_TRUE(save.RunHere());
+        const auto problems = save.Session().Report().Problems();
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_EQ(problems[0].detail, kDestinationNotAFolderText);
+        EXPECT_NE(save.Session().CompletionText(false), kSaveSuccessText);
+        std::size_t entries = 0;
+        for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path()))
+            ++entries;
+        EXPECT_EQ(entries, 1u);
+    }
 }
 
 TEST(SaveWalkers, ATooLongFileNameIsShortenedAndAConflictingShortNameStaysUnique)
@@ -215,6 +273,82 @@ TEST(SaveWalkers, ATooLongFileNameIsShortenedAndAConflictingShortNameStaysUnique
         shortened = shortened || e.path().filename().string().find('~') != std::string::npos;
     EXPECT_TRUE(shortened);
     EXPECT_TRUE(saved.session->Report().AllWritten());
+}
+
+}  // namespace
+}  // namespace torvane
+
+namespace torvane {
+namespace {
+
+// A volume whose every folder holds one file naming the folder's id: enough
+// to see which folder's files land where.
+class MarkerVolume final : public FileSystemVolume {
+public:
+    MarkerVolume() : FileSystemVolume(FsKind::Fat32, CurrentPartition{}) {}
+    std::uint64_t RootFolderId() const override { return 0; }
+    std::uint64_t ListFolderFiles(ScanResults&, std::uint64_t, const FolderListing&) override { return 0; }
+    std::unique_ptr<FileSystemSaver> MakeSaver(ScanResults&, bool) override
+    {
+        class Saver final : public FileSystemSaver {
+        public:
+            void SaveFolderFiles(SaveSession& session, const std::string& path, const RecoveredFolder& f) override
+            {
+                int error = 0;
+                auto file = session.Fs().Create(path + "/marker.txt", error);
+                const std::string id = std::to_string(f.selfId);
+                if (file) {
+                    file->Write(id.data(), id.size());
+                    file->Close();
+                }
+            }
+            void SaveRootFiles(SaveSession&, const std::string&) override {}
+            void SaveFileRow(SaveSession&, const std::string&, const SaveRow&) override {}
+            std::uint64_t CountFolderFiles(const RecoveredFolder&, const std::function<bool()>&) override { return 1; }
+            std::uint64_t CountRootFiles(const std::function<bool()>&) override { return 0; }
+        };
+        return std::make_unique<Saver>();
+    }
+};
+
+// A deleted folder and a live folder of one name in one parent stay apart:
+// the live one keeps the name, the deleted one (and a second live one) get
+// the conflict rule's suffix, whichever comes first in the tree; both roads.
+TEST(SaveWalkers, SiblingFoldersOfOneNameAreNeverMerged)
+{
+    ScanResults results;
+    const TreeNodeId root = results.EnsureRootItem();
+    results.InsertRecoveredFolder(root, "Photos", 40, 0, 0, 0, 1, 0, 1);   // deleted, first in the tree
+    results.InsertRecoveredFolder(root, "Photos", 41, 0, 0, 0, 0, 0, 1);   // live
+    results.InsertRecoveredFolder(root, "Photos", 42, 0, 0, 0, 0, 0, 1);   // a second live one
+    const TreeNodeId other = results.InsertRecoveredFolder(root, "Other", 43, 0, 0, 0, 0, 0, 1);
+    results.InsertRecoveredFolder(other, "Photos", 44, 0, 0, 0, 1, 0, 1);  // another parent: its own name
+    auto volumes = std::make_shared<VolumeSet>();
+    volumes->Add(std::make_shared<MarkerVolume>());
+    results.Tree().SetSubtreeCheck(root, CheckState::Checked);
+
+    for (SaveSource source : {SaveSource::Tree, SaveSource::List}) {
+        test::TempDir dir;
+        SaveRequest request;
+        request.results = &results;
+        request.volumes = volumes;
+        request.source = source;
+        request.destination = dir.path().string();
+        for (TreeNodeId child : results.Tree().Children(root)) {
+            SaveRow row;
+            row.name = results.Tree().Text(child);
+            row.isFolder = true;
+            row.item = child;
+            row.deleted = results.FolderOfItem(child)->deleted != 0;
+            request.rows.push_back(row);
+        }
+        SaveJob save(request);
+        ASSERT_TRUE(save.RunHere());
+        EXPECT_EQ(test::ReadWholeFile(dir.path() / "Photos" / "marker.txt"), "41");
+        EXPECT_EQ(test::ReadWholeFile(dir.path() / "Photos_zq_0" / "marker.txt"), "42");
+        EXPECT_EQ(test::ReadWholeFile(dir.path() / "Photos_zq_1" / "marker.txt"), "40");
+        EXPECT_EQ(test::ReadWholeFile(dir.path() / "Other" / "Photos" / "marker.txt"), "44");
+    }
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ FileOutcome SaveExfatFile(SaveSession& session, Device& device, const ExfatSaveC
     copy.unreadableSectors = report.unreadableSectors;
     copy.stopped = report.outcome == ExfatReadOutcome::Stopped;
     copy.writeError = sink.error();
-    return FinishTarget(session, std::move(out), target, copy, size, report.dataShort);
+    return FinishTarget(session, std::move(out), target, copy, size, report.dataShort ? kDataPastEndText : "");
 }
 
 FoundEntryWriter MakeExfatEntryWriter(ExfatSaveContext context)

@@ -4,6 +4,7 @@
 #include "results/save_destination.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace torvane {
 namespace {
@@ -22,51 +23,43 @@ std::uint64_t HighestDataCluster(const FatVolume& volume)
     return last;
 }
 
-std::vector<std::uint32_t> ChainInFat(Device& device, const FatVolume& volume, std::uint64_t fatStart,
-                                      std::uint32_t first, std::uint64_t count, std::uint64_t highest)
+std::vector<std::uint32_t> ChainPrefixInFat(Device& device, const FatVolume& volume, std::uint64_t fatStart,
+                                            std::uint32_t first, std::uint64_t count, std::uint64_t highest)
 {
     std::vector<std::uint32_t> chain;
     FatTable table(device, volume.kind, fatStart, volume.sectorsPerFat);
     chain.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, 1u << 20)));
+    std::unordered_set<std::uint32_t> seen;
     std::uint32_t c = first;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        if (c < 2 || (highest != 0 && c > highest))
-            return {};
+    while (chain.size() < count) {
+        if (c < 2 || (highest != 0 && c > highest) || !seen.insert(c).second)
+            break;
         chain.push_back(c);
+        if (chain.size() == count)
+            break;
         std::uint32_t next = 0;
-        if (!table.Cell(c, next))
-            return {};
-        if (i + 1 == count) {
-            if (!IsEndOfChainMark(volume.kind, next))
-                return {};
-        } else {
-            if (IsEndOfChainMark(volume.kind, next) || next < 2)
-                return {};
-            c = next;
-        }
+        if (!table.Cell(c, next) || IsEndOfChainMark(volume.kind, next) || next < 2)
+            break;
+        c = next;
     }
-    // No cluster twice (a cycle inside the count).
-    std::vector<std::uint32_t> sorted = chain;
-    std::sort(sorted.begin(), sorted.end());
-    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
-        return {};
     return chain;
 }
 
 }  // namespace
 
-std::vector<std::uint32_t> ValidFatFileChain(Device& device, const FatVolume& volume, std::uint32_t firstCluster,
-                                             std::uint64_t clusterCount)
+std::vector<std::uint32_t> FatFileChainPrefix(Device& device, const FatVolume& volume, std::uint32_t firstCluster,
+                                              std::uint64_t clusterCount)
 {
     if (volume.kind == FatKind::None || clusterCount == 0 || volume.sectorsPerCluster == 0)
         return {};
     const std::uint64_t highest = HighestDataCluster(volume);
-    if (highest != 0 && clusterCount > highest)
-        return {};
-    auto chain = ChainInFat(device, volume, volume.fatStart, firstCluster, clusterCount, highest);
-    if (chain.empty() && volume.sectorsPerFat != 0)
-        chain = ChainInFat(device, volume, volume.fatStart + volume.sectorsPerFat, firstCluster, clusterCount,
-                           highest);
+    auto chain = ChainPrefixInFat(device, volume, volume.fatStart, firstCluster, clusterCount, highest);
+    if (chain.size() < clusterCount && volume.sectorsPerFat != 0) {
+        auto second = ChainPrefixInFat(device, volume, volume.fatStart + volume.sectorsPerFat, firstCluster,
+                                       clusterCount, highest);
+        if (second.size() > chain.size())
+            chain = std::move(second);
+    }
     return chain;
 }
 
@@ -85,21 +78,28 @@ FatDataPlan PlanFatFileData(Device& device, const FatVolume& volume, std::uint32
     const std::uint64_t clusters = (size + clusterBytes - 1) / clusterBytes;
     const std::uint64_t sectorsNeeded = (size + kSectorSize - 1) / kSectorSize;
     std::vector<SectorExtent> raw;
+    auto add = [&raw](std::uint64_t sector, std::uint64_t count) {
+        if (!raw.empty() && raw.back().firstSector + raw.back().sectorCount == sector)
+            raw.back().sectorCount += count;
+        else
+            raw.push_back(SectorExtent{sector, count});
+    };
     if (!deleted) {
-        std::vector<std::uint32_t> chain = ValidFatFileChain(device, volume, firstCluster, clusters);
+        std::vector<std::uint32_t> chain = FatFileChainPrefix(device, volume, firstCluster, clusters);
         if (!chain.empty()) {
             plan.alongChain = true;
-            for (std::uint32_t c : chain) {
-                std::uint64_t s = volume.ClusterSector(c);
-                if (!raw.empty() && raw.back().firstSector + raw.back().sectorCount == s)
-                    raw.back().sectorCount += spc;
-                else
-                    raw.push_back(SectorExtent{s, spc});
+            for (std::uint32_t c : chain)
+                add(volume.ClusterSector(c), spc);
+            if (chain.size() < clusters) {
+                // The FAT no longer knows the rest: the clusters that follow
+                // the last one walked are the best guess, and the file says so.
+                plan.chainShort = true;
+                add(volume.ClusterSector(chain.back() + 1), (clusters - chain.size()) * spc);
             }
         }
     }
     if (!plan.alongChain)
-        raw.push_back(SectorExtent{volume.ClusterSector(firstCluster), clusters * spc});
+        add(volume.ClusterSector(firstCluster), clusters * spc);
     // Nothing past the end of the volume (or of the source) is read.
     std::uint64_t end = volume.endSector;
     if (volume.endByte != 0 && (end == 0 || volume.endByte / kSectorSize < end))
@@ -144,7 +144,8 @@ FileOutcome SaveFatFile(SaveSession& session, Device& device, const FatVolume& v
     if (!target)
         return failure;
     CopyResult copy = CopySectorExtents(session, device, plan.extents, file.size, *target);
-    return FinishTarget(session, std::move(target), file.target, copy, file.size, plan.shortOfData);
+    const std::string why = plan.chainShort ? kChainEndsBeforeSizeText : plan.shortOfData ? kDataPastEndText : "";
+    return FinishTarget(session, std::move(target), file.target, copy, file.size, why);
 }
 
 }  // namespace torvane

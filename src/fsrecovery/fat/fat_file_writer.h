@@ -29,17 +29,28 @@ struct FatFileToSave {
     bool deleted = false;
 };
 
-// The cluster chain of a live file when it is intact (see above), else empty.
-std::vector<std::uint32_t> ValidFatFileChain(Device& device, const FatVolume& volume, std::uint32_t firstCluster,
-                                             std::uint64_t clusterCount);
+// The first clusters of a live file's chain, at most `clusterCount` of them:
+// from the first FAT, or from the second when it gives more. The walk ends at
+// an end mark, a free or bad cell, a cluster outside the volume, a cluster met
+// before, or a cell that cannot be read; what was walked until then is kept.
+std::vector<std::uint32_t> FatFileChainPrefix(Device& device, const FatVolume& volume, std::uint32_t firstCluster,
+                                              std::uint64_t clusterCount);
 
 struct FatDataPlan {
     std::vector<SectorExtent> extents;
-    bool alongChain = false;     // read along the file's chain
+    bool alongChain = false;     // read along the file's chain (all of it, or as far as it goes)
+    bool chainShort = false;     // a live file's chain ends before its size: the rest is read consecutively
     bool shortOfData = false;    // the data run past the volume (or there is no first cluster)
 };
 
-// Where the `size` bytes of a file starting at `firstCluster` are read from.
+inline constexpr char kChainEndsBeforeSizeText[] =
+    "its cluster chain ends before its size; the rest was read from the clusters that follow";
+
+// Where the `size` bytes of a file starting at `firstCluster` are read from:
+// a live file along its chain; where the chain ends early (a damaged FAT,
+// both copies) the clusters after the last one walked follow, as for a
+// deleted file, and the plan says so; a deleted file from its first cluster
+// on.
 FatDataPlan PlanFatFileData(Device& device, const FatVolume& volume, std::uint32_t firstCluster, std::uint64_t size,
                             bool deleted);
 

@@ -11,6 +11,8 @@
 namespace torvane {
 namespace {
 
+constexpr char kNoDataAttributeText[] = "its data attribute is missing or damaged";
+
 NtfsVolume VolumeOf(Device& device, const NtfsSaveContext& context)
 {
     NtfsVolume v;
@@ -45,9 +47,16 @@ FileOutcome WriteRecordData(SaveSession& session, Device& device, const NtfsSave
     copy.unreadableSectors = report.unreadableSectors + report.damagedUnits;
     copy.stopped = report.outcome == NtfsReadOutcome::Stopped;
     copy.writeError = sink.error();
-    const bool dataShort = report.outcome == NtfsReadOutcome::Incomplete ||
-                           (report.outcome == NtfsReadOutcome::NoData && size != 0);
-    return FinishTarget(session, std::move(file), target, copy, size, dataShort);
+    // A file record without a readable unnamed $DATA (the attribute damaged
+    // or gone) has no data to give, whatever size the scan knew: an empty file
+    // is not the file, and the report says so. An empty file keeps an empty
+    // $DATA of its own and is complete.
+    std::string why;
+    if (report.outcome == NtfsReadOutcome::NoData)
+        why = kNoDataAttributeText;
+    else if (report.outcome == NtfsReadOutcome::Incomplete)
+        why = kDataPastEndText;
+    return FinishTarget(session, std::move(file), target, copy, size, why);
 }
 
 }  // namespace
