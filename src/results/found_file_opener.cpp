@@ -198,7 +198,11 @@ void OpenFoundFileJob::Run()
     const bool failed = report.Count(FileOutcome::Failed) + report.Count(FileOutcome::GivenUp) +
                             report.Count(FileOutcome::Skipped) + report.Count(FileOutcome::NotSaved) >
                         0;
-    if (failed || !FileLength(path_, length)) {
+    // A copy that got no byte of a file that has some shows nothing: say why
+    // instead of opening it. A copy cut short by Stop, or by data the device
+    // no longer has, opens with what it holds.
+    const bool empty = FileLength(path_, length) && length == 0 && request_.row.size > 0 && !StopRequested();
+    if (failed || empty || !FileLength(path_, length)) {
         const std::vector<SaveProblem> problems = report.Problems();
         message_ = "The file could not be copied for opening";
         if (!problems.empty() && !problems.front().detail.empty())

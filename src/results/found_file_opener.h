@@ -99,8 +99,9 @@ public:
     // While it runs: the bytes of the file copied so far (the window's bar).
     const SaveCounters& Counters() const { return session_.Counters(); }
     // After the run: the copy's path, whether it can be opened (a copy was
-    // made or found; a stopped copy is opened as far as it got), whether it
-    // was made now, and why not when it cannot be opened.
+    // made or found; a copy stopped or cut short is opened as far as it got,
+    // one that got no byte at all is not), whether it was made now, and why
+    // not when it cannot be opened.
     const std::string& Path() const { return path_; }
     bool Openable() const { return openable_; }
     bool Copied() const { return copied_; }

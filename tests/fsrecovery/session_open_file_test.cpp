@@ -5,6 +5,7 @@
 #include "fsrecovery/search_session.h"
 
 #include "results/file_list_rows.h"
+#include "support/device_doubles.h"
 #include "support/fixtures.h"
 #include "../e2e/sha256.h"
 
@@ -14,6 +15,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 
 namespace torvane {
 namespace {
@@ -122,6 +124,16 @@ TEST_P(SessionOpenFile, FileRowsOpenAsByteIdenticalCopies)
     EXPECT_EQ(session.OpenFileJob()->Path(), copy);
     EXPECT_EQ(test::Sha256OfFile(copy), sha);
 
+    // A file that cannot be copied is not opened, and leaves nothing behind.
+    SaveRow ghost = again[0];
+    ghost.name = "ghost.bin";
+    ghost.id = 0xFFFFFFFFFFull;
+    ghost.size = 5000;
+    EXPECT_FALSE(session.RunOpenFileHere(ghost, folder)) << GetParam().fs;
+    EXPECT_FALSE(session.OpenFileJob()->Openable());
+    EXPECT_FALSE(session.OpenFileJob()->Message().empty());
+    EXPECT_FALSE(fs::exists(session.OpenFileJob()->Path()));
+
     // Back forgets the copies (they stay on disk until the program ends).
     EXPECT_GT(session.ExtractedFiles().Size(), 0u);
     session.Reset();
@@ -129,6 +141,48 @@ TEST_P(SessionOpenFile, FileRowsOpenAsByteIdenticalCopies)
     EXPECT_TRUE(fs::exists(copy));
     // And nothing opens without results.
     EXPECT_FALSE(session.RunOpenFileHere(again[0], folder));
+}
+
+// Stop during a slow copy: the copy so far is opened; the next open of the
+// file copies it again, whole, under the same name.
+TEST(SessionOpenFileStop, AStoppedCopyOpensAsFarAsItGotAndIsMadeAgainNextTime)
+{
+    CurrentPartition part = FixturePartition(Case{1, "FAT32"});
+    if (!part.Device)
+        GTEST_SKIP() << "fixture not unpacked";
+    auto slow = std::make_shared<test::SlowDevice>(part.Device, 0, 4096);
+    part.Device = slow;
+    SearchSession session(1);
+    ASSERT_TRUE(session.RunScanHere(part));
+    TreeModel& tree = session.Results().Tree();
+    const TreeNodeId large = tree.FindChild(tree.RootItem(), "Large");
+    ASSERT_NE(large, kNoTreeNode);
+    ASSERT_TRUE(session.RunListingHere(large));
+    ListRowModel& rows = session.FileRows();
+    SaveRow big;
+    for (int r = 0; r < rows.RowCount(); ++r)
+        if (rows.Cell(r, 0) == "big-pattern.bin")
+            big = SaveRowOfListRow(rows, r, false);
+    ASSERT_EQ(big.size, 2097152u);
+
+    test::TempDir temp;
+    const std::string folder = temp.path().string() + "/";
+    slow->delayMs = 20;
+    ASSERT_TRUE(session.StartOpenFile(big, folder));
+    while (session.OpenFileJob()->Counters().fileBytesDone.load() == 0 && session.OpenFileRunning())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    session.StopOpenFile();
+    ASSERT_TRUE(session.FinishOpenFile());
+    slow->delayMs = 0;
+    const std::string path = session.OpenFileJob()->Path();
+    EXPECT_TRUE(session.OpenFileJob()->Openable());
+    ASSERT_TRUE(fs::exists(path));
+    EXPECT_LT(fs::file_size(path), big.size);
+
+    ASSERT_TRUE(session.RunOpenFileHere(big, folder));
+    EXPECT_TRUE(session.OpenFileJob()->Copied());
+    EXPECT_EQ(session.OpenFileJob()->Path(), path);
+    EXPECT_EQ(fs::file_size(path), big.size);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, SessionOpenFile,

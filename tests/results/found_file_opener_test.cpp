@@ -2,6 +2,9 @@
 // a copy made before.
 #include "results/found_file_opener.h"
 
+#include "results/file_list_columns.h"
+#include "results/file_list_population.h"
+#include "results/file_list_rows.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>
@@ -85,6 +88,44 @@ TEST(FoundFileOpener, TheRegistryFindsCopiesMadeBefore)
     EXPECT_EQ(path, folder + "KZUC9.mp4");
     registry.Clear();
     EXPECT_EQ(registry.Find(key, folder, path), ExtractedFileRegistry::Decision::CopyNew);
+}
+
+// The rows of the file list as Open and Save take them: any row with a type
+// but "FOLDER" is a file, whatever its type text ends in; a FAT row's first
+// cluster takes the high part the folder walk guessed.
+TEST(FoundFileOpener, FileListRowsReadBackAsFiles)
+{
+    ListRowModel list;
+    SetupBasicResultColumns(list);
+    auto add = [&list](std::vector<std::string> cells, std::uint64_t data = 0) {
+        cells.resize(kBasicListColumnCount);
+        const int row = list.InsertRow(list.RowCount(), std::move(cells));
+        list.SetRowData(row, data);
+        return row;
+    };
+    const int folder = add({"Docs", "FOLDER", "0", "", "", "12", "0", "77"});
+    const int xml = add({"data.xml", "XML Document", "10", "", "", "300", "0", "0"});
+    const int fat = add({"_ELETE.TXT", "Text file", "900", "", "", "18", "", "", "_ELETE~1.TXT", "65535"},
+                        kRowDeletedBit);
+    const int untyped = add({"odd", "", "1", "", "", "5"});
+
+    EXPECT_TRUE(IsFolderListRow(list, folder));
+    EXPECT_FALSE(IsFileListRow(list, folder));
+    EXPECT_TRUE(IsFileListRow(list, xml));
+    EXPECT_FALSE(IsFileListRow(list, untyped));
+    EXPECT_FALSE(IsFileListRow(list, 99));
+
+    const SaveRow d = SaveRowOfListRow(list, folder, false);
+    EXPECT_TRUE(d.isFolder);
+    EXPECT_EQ(d.item, 77u);
+    const SaveRow x = SaveRowOfListRow(list, xml, false);
+    EXPECT_EQ(x.id, 300u);
+    EXPECT_EQ(x.size, 10u);
+    const SaveRow f = SaveRowOfListRow(list, fat, false);
+    EXPECT_EQ(f.id, 18u + 65536u);
+    EXPECT_EQ(f.highClusterAddend, 65536u);
+    EXPECT_TRUE(f.deleted);
+    EXPECT_EQ(f.shortName, "_ELETE~1.TXT");
 }
 
 TEST(FoundFileOpener, CopyNumbersOnlyGrow)
