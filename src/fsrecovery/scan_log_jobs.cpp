@@ -92,6 +92,14 @@ void ScanLogLoadJob::Run()
     if (StopRequested())
         return;
     partition_ = std::move(*found);
+    // The disk's identity as it is listed now (its number may have changed),
+    // so that the results can be logged again.
+    partition_.Descriptor.DiskIdentity = doc.source.diskIdentity;
+    const std::string number = "||" + std::to_string(partition_.Descriptor.DiskNumber);
+    for (const std::string& identity : devices.diskIdentities)
+        if (ParsePhysicalDriveNumber(partition_.DevicePath) >= 0 && identity.size() >= number.size() &&
+            identity.compare(identity.size() - number.size(), number.size(), number) == 0)
+            partition_.Descriptor.DiskIdentity = identity;
 
     // What the log holds.
     total = doc.tree.size() + doc.files.size();

@@ -109,10 +109,12 @@ TEST_P(ScanLogRoundTrip, ALoadedLogGivesTheScannedResultBack)
     EXPECT_GT(tree.size(), 2u);
     EXPECT_EQ(test::DescribeTree(loaded.Results()), tree);
 
-    // Saved again at once, the loaded result gives the same log.
+    // Saved again at once, the loaded result gives the same log, even where
+    // the drive list is not at hand (the identity came with the load).
     ScanLogSaveRequest again;
     again.path = scan.dir.path() / "again.VQL";
-    again.source = test::FixtureFacts(loaded.Partition());
+    again.source = ScanLogSourceFactsOf(loaded.Partition(), {}, "Fixture disk");
+    EXPECT_EQ(again.source.diskIdentity, test::FixtureFacts(scan.session.Partition()).diskIdentity);
     ASSERT_TRUE(loaded.RunSaveLogHere(again));
     EXPECT_EQ(FileBytes(again.path), FileBytes(scan.LogPath()));
 
@@ -174,6 +176,39 @@ TEST(ScanLogLoad, FatLogsThatFileTheRootUnderFiveLoadTheSame)
     // The folder rows show the parent ids the log holds.
     const std::set<int> shown = {kListTreeItem, kListParentId};
     EXPECT_EQ(test::DescribeListings(loaded, shown), test::DescribeListings(scan.session, shown));
+    test::TempDir out;
+    ASSERT_TRUE(test::SaveEverything(scan.session, out.path() / "a").ran);
+    ASSERT_TRUE(test::SaveEverything(loaded, out.path() / "b").ran);
+    EXPECT_EQ(test::HashFolder(out.path() / "b"), test::HashFolder(out.path() / "a"));
+}
+
+// The disk came back under another number: found by its identity without
+// the number, and the results then name the disk by its new number.
+TEST(ScanLogLoad, ADiskWithAnotherNumberIsFoundByItsIdentity)
+{
+    test::ScopedTestRegistry registry;
+    LoggedScan scan(LoggedFixture{"mbr.img", 5, "FAT16"});
+    if (scan.Disk() < 0)
+        GTEST_SKIP() << "fixture not unpacked";
+    ASSERT_TRUE(scan.Ready());
+    const std::vector<std::string> tree = test::DescribeTree(scan.session.Results());
+
+    // Unplugged, another disk plugged in, then the fixture again.
+    DeviceRegistry& r = DeviceRegistry::Instance();
+    ASSERT_TRUE(r.RemoveDisk(scan.Disk()));
+    const int other = r.RegisterMemoryDisk(std::make_shared<test::SparseDevice>(1u << 20));
+    ASSERT_EQ(other, scan.Disk());
+    const int now = test::AddFixtureDisk("mbr.img");
+    ASSERT_NE(now, scan.Disk());
+
+    SearchSession loaded(1);
+    ASSERT_TRUE(loaded.RunLoadLogHere(LoadRequest(scan.LogPath())));
+    EXPECT_EQ(loaded.LoadLogJob()->Outcome(), ScanLogLoadOutcome::Loaded);
+    EXPECT_EQ(loaded.Partition().DevicePath, PhysicalDrivePath(now));
+    EXPECT_EQ(loaded.Partition().Descriptor.DiskNumber, now);
+    const std::string identity = loaded.Partition().Descriptor.DiskIdentity;
+    EXPECT_EQ(identity.substr(identity.rfind('|') + 1), std::to_string(now));
+    EXPECT_EQ(test::DescribeTree(loaded.Results()), tree);
     test::TempDir out;
     ASSERT_TRUE(test::SaveEverything(scan.session, out.path() / "a").ran);
     ASSERT_TRUE(test::SaveEverything(loaded, out.path() / "b").ran);
