@@ -18,7 +18,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -180,6 +184,58 @@ TEST(ScanLogLoad, FatLogsThatFileTheRootUnderFiveLoadTheSame)
     ASSERT_TRUE(test::SaveEverything(scan.session, out.path() / "a").ran);
     ASSERT_TRUE(test::SaveEverything(loaded, out.path() / "b").ran);
     EXPECT_EQ(test::HashFolder(out.path() / "b"), test::HashFolder(out.path() / "a"));
+}
+
+// The load on its worker, as the dialog runs it: the tree fills while
+// another thread reads it, the observer hears the end, and a save and a
+// listing refuse to start meanwhile.
+TEST(ScanLogLoad, LoadsOnAWorkerWhileTheTreeIsRead)
+{
+    test::ScopedTestRegistry registry;
+    LoggedScan scan(LoggedFixture{"mbr.img", 2, "NTFS"});
+    if (scan.Disk() < 0)
+        GTEST_SKIP() << "fixture not unpacked";
+    ASSERT_TRUE(scan.Ready());
+
+    class Ends final : public SearchSessionObserver {
+    public:
+        void OnLogLoaded() override
+        {
+            std::lock_guard<std::mutex> lk(m);
+            ended = true;
+            cv.notify_all();
+        }
+        bool Wait()
+        {
+            std::unique_lock<std::mutex> lk(m);
+            return cv.wait_for(lk, std::chrono::seconds(60), [this] { return ended; });
+        }
+        std::mutex m;
+        std::condition_variable cv;
+        bool ended = false;
+    } ends;
+    SearchSession loaded(1);
+    loaded.SetObserver(&ends);
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        while (!done) {
+            auto lock = loaded.Results().Lock();
+            (void)loaded.Results().Tree().NodeCount();
+            (void)loaded.Results().FoundEntries().size();
+        }
+    });
+    ASSERT_TRUE(loaded.StartLoadLog(LoadRequest(scan.LogPath())));
+    EXPECT_FALSE(loaded.StartLoadLog(LoadRequest(scan.LogPath())));
+    ScanLogSaveRequest save;
+    save.path = scan.dir.path() / "meanwhile.VQL";
+    EXPECT_FALSE(loaded.StartSaveLog(save));
+    EXPECT_TRUE(ends.Wait());
+    done = true;
+    reader.join();
+    ASSERT_TRUE(loaded.FinishLoadLog());
+    loaded.SetObserver(nullptr);
+    EXPECT_EQ(loaded.LoadLogJob()->Outcome(), ScanLogLoadOutcome::Loaded);
+    EXPECT_EQ(test::DescribeTree(loaded.Results()), test::DescribeTree(scan.session.Results()));
 }
 
 // The disk came back under another number: found by its identity without
