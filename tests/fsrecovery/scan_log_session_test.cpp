@@ -421,7 +421,7 @@ TEST_F(ScanLogFailures, LogsOnlyWhereTheStateAllows)
 
 // A log that cannot be written leaves the results unlogged (Close and Back
 // still offer to save them) and whatever was at the path as it was.
-TEST_F(ScanLogFailures, AFailedSaveLeavesTheResultsUnloggedAndTheOldLogWhole)
+TEST_F(ScanLogFailures, AFailedSaveLeavesTheResultsUnloggedAndThePathAsItWas)
 {
     SearchSession session(1);
     ASSERT_TRUE(session.RunLoadLogHere(LoadRequest(scan_->LogPath())));
