@@ -1,7 +1,10 @@
 // Feeds arbitrary bytes to the scan-log header peek and to both readers, as
 // the bytes of a log file. A log that loads must be writable, and what is
 // written must load again with the same contents (the writer's own mending of
-// line texts, the source kind and a folder count of 0 aside).
+// line texts, the source kind and a folder count of 0 aside). What was read
+// (whole or up to a break) then goes into a session's results as a load puts
+// it there: the tree by indentation, the found files from their texts.
+#include "fsrecovery/scan_log_session.h"
 #include "results/scan_log_document.h"
 #include "results/scan_log_reader.h"
 #include "results/scan_log_writer.h"
@@ -68,6 +71,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
 
         if (r.loaded()) RoundTrip(doc, kind);
+
+        ScanResults results;
+        const int mode = kind == ScanLogReaderKind::Deep ? 2 : 1;
+        const ScanLogInsertCount count = InsertScanLogResults(doc, results, mode);
+        Check(count.folders + 1 <= doc.tree.size() + 1);
+        Check(count.folders == results.FolderCount());
+        Check(count.files == (HasFileTable(doc) ? doc.files.size() : 0));
+        Check(results.Tree().RootItem() != kNoTreeNode);
+        (void)ScanTimeOfExfatRows(doc.files);
+        (void)ScanLogPartitionOf(doc);
     }
     return 0;
 }

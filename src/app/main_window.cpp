@@ -12,9 +12,9 @@
 #include "app/ui/ui_fonts.h"
 #include "app/ui/xp_style_button.h"
 #include "app/wait_window.h"
+#include "results/scan_log_dialog.h"
 
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -546,10 +546,7 @@ void CSalvoraDlg::OnSearchDialogFinished()
 void CSalvoraDlg::OnLoadLog()
 {
     ProgramState& state = ProgramState::Instance();
-    const QString extension = QString::fromUtf8(state.Profile.ScanLogExtension.data(),
-                                                static_cast<int>(state.Profile.ScanLogExtension.size()));
-    const QString filter = QStringLiteral("Scanning Log File (*.%1 *.%2)").arg(extension, extension.toLower());
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Load Log"), QString(), filter);
+    const QString path = AskScanLogOpenPath(this);
     if (path.isEmpty()) return;
     state.PendingScanLogPath.Set(path.toStdString());
     state.StatusFileCount = 0;

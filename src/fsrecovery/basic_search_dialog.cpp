@@ -6,6 +6,8 @@
 #include "disk/drive_tree_view.h"
 #include "fsrecovery/basic_search_view.h"
 
+#include <QPointer>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace torvane {
@@ -25,6 +27,15 @@ void CBasicSearch::FillDriveTree(const std::shared_ptr<DriveListSnapshot>& drive
     m_pDrivePanel->Adopt(drives);
     if (m_pDrivePanel->Tree())
         m_pDrivePanel->Tree()->setFocus();
+    // Opened for a scan log (the command line, the main window's Load Log, a
+    // hand-over): the dialog loads it as soon as it runs.
+    if (!ProgramState::Instance().PendingScanLogPath.Empty()) {
+        QPointer<CBasicSearchView> view(m_pSearchView);
+        QTimer::singleShot(0, m_pSearchView, [view] {
+            if (view)
+                view->OnLoadLog();
+        });
+    }
 }
 
 void CBasicSearch::OnScanNow()
@@ -63,7 +74,7 @@ void CBasicSearch::StopRunningWork()
 
 void CBasicSearch::RestoreBusyState()
 {
-    if (m_pSearchView->ListBusy() && m_pSearchView->ResultsTree())
+    if ((m_pSearchView->ListBusy() || m_pSearchView->LogJobRunning()) && m_pSearchView->ResultsTree())
         m_pSearchView->ResultsTree()->setEnabled(false);
 }
 

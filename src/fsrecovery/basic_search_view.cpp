@@ -1,6 +1,8 @@
 #include "fsrecovery/basic_search_view.h"
 
+#include "app/main_window_state.h"
 #include "app/message_dialog.h"
+#include "app/start_up.h"
 #include "base/program_state.h"
 #include "app/ui/color_static.h"
 #include "app/ui/system_image_list.h"
@@ -8,16 +10,23 @@
 #include "app/ui/tree_item_model.h"
 #include "app/ui/ui_fonts.h"
 #include "app/ui/xp_style_button.h"
+#include "base/text_routines.h"
 #include "disk/drive_tree_view.h"
 #include "disk/property_table_view.h"
+#include "fsrecovery/store/name_rules.h"
 #include "results/file_list_columns.h"
+#include "results/file_list_rows.h"
 #include "results/file_list_view.h"
+#include "results/open_single_file_dialog.h"
 #include "results/populate_window.h"
 #include "results/save_walkers.h"
 #include "results/saving_dialog.h"
+#include "results/scan_log_dialog.h"
 
 #include <QApplication>
 #include <QBoxLayout>
+#include <QEventLoop>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -43,8 +52,6 @@ QString Q(const std::string& s)
     return QString::fromStdString(s);
 }
 
-constexpr char kScanLogNotAvailableText[] =
-    "Saving and loading the scanning log is not available in this version yet.";
 constexpr char kSaveBeforeScanText[] =
     "Saving function is not available at this step.\n\nTo save recovered data, first you need to scan the drive and "
     "recover the lost data.\n\nSelect the Drive from tree and click next to continue.";
@@ -55,6 +62,9 @@ constexpr char kLoadLogLaterText[] =
     "Recovery log cannot be loaded at this stage.\n\nTo load the recovery results from scanning log file, click on "
     "'Back' button and Load Log from previous screen.";
 constexpr char kStopWaitText[] = "It may take a while, Please wait...";
+constexpr char kNoTemporaryFolderText[] = "The temporary folder for opened files cannot be created.";
+constexpr char kNoApplicationText[] =
+    "No application could be started to open the file. A copy of it is kept as \"%1\" until the program ends.";
 
 }  // namespace
 
@@ -78,6 +88,9 @@ public:
     {
         Post([text](CBasicSearchView* v) { ShowMessage(v->Owner(), Q(text)); });
     }
+    void OnLogSaved() override { Post([](CBasicSearchView* v) { v->OnLogSaved(); }); }
+    void OnLogLoaded() override { Post([](CBasicSearchView* v) { v->OnLogLoadFinished(); }); }
+    void OnFileOpenEnded() override { Post([](CBasicSearchView* v) { v->OnOpenFileFinished(); }); }
 
 private:
     template <typename F>
@@ -111,6 +124,13 @@ CBasicSearchView::CBasicSearchView(SearchDialogBase* host, CDriveTreeView* drive
     connect(&m_timer123, &QTimer::timeout, this, &CBasicSearchView::OnTimer123);
     m_timer456.setInterval(10000);
     connect(&m_timer456, &QTimer::timeout, this, &CBasicSearchView::OnTimer456);
+    m_loadTimer.setInterval(200);
+    connect(&m_loadTimer, &QTimer::timeout, this, &CBasicSearchView::OnLoadTimer);
+    m_openTimer.setInterval(200);
+    connect(&m_openTimer, &QTimer::timeout, this, [this] {
+        if (const OpenFoundFileJob* job = m_session.OpenFileJob(); job && m_pOpenWindow)
+            m_pOpenWindow->SetProgress(job->Counters().fileBytesDone.load(), job->Counters().fileBytesTotal.load());
+    });
 
     // The drive view first.
     ShowResultViews(false);
@@ -122,6 +142,8 @@ CBasicSearchView::CBasicSearchView(SearchDialogBase* host, CDriveTreeView* drive
 CBasicSearchView::~CBasicSearchView()
 {
     StopRunningWork();
+    if (m_pOpenWindow)
+        delete m_pOpenWindow.data();
     m_session.SetObserver(nullptr);
     m_pResultsTree->setTreeModel(nullptr);
     m_pFileList->UseRows(nullptr);
@@ -265,6 +287,7 @@ QWidget* CBasicSearchView::Owner() const
 QLabel* CBasicSearchView::CounterLabel() const { return m_pCounters; }
 QLabel* CBasicSearchView::StepLabel() const { return m_pStepText; }
 QLabel* CBasicSearchView::InstructionLabel() const { return m_pInstruction; }
+COpenSingleFile* CBasicSearchView::OpenFileWindow() const { return m_pOpenWindow.data(); }
 
 bool CBasicSearchView::ResultsShown() const
 {
@@ -615,17 +638,89 @@ void CBasicSearchView::OnResultListDoubleClicked(const QModelIndex& index)
 {
     if (!index.isValid() || m_session.ScanCount() == 0)
         return;
-    const int row = m_pFileList->sourceRow(index.row());
+    OpenListRow(m_pFileList->sourceRow(index.row()));
+}
+
+void CBasicSearchView::OnOpenFile()
+{
+    if (m_session.ScanCount() == 0 || !m_pFileList->selectionModel())
+        return;
+    const QModelIndexList selected = m_pFileList->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    int first = selected.first().row();
+    for (const QModelIndex& index : selected)
+        first = std::min(first, index.row());
+    OpenListRow(m_pFileList->sourceRow(first));
+}
+
+void CBasicSearchView::OpenListRow(int row)
+{
     ListRowModel& rows = m_pFileList->Rows();
-    const std::string type = rows.Cell(row, kListType);
-    if (type.empty())
+    if (row < 0 || row >= rows.RowCount() || TrimWhite(rows.Cell(row, kListType)).empty())
         return;
     // A folder row opens the folder in the tree.
-    if (type == "FOLDER") {
-        const TreeNodeId item = static_cast<TreeNodeId>(std::stoull("0" + rows.Cell(row, kListTreeItem)));
+    if (IsFolderListRow(rows, row)) {
+        ShowFoundCountStatus();
+        const TreeNodeId item = static_cast<TreeNodeId>(ParseDecimalU64(rows.Cell(row, kListTreeItem)));
         if (m_session.Results().Tree().IsValid(item))
             m_pResultsTree->SelectItem(item);
+        return;
     }
+    // A file: copied into this run's temporary folder and handed to the
+    // desktop. Nothing without a volume to read it from, or while a copy runs.
+    if (!m_session.Volumes() || m_session.Volumes()->Empty() || m_session.OpenFileRunning())
+        return;
+    if (ScanRunning() || ListBusy() || LogJobRunning())
+        return;
+    const SaveRow file = SaveRowOfListRow(rows, row, false);
+    const std::string folder = TemporaryExtractFolder::Instance().Path();
+    if (folder.empty()) {
+        ShowMessage(Owner(), QString::fromLatin1(kNoTemporaryFolderText));
+        return;
+    }
+    QWidget* owner = Owner();
+    m_pOpenWindow = new COpenSingleFile(owner);
+    m_pOpenWindow->SetFile(Q(OpenDisplayName(file.name)), file.size);
+    m_pOpenWindow->SetStopAction([this] { m_session.StopOpenFile(); });
+    if (!m_session.StartOpenFile(file, folder)) {
+        delete m_pOpenWindow.data();
+        return;
+    }
+    if (m_host)
+        m_host->setEnabled(false);
+    m_pOpenWindow->setEnabled(true);
+    m_pOpenWindow->move(owner->geometry().center() - m_pOpenWindow->rect().center());
+    m_pOpenWindow->show();
+    m_pOpenWindow->raise();
+    m_openTimer.start();
+}
+
+void CBasicSearchView::OnOpenFileFinished()
+{
+    if (!m_session.FinishOpenFile())
+        return;
+    m_openTimer.stop();
+    if (m_pOpenWindow) {
+        m_pOpenWindow->hide();
+        m_pOpenWindow->deleteLater();
+        m_pOpenWindow = nullptr;
+    }
+    if (m_host)
+        m_host->setEnabled(true);
+    m_pFileList->viewport()->update();
+    const OpenFoundFileJob* job = m_session.OpenFileJob();
+    if (!job)
+        return;
+    QWidget* owner = Owner();
+    const QString path = Q(job->Path());
+    if (!job->Openable())
+        ShowMessage(owner, Q(job->Message()));
+    else if (!QFileInfo::exists(path))
+        ShowMessage(owner, QString::fromLatin1(kOpenFileMissingText));
+    else if (!ShellOpenFile(path))
+        ShowMessage(owner, QString::fromLatin1(kNoApplicationText).arg(path));
+    emit fileOpened();
 }
 
 // ---- saving and the scan log ---------------------------------------------------------------
@@ -653,21 +748,230 @@ void CBasicSearchView::OnSaveLog()
         ShowMessage(owner, Q(Texts().SaveLogBeforeScanText));
     } else if (ScanRunning() || ListBusy()) {
         ShowMessage(owner, Q(Texts().ScanRunningSaveLogText));
-    } else {
-        ShowMessage(owner, QString::fromLatin1(kScanLogNotAvailableText));
+    } else if (!LogJobRunning()) {
+        SaveScanLog();
+        return;
     }
     RestoreBusyState();
+}
+
+ScanLogSourceFacts CBasicSearchView::SourceFacts() const
+{
+    std::vector<std::string> identities;
+    if (m_drives && m_drives->Inventory()) {
+        std::shared_ptr<DriveInventory> inv = m_drives->Inventory();
+        auto lock = inv->Lock();
+        identities = inv->DiskIdentityList;
+    }
+    return ScanLogSourceFactsOf(m_session.Partition(), identities, m_selectionDescription);
+}
+
+int CBasicSearchView::SaveScanLog()
+{
+    QWidget* owner = Owner();
+    if (m_session.ScanCount() == 0 || ScanRunning() || ListBusy() || LogJobRunning())
+        return 0;
+    if (m_host)
+        m_host->setEnabled(false);
+    const QString path = AskScanLogSavePath(owner);
+    if (m_host)
+        m_host->setEnabled(true);
+    if (path.isEmpty()) {
+        if (m_host) {
+            m_host->raise();
+            m_host->activateWindow();
+        }
+        return 0;
+    }
+    ScanLogSaveRequest request;
+    request.path = path.toStdString();
+    request.source = SourceFacts();
+    if (!m_session.StartSaveLog(std::move(request)))
+        return 0;
+
+    // The writer runs on its worker; the dialog waits, disabled, for its end.
+    QPushButton* back = m_host ? m_host->findChild<QPushButton*>(QStringLiteral("BackButton")) : nullptr;
+    if (back)
+        back->setEnabled(false);
+    if (m_host)
+        m_host->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QEventLoop loop;
+    m_pSaveLoop = &loop;
+    if (m_session.SaveLogJob() && m_session.SaveLogJob()->Running())
+        loop.exec();
+    m_pSaveLoop = nullptr;
+    QApplication::restoreOverrideCursor();
+    m_session.FinishSaveLog();
+    if (m_host)
+        m_host->setEnabled(true);
+    if (back)
+        back->setEnabled(true);
+
+    const ScanLogSaveJob* job = m_session.SaveLogJob();
+    const bool written = job && job->Result().ok() && !job->Failed();
+    if (written)
+        ShowMessage(owner, QString::fromLatin1(kScanLogSavedText));
+    else
+        ShowMessage(owner, Q(job ? job->Result().message : std::string()));
+    emit logSaved();
+    return written ? 1 : 0;
+}
+
+void CBasicSearchView::OnLogSaved()
+{
+    if (m_pSaveLoop)
+        m_pSaveLoop->quit();
 }
 
 void CBasicSearchView::OnLoadLog()
 {
     QWidget* owner = Owner();
-    if (m_session.ScanCount() == 0) {
-        ShowMessage(owner, QString::fromLatin1(kScanLogNotAvailableText));
+    ProgramState& state = ProgramState::Instance();
+    if (m_session.ScanCount() != 0) {
+        state.PendingScanLogPath.Clear();
+        ShowMessage(owner, QString::fromLatin1(ScanRunning() || ListBusy() ? kLoadLogDuringScanText : kLoadLogLaterText));
+        RestoreBusyState();
         return;
     }
-    ShowMessage(owner, QString::fromLatin1(ScanRunning() || ListBusy() ? kLoadLogDuringScanText : kLoadLogLaterText));
-    RestoreBusyState();
+    if (LogJobRunning() || ScanRunning())
+        return;
+    // The pending log is taken once; a later Load Log asks.
+    std::string path = state.PendingScanLogPath.Get();
+    state.PendingScanLogPath.Clear();
+    if (path.empty()) {
+        path = AskScanLogOpenPath(owner).toStdString();
+        if (path.empty())
+            return;
+    }
+    m_loadPath = path;
+    state.StatusFileCount = 0;
+    state.StatusFolderCount = 0;
+    ShowFoundCountStatus();
+
+    // The loading view: the progress of the tree and the file table.
+    ShowResultViews(false);
+    ShowDriveViews(false);
+    m_pFileList->SetupResultColumns();
+    m_pScanPanel->show();
+    m_pStop->hide();
+    for (CColorStatic* s : {m_pStatus, m_pRangeLabel, m_pRangeText, m_pSector, m_pOfTotal})
+        s->hide();
+    m_pProgress->show();
+    SetProgressRange64(m_pProgress, 0, 1, 1);
+    m_pStepText->setText(QString::fromLatin1(kScanLogLoadingStepText));
+    m_pStepText->show();
+    if (m_host)
+        if (auto* back = m_host->findChild<QPushButton*>(QStringLiteral("BackButton")))
+            back->setEnabled(false);
+    m_pScanNow->hide();
+    m_pLoadLog->hide();
+    m_pInstruction->setText(Q(Texts().SelectFilesToSaveText));
+    m_pLiveList->hide();
+    m_pResultsTree->setEnabled(false);
+
+    ScanLogLoadRequest request;
+    request.path = path;
+    if (!m_session.StartLoadLog(std::move(request))) {
+        ReturnToDriveSelection();
+        return;
+    }
+    MainWindowState::Instance().BasicLogLoadThread = 1;
+    m_loadTimer.start();
+}
+
+void CBasicSearchView::OnLoadTimer()
+{
+    const ScanLogLoadJob* job = m_session.LoadLogJob();
+    if (!job)
+        return;
+    const std::uint64_t total = job->total.load();
+    if (total > 0)
+        UpdateProgress64(m_pProgress, 0, total, job->done.load(), 1, true, true);
+}
+
+void CBasicSearchView::OnLogLoadFinished()
+{
+    if (!m_session.FinishLoadLog())
+        return;
+    m_loadTimer.stop();
+    MainWindowState::Instance().BasicLogLoadThread = 0;
+    const ScanLogLoadJob* job = m_session.LoadLogJob();
+    if (!job)
+        return;
+    QWidget* owner = Owner();
+    // Going back to the drive view forgets the job: keep what it said.
+    const ScanLogLoadOutcome outcome = job->Outcome();
+    const std::string message = job->Message();
+    const int handOverMode = job->HandOverMode();
+    if (outcome == ScanLogLoadOutcome::Loaded || outcome == ScanLogLoadOutcome::Damaged) {
+        ShowLoadedResults(job->SourceDescription());
+        // A log that broke off shows what it held and says it is invalid.
+        ShowMessage(owner, outcome == ScanLogLoadOutcome::Loaded ? QString::fromLatin1(kScanLogLoadedText)
+                                                                 : Q(message));
+        TreeModel& tree = m_session.Results().Tree();
+        const TreeNodeId root = tree.RootItem();
+        if (root != kNoTreeNode) {
+            m_pResultsTree->SelectItem(kNoTreeNode);
+            m_pResultsTree->SelectItem(root);
+        }
+        const TreeNodeId misc = m_session.Results().MiscFolderItem();
+        if (misc != kNoTreeNode && tree.IsValid(misc)) {
+            tree.RequestExpand(misc);
+            m_pResultsTree->ExpandItem(misc);
+        }
+    } else if (outcome == ScanLogLoadOutcome::HandOver) {
+        ReturnToDriveSelection();
+        HandOverScanLog(m_host.data(), handOverMode, m_loadPath);
+    } else {
+        ReturnToDriveSelection();
+        if (!message.empty())
+            ShowMessage(owner, Q(message));
+    }
+    emit logLoaded();
+}
+
+void CBasicSearchView::ShowLoadedResults(const std::string& description)
+{
+    ShowStopSearchControls(false);
+    m_pScanPanel->hide();
+    m_pStepText->hide();
+    m_pStepText->setText(QString());
+    for (CColorStatic* s : {m_pStatus, m_pRangeLabel, m_pRangeText, m_pSector, m_pOfTotal})
+        s->show();
+    m_pInstruction->setText(Q(Texts().SelectFilesToSaveText));
+    m_selectionDescription = description;
+    m_pDescription->setText(Q(description));
+    m_pDescription->show();
+    UpdateCounters();
+    m_pCounters->show();
+    m_pResultsTree->setEnabled(true);
+    ShowResultViews(true);
+    m_pSaveData->show();
+    m_pSaveLog->show();
+    m_pScanNow->hide();
+    m_pLoadLog->hide();
+    if (m_pResultsTree->itemModel())
+        m_pResultsTree->itemModel()->publishChanges();
+    if (m_host)
+        if (auto* back = m_host->findChild<QPushButton*>(QStringLiteral("BackButton")))
+            back->setEnabled(true);
+    const TreeNodeId root = m_session.Results().Tree().RootItem();
+    if (root != kNoTreeNode) {
+        m_session.Results().Tree().RequestExpand(root);
+        m_pResultsTree->ExpandItem(root);
+    }
+}
+
+void CBasicSearchView::ReturnToDriveSelection()
+{
+    for (CColorStatic* s : {m_pStatus, m_pRangeLabel, m_pRangeText, m_pSector, m_pOfTotal})
+        s->show();
+    m_pStepText->setText(QString());
+    ResetForNewSelection();
+    if (m_host)
+        if (auto* back = m_host->findChild<QPushButton*>(QStringLiteral("BackButton")))
+            back->setEnabled(true);
 }
 
 // ---- Back and Close ---------------------------------------------------------------------------
@@ -675,7 +979,7 @@ void CBasicSearchView::OnLoadLog()
 bool CBasicSearchView::OnBack()
 {
     QWidget* owner = Owner();
-    if (ScanRunning() || ListBusy()) {
+    if (ScanRunning() || ListBusy() || LogJobRunning()) {
         ShowMessage(owner, Q(Texts().ScanRunningStopHintText));
         RestoreBusyState();
         return true;
@@ -689,11 +993,9 @@ bool CBasicSearchView::OnBack()
         const int answer = box.exec();
         if (answer == QMessageBox::Cancel)
             return true;
-        if (answer == QMessageBox::Yes) {
-            // The scan log cannot be written yet: nothing was saved, so stay.
-            ShowMessage(owner, QString::fromLatin1(kScanLogNotAvailableText));
+        // A log that was not written keeps the results here.
+        if (answer == QMessageBox::Yes && SaveScanLog() == 0)
             return true;
-        }
     }
     ResetForNewSelection();
     return true;
@@ -726,16 +1028,15 @@ void CBasicSearchView::ResetForNewSelection()
 bool CBasicSearchView::ConfirmClose()
 {
     QWidget* owner = Owner();
-    if (m_session.ScanCount() > 0 && !m_session.ResultsLogged() && !ScanRunning() &&
+    if (m_session.ScanCount() > 0 && !m_session.ResultsLogged() && !ScanRunning() && !LogJobRunning() &&
         !m_session.Results().LogLoadedFlag() && ResultsShown()) {
         CExit_Confirmation confirm(owner);
         const int result = confirm.exec();
         if (result == CExit_Confirmation::kDoNotExit)
             return false;
-        if (result == CExit_Confirmation::kSaveBeforeExit) {
-            ShowMessage(owner, QString::fromLatin1(kScanLogNotAvailableText));
-            return false;
-        }
+        // A log that was not written keeps the dialog open.
+        if (result == CExit_Confirmation::kSaveBeforeExit)
+            return SaveScanLog() != 0;
         return true;
     }
     const QString question = Q(Texts().ExitQuestionText);
@@ -747,6 +1048,10 @@ void CBasicSearchView::StopRunningWork()
     m_session.StopAll();
     m_timer123.stop();
     m_timer456.stop();
+    m_loadTimer.stop();
+    m_openTimer.stop();
+    if (m_session.LoadLogJob())
+        MainWindowState::Instance().BasicLogLoadThread = 0;
 }
 
 }  // namespace torvane

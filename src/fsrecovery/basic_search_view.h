@@ -1,7 +1,8 @@
 // The scan and results views of the Basic Search dialog, and the handlers
 // that move between them: "Scan Now", the scan's progress (timers 123 and
 // 456), "Stop", the result state, the results tree and its file list,
-// "Save Data", and the results half of "Back" and of closing.
+// opening a found file, "Save Data", "Save Log" and "Load Log", and the
+// results half of "Back" and of closing.
 //
 // Everything but the widgets lives in the dialog's SearchSession: the scan
 // and listing jobs, the results, the volumes read, the file list's rows and
@@ -20,6 +21,8 @@
 #include <QTimer>
 #include <QWidget>
 
+class QEventLoop;
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -37,6 +40,7 @@ class CDriveTreeView;
 class CTreeClass;
 class CResultsFileList;
 class CColorStatic;
+class COpenSingleFile;
 
 class CBasicSearchView : public QWidget {
     Q_OBJECT
@@ -54,9 +58,18 @@ public slots:
     void OnStop();
     void OnSaveData();
     void OnSaveLog();
+    // Loads the log pending (ProgramState::PendingScanLogPath: the command
+    // line, the main window's "Load Log", a hand-over) or one the user chooses.
     void OnLoadLog();
+    // "Open" of the file list: the first selected row (a folder is selected
+    // in the tree, a file copied and opened with its application).
+    void OnOpenFile();
 
 public:
+    // Writes the results to a scan log the user chooses (Save Log, and the
+    // save asked for by Back and Close). 1 when written; 0 when cancelled or
+    // when it failed (the user was told why).
+    int SaveScanLog();
     // "Back": true when the view handled it (refused, asked, or reset to the
     // drive view); false when there are no results (the dialog returns to the
     // main window).
@@ -71,6 +84,7 @@ public:
     std::uint32_t BasicScanCount() const { return m_session.ScanCount(); }
     bool ScanRunning() const { return m_session.ScanRunning(); }
     bool ListBusy() const { return m_session.ListBusy(); }
+    bool LogJobRunning() const { return m_session.LogJobRunning(); }
     bool ResultsInScanLog() const { return m_session.ResultsLogged(); }
     ScanResults& Results() { return m_session.Results(); }
     const CurrentPartition& Partition() const { return m_session.Partition(); }
@@ -84,6 +98,9 @@ public:
     QPushButton* SaveDataButton() const { return m_pSaveData; }
     QPushButton* SaveLogButton() const { return m_pSaveLog; }
     QPushButton* LoadLogButton() const { return m_pLoadLog; }
+    QLabel* DescriptionLabel() const { return m_pDescription; }
+    // The "Opening File" window while a file is copied for opening, else null.
+    COpenSingleFile* OpenFileWindow() const;
     QLabel* CounterLabel() const;      // static 1331
     QLabel* StepLabel() const;         // static 1197
     QLabel* InstructionLabel() const;  // static 1011
@@ -96,6 +113,12 @@ signals:
     void scanFinished();
     // A folder's list was populated (or the listing was cancelled).
     void listPopulated();
+    // A scan log was written (or the writing failed).
+    void logSaved();
+    // A scan-log load ended, whatever its outcome.
+    void logLoaded();
+    // An open of a found file ended (opened or not).
+    void fileOpened();
 
 private:
     class SessionEvents;
@@ -111,6 +134,14 @@ private:
     void OnResultsSelChanged(TreeNodeId item);
     void OnListJobFinished();
     void OnResultListDoubleClicked(const QModelIndex& index);
+    void OpenListRow(int row);
+    void OnOpenFileFinished();
+    void OnLogSaved();
+    void OnLogLoadFinished();
+    void OnLoadTimer();
+    void ShowLoadedResults(const std::string& description);
+    void ReturnToDriveSelection();
+    ScanLogSourceFacts SourceFacts() const;
     void ResetForNewSelection();
     void ShowScanDisplay();
     void UpdateCounters();
@@ -145,9 +176,14 @@ private:
     QPushButton* m_pSaveLog = nullptr;        // 1003
     QPushButton* m_pLoadLog = nullptr;        // 1093
     QPointer<CPopulate> m_pPopulate;
+    QPointer<COpenSingleFile> m_pOpenWindow;
 
     QTimer m_timer123;
     QTimer m_timer456;
+    QTimer m_loadTimer;      // the log load's progress
+    QTimer m_openTimer;      // the copy's progress in the "Opening File" window
+    QEventLoop* m_pSaveLoop = nullptr;   // SaveScanLog waits here for the writer
+    std::string m_loadPath;
 
     // The session's observer outlives the session's jobs (declared first).
     std::unique_ptr<SessionEvents> m_events;

@@ -93,6 +93,9 @@ public:
     End scanEnd{*this, &SearchSessionObserver::OnScanEnded};
     End listEnd{*this, &SearchSessionObserver::OnListingEnded};
     End namingEnd{*this, &SearchSessionObserver::OnFoldersNamed};
+    End logSaveEnd{*this, &SearchSessionObserver::OnLogSaved};
+    End logLoadEnd{*this, &SearchSessionObserver::OnLogLoaded};
+    End openEnd{*this, &SearchSessionObserver::OnFileOpenEnded};
 
 private:
     std::mutex mutex_;
@@ -137,6 +140,9 @@ SearchSession::~SearchSession()
 {
     StopAll();
     // The jobs go before the stores they write.
+    openJob_.reset();
+    loadLogJob_.reset();
+    saveLogJob_.reset();
     namingJob_.reset();
     listJob_.reset();
     scanJob_.reset();
@@ -181,7 +187,7 @@ void SearchSession::PrepareScan(const CurrentPartition& partition)
 
 bool SearchSession::StartScan(const CurrentPartition& partition)
 {
-    if (ScanRunning() || ListBusy())
+    if (AnyJobRunning())
         return false;
     PrepareScan(partition);
     return scanJob_->Start();
@@ -189,7 +195,7 @@ bool SearchSession::StartScan(const CurrentPartition& partition)
 
 bool SearchSession::RunScanHere(const CurrentPartition& partition)
 {
-    if (ScanRunning() || ListBusy())
+    if (AnyJobRunning())
         return false;
     PrepareScan(partition);
     scanJob_->SetInterimInterval(std::chrono::milliseconds(0));
@@ -250,7 +256,7 @@ void SearchSession::PrepareListing(TreeNodeId item)
 
 bool SearchSession::StartListing(TreeNodeId item)
 {
-    if (ListBusy())
+    if (ListBusy() || LogJobRunning() || OpenFileRunning())
         return false;
     PrepareListing(item);
     return listJob_->Start();
@@ -258,7 +264,7 @@ bool SearchSession::StartListing(TreeNodeId item)
 
 bool SearchSession::RunListingHere(TreeNodeId item)
 {
-    if (ListBusy())
+    if (ListBusy() || LogJobRunning() || OpenFileRunning())
         return false;
     PrepareListing(item);
     SearchSessionObserver* observer = reports_->observer_.exchange(nullptr);
@@ -292,7 +298,7 @@ bool SearchSession::ListBusy() const
 
 void SearchSession::PrepareChildren(TreeNodeId item)
 {
-    if (ScanRunning() || ListBusy() || item == kNoTreeNode)
+    if (ScanRunning() || ListBusy() || LogJobRunning() || item == kNoTreeNode)
         return;
     if (namingJob_ && namingJob_->Running())
         return;
@@ -323,11 +329,197 @@ SaveRequest SearchSession::ListSaveRequest(std::vector<SaveRow> rows)
     return request;
 }
 
+// ---- the scan log -------------------------------------------------------------------------
+
+bool SearchSession::LogJobRunning() const
+{
+    return (saveLogJob_ && saveLogJob_->Running()) || (loadLogJob_ && loadLogJob_->Running());
+}
+
+bool SearchSession::AnyJobRunning() const
+{
+    return ScanRunning() || ListBusy() || LogJobRunning() || OpenFileRunning();
+}
+
+bool SearchSession::PrepareSaveLog(ScanLogSaveRequest& request)
+{
+    if (scanCount_ == 0 || AnyJobRunning())
+        return false;
+    // The naming of lost sub-folders renames folders: not while they are written.
+    if (namingJob_)
+        namingJob_->StopAndWait();
+    request.mode = recoveryMode_;
+    saveLogJob_.reset();
+    saveLogJob_ = std::make_unique<ScanLogSaveJob>(results_, partition_, std::move(request), &reports_->logSaveEnd);
+    return true;
+}
+
+bool SearchSession::StartSaveLog(ScanLogSaveRequest request)
+{
+    return PrepareSaveLog(request) && saveLogJob_->Start();
+}
+
+bool SearchSession::RunSaveLogHere(ScanLogSaveRequest request)
+{
+    if (!PrepareSaveLog(request))
+        return false;
+    SearchSessionObserver* observer = reports_->observer_.exchange(nullptr);
+    const bool ran = saveLogJob_->RunHere();
+    reports_->observer_ = observer;
+    return ran && FinishSaveLog() && saveLogJob_->Result().ok();
+}
+
+bool SearchSession::FinishSaveLog()
+{
+    if (!saveLogJob_)
+        return false;
+    if (saveLogJob_->Running()) {
+        saveLogJob_->Wait();
+        if (saveLogJob_->Running())
+            return false;
+    }
+    // Logged only once the log is in place.
+    if (saveLogJob_->Result().ok() && !saveLogJob_->Failed()) {
+        resultsLogged_ = true;
+        results_.SetLogLoadedFlag(true);
+    }
+    return true;
+}
+
+bool SearchSession::PrepareLoadLog(ScanLogLoadRequest& request)
+{
+    if (scanCount_ != 0 || AnyJobRunning())
+        return false;
+    if (namingJob_)
+        namingJob_->StopAndWait();
+    listState_.Reset();
+    fileRows_.Clear();
+    fileRows_.ClearRowColors();
+    volumes_->Clear();
+    results_.ForgetResults();
+    reports_->Reset();
+    partition_ = CurrentPartition{};
+    request.mode = recoveryMode_;
+    loadLogJob_.reset();
+    loadLogJob_ = std::make_unique<ScanLogLoadJob>(results_, std::move(request), &reports_->logLoadEnd);
+    return true;
+}
+
+bool SearchSession::StartLoadLog(ScanLogLoadRequest request)
+{
+    return PrepareLoadLog(request) && loadLogJob_->Start();
+}
+
+bool SearchSession::RunLoadLogHere(ScanLogLoadRequest request)
+{
+    if (!PrepareLoadLog(request))
+        return false;
+    SearchSessionObserver* observer = reports_->observer_.exchange(nullptr);
+    const bool ran = loadLogJob_->RunHere();
+    reports_->observer_ = observer;
+    if (!ran || !FinishLoadLog())
+        return false;
+    const ScanLogLoadOutcome outcome = loadLogJob_->Outcome();
+    return outcome == ScanLogLoadOutcome::Loaded || outcome == ScanLogLoadOutcome::Damaged;
+}
+
+bool SearchSession::FinishLoadLog()
+{
+    if (!loadLogJob_)
+        return false;
+    if (loadLogJob_->Running()) {
+        loadLogJob_->Wait();
+        if (loadLogJob_->Running())
+            return false;
+    }
+    const ScanLogLoadOutcome outcome = loadLogJob_->Failed() ? ScanLogLoadOutcome::Stopped : loadLogJob_->Outcome();
+    stoppedByUser_ = false;
+    if (outcome == ScanLogLoadOutcome::Loaded || outcome == ScanLogLoadOutcome::Damaged) {
+        partition_ = loadLogJob_->Partition();
+        volumes_->Clear();
+        for (const std::shared_ptr<FileSystemVolume>& volume : loadLogJob_->Volumes())
+            volumes_->Add(volume);
+        scanCount_ = kLoadedFromLogState;
+        // A log that broke off holds only part of the results: they are
+        // shown, and Close and Back still offer to log them.
+        resultsLogged_ = outcome == ScanLogLoadOutcome::Loaded;
+        // The end-of-search box belongs to a scan.
+        endBoxShown_ = true;
+    } else {
+        results_.ForgetResults();
+        volumes_->Clear();
+        partition_ = CurrentPartition{};
+        scanCount_ = 0;
+        resultsLogged_ = false;
+    }
+    return true;
+}
+
+// ---- opening a found file ----------------------------------------------------------------
+
+bool SearchSession::OpenFileRunning() const
+{
+    return openJob_ && openJob_->Running();
+}
+
+bool SearchSession::PrepareOpenFile(const SaveRow& row, std::string folder)
+{
+    if (scanCount_ == 0 || AnyJobRunning() || row.isFolder)
+        return false;
+    OpenFoundFileRequest request;
+    request.results = &results_;
+    request.volumes = volumes_;
+    request.basicSearch = recoveryMode_ != 2;
+    request.row = row;
+    request.folder = std::move(folder);
+    request.registry = &extracted_;
+    openJob_.reset();
+    openJob_ = std::make_unique<OpenFoundFileJob>(std::move(request), &reports_->openEnd);
+    return true;
+}
+
+bool SearchSession::StartOpenFile(const SaveRow& row, std::string folder)
+{
+    return PrepareOpenFile(row, std::move(folder)) && openJob_->Start();
+}
+
+bool SearchSession::RunOpenFileHere(const SaveRow& row, std::string folder)
+{
+    if (!PrepareOpenFile(row, std::move(folder)))
+        return false;
+    SearchSessionObserver* observer = reports_->observer_.exchange(nullptr);
+    const bool ran = openJob_->RunHere();
+    reports_->observer_ = observer;
+    return ran && FinishOpenFile() && openJob_->Openable();
+}
+
+bool SearchSession::FinishOpenFile()
+{
+    if (!openJob_)
+        return false;
+    if (openJob_->Running()) {
+        openJob_->Wait();
+        if (openJob_->Running())
+            return false;
+    }
+    return true;
+}
+
+void SearchSession::StopOpenFile()
+{
+    if (openJob_ && openJob_->Running())
+        openJob_->StopCopy();
+}
+
 // ---- the whole session ------------------------------------------------------------------
 
 void SearchSession::Reset()
 {
     StopAll();
+    openJob_.reset();
+    loadLogJob_.reset();
+    saveLogJob_.reset();
+    extracted_.Clear();
     namingJob_.reset();
     listJob_.reset();
     scanJob_.reset();
@@ -347,6 +539,12 @@ void SearchSession::Reset()
 
 void SearchSession::StopAll()
 {
+    if (openJob_)
+        openJob_->StopAndWait();
+    if (loadLogJob_)
+        loadLogJob_->StopAndWait();
+    if (saveLogJob_)
+        saveLogJob_->Wait();   // a log being written is finished, not cut off
     if (namingJob_)
         namingJob_->StopAndWait();
     if (listJob_)

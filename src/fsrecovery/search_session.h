@@ -18,9 +18,11 @@
 #include "base/tree_model.h"
 #include "disk/volume_geometry.h"
 #include "fsrecovery/basic_scan.h"
+#include "fsrecovery/scan_log_jobs.h"
 #include "fsrecovery/store/found_items.h"
 #include "results/file_list_population.h"
 #include "results/file_system_volume.h"
+#include "results/found_file_opener.h"
 #include "results/save_job.h"
 
 #include <atomic>
@@ -45,6 +47,12 @@ public:
     virtual void OnFoldersNamed() {}
     // A message box for the user.
     virtual void OnMessage(const std::string& /*text*/) {}
+    // The scan-log writer ended: call FinishSaveLog().
+    virtual void OnLogSaved() {}
+    // The scan-log loader ended: call FinishLoadLog().
+    virtual void OnLogLoaded() {}
+    // The copy of a file to open is ready (or failed): call FinishOpenFile().
+    virtual void OnFileOpenEnded() {}
 };
 
 // The texts and progress a running scan reported last.
@@ -104,9 +112,11 @@ public:
     // The end-of-search box was shown for this result.
     bool EndBoxShown() const { return endBoxShown_; }
     void SetEndBoxShown(bool shown) { endBoxShown_ = shown; }
-    // The results are held in a scan log (written or loaded).
+    // The results are held in a scan log (written or loaded whole).
     bool ResultsLogged() const { return resultsLogged_; }
     void SetResultsLogged(bool logged) { resultsLogged_ = logged; }
+    // The results state a loaded log leaves (ScanCount() after a load).
+    static constexpr std::uint32_t kLoadedFromLogState = 10;
 
     // ---- the file list --------------------------------------------------------------
     // Lists the folder of `item` into FileRows() on a worker; false when busy.
@@ -128,6 +138,46 @@ public:
     SaveRequest TreeSaveRequest();
     SaveRequest ListSaveRequest(std::vector<SaveRow> rows);
 
+    // ---- the scan log ------------------------------------------------------------------------
+    // Writes the results to a scan log on a worker (OnLogSaved follows).
+    // False when nothing was scanned or loaded yet, or a scan, a listing or
+    // another log job runs. The request's mode is the session's.
+    bool StartSaveLog(ScanLogSaveRequest request);
+    // The same on the calling thread, then FinishSaveLog(); true when written.
+    bool RunSaveLogHere(ScanLogSaveRequest request);
+    // After OnLogSaved: joins the worker; a written log makes the results
+    // logged. False while the worker runs.
+    bool FinishSaveLog();
+    const ScanLogSaveJob* SaveLogJob() const { return saveLogJob_.get(); }
+
+    // Loads a scan log into the session on a worker (OnLogLoaded follows).
+    // False when the session holds results (a scan ran or a log is loaded)
+    // or a job runs. The request's mode is the session's.
+    bool StartLoadLog(ScanLogLoadRequest request);
+    // The same on the calling thread, then FinishLoadLog(); true when
+    // something was loaded (Loaded or Damaged).
+    bool RunLoadLogHere(ScanLogLoadRequest request);
+    // After OnLogLoaded: joins the worker and takes what it loaded: the
+    // partition, the volumes, results state 10 (Loaded or Damaged). Any other
+    // outcome leaves the session empty. False while the worker runs.
+    bool FinishLoadLog();
+    const ScanLogLoadJob* LoadLogJob() const { return loadLogJob_.get(); }
+    bool LogJobRunning() const;
+
+    // ---- opening a found file ---------------------------------------------------------------
+    // Copies the file of `row` into `folder` (the run's temporary folder) on a
+    // worker, or finds the copy made before; OnFileOpenEnded follows. False
+    // when no results are shown, or a scan, a log job or another open runs.
+    bool StartOpenFile(const SaveRow& row, std::string folder);
+    bool RunOpenFileHere(const SaveRow& row, std::string folder);
+    // After OnFileOpenEnded: joins the worker. False while it runs.
+    bool FinishOpenFile();
+    void StopOpenFile();
+    bool OpenFileRunning() const;
+    const OpenFoundFileJob* OpenFileJob() const { return openJob_.get(); }
+    // The copies made for opening since the results were last reset.
+    ExtractedFileRegistry& ExtractedFiles() { return extracted_; }
+
     // ---- the whole session ----------------------------------------------------------------
     // "Back": forgets the results and every state above.
     void Reset();
@@ -140,6 +190,10 @@ private:
 
     void PrepareScan(const CurrentPartition& partition);
     void PrepareListing(TreeNodeId item);
+    bool PrepareSaveLog(ScanLogSaveRequest& request);
+    bool PrepareLoadLog(ScanLogLoadRequest& request);
+    bool PrepareOpenFile(const SaveRow& row, std::string folder);
+    bool AnyJobRunning() const;
 
     const int recoveryMode_;
     std::unique_ptr<Reports> reports_;   // outlives the jobs (declared first)
@@ -151,6 +205,10 @@ private:
     std::unique_ptr<BasicScanJob> scanJob_;
     std::unique_ptr<FileListPopulationJob> listJob_;
     std::unique_ptr<NamingJob> namingJob_;
+    std::unique_ptr<ScanLogSaveJob> saveLogJob_;
+    std::unique_ptr<ScanLogLoadJob> loadLogJob_;
+    std::unique_ptr<OpenFoundFileJob> openJob_;
+    ExtractedFileRegistry extracted_;
     std::chrono::milliseconds interim_{10000};
 
     std::uint32_t scanCount_ = 0;

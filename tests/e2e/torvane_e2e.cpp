@@ -3,6 +3,11 @@
 //
 //   torvane_e2e basic|deep|photo|signature --image IMG [--partition N]
 //               [--range FIRST:LAST] --out DIR [--on-conflict rename|overwrite|skip]
+//               [--log FILE]
+//   torvane_e2e load --log FILE [--image IMG] --out DIR
+//
+// --log FILE also writes the scan log of the scan; "load" saves everything a
+// scan log holds (e2e_scan_log.h).
 //
 // Only "basic" runs so far; the other modes answer that they are not there yet.
 //
@@ -15,6 +20,8 @@
 // could not be saved exactly, with the reason, on standard error.
 // Exit code: 0 when the scan and the save ran, 1 on an error, 2 on bad usage.
 #include "e2e_modes.h"
+#include "e2e_scan_log.h"
+
 #include "disk/partition_table.h"
 #include "disk/sector_bytes.h"
 #include "fsrecovery/search_session.h"
@@ -38,12 +45,14 @@ struct Options {
     std::string out;
     std::string range;
     ReplaceAnswer onConflict = ReplaceAnswer::RenameAll;
+    std::string log;
 };
 
 int Usage()
 {
     std::cerr << "usage: torvane_e2e basic --image IMG [--partition N] --out DIR "
-                 "[--on-conflict rename|overwrite|skip]\n";
+                 "[--on-conflict rename|overwrite|skip] [--log FILE]\n"
+                 "       torvane_e2e load --log FILE [--image IMG] --out DIR\n";
     return 2;
 }
 
@@ -181,11 +190,21 @@ int RunBasic(const Options& options)
     }
 
     CurrentPartition partition;
+    if (!options.log.empty() && !e2e::UseImageAsOnlyDisk(options.image, partition))
+        return 1;
+    if (partition.Device)
+        device = partition.Device;
     partition.Descriptor.FsType = fsName;
     partition.Descriptor.StartSector = extent.start;
     partition.Descriptor.EndSector = extent.end;
     partition.Descriptor.EndByte = extent.end * kSectorSize;
-    partition.DevicePath = options.image;
+    if (partition.DevicePath.empty())
+        partition.DevicePath = options.image;
+    partition.Descriptor.ItemStart = extent.start;
+    partition.Descriptor.ItemEnd = extent.end;
+    partition.Descriptor.ModeText = "Basic Search";
+    partition.Descriptor.PartitionNumber = static_cast<std::uint32_t>(options.partition > 0 ? options.partition - 1 : 0);
+    partition.SelectedSourceKind = options.partition != 0 ? "part" : "Hard Disk";
     partition.RecoveryMode = 1;
     partition.Device = device;
 
@@ -198,15 +217,24 @@ int RunBasic(const Options& options)
         std::cerr << "the volume's geometry could not be found\n";
         return 1;
     }
+    if (!options.log.empty() && !e2e::WriteScanLogOf(search, options.log, options.image))
+        return 1;
+    return e2e::SaveEverythingAndReport(search, options.out, options.onConflict);
+}
+
+}  // namespace
+
+int e2e::SaveEverythingAndReport(SearchSession& search, const std::string& out, ReplaceAnswer onConflict)
+{
     TreeModel& tree = search.Results().Tree();
     const TreeNodeId root = tree.RootItem();
     SaveRequest request = search.TreeSaveRequest();
-    request.destination = options.out;
+    request.destination = out;
 
     std::uint64_t files = 0, folders = 0, bytes = 0;
     if (root != kNoTreeNode) {
         tree.SetSubtreeCheck(root, CheckState::Checked);
-        E2eEvents events(options.onConflict);
+        E2eEvents events(onConflict);
         SaveJob save(request, &events);
         if (!save.RunHere() || save.Failed()) {
             std::cerr << "the save failed: " << save.ErrorText() << "\n";
@@ -226,7 +254,6 @@ int RunBasic(const Options& options)
     return 0;
 }
 
-}  // namespace
 }  // namespace torvane
 
 int main(int argc, char** argv)
@@ -234,6 +261,8 @@ int main(int argc, char** argv)
     if (argc > 1 && (std::string(argv[1]) == "photo" || std::string(argv[1]) == "signature"))
         return torvane::RunCarvingMode(argc, argv);
     using namespace torvane;
+    if (argc >= 2 && std::string(argv[1]) == "load")
+        return e2e::RunLoad(argc, argv);
     Options options;
     if (argc < 2)
         return Usage();
@@ -247,6 +276,8 @@ int main(int argc, char** argv)
             options.partition = std::atoi(value().c_str());
         else if (arg == "--out")
             options.out = value();
+        else if (arg == "--log")
+            options.log = value();
         else if (arg == "--range")
             options.range = value();   // the sector range of the sweeping modes; a Basic scan reads the volume
         else if (arg == "--on-conflict") {

@@ -21,6 +21,7 @@
 #include "results/open_export_folder_dialog.h"
 #include "results/save_browse_dialog.h"
 #include "results/save_session.h"
+#include "results/scan_log_dialog.h"
 #include "support/device_doubles.h"
 #include "support/fixtures.h"
 #include "../e2e/sha256.h"
@@ -275,10 +276,11 @@ private slots:
         // A second Scan Now while results show does nothing.
         view->OnScanNow();
         QCOMPARE(view->BasicScanCount(), 1u);
-        // Back (answered "No" to the scan-log question is not possible here:
-        // the answerer says Yes, and the log cannot be written yet, so the
-        // results stay).
+        // Back, answered Yes to the scan-log question, and the file dialog
+        // cancelled: no log, so the results stay.
+        SetScanLogSavePathFunction([](QWidget*) { return QString(); });
         view->OnBack();
+        SetScanLogSavePathFunction({});
         QCOMPARE(view->BasicScanCount(), 1u);
         QVERIFY(view->ResultsTree()->isVisible());
         // "No": the results are dropped and the drive view comes back.

@@ -4,11 +4,15 @@
 #pragma once
 
 #include "fsrecovery/search_session.h"
+#include "results/file_list_columns.h"
 #include "results/save_job.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace torvane::test {
 
@@ -30,5 +34,19 @@ SavedEverything SaveEverything(SearchSession& session, const std::filesystem::pa
 // the scan did not run or found no usable geometry.
 SavedEverything ScanAndSaveEverything(SearchSession& session, const CurrentPartition& partition,
                                       const std::filesystem::path& out, JobEvents* events = nullptr);
+
+// Every regular file below `root`, by its path relative to `root`, with the
+// SHA-256 of its bytes: a saved tree to compare with another.
+std::map<std::string, std::string> HashFolder(const std::filesystem::path& root);
+
+// The results tree, one line per item in pre-order: its depth, its text and
+// the numbers of its folder record.
+std::vector<std::string> DescribeTree(ScanResults& results);
+
+// What the file list shows for every item of the results tree, in
+// pre-order: each folder is listed (as a click on it lists it) and each row
+// given with every column but those in `skipped` (by default the one that
+// holds a tree item's id, which no other session shares).
+std::vector<std::string> DescribeListings(SearchSession& session, const std::set<int>& skipped = {kListTreeItem});
 
 }  // namespace torvane::test

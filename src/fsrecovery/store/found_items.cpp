@@ -251,7 +251,7 @@ bool ScanResults::LogLoading() const { auto lk = Lock(); return logLoading_; }
 void ScanResults::SetLogLoadedFlag(bool on) { auto lk = Lock(); logLoaded_ = on; }
 bool ScanResults::LogLoadedFlag() const { auto lk = Lock(); return logLoaded_; }
 void ScanResults::SetFileSystemCount(std::uint64_t n) { auto lk = Lock(); fileSystemCount_ = n; }
-std::time_t ScanResults::ScanTime() const { auto lk = Lock(); return scanTime_ ? scanTime_ : std::time(nullptr); }
+std::time_t ScanResults::ScanTime() const { auto lk = Lock(); return scanTime_ ? scanTime_ : CurrentScanClock(); }
 void ScanResults::SetScanTime(std::time_t t) { auto lk = Lock(); scanTime_ = t; }
 void ScanResults::SetEvents(ResultsEvents* events) { auto lk = Lock(); events_ = events; }
 ResultsEvents* ScanResults::Events() const { auto lk = Lock(); return events_; }
@@ -367,7 +367,7 @@ void ScanResults::ForgetResults()
     FoundFolderCount = 0;
     FoundFileCount = 0;
     CurrentScanSector = 0;
-    scanTime_ = std::time(nullptr);
+    scanTime_ = CurrentScanClock();
 }
 
 std::size_t ScanResults::AddPendingDirectory(std::string name, std::uint64_t sector, std::uint64_t selfId,

@@ -8,6 +8,7 @@ namespace torvane {
 namespace {
 
 std::atomic<int> g_pinnedYear{0};
+std::atomic<std::time_t> g_pinnedScanClock{0};
 
 bool IsWhite(char c)
 {
@@ -227,9 +228,20 @@ std::uint32_t NextHighWordCandidate(std::uint32_t a, std::uint64_t b, std::uint6
     return a < b ? low + 0x10000u : low;
 }
 
+std::time_t CurrentScanClock()
+{
+    const std::time_t pinned = g_pinnedScanClock.load(std::memory_order_relaxed);
+    return pinned != 0 ? pinned : std::time(nullptr);
+}
+
+void SetScanClockForTesting(std::time_t now)
+{
+    g_pinnedScanClock.store(now, std::memory_order_relaxed);
+}
+
 std::uint16_t CurrentFatTimeWord()
 {
-    std::time_t now = std::time(nullptr);
+    std::time_t now = CurrentScanClock();
     std::tm tm{};
     localtime_r(&now, &tm);
     return static_cast<std::uint16_t>(tm.tm_hour * 2048 + tm.tm_min * 32 + tm.tm_sec / 2);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,12 @@ bool IsPlausibleShortName(std::string_view name, bool strict);
 int CurrentLocalYear();
 void SetLocalYearForTesting(int year);   // 0 restores the clock
 
+// The time a scan takes as "now": when it ran (ScanResults::ScanTime) and the
+// time word of the miscellaneous folder it makes. Tests may pin it, so that
+// what a scan writes into a scan log is the same at every run.
+std::time_t CurrentScanClock();
+void SetScanClockForTesting(std::time_t now);   // 0 restores the clock
+
 // A FAT write date/time pair is valid when each word is 0 (which stands for
 // today / now) or: month 1..12, day 1..31, hours <= 24, minutes <= 60,
 // seconds (2 x field) <= 60. The year is not tested: a camera whose clock runs
@@ -62,7 +69,8 @@ std::string FormatHexByte(unsigned value);
 // 0x10000 when a < b (unsigned).
 std::uint32_t NextHighWordCandidate(std::uint32_t a, std::uint64_t b, std::uint64_t candidate);
 
-// The current local time packed as a FAT time word (h*2048 + m*32 + s/2).
+// The current local time (CurrentScanClock) packed as a FAT time word
+// (h*2048 + m*32 + s/2).
 std::uint16_t CurrentFatTimeWord();
 
 }  // namespace torvane
