@@ -16,6 +16,7 @@
 // Exit code: 0 when the scan and the save ran, 1 on an error, 2 on bad usage.
 #include "disk/partition_table.h"
 #include "disk/sector_bytes.h"
+#include "e2e_partitions.h"
 #include "fsrecovery/basic_scan.h"
 #include "fsrecovery/basic_scan_wiring.h"
 #include "fsrecovery/fat/fat_volume.h"
@@ -245,6 +246,8 @@ int RunBasic(const Options& options)
 
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && std::string(argv[1]) == "partitions")
+        return RunPartitionsMode(argc, argv);
     using namespace torvane;
     Options options;
     if (argc < 2)
