@@ -7,8 +7,12 @@
 #include "fsrecovery/ntfs/ntfs_fixup.h"
 #include "fsrecovery/ntfs/ntfs_record.h"
 
+#include "partsearch/sweep_reader.h"
+
+#include <algorithm>
 #include <array>
 #include <limits>
+#include <vector>
 
 namespace torvane {
 namespace {
@@ -55,6 +59,8 @@ bool BeginsWithFile(Device& device, std::uint64_t sector)
 }
 
 bool IsSmallPowerOfTwo(std::uint64_t n) { return IsClusterSizeValid(n); }
+
+bool IsFsInfoSector(ByteView v) { return v.Matches(0, "RRaA") && v.Matches(484, "rrAa") && HasBootSignature(v); }
 
 }  // namespace
 
@@ -171,6 +177,67 @@ std::optional<FatRebuild> RebuildFromTablePair(std::uint64_t f1, std::uint64_t f
         r.rootStart = 0;
     }
     return r;
+}
+
+std::optional<std::uint64_t> FindFat32VolumeStart(Device& device, std::uint64_t fat1)
+{
+    // The nearest FSInfo sector in front of the FAT (reserved sectors are
+    // counted in 16 bits); when another one lies 6 sectors before it, that
+    // is the primary and this the backup.
+    constexpr std::uint64_t kChunk = 64;
+    const std::uint64_t lowest = fat1 > 0xFFFF ? fat1 - 0xFFFF : 0;
+    if (fat1 > kU64Max / kSectorSize)
+        return std::nullopt;
+    std::vector<std::uint8_t> bytes(kChunk * kSectorSize);
+    auto isFsInfo = [&](std::uint64_t sector) {
+        std::array<std::uint8_t, kSectorSize> one{};
+        return ReadAsFarAsPossible(device, sector * kSectorSize, one.data(), one.size()) == one.size() &&
+               IsFsInfoSector(ByteView(one.data(), one.size()));
+    };
+    for (std::uint64_t end = fat1; end > lowest + 1;) {
+        const std::uint64_t first = std::max(lowest + 1, end >= kChunk ? end - kChunk : 0);
+        const std::size_t got =
+            ReadAsFarAsPossible(device, first * kSectorSize, bytes.data(), static_cast<std::size_t>(end - first) * kSectorSize);
+        for (std::uint64_t s = end; s-- > first;) {
+            const std::uint64_t off = (s - first) * kSectorSize;
+            if (off + kSectorSize > got || !IsFsInfoSector(ByteView(bytes.data() + off, kSectorSize)))
+                continue;
+            if (s >= 7 && isFsInfo(s - 6))
+                return s - 7;
+            return s - 1;
+        }
+        end = first;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> FindFat32ClusterSize(Device& device, std::uint64_t dataStart)
+{
+    std::array<std::uint8_t, kSectorSize> root{}, probe{};
+    if (dataStart > kU64Max / kSectorSize ||
+        ReadAsFarAsPossible(device, dataStart * kSectorSize, root.data(), root.size()) != root.size())
+        return std::nullopt;
+    const ByteView entries(root.data(), root.size());
+    for (std::size_t e = 0; e < kSectorSize; e += 32) {
+        const ByteView entry = entries.Sub(e, 32);
+        const std::uint8_t first = entry.U8(0);
+        if (first == 0)
+            break;
+        if (first == 0xE5 || first == '.' || entry.U8(11) == 0x0F || (entry.U8(11) & 0x10) == 0)
+            continue;
+        const std::uint32_t cluster = DirectoryStartCluster(entry);
+        if (cluster < 3 || cluster >= 0x0FFFFFF0u)
+            continue;
+        for (std::uint32_t spc = 1; spc <= 128; spc *= 2) {
+            const std::uint64_t at = dataStart + static_cast<std::uint64_t>(cluster - 2) * spc;
+            if (ReadAsFarAsPossible(device, at * kSectorSize, probe.data(), probe.size()) != probe.size())
+                continue;
+            const ByteView v(probe.data(), probe.size());
+            if (IsFatDirectoryStartSector(v) && DirectoryStartCluster(v) == cluster)
+                return spc;
+        }
+    }
+    return std::nullopt;
 }
 
 std::uint32_t SectorsPerClusterFromMirrorSize(std::uint64_t size)

@@ -79,6 +79,18 @@ std::optional<FatRebuild> RebuildFromFolderPair(std::uint64_t prevSector, std::u
 std::optional<FatRebuild> RebuildFromTablePair(std::uint64_t f1, std::uint64_t f2, std::uint8_t byte16,
                                                std::uint64_t diskSectors);
 
+// The start of a FAT32 volume whose first FAT begins at `fat1`: one sector
+// before its FSInfo sector ("RRaA" at 0, "rrAa" at 484, the signature), the
+// lowest one among the reserved sectors in front of the FAT. Empty when no
+// FSInfo sector is there.
+std::optional<std::uint64_t> FindFat32VolumeStart(Device& device, std::uint64_t fat1);
+
+// The cluster size of a FAT32 volume whose data area (cluster 2, the root
+// folder) begins at `dataStart`: the size at which the first subfolder the
+// root lists begins with its "." entry naming its own cluster. Empty when the
+// root lists none that fits.
+std::optional<std::uint32_t> FindFat32ClusterSize(Device& device, std::uint64_t dataStart);
+
 // Where an NTFS volume starts, from the $MFTMirr record found at `sector` (MFT
 // record 1, so record 0, the $MFT's own record, lies 2 sectors before it).
 // The run lists of the two records give the $MFT and $MFTMirr clusters; the

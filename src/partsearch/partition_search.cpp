@@ -465,6 +465,7 @@ private:
         VolumeGeometry& g = ev.scratch;
         const ByteView dir(ev.dirSector.data(), ev.dirSector.size());
         std::optional<FatRebuild> rebuilt;
+        std::optional<std::uint64_t> volumeStart;
         FoundBy by = FoundBy::FatFolders;
         if (fatTableSeen_) {
             ev.armed = true;
@@ -494,6 +495,19 @@ private:
             if (!rebuilt)
                 return false;
             by = FoundBy::FatTables;
+            // The disk's size says nothing of a partition's cluster size, and
+            // the root's cluster number is no sector: the root folder's first
+            // subfolder gives the cluster size, and the FSInfo sector in front
+            // of the FAT gives the volume's start.
+            if (rebuilt->type == FsKind::Fat32) {
+                const std::uint64_t dataStart = rebuilt->fat2 + rebuilt->sectorsPerFat;
+                if (const auto spc = FindFat32ClusterSize(device_, dataStart)) {
+                    rebuilt->sectorsPerCluster = *spc;
+                    rebuilt->cluster0 = dataStart - 2ull * *spc;
+                    rebuilt->rootStart = 2;
+                }
+                volumeStart = FindFat32VolumeStart(device_, ev.f1);
+            }
         }
         ev.type = rebuilt->type;
         // The FAT values are 32-bit sector numbers.
@@ -505,10 +519,16 @@ private:
         g.Cluster0Start = rebuilt->cluster0;
         g.FirstFatStart = static_cast<std::uint32_t>(rebuilt->fat1);
         g.SecondFatStart = static_cast<std::uint32_t>(rebuilt->fat2);
-        g.ReservedSectors = static_cast<std::uint32_t>(ev.f1 - rebuilt->rootStart);
-        const std::uint64_t R = rebuilt->rootStart;
+        const std::uint64_t R = volumeStart && *volumeStart < ev.f1 ? *volumeStart : rebuilt->rootStart;
+        g.ReservedSectors = static_cast<std::uint32_t>(ev.f1 - R);
         if (R >= T_)
             return false;
+        // A volume placed by its FSInfo ends where its FAT's cells end at the latest.
+        std::uint64_t end = T_;
+        if (volumeStart && g.SectorsPerCluster != 0) {
+            const std::uint64_t cells = static_cast<std::uint64_t>(g.SectorsPerFat) * (kSectorSize / 4);
+            end = std::min(T_, SaturatingAdd(g.Cluster0Start, cells * g.SectorsPerCluster));
+        }
         const std::string type(FsKindText(ev.type));
         for (std::uint32_t j = 0; j < Table().RecordCount; ++j) {
             const PartitionRecord& r = Table().Records[j];
@@ -522,7 +542,7 @@ private:
         if (fatTableSeen_)
             ev.dirOff = true;
         const VolumeGeometry copy = g;
-        return Record(ev.type, R, LookupEnd(R, T_), &copy, by);
+        return Record(ev.type, R, LookupEnd(R, end), &copy, by);
     }
 
     // --- Cylinder probe -------------------------------------------------------------------
