@@ -60,6 +60,8 @@ bool BeginsWithFile(Device& device, std::uint64_t sector)
 
 bool IsSmallPowerOfTwo(std::uint64_t n) { return IsClusterSizeValid(n); }
 
+std::uint64_t SaturatingAdd64(std::uint64_t a, std::uint64_t b) { return a > kU64Max - b ? kU64Max : a + b; }
+
 bool IsFsInfoSector(ByteView v) { return v.Matches(0, "RRaA") && v.Matches(484, "rrAa") && HasBootSignature(v); }
 
 }  // namespace
@@ -207,6 +209,27 @@ std::optional<std::uint64_t> FindFat32VolumeStart(Device& device, std::uint64_t 
             return s - 1;
         }
         end = first;
+    }
+    return std::nullopt;
+}
+
+std::optional<Fat32Tables> FindFat32Tables(Device& device, std::uint64_t volumeStart, std::uint64_t dataStart)
+{
+    auto beginsLikeFat = [&](std::uint64_t sector) {
+        std::uint8_t head[3] = {};
+        return sector <= kU64Max / kSectorSize && device.ReadAt(sector * kSectorSize, head, 3) == 3 &&
+               head[0] == 0xF8 && head[1] == 0xFF && head[2] == 0xFF;
+    };
+    const std::uint64_t last = std::min(dataStart, SaturatingAdd64(volumeStart, 0x10000));
+    for (std::uint64_t f1 = volumeStart + 1; f1 < last; ++f1) {
+        if (!beginsLikeFat(f1))
+            continue;
+        if ((dataStart - f1) % 2 != 0 || (dataStart - f1) / 2 > 0xFFFFFFFFu)
+            return std::nullopt;
+        const std::uint64_t spf = (dataStart - f1) / 2;
+        if (spf == 0 || !beginsLikeFat(f1 + spf))
+            return std::nullopt;
+        return Fat32Tables{f1, static_cast<std::uint32_t>(spf)};
     }
     return std::nullopt;
 }

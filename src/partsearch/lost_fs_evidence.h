@@ -85,6 +85,16 @@ std::optional<FatRebuild> RebuildFromTablePair(std::uint64_t f1, std::uint64_t f
 // FSInfo sector is there.
 std::optional<std::uint64_t> FindFat32VolumeStart(Device& device, std::uint64_t fat1);
 
+// The two FATs of a FAT32 volume that starts at `volumeStart` and whose data
+// area begins at `dataStart`: the first sector after the volume's start that
+// begins with the media cell (F8 FF FF), when the rest of the way to the data
+// splits into two FATs whose second one begins the same way. Empty otherwise.
+struct Fat32Tables {
+    std::uint64_t fat1 = 0;
+    std::uint32_t sectorsPerFat = 0;
+};
+std::optional<Fat32Tables> FindFat32Tables(Device& device, std::uint64_t volumeStart, std::uint64_t dataStart);
+
 // The cluster size of a FAT32 volume whose data area (cluster 2, the root
 // folder) begins at `dataStart`: the size at which the first subfolder the
 // root lists begins with its "." entry naming its own cluster. Empty when the

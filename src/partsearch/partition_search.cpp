@@ -466,6 +466,8 @@ private:
         const ByteView dir(ev.dirSector.data(), ev.dirSector.size());
         std::optional<FatRebuild> rebuilt;
         std::optional<std::uint64_t> volumeStart;
+        std::uint64_t fat1 = ev.f1;   // the reserved sectors end here
+        bool fatsFound = false;
         FoundBy by = FoundBy::FatFolders;
         if (fatTableSeen_) {
             ev.armed = true;
@@ -488,6 +490,26 @@ private:
                 ev.prevCluster = u;
                 return false;
             }
+            // The pair gives cluster 0 and the cluster size; a FAT32 volume's
+            // start and FATs are where its FSInfo sector and FATs lie in front
+            // of the data area.
+            if (rebuilt->type == FsKind::Fat32) {
+                const std::uint64_t dataStart = rebuilt->cluster0 + 2ull * rebuilt->sectorsPerCluster;
+                volumeStart = FindFat32VolumeStart(device_, dataStart);
+                if (volumeStart) {
+                    rebuilt->rootStart = 2;
+                    // Without its FATs the reserved sectors stay unknown (a scan
+                    // looks for them); with them the geometry is whole.
+                    fat1 = *volumeStart + 1;
+                    if (const auto fats = FindFat32Tables(device_, *volumeStart, dataStart)) {
+                        rebuilt->fat1 = fats->fat1;
+                        rebuilt->fat2 = fats->fat1 + fats->sectorsPerFat;
+                        rebuilt->sectorsPerFat = fats->sectorsPerFat;
+                        fat1 = fats->fat1;
+                        fatsFound = true;
+                    }
+                }
+            }
         } else {
             if (ev.f2 == 0)
                 return false;
@@ -508,6 +530,7 @@ private:
                 }
                 volumeStart = FindFat32VolumeStart(device_, ev.f1);
             }
+            fatsFound = true;
         }
         ev.type = rebuilt->type;
         // The FAT values are 32-bit sector numbers.
@@ -519,13 +542,13 @@ private:
         g.Cluster0Start = rebuilt->cluster0;
         g.FirstFatStart = static_cast<std::uint32_t>(rebuilt->fat1);
         g.SecondFatStart = static_cast<std::uint32_t>(rebuilt->fat2);
-        const std::uint64_t R = volumeStart && *volumeStart < ev.f1 ? *volumeStart : rebuilt->rootStart;
-        g.ReservedSectors = static_cast<std::uint32_t>(ev.f1 - R);
+        const std::uint64_t R = volumeStart && *volumeStart < fat1 ? *volumeStart : rebuilt->rootStart;
+        g.ReservedSectors = static_cast<std::uint32_t>(fat1 - R);
         if (R >= T_)
             return false;
         // A volume placed by its FSInfo ends where its FAT's cells end at the latest.
         std::uint64_t end = T_;
-        if (volumeStart && g.SectorsPerCluster != 0) {
+        if (volumeStart && g.SectorsPerCluster != 0 && (fatsFound || by == FoundBy::FatTables)) {
             const std::uint64_t cells = static_cast<std::uint64_t>(g.SectorsPerFat) * (kSectorSize / 4);
             end = std::min(T_, SaturatingAdd(g.Cluster0Start, cells * g.SectorsPerCluster));
         }
