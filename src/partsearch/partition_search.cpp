@@ -21,11 +21,25 @@ namespace torvane {
 namespace {
 
 constexpr std::uint64_t kU64Max = std::numeric_limits<std::uint64_t>::max();
-constexpr unsigned kBlockStreamDepth = 4;
+// Blocks are read where they are examined: from the page cache a reading
+// thread of its own costs more (the block crosses to another core) than it
+// saves, and a disk read sequentially is read ahead by the kernel anyway.
+constexpr unsigned kBlockStreamDepth = 0;
 constexpr std::size_t kProbesPerThread = 16;
 constexpr std::uint64_t kAlignSectors = 2048;   // 1 MiB
 
 std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) { return a > kU64Max - b ? kU64Max : a + b; }
+
+// First bytes of the sectors the Advanced sweep's evidence tests can take:
+// "FILE", ". ", F8 (a FAT), and the exFAT entry types a set may start with.
+constexpr std::array<bool, 256> MakeFirstBytesOfInterest()
+{
+    std::array<bool, 256> t{};
+    for (int b : {0x46 /* F */, 0x2E /* . */, 0xF8, 0x85, 0x05, 0x83, 0x03, 0xC0, 0x40, 0xC1, 0x41})
+        t[static_cast<std::size_t>(b)] = true;
+    return t;
+}
+constexpr std::array<bool, 256> kFirstBytesOfInterest = MakeFirstBytesOfInterest();
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
@@ -274,11 +288,18 @@ private:
                 return;
             Publish(block.start);
             for (std::size_t i = 0; i < block.sectors; ++i) {
+                const std::uint8_t* bytes = block.data + i * kSectorSize;
+                // Most sectors begin with a byte no test looks for and carry
+                // no signature: nothing to examine, nothing pending.
+                if (!kFirstBytesOfInterest[bytes[0]] && !(bytes[510] == 0x55 && bytes[511] == 0xAA) &&
+                    !evidence_.ntfsPending)
+                    continue;
                 const std::uint64_t x = block.start + i;
                 Publish(x);
-                if (AdvancedSector(x, block.start, ByteView(block.data + i * kSectorSize, kSectorSize)))
+                if (AdvancedSector(x, block.start, ByteView(bytes, kSectorSize)))
                     return;
             }
+            Publish(block.start + block.sectors - (block.sectors ? 1 : 0));
         }
     }
 

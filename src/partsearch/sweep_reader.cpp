@@ -28,10 +28,11 @@ BlockStream::BlockStream(Device& device, std::uint64_t first, std::uint64_t end,
 {
     if (end_ > first_)
         blockCount_ = (end_ - first_ + blockSectors_ - 1) / blockSectors_;
-    slots_.resize(std::max(2u, depth));
+    synchronous_ = depth == 0;
+    slots_.resize(synchronous_ ? 1 : std::max(2u, depth));
     for (Slot& s : slots_)
         s.bytes.resize(static_cast<std::size_t>(blockSectors_) * kSectorSize);
-    if (blockCount_ > 0)
+    if (blockCount_ > 0 && !synchronous_)
         thread_ = std::thread([this] { Produce(); });
 }
 
@@ -75,6 +76,20 @@ void BlockStream::Produce()
 
 bool BlockStream::Next(Block& out)
 {
+    if (synchronous_) {
+        if (consumed_ >= blockCount_)
+            return false;
+        Slot& slot = slots_[0];
+        const std::uint64_t start = first_ + consumed_ * blockSectors_;
+        const std::uint64_t sectors = std::min<std::uint64_t>(blockSectors_, end_ - start);
+        std::size_t got = 0;
+        if (start <= std::numeric_limits<std::uint64_t>::max() / kSectorSize)
+            got = ReadAsFarAsPossible(device_, start * kSectorSize, slot.bytes.data(),
+                                      static_cast<std::size_t>(sectors) * kSectorSize);
+        out = Block{start, got / kSectorSize, slot.bytes.data()};
+        ++consumed_;
+        return true;
+    }
     std::unique_lock lock(mutex_);
     if (holding_) {
         slots_[(consumed_ - 1) % slots_.size()].full = false;

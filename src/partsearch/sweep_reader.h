@@ -2,8 +2,9 @@
 // is never idle while a sector is examined. The set and the order of the
 // sectors the sweeps examine do not depend on how they were read.
 //
-// BlockStream reads consecutive blocks on a thread of its own into a small
-// ring of buffers (the Advanced sweep's 256 KB blocks).
+// BlockStream reads consecutive blocks (the Advanced sweep's 256 KB blocks),
+// in order, either each when it is asked for or ahead on a thread of its own
+// into a small ring of buffers.
 // ProbeReader reads many single sectors at once on a few threads (the
 // Standard sweep's probes, one every 512 sectors, on devices that serve
 // parallel reads faster than one after another).
@@ -35,7 +36,8 @@ public:
     };
 
     // Blocks of `blockSectors` sectors from sector `first` while below `end`,
-    // the last one cut at `end`; `depth` blocks are read ahead.
+    // the last one cut at `end`; `depth` blocks are read ahead on a thread of
+    // the stream's own, or, with depth 0, each block is read in Next().
     BlockStream(Device& device, std::uint64_t first, std::uint64_t end, std::uint32_t blockSectors,
                 unsigned depth = 4);
     ~BlockStream();   // stops reading ahead and waits for the read in flight
@@ -61,6 +63,7 @@ private:
     std::uint64_t blockCount_ = 0;
     std::uint64_t consumed_ = 0;     // blocks handed out
     bool holding_ = false;           // the consumer holds slot (consumed_ - 1)
+    bool synchronous_ = false;
     bool quit_ = false;
     std::mutex mutex_;
     std::condition_variable cv_;

@@ -5,6 +5,7 @@
 #include "disk/disk_image_builder.h"
 #include "partsearch/lost_fs_evidence.h"
 #include "partsearch/partition_search.h"
+#include "partsearch/sweep_reader.h"
 #include "partsearch_test_support.h"
 #include "support/device_doubles.h"
 
@@ -367,6 +368,42 @@ TEST(LostFsEvidence, MftMirrRecordOfTheFixtureVolume)
     EXPECT_EQ(SectorsPerClusterFromMirrorSize(244 * 512), 4096u);
 }
 
+TEST(SweepReader, BlocksInOrderCutAtTheEndWhetherReadAheadOrNot)
+{
+    SparseImage img(1000 + 7);
+    for (std::uint64_t s : {0ull, 511ull, 512ull, 1006ull})
+        img.Put32(s, 0, static_cast<std::uint32_t>(s + 1));
+    for (unsigned depth : {0u, 3u}) {
+        SCOPED_TRACE(depth);
+        DevicePtr dev = img.Device();
+        BlockStream stream(*dev, 0, 1007, 512, depth);
+        BlockStream::Block b;
+        std::vector<std::pair<std::uint64_t, std::size_t>> seen;
+        while (stream.Next(b)) {
+            seen.push_back({b.start, b.sectors});
+            for (std::uint64_t s : {0ull, 511ull, 512ull, 1006ull}) {
+                if (s >= b.start && s < b.start + b.sectors) {
+                    EXPECT_EQ(ByteView(b.data, b.sectors * 512).U32((s - b.start) * 512), s + 1);
+                }
+            }
+        }
+        const std::vector<std::pair<std::uint64_t, std::size_t>> want = {{0, 512}, {512, 495}};
+        EXPECT_EQ(seen, want);
+    }
+    // Probes read in parallel land in their own slots; a probe past the end
+    // reads as nothing.
+    DevicePtr dev = img.Device();
+    ProbeReader probes(*dev, 4);
+    std::vector<ProbeReader::Sector> out;
+    std::vector<char> ok;
+    probes.Read({1006, 0, 512, 5000}, out, ok);
+    ASSERT_EQ(out.size(), 4u);
+    EXPECT_EQ(ByteView(out[0].data(), 512).U32(0), 1007u);
+    EXPECT_EQ(ByteView(out[1].data(), 512).U32(0), 1u);
+    EXPECT_EQ(ByteView(out[2].data(), 512).U32(0), 513u);
+    EXPECT_EQ(ok, (std::vector<char>{1, 1, 1, 0}));
+}
+
 // --- stopping -----------------------------------------------------------------------------
 
 class StopAtFirstFind final : public PartitionSearchEvents {
@@ -410,10 +447,11 @@ TEST(PartitionSearchJob, StopEndsTheWorkerWithinABlockAndKeepsWhatWasFound)
         // (Standard) it was at; after the stop it read at most what the rest
         // of that block needed and the blocks already read ahead, or one
         // batch of probes.
-        if (depth == SmpMode::Advanced)
+        if (depth == SmpMode::Advanced) {
             EXPECT_LT(job.Progress().done.load(), 2048u + kAdvancedBlockSectors);
-        else
+        } else {
             EXPECT_EQ(job.Progress().done.load(), 2048u);
+        }
         const std::size_t after = slow->Reads() - readsAtStop;
         EXPECT_LE(after, depth == SmpMode::Advanced ? 16u : 4u * 16u) << after;
     }
