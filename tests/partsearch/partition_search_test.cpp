@@ -3,6 +3,7 @@
 // known, its limits, the evidence tests with the worked examples, and that
 // a stop ends the worker within a block and keeps what was found.
 #include "disk/disk_image_builder.h"
+#include "partsearch/found_partition_apply.h"
 #include "partsearch/lost_fs_evidence.h"
 #include "partsearch/partition_search.h"
 #include "partsearch/sweep_reader.h"
@@ -402,6 +403,52 @@ TEST(SweepReader, BlocksInOrderCutAtTheEndWhetherReadAheadOrNot)
     EXPECT_EQ(ByteView(out[1].data(), 512).U32(0), 1u);
     EXPECT_EQ(ByteView(out[2].data(), 512).U32(0), 513u);
     EXPECT_EQ(ok, (std::vector<char>{1, 1, 1, 0}));
+}
+
+TEST(FoundPartitionApply, RecordsItemsAndHighlightsOnTheInventory)
+{
+    auto disk = test::DiskWithoutTable("mbr.img");
+    ASSERT_NE(disk, nullptr);
+    DriveInventory inv;
+    inv.RecoveryMode = 1;
+    inv.CreateRoots(false);
+    const TreeNodeId diskItem = inv.Tree.InsertChild(inv.PhysicalDrivesItem, "Fixed hard disk media (Disk0 - 105 MB)");
+    PartitionSearchParams params;
+    params.device = disk;
+    params.depth = SmpMode::Advanced;
+    params.table = *inv.PartitionTable.Entry(0);
+    PartitionSearchControl control;
+    std::vector<TreeNodeId> items;
+    control.onFound = [&](const FoundPartitionEvent& f) { items.push_back(ApplyFoundPartition(inv, 0, diskItem, f)); };
+    RunPartitionSearch(params, control);
+    ASSERT_EQ(items.size(), 4u);
+    const DiskPartitionEntry& entry = *inv.PartitionTable.Entry(0);
+    EXPECT_EQ(entry.RecordCount, 4u);
+    const char* texts[] = {"Partition - 1 ( FAT32 )", "Partition - 2 ( NTFS )", "Partition - 3 ( FAT16 )",
+                           "Partition - 4 ( exFAT )"};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(inv.Tree.Text(items[i]), texts[i]);
+        EXPECT_EQ(inv.Tree.Parent(items[i]), diskItem);
+        EXPECT_TRUE(inv.Tree.Highlighted(items[i]));
+        EXPECT_EQ(entry.Records[i].TreeItem, items[i]);
+    }
+    EXPECT_EQ(entry.Records[0].StartSector, 2048u);
+    EXPECT_NE(entry.Records[0].Geometry.Cluster0Start, 0u);
+
+    // The automatic way's partition gets its record, no item.
+    FoundPartitionEvent automatic;
+    automatic.index = 4;
+    automatic.fsName = "NTFS";
+    automatic.start = 1;
+    automatic.end = 2;
+    automatic.automatic = true;
+    EXPECT_EQ(ApplyFoundPartition(inv, 0, diskItem, automatic), kNoTreeNode);
+    EXPECT_EQ(entry.RecordCount, 5u);
+    EXPECT_EQ(inv.Tree.ChildCount(diskItem), 4u);
+    // Past the table or the disks: nothing.
+    automatic.index = kMaxPartitionsPerDisk;
+    EXPECT_EQ(ApplyFoundPartition(inv, 0, diskItem, automatic), kNoTreeNode);
+    EXPECT_EQ(ApplyFoundPartition(inv, 99, diskItem, automatic), kNoTreeNode);
 }
 
 // --- stopping -----------------------------------------------------------------------------
