@@ -10,8 +10,9 @@
 // 512th: about 4.2 million probes) over a sparse 1 TiB disk whose every read
 // waits a simulated latency (TORVANE_BENCH_LATENCY_US, default 10 us of sleep,
 // about 30 us with the scheduler's wake-up), one probe at a time and with the
-// probes read ahead on 8 threads. Counters: the seconds of each and their
-// ratio. Expect a few minutes.
+// probes read ahead on 8 threads (TORVANE_BENCH_READ_AHEAD_THREADS). Counters:
+// the seconds of each and their ratio. Expect a few minutes;
+// TORVANE_BENCH_STANDARD_GIB=64 sweeps a smaller disk for a quick look.
 #include "partsearch/partition_search.h"
 #include "platform/device.h"
 
@@ -135,11 +136,15 @@ void BM_StandardSweepSparse1TiB(benchmark::State& state)
     ::prctl(PR_SET_TIMERSLACK, 1UL);   // sleeps close to what they ask for
     const char* env = std::getenv("TORVANE_BENCH_LATENCY_US");
     const std::chrono::microseconds latency(env ? std::atoi(env) : 10);
+    const char* gib = std::getenv("TORVANE_BENCH_STANDARD_GIB");   // a smaller disk for quick runs
+    const std::uint64_t diskBytes = (gib ? std::strtoull(gib, nullptr, 10) : 1024) << 30;
+    const char* threadsEnv = std::getenv("TORVANE_BENCH_READ_AHEAD_THREADS");
+    const unsigned aheadThreads = threadsEnv ? static_cast<unsigned>(std::atoi(threadsEnv)) : 8;
     double oneSeconds = 0, aheadSeconds = 0;
     std::uint64_t oneReads = 0, aheadReads = 0;
     for (auto _ : state) {
-        for (unsigned threads : {0u, 8u}) {
-            auto disk = std::make_shared<SlowSparseDisk>(1ull << 40, latency);
+        for (unsigned threads : {0u, aheadThreads}) {
+            auto disk = std::make_shared<SlowSparseDisk>(diskBytes, latency);
             PartitionSearchParams params;
             params.device = disk;
             params.depth = SmpMode::Standard;
@@ -153,6 +158,8 @@ void BM_StandardSweepSparse1TiB(benchmark::State& state)
         }
     }
     state.counters["latency_us"] = static_cast<double>(latency.count());
+    state.counters["disk_gib"] = static_cast<double>(diskBytes >> 30);
+    state.counters["read_ahead_threads"] = aheadThreads;
     state.counters["one_at_a_time_seconds"] = oneSeconds;
     state.counters["read_ahead_seconds"] = aheadSeconds;
     state.counters["one_at_a_time_reads"] = static_cast<double>(oneReads);

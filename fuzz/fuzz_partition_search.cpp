@@ -2,7 +2,7 @@
 // recogniser and readers, the sweeps' candidate rules and the evidence tests
 // of lost file systems on every block, then the Standard, Advanced and
 // cylinder depths over a small disk made of the blocks (fuzz_disk_input.h;
-// the disk is cut at 4096 sectors so that a run stays short).
+// the disk is cut at 1024 sectors so that a run stays short).
 #include "disk/boot_record.h"
 #include "fuzz_disk_input.h"
 #include "partsearch/boot_candidate.h"
@@ -20,7 +20,7 @@ class CutDisk final : public torvane::Device {
 public:
     CutDisk(const std::uint8_t* data, std::size_t size) : disk_(data, size)
     {
-        sectors_ = std::min<std::uint64_t>(disk_.Sectors(), 4096);
+        sectors_ = std::min<std::uint64_t>(disk_.Sectors(), 1024);
     }
     std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override
     {

@@ -136,38 +136,46 @@ void ProbeReader::Read(const std::vector<std::uint64_t>& sectors, std::vector<Se
     sectors_ = &sectors;
     out_ = &out;
     ok_ = &ok;
-    next_ = 0;
-    done_ = 0;
+    count_ = sectors.size();
+    next_.store(0);
+    done_.store(0);
     ++batch_;
     cv_.notify_all();
-    doneCv_.wait(lock, [&] { return done_ == sectors.size(); });
+    doneCv_.wait(lock, [&] { return done_.load() == count_; });
     sectors_ = nullptr;
 }
 
 void ProbeReader::Work()
 {
-    std::unique_lock lock(mutex_);
+    std::uint64_t seen = 0;
     for (;;) {
-        cv_.wait(lock, [&] { return quit_ || (sectors_ && next_ < sectors_->size()); });
-        if (quit_)
-            return;
-        const std::size_t i = next_++;
-        const std::uint64_t sector = (*sectors_)[i];
-        Sector& dest = (*out_)[i];
-        lock.unlock();
-        bool good = false;
-        if (sector <= std::numeric_limits<std::uint64_t>::max() / kSectorSize) {
-            const std::int64_t got = device_.ReadAt(sector * kSectorSize, dest.data(), dest.size());
-            good = got > 0;
-            if (good && static_cast<std::size_t>(got) < dest.size())
-                std::memset(dest.data() + got, 0, dest.size() - static_cast<std::size_t>(got));
-            if (!good)
-                dest.fill(0);
+        {
+            std::unique_lock lock(mutex_);
+            cv_.wait(lock, [&] { return quit_ || batch_ != seen; });
+            if (quit_)
+                return;
+            seen = batch_;
         }
-        lock.lock();
-        (*ok_)[i] = good ? 1 : 0;
-        if (++done_ == sectors_->size())
-            doneCv_.notify_all();
+        // The batch's slots are taken one by one without the lock; the last
+        // reader to finish wakes the caller.
+        for (std::size_t i = next_.fetch_add(1); i < count_; i = next_.fetch_add(1)) {
+            const std::uint64_t sector = (*sectors_)[i];
+            Sector& dest = (*out_)[i];
+            bool good = false;
+            if (sector <= std::numeric_limits<std::uint64_t>::max() / kSectorSize) {
+                const std::int64_t got = device_.ReadAt(sector * kSectorSize, dest.data(), dest.size());
+                good = got > 0;
+                if (good && static_cast<std::size_t>(got) < dest.size())
+                    std::memset(dest.data() + got, 0, dest.size() - static_cast<std::size_t>(got));
+                if (!good)
+                    dest.fill(0);
+            }
+            (*ok_)[i] = good ? 1 : 0;
+            if (done_.fetch_add(1) + 1 == count_) {
+                std::lock_guard lock(mutex_);
+                doneCv_.notify_all();
+            }
+        }
     }
 }
 

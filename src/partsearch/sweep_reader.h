@@ -13,6 +13,7 @@
 #include "platform/device.h"
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -95,7 +96,9 @@ private:
     const std::vector<std::uint64_t>* sectors_ = nullptr;
     std::vector<Sector>* out_ = nullptr;
     std::vector<char>* ok_ = nullptr;
-    std::size_t next_ = 0, done_ = 0;
+    // Set before a batch's slots are handed out; workers read them only
+    // after taking a slot (next_), which orders the reads after the writes.
+    std::atomic<std::size_t> count_{0}, next_{0}, done_{0};
     std::uint64_t batch_ = 0;
     bool quit_ = false;
 };
