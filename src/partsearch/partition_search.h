@@ -9,8 +9,8 @@
 //   - Cylinder: one boot-sector probe per cylinder (255 heads x 63 sectors).
 //
 // The search runs as a job: its parameters are copied in, it reads the disk
-// through a device of its own, tests its stop request once per block (per
-// probe batch, per cylinder), publishes the sector it examines in
+// through a device of its own, tests its stop request once per 256 KB block
+// (Advanced), per probe (Standard) or per cylinder, publishes the sector it examines in
 // Progress().done, and reports every partition it records, in order, as a
 // FoundPartitionEvent. It never writes the program's partition table or
 // drive tree: it works on its own copy of the disk's records (at most 50),
@@ -92,7 +92,7 @@ struct PartitionSearchOutcome {
 };
 
 struct PartitionSearchControl {
-    std::function<bool()> stop;                                   // tested per block
+    std::function<bool()> stop;                                   // tested per block, probe or cylinder
     std::atomic<std::uint64_t>* currentSector = nullptr;          // the sector being examined
     std::function<void(const FoundPartitionEvent&)> onFound;      // each recorded partition, in order
 };
