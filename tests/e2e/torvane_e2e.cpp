@@ -25,6 +25,7 @@
 #include "disk/partition_table.h"
 #include "disk/sector_bytes.h"
 #include "fsrecovery/search_session.h"
+#include "e2e_partitions.h"
 #include "results/save_destination.h"
 #include "results/save_job.h"
 
@@ -260,6 +261,8 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && (std::string(argv[1]) == "photo" || std::string(argv[1]) == "signature"))
         return torvane::RunCarvingMode(argc, argv);
+    if (argc >= 2 && std::string(argv[1]) == "partitions")
+        return RunPartitionsMode(argc, argv);
     using namespace torvane;
     if (argc >= 2 && std::string(argv[1]) == "load")
         return e2e::RunLoad(argc, argv);
