@@ -41,7 +41,7 @@ struct Image {
     {
         path = std::filesystem::temp_directory_path() / ("torvane-bench-fat32-" + std::to_string(::getpid()) + ".img");
         volume.kind = FatKind::Fat32;
-        volume.fsName = "FAT32";
+        volume.fs = FsKind::Fat32;
         volume.startSector = 0;
         volume.endSector = kImageBytes / 512;
         volume.endByte = kImageBytes;

@@ -54,7 +54,7 @@ FatVolume BenchVolume(const Device& device)
 {
     FatVolume v;
     v.kind = FatKind::Fat32;
-    v.fsName = "FAT32";
+    v.fs = FsKind::Fat32;
     v.startSector = 0;
     v.endSector = device.SizeBytes() / kSectorSize;
     v.endByte = device.SizeBytes();

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     FatVolume volume;
     volume.kind = FatKind::Fat32;
-    volume.fsName = "FAT32";
+    volume.fs = FsKind::Fat32;
     volume.startSector = 0;
     volume.endSector = sectors;
     volume.endByte = sectors * 512;

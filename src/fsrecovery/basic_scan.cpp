@@ -44,9 +44,12 @@ void BasicScanJob::Run()
     int geometryOk = partition_.Device ? ReadVolumeParameters(partition_, *partition_.Device)
                                        : ReadVolumeParameters(partition_);
     const std::string fs = partition_.Descriptor.FsType;
-    if (fs == "exFAT")
+    const FsKind kind = FsKindFromText(fs);
+    // The exFAT reader checks the boot sector itself, and derives the
+    // geometry from the folders when it must.
+    if (kind == FsKind::Exfat)
         geometryOk = 1;
-    const bool fatFamily = fs == "FAT32" || fs == "FAT16" || fs == "exFAT";
+    const bool fatFamily = IsFatKind(kind) || kind == FsKind::Exfat;
 
     FatSweepControl control;
     control.stop = [this] { return StopRequested(); };
@@ -63,14 +66,14 @@ void BasicScanJob::Run()
         partition_.Descriptor.FsName = fs;
         if (partition_.Descriptor.EndByte == 0)
             partition_.Descriptor.EndByte = partition_.Descriptor.EndSector * kSectorSize;
-        results_.SetFsName(fs);
+        results_.SetFsKind(kind);
         Progress().total = partition_.Descriptor.EndSector;
         if (!geometryFailed_ && partition_.Device) {
             results_.EnsureRootItem();
             // A failure inside the sweep (memory, an internal error) ends
             // only the sweep: what it queued is still arranged below.
             try {
-                if (fs == "exFAT") {
+                if (kind == FsKind::Exfat) {
                     volume_ = ScanBasicExfat(*this, partition_, results_);
                 } else {
                     volume_ = MakeFatFileSystemVolume(partition_);
@@ -86,10 +89,10 @@ void BasicScanJob::Run()
             sink_->StepText(kSearchingLostDirectoriesText);
         // The steps run on whatever was found, after a stop too.
         RunBasicFatSteps(results_, sink_);
-    } else if (fs == "NTFS") {
+    } else if (kind == FsKind::Ntfs) {
         partition_.Descriptor.CopyGeometry(partition_.Geometry, true);
         partition_.Descriptor.FsName = fs;
-        results_.SetFsName(fs);
+        results_.SetFsKind(kind);
         // Without the cluster size and the place of the $MFT (or of its
         // mirror) there is nothing the MFT sweep can read.
         if (!geometryOk)

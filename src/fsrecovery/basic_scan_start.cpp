@@ -116,7 +116,7 @@ BasicScanStart ResolveBasicScanStart(const DriveInventory& inv, const BasicScanS
         out.message = texts.EndSectorOrderText;
         return out;
     }
-    if (d.FsType != "NTFS" && d.FsType != "FAT16" && d.FsType != "FAT32" && d.FsType != "exFAT") {
+    if (FsKindFromText(d.FsType) == FsKind::Unknown) {
         out.outcome = ScanStartOutcome::NotPossible;
         out.message = kRecoveryNotPossibleBasicText;
         return out;

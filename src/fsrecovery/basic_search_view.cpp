@@ -455,8 +455,8 @@ void CBasicSearchView::ShowScanDisplay()
 void CBasicSearchView::UpdateCounters()
 {
     ScanResults& results = m_session.Results();
-    const std::string fs = results.FsName();
-    if (fs == "NTFS" || fs == "exFAT") {
+    const FsKind fs = results.Kind();
+    if (fs == FsKind::Ntfs || fs == FsKind::Exfat) {
         auto lk = results.Lock();
         results.FoundFileCount = results.FoundEntries().size();
     }

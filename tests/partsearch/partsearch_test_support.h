@@ -7,8 +7,8 @@
 #include "../e2e/sha256.h"
 #include "disk/partition_table.h"
 #include "fsrecovery/basic_scan.h"
-#include "fsrecovery/basic_scan_wiring.h"
-#include "fsrecovery/fat/fat_volume.h"
+#include "fsrecovery/ntfs/ntfs_module.h"
+#include "fsrecovery/search_session.h"
 #include "fsrecovery/ntfs/mft_sweep.h"
 #include "partsearch/partition_search.h"
 #include "results/save_job.h"
@@ -117,10 +117,9 @@ inline ScanAndSaveResult ScanAndSaveFound(DevicePtr device, const FoundPartition
     partition.RecoveryMode = 1;
     partition.Device = device;
 
-    ScanResults results;
-    results.SetRecoveryMode(1);
-    BasicScanWiring wiring;
-    CurrentPartition scanned;
+    SearchSession session(1);
+    ScanResults& results = session.Results();
+    SaveRequest request;
     if (found.fsName == "NTFS" && found.by == FoundBy::MftMirr) {
         // No boot sector to read: the geometry the $MFTMirr record gave.
         partition.Geometry = found.geometry;
@@ -128,23 +127,19 @@ inline ScanAndSaveResult ScanAndSaveFound(DevicePtr device, const FoundPartition
         partition.Descriptor.FsName = "NTFS";
         results.SetFsName("NTFS");
         RunBasicNtfsScan(results, partition, {});
-        scanned = partition;
+        auto volumes = std::make_shared<VolumeSet>();
+        auto table = std::make_shared<MftRunTable>(BuildMftRunTable(
+            NtfsVolumeOf(partition), partition.Geometry.MftStart, partition.Geometry.MftMirrStart));
+        volumes->Add(MakeNtfsFileSystemVolume(partition, table));
+        request.results = &results;
+        request.volumes = volumes;
     } else {
-        BasicScanJob scan(results, partition, nullptr, nullptr, wiring.Branches());
-        scan.SetInterimInterval(std::chrono::milliseconds(0));
-        if (!scan.RunHere() || scan.Failed() || scan.GeometryFailed()) {
-            r.error = "the scan failed: " + scan.ErrorText();
+        if (!session.RunScanHere(partition) || session.ScanJob()->Failed() || session.ScanJob()->GeometryFailed()) {
+            r.error = "the scan failed: " + session.ScanJob()->ErrorText();
             return r;
         }
-        scanned = scan.Partition();
+        request = session.TreeSaveRequest();
     }
-    wiring.RegisterWriters(scanned, *device);
-    SaveRequest request;
-    request.results = &results;
-    request.volume.fsName = scanned.Descriptor.FsName.empty() ? found.fsName : scanned.Descriptor.FsName;
-    request.volume.device = device;
-    request.volume.fat = FatVolumeFromDescriptor(scanned.Descriptor);
-    request.volume.recoveryMode = 1;
     request.source = SaveSource::Tree;
     request.destination = out.string();
     TreeModel& tree = results.Tree();

@@ -153,11 +153,11 @@ std::vector<std::uint32_t> WalkClusterChain(FatTable& table, std::uint32_t start
     return chain;
 }
 
-std::vector<std::uint32_t> BuildClusterChain(Device& device, std::uint32_t start, const std::string& fsName,
+std::vector<std::uint32_t> BuildClusterChain(Device& device, std::uint32_t start, FsKind fs,
                                              std::uint32_t sectorsPerFat, std::uint64_t fatStart,
                                              const ChainWalkOptions& options)
 {
-    FatKind kind = FatKindFromName(fsName);
+    FatKind kind = FatKindOf(fs);
     if (kind == FatKind::None)
         return {};
     FatTable table(device, kind, fatStart, sectorsPerFat);
@@ -167,15 +167,15 @@ std::vector<std::uint32_t> BuildClusterChain(Device& device, std::uint32_t start
     return WalkClusterChain(table, start, o);
 }
 
-std::vector<std::uint32_t> BuildFileClusterChain(Device& device, const std::string& fsName, std::uint32_t start,
+std::vector<std::uint32_t> BuildFileClusterChain(Device& device, FsKind fs, std::uint32_t start,
                                                  std::uint64_t fatStart, std::uint32_t sectorsPerFat,
                                                  std::uint32_t clusterCount, const ChainWalkOptions& options)
 {
-    if (fsName != "FAT16" && fsName != "FAT32")
+    if (!IsFatKind(fs))
         return {};
     if (clusterCount == 0)
         return {start};
-    FatTable table(device, FatKindFromName(fsName), fatStart, sectorsPerFat);
+    FatTable table(device, FatKindOf(fs), fatStart, sectorsPerFat);
     ChainWalkOptions o = options;
     o.isIndexedFolder = nullptr;
     o.maxNodes = clusterCount;
@@ -185,7 +185,7 @@ std::vector<std::uint32_t> BuildFileClusterChain(Device& device, const std::stri
 std::vector<std::uint32_t> BuildVolumeClusterChain(Device& device, const FatVolume& volume, std::uint32_t start,
                                                    const ChainWalkOptions& options)
 {
-    return BuildClusterChain(device, start, volume.fsName == "exFAT" ? std::string("FAT32") : volume.fsName,
+    return BuildClusterChain(device, start, volume.fs == FsKind::Exfat ? FsKind::Fat32 : volume.fs,
                              volume.sectorsPerFat, volume.fatStart, options);
 }
 

@@ -76,23 +76,23 @@ struct ChainWalkOptions {
 // The common walk. `kind` None gives an empty chain.
 std::vector<std::uint32_t> WalkClusterChain(FatTable& table, std::uint32_t start, const ChainWalkOptions& options);
 
-// BuildClusterChain: a folder's chain. `fsName` "FAT16", or "FAT32"/"exFAT"
-// (32-bit cells); any other name gives an empty chain. With the listed-folder
+// BuildClusterChain: a folder's chain. `fs` FAT16, or FAT32/exFAT (32-bit
+// cells); any other kind gives an empty chain. With the listed-folder
 // test, a node limit of sectors per FAT x cells per sector.
-std::vector<std::uint32_t> BuildClusterChain(Device& device, std::uint32_t start, const std::string& fsName,
+std::vector<std::uint32_t> BuildClusterChain(Device& device, std::uint32_t start, FsKind fs,
                                              std::uint32_t sectorsPerFat, std::uint64_t fatStart,
                                              const ChainWalkOptions& options = {});
 
-// BuildFileClusterChain: a file's chain for saving. "FAT16" and "FAT32" only
+// BuildFileClusterChain: a file's chain for saving. FAT16 and FAT32 only
 // (anything else, exFAT included, gives an empty chain). A cluster count of 0
 // ends after the start cluster; otherwise the walk ends once the chain holds
 // more than `clusterCount` nodes.
-std::vector<std::uint32_t> BuildFileClusterChain(Device& device, const std::string& fsName, std::uint32_t start,
+std::vector<std::uint32_t> BuildFileClusterChain(Device& device, FsKind fs, std::uint32_t start,
                                                  std::uint64_t fatStart, std::uint32_t sectorsPerFat,
                                                  std::uint32_t clusterCount, const ChainWalkOptions& options = {});
 
 // The chain of a folder of the current volume (the second and third walkers
-// of old: geometry from the volume, "exFAT" read as "FAT32").
+// of old: geometry from the volume, exFAT read as FAT32).
 std::vector<std::uint32_t> BuildVolumeClusterChain(Device& device, const FatVolume& volume, std::uint32_t start,
                                                    const ChainWalkOptions& options = {});
 

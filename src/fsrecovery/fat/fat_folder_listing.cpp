@@ -15,7 +15,7 @@ std::uint64_t ListFatFolderFiles(ListRowModel& list, std::uint64_t firstRow, std
 {
     if (!context.device || context.volume.kind == FatKind::None)
         return 0;
-    if (cluster == 0 && context.volume.fsName != "FAT32" && context.volume.fsName != "FAT16")
+    if (cluster == 0 && !IsFatKind(context.volume.fs))
         return 0;
     const bool deep = context.deepSearch;
     const int columns = deep ? kDeepListColumnCount : kBasicListColumnCount;

@@ -70,7 +70,7 @@ FatFolderWalkResult WalkFatFolderEntries(Device& device, const FatVolume& volume
     FatFolderWalkResult result;
     if (cluster == 0x0FFFFFFF || volume.kind == FatKind::None)
         return result;
-    const bool fat32 = volume.fsName == "FAT32";
+    const bool fat32 = volume.fs == FsKind::Fat32;
     FatGuessState guess;
     std::uint64_t lastSize = 0, lastCluster = 0;
     bool fileMet = false;
@@ -135,7 +135,7 @@ FatFolderWalkResult WalkFatFolderEntries(Device& device, const FatVolume& volume
         if (cluster == 0) {
             if (fat32) {
                 cluster = volume.rootStart;
-            } else if (volume.fsName == "FAT16") {
+            } else if (volume.fs == FsKind::Fat16) {
                 // The fixed root area: an end entry ends only its sector.
                 SectorFetch previous = FixedRootPrevious(device, volume.rootStart);
                 for (std::uint32_t i = 0; i < volume.rootSectors && !stopped(); ++i)

@@ -70,7 +70,7 @@ int NameLostFoldersFromDirSector(ScanResults& results, Device& device, const Fat
 bool NameLostSubfolders(ScanResults& results, Device& device, const FatVolume& volume, TreeNodeId item)
 {
     // Only FAT16/FAT32 folders are named from FAT directory entries.
-    if (volume.kind == FatKind::None || volume.fsName == "exFAT")
+    if (!IsFatKind(volume.fs))
         return false;
     std::uint32_t selfId = 0;
     {

@@ -60,7 +60,7 @@ void RootPass(ScanResults& results, const FatVolume& volume, Device& device, con
             results.DirNameList().Add(std::move(row));
         }
     };
-    if (volume.fsName == "FAT16") {
+    if (volume.fs == FsKind::Fat16) {
         previous = FixedRootPrevious(device, volume.rootStart);
         if (control.sink)
             control.sink->ProgressRange(0, static_cast<std::uint64_t>(volume.rootSectors) * 16);
@@ -96,11 +96,11 @@ void RootPass(ScanResults& results, const FatVolume& volume, Device& device, con
 
 int RecalculateFatParameters(CurrentPartition& p, Device& device, const FatSweepControl& control)
 {
-    const std::string fs = p.Descriptor.FsType;
+    const FsKind fs = FsKindFromText(p.Descriptor.FsType);
     const std::uint64_t start = p.Descriptor.StartSector;
     const std::uint64_t end = std::min<std::uint64_t>(p.Descriptor.EndSector, device.SizeBytes() / kSectorSize);
-    const bool fat16 = fs == "FAT16";
-    if (!fat16 && fs != "FAT32" && fs != "exFAT")
+    const bool fat16 = fs == FsKind::Fat16;
+    if (!IsFatKind(fs) && fs != FsKind::Exfat)
         return 0;
     VolumeGeometry& g = p.Geometry;
     ScanSink* sink = control.sink;
@@ -221,7 +221,7 @@ void SweepFatVolume(ScanResults& results, const FatVolume& volume, Device& devic
     if (spc == 0)
         return;
 
-    const bool fat32 = volume.fsName == "FAT32";
+    const bool fat32 = volume.fs == FsKind::Fat32;
     std::vector<std::uint8_t> block(
         static_cast<std::size_t>(std::min<std::uint64_t>(kSweepBlockSectors, end > dataStart ? end - dataStart : 1)) *
         kSectorSize);
@@ -310,7 +310,7 @@ void DrainRootDirectoryNames(ScanResults& results)
 
 void RunBasicFatSteps(ScanResults& results, ScanSink* sink)
 {
-    if (results.FsName() == "exFAT")
+    if (results.Kind() == FsKind::Exfat)
         results.SortFoundEntries();
     if (sink) {
         sink->Progress(0);

@@ -2,11 +2,11 @@
 
 namespace torvane {
 
-FatKind FatKindFromName(const std::string& fsName)
+FatKind FatKindOf(FsKind fs)
 {
-    if (fsName == "FAT16")
+    if (fs == FsKind::Fat16)
         return FatKind::Fat16;
-    if (fsName == "FAT32" || fsName == "exFAT")
+    if (fs == FsKind::Fat32 || fs == FsKind::Exfat)
         return FatKind::Fat32;
     return FatKind::None;
 }
@@ -28,8 +28,8 @@ std::uint64_t FatVolume::LastClusterInVolume() const
 FatVolume FatVolumeFromDescriptor(const PartitionDescriptor& d)
 {
     FatVolume v;
-    v.fsName = d.FsName.empty() ? d.FsType : d.FsName;
-    v.kind = FatKindFromName(v.fsName);
+    v.fs = FsKindFromText(d.FsName.empty() ? d.FsType : d.FsName);
+    v.kind = FatKindOf(v.fs);
     v.startSector = d.StartSector;
     v.endSector = d.EndSector;
     v.endByte = d.EndByte ? d.EndByte : d.EndSector * 512;

@@ -3,6 +3,7 @@
 // program-wide state.
 #pragma once
 
+#include "disk/fs_kind.h"
 #include "disk/volume_geometry.h"
 
 #include <cstdint>
@@ -12,13 +13,13 @@ namespace torvane {
 
 enum class FatKind { None, Fat16, Fat32 };
 
-// "FAT16" -> Fat16; "FAT32" and "exFAT" -> Fat32 (the chain walkers read an
-// exFAT FAT with 32-bit cells); anything else -> None. Case-sensitive.
-FatKind FatKindFromName(const std::string& fsName);
+// Fat16 -> Fat16; Fat32 and exFAT -> Fat32 (the chain walkers read an exFAT
+// FAT with 32-bit cells); anything else -> None.
+FatKind FatKindOf(FsKind fs);
 
 struct FatVolume {
     FatKind kind = FatKind::None;
-    std::string fsName;                 // "FAT16", "FAT32" (or "exFAT" for the chain walkers)
+    FsKind fs = FsKind::Unknown;        // Fat16, Fat32 (or Exfat for the chain walkers)
     std::uint64_t startSector = 0;      // partition start
     std::uint64_t endSector = 0;        // one past the last sector of the partition
     std::uint64_t endByte = 0;          // end of the source in bytes; nothing beyond is read

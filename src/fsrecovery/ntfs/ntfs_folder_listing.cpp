@@ -117,7 +117,7 @@ NtfsListing ListNtfsFolderFiles(ScanResults& results, std::uint64_t folderId, co
         file.fileTime = entry.stamp;
         file.ownId = entry.ownId;
         if (entry.fromIndex)
-            file.indexMark = "1";
+            file.indexMark.push_back('1');
         listing.files.push_back(std::move(file));
     }
     return listing;

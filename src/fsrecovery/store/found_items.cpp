@@ -226,22 +226,31 @@ std::unique_lock<std::recursive_mutex> ScanResults::Lock() const
     return std::unique_lock<std::recursive_mutex>(mutex_);
 }
 
-void ScanResults::SetFsName(std::string fsName)
+void ScanResults::SetFsName(const std::string& fsName)
+{
+    SetFsKind(FsKindFromText(fsName));
+}
+
+void ScanResults::SetFsKind(FsKind kind)
 {
     auto lk = Lock();
-    fsName_ = std::move(fsName);
+    fsKind_ = kind;
+}
+
+FsKind ScanResults::Kind() const
+{
+    auto lk = Lock();
+    return fsKind_;
 }
 
 std::string ScanResults::FsName() const
 {
-    auto lk = Lock();
-    return fsName_;
+    return std::string(FsKindText(Kind()));
 }
 
 bool ScanResults::IsFat() const
 {
-    auto lk = Lock();
-    return fsName_ == "FAT32" || fsName_ == "FAT16";
+    return IsFatKind(Kind());
 }
 
 void ScanResults::SetRecoveryMode(int mode) { auto lk = Lock(); recoveryMode_ = mode; }
@@ -433,7 +442,7 @@ TreeNodeId ScanResults::InsertRecoveredFolder(TreeNodeId parentItem, std::string
 {
     auto lk = Lock();
     auto treeLock = tree_.Lock();
-    const bool fat = fsName_ == "FAT32" || fsName_ == "FAT16";
+    const bool fat = IsFatKind(fsKind_);
 
     // 1. Name.
     name = TrimWhite(name);

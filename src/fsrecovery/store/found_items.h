@@ -26,6 +26,7 @@
 #pragma once
 
 #include "base/tree_model.h"
+#include "disk/fs_kind.h"
 #include "fsrecovery/store/flat_id_map.h"
 #include "fsrecovery/store/scan_sink.h"
 
@@ -238,11 +239,13 @@ public:
     [[nodiscard]] std::unique_lock<std::recursive_mutex> Lock() const;
 
     // ---- context -------------------------------------------------------------
-    // File-system name of the volume being scanned or loaded ("FAT16", "FAT32",
-    // "exFAT", "NTFS"): what PartitionDescriptor.FsName says.
-    void SetFsName(std::string fsName);
+    // The file system of the volume being scanned or loaded (what
+    // PartitionDescriptor.FsName says); FsName() is its text ("FAT16", ...).
+    void SetFsKind(FsKind kind);
+    void SetFsName(const std::string& fsName);   // the text form, e.g. from a scan log
+    FsKind Kind() const;
     std::string FsName() const;
-    bool IsFat() const;                       // "FAT16" or "FAT32"
+    bool IsFat() const;                       // FAT16 or FAT32
     void SetRecoveryMode(int mode);           // 1 Basic, 2 Deep
     int RecoveryMode() const;
     void SetLogLoading(bool on);              // a scan-log loader is inserting
@@ -338,7 +341,7 @@ private:
 
     mutable std::recursive_mutex mutex_;
     TreeModel tree_;
-    std::string fsName_;
+    FsKind fsKind_ = FsKind::Unknown;
     int recoveryMode_ = 1;
     bool logLoading_ = false;
     bool logLoaded_ = false;

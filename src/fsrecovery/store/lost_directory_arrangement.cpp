@@ -8,23 +8,23 @@
 namespace torvane {
 namespace {
 
-bool IsFatFamily(const std::string& fs) { return fs == "FAT32" || fs == "FAT16" || fs == "exFAT"; }
+bool IsFatFamily(FsKind fs) { return IsFatKind(fs) || fs == FsKind::Exfat; }
 
 // Root-level rows of the FAT/exFAT arrangement. exFAT keeps 0 and 5 for its
 // root. On FAT16/FAT32 only parent 0 is the root: cluster 5 is an ordinary
 // folder there; the miscellaneous folder's own row (parent 5) is root-level.
-bool IsFatRootLevel(const std::string& fs, const PendingDirectory& row)
+bool IsFatRootLevel(FsKind fs, const PendingDirectory& row)
 {
     if (row.parent == 0)
         return true;
     if (row.parent != kNtfsRootId)
         return false;
-    return fs == "exFAT" || row.self == kMiscFolderId;
+    return fs == FsKind::Exfat || row.self == kMiscFolderId;
 }
 
-bool IsRootLevelLeftover(const std::string& fs, const PendingDirectory& row)
+bool IsRootLevelLeftover(FsKind fs, const PendingDirectory& row)
 {
-    if (fs == "FAT32" || fs == "FAT16")
+    if (IsFatKind(fs))
         return IsFatRootLevel(fs, row);
     return row.parent == 0 || row.parent == kNtfsRootId;
 }
@@ -76,7 +76,7 @@ void BuildMiscellaneousFolder(ScanResults& results, bool interim, ScanSink* sink
     PendingDirectoryTable& table = results.DirList();
     if (table.Empty() || results.FolderCount() == 0)
         return;
-    const std::string fs = results.FsName();
+    const FsKind fs = results.Kind();
     const bool deep = results.RecoveryMode() == 2;
     TreeNodeId misc = results.MiscFolderItem();
     if (misc == kNoTreeNode || !results.Tree().IsValid(misc)) {
@@ -154,7 +154,7 @@ int ArrangeBasicFatDirectories(ScanResults& results, ScanSink* sink, bool interi
     try {
         auto lk = results.Lock();
         PendingDirectoryTable& table = results.DirList();
-        const std::string fs = results.FsName();
+        const FsKind fs = results.Kind();
         TreeModel& tree = results.Tree();
 
         // Step 3: rows whose parent is the root or already in the tree.

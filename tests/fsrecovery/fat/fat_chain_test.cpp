@@ -59,7 +59,7 @@ TEST(FatChain, EndValuesAndFreeCellsEndTheChain)
         img.Set(1, 0x0FFFFFFF);
         img.Set(2, c.cell);
         auto dev = img.Device();
-        EXPECT_EQ(BuildClusterChain(*dev, 2, img.Name(), img.spf, 1), c.expected) << std::hex << c.cell;
+        EXPECT_EQ(BuildClusterChain(*dev, 2, FsKindFromText(img.Name()), img.spf, 1), c.expected) << std::hex << c.cell;
     }
 }
 
@@ -73,8 +73,8 @@ TEST(FatChain, FollowsChainsAcrossBatchesBothWays)
         img.Set(expected[i], expected[i + 1]);
     img.Set(5, 0x0FFFFFFF);
     auto dev = img.Device();
-    EXPECT_EQ(BuildClusterChain(*dev, 2, "FAT32", img.spf, 1), expected);
-    EXPECT_EQ(BuildClusterChain(*dev, 2, "exFAT", img.spf, 1), expected);
+    EXPECT_EQ(BuildClusterChain(*dev, 2, FsKind::Fat32, img.spf, 1), expected);
+    EXPECT_EQ(BuildClusterChain(*dev, 2, FsKind::Exfat, img.spf, 1), expected);
 
     FatTable table(*dev, FatKind::Fat32, 1, img.spf);
     std::uint32_t v = 0;
@@ -92,10 +92,10 @@ TEST(FatChain, CyclesEndAtTheFirstRepeatedCluster)
         img.Set(4, 2);   // back to the start
         img.Set(9, 9);   // a cluster pointing at itself
         auto dev = img.Device();
-        EXPECT_EQ(BuildClusterChain(*dev, 2, img.Name(), img.spf, 1), (Chain{2, 3, 4}));
-        EXPECT_EQ(BuildClusterChain(*dev, 9, img.Name(), img.spf, 1), (Chain{9}));
+        EXPECT_EQ(BuildClusterChain(*dev, 2, FsKindFromText(img.Name()), img.spf, 1), (Chain{2, 3, 4}));
+        EXPECT_EQ(BuildClusterChain(*dev, 9, FsKindFromText(img.Name()), img.spf, 1), (Chain{9}));
         // Without a FAT size the walk still ends.
-        EXPECT_EQ(BuildClusterChain(*dev, 2, img.Name(), 0, 1), (Chain{2, 3, 4}));
+        EXPECT_EQ(BuildClusterChain(*dev, 2, FsKindFromText(img.Name()), 0, 1), (Chain{2, 3, 4}));
     }
 }
 
@@ -106,7 +106,7 @@ TEST(FatChain, LongCycleIsCaughtWithoutGrowingForever)
         img.Set(c, c + 1);
     img.Set(5000, 1000);
     auto dev = img.Device();
-    Chain chain = BuildClusterChain(*dev, 2, "FAT32", img.spf, 1);
+    Chain chain = BuildClusterChain(*dev, 2, FsKind::Fat32, img.spf, 1);
     ASSERT_EQ(chain.size(), 4999u);
     EXPECT_EQ(chain.back(), 5000u);
 }
@@ -117,19 +117,19 @@ TEST(FatChain, OutOfRangeCellsAndUnreadableFatEndTheWalk)
     img.Set(2, 3);
     img.Set(3, 0x0ABCDEF0);   // no FAT of 2 sectors holds this cell
     auto dev = img.Device();
-    EXPECT_EQ(BuildClusterChain(*dev, 2, "FAT32", 2, 1), (Chain{2, 3}));
+    EXPECT_EQ(BuildClusterChain(*dev, 2, FsKind::Fat32, 2, 1), (Chain{2, 3}));
 
     // FAT16: the sector index equal to the FAT size is still read, above it is not.
     FatImage f16(FatKind::Fat16, 2, 2);
     f16.Set(2, 600);          // sector index 2 == spf
     f16.Set(600, 800);        // index 3 > spf
     auto dev16 = f16.Device();
-    EXPECT_EQ(BuildClusterChain(*dev16, 2, "FAT16", 2, 1), (Chain{2, 600}));
+    EXPECT_EQ(BuildClusterChain(*dev16, 2, FsKind::Fat16, 2, 1), (Chain{2, 600}));
 
     // A FAT that lies beyond the device: only the start cluster.
-    EXPECT_EQ(BuildClusterChain(*dev, 2, "FAT32", 2, 1000), (Chain{2}));
+    EXPECT_EQ(BuildClusterChain(*dev, 2, FsKind::Fat32, 2, 1000), (Chain{2}));
     // A FAT start of 0 is no FAT.
-    EXPECT_EQ(BuildClusterChain(*dev, 2, "FAT32", 2, 0), (Chain{2}));
+    EXPECT_EQ(BuildClusterChain(*dev, 2, FsKind::Fat32, 2, 0), (Chain{2}));
 }
 
 TEST(FatChain, NamesListedFoldersAndStops)
@@ -140,16 +140,16 @@ TEST(FatChain, NamesListedFoldersAndStops)
     img.Set(4, 0x0FFFFFFF);
     auto dev = img.Device();
 
-    EXPECT_TRUE(BuildClusterChain(*dev, 2, "NTFS", img.spf, 1).empty());
+    EXPECT_TRUE(BuildClusterChain(*dev, 2, FsKind::Ntfs, img.spf, 1).empty());
 
     ChainWalkOptions listed;
     listed.isIndexedFolder = [](std::uint32_t c) { return c == 4; };
-    EXPECT_EQ(BuildClusterChain(*dev, 2, "FAT32", img.spf, 1, listed), (Chain{2, 3}));
+    EXPECT_EQ(BuildClusterChain(*dev, 2, FsKind::Fat32, img.spf, 1, listed), (Chain{2, 3}));
 
     int calls = 0;
     ChainWalkOptions stop;
     stop.stop = [&calls] { return ++calls > 1; };
-    EXPECT_EQ(BuildClusterChain(*dev, 2, "FAT32", img.spf, 1, stop), (Chain{2, 3}));
+    EXPECT_EQ(BuildClusterChain(*dev, 2, FsKind::Fat32, img.spf, 1, stop), (Chain{2, 3}));
 }
 
 TEST(FatChain, FileChainStopsOnceItHoldsMoreThanTheClusterCount)
@@ -160,10 +160,10 @@ TEST(FatChain, FileChainStopsOnceItHoldsMoreThanTheClusterCount)
     img.Set(4, 5);
     img.Set(5, 0x0FFFFFFF);
     auto dev = img.Device();
-    EXPECT_EQ(BuildFileClusterChain(*dev, "FAT32", 2, 1, img.spf, 1), (Chain{2, 3}));
-    EXPECT_EQ(BuildFileClusterChain(*dev, "FAT32", 2, 1, img.spf, 0), (Chain{2}));
-    EXPECT_EQ(BuildFileClusterChain(*dev, "FAT32", 2, 1, img.spf, 10), (Chain{2, 3, 4, 5}));
-    EXPECT_TRUE(BuildFileClusterChain(*dev, "exFAT", 2, 1, img.spf, 10).empty());
+    EXPECT_EQ(BuildFileClusterChain(*dev, FsKind::Fat32, 2, 1, img.spf, 1), (Chain{2, 3}));
+    EXPECT_EQ(BuildFileClusterChain(*dev, FsKind::Fat32, 2, 1, img.spf, 0), (Chain{2}));
+    EXPECT_EQ(BuildFileClusterChain(*dev, FsKind::Fat32, 2, 1, img.spf, 10), (Chain{2, 3, 4, 5}));
+    EXPECT_TRUE(BuildFileClusterChain(*dev, FsKind::Exfat, 2, 1, img.spf, 10).empty());
 }
 
 }  // namespace

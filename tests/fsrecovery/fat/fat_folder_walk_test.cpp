@@ -78,7 +78,7 @@ TEST(FatFolderWalk, MiscellaneousAndRootlessVolumesHoldNothing)
     DevicePtr dev = MakeMemoryDevice("empty", std::string(64 * 512, '\0'));
     FatVolume v;
     v.kind = FatKind::Fat32;
-    v.fsName = "FAT32";
+    v.fs = FsKind::Fat32;
     v.sectorsPerCluster = 1;
     v.cluster0Start = 8;
     v.fatStart = 1;
@@ -99,7 +99,7 @@ struct TinyFat32 {
     TinyFat32(std::uint32_t sectorsPerFat, std::uint64_t cluster0Start, std::uint64_t endSector)
     {
         v.kind = FatKind::Fat32;
-        v.fsName = "FAT32";
+        v.fs = FsKind::Fat32;
         v.sectorsPerCluster = 1;
         v.fatStart = 1;
         v.sectorsPerFat = sectorsPerFat;
