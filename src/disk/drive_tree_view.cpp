@@ -584,6 +584,8 @@ CDriveTreeView* EmbedDriveTreePanel(SearchDialogBase* dialog, QWidget* driveArea
         }
     }
     panel->PropertyList()->hide();
+    // The partition-search controls go under the tree, in every dialog alike.
+    if (dialog != nullptr) dialog->AttachDrivePanel(panel);
     return panel;
 }
 
