@@ -53,12 +53,12 @@ DiskWithoutPartitionsOutcome PrepareDiskWithoutPartitions(CurrentPartition& p, D
     if (!request.device)
         return DiskWithoutPartitionsOutcome::NothingFound;
     if (sink) {
-        sink->StatusText(kAutomaticSearchStatusText);
+        sink->StepText(kAutomaticSearchStatusText);
         sink->ProgressRange(0, request.diskSectors);
     }
     const std::optional<AutomaticSearchFind> find = search(request);
     if (sink)
-        sink->StatusText("");
+        sink->StepText("");
     if (!find)
         return DiskWithoutPartitionsOutcome::NothingFound;
     d.FsType = find->fsName;

@@ -2,7 +2,7 @@
 
 namespace torvane {
 
-AutomaticPartitionSearch MakeAutomaticPartitionSearch(std::function<void(int disk, const FoundPartitionEvent& found)> onFound)
+AutomaticPartitionSearch MakeAutomaticPartitionSearch(AutomaticFindListener onFound)
 {
     return [onFound = std::move(onFound)](const AutomaticSearchRequest& request) -> std::optional<AutomaticSearchFind> {
         if (!request.device)
@@ -27,7 +27,7 @@ AutomaticPartitionSearch MakeAutomaticPartitionSearch(std::function<void(int dis
         if (!made)
             return std::nullopt;
         if (onFound)
-            onFound(request.diskNumber, *made);
+            onFound(request, *made);
         return AutomaticSearchFind{made->fsName, made->start, made->end};
     };
 }

@@ -11,9 +11,11 @@
 
 namespace torvane {
 
-// `onFound` hears of the partition the search made current (from the scan's
-// worker), e.g. to show it in the drive tree; it may be empty.
-AutomaticPartitionSearch MakeAutomaticPartitionSearch(
-    std::function<void(int disk, const FoundPartitionEvent& found)> onFound = {});
+// `onFound` hears of the partition the search made current, on the scan's
+// worker before the scan goes on with it (the dialog shows it in the drive
+// tree and tells the user; it may wait for that, as long as it heeds the
+// request's stop). It may be empty.
+using AutomaticFindListener = std::function<void(const AutomaticSearchRequest& request, const FoundPartitionEvent& found)>;
+AutomaticPartitionSearch MakeAutomaticPartitionSearch(AutomaticFindListener onFound = {});
 
 }  // namespace torvane

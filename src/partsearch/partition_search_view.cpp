@@ -22,6 +22,10 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 namespace torvane {
 namespace {
 
@@ -498,6 +502,8 @@ void CPartitionSearchView::OnMediaDiskEnded(unsigned generation, const MediaScan
     if (generation != m_nMediaGeneration || !m_bDiscoveryActive)
         return;
     m_bMediaDiskOpen = false;
+    m_pCounter->setText(QString::number(disk.cylinders));
+    UpdateProgress64(m_pProgress, 0, disk.cylinders, disk.cylinders, 1, true);
     // The last disk gives the dialog back before its result shows.
     if (disk.last)
         RestoreControls();
@@ -539,8 +545,29 @@ void CPartitionSearchView::OnMediaFinished(unsigned generation)
 AutomaticPartitionSearch CPartitionSearchView::AutomaticSearch()
 {
     QPointer<CPartitionSearchView> self(this);
-    return MakeAutomaticPartitionSearch([self](int disk, const FoundPartitionEvent& found) {
-        PostTo(self, [disk, found](CPartitionSearchView* v) { v->ShowAutomaticFind(disk, found); });
+    return MakeAutomaticPartitionSearch([self](const AutomaticSearchRequest& request, const FoundPartitionEvent& found) {
+        // The scan goes on once the user has seen what it goes on with, or
+        // at once when it is stopped meanwhile.
+        struct Shown {
+            std::mutex mutex;
+            std::condition_variable cv;
+            bool done = false;
+        };
+        auto shown = std::make_shared<Shown>();
+        const int disk = request.diskNumber;
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, disk, found, shown] {
+                if (self)
+                    self->ShowAutomaticFind(disk, found);
+                std::lock_guard<std::mutex> lk(shown->mutex);
+                shown->done = true;
+                shown->cv.notify_all();
+            },
+            Qt::QueuedConnection);
+        std::unique_lock<std::mutex> lk(shown->mutex);
+        while (!shown->done && !(request.stop && request.stop()))
+            shown->cv.wait_for(lk, std::chrono::milliseconds(50));
     });
 }
 

@@ -40,7 +40,9 @@ CSmpSel::CSmpSel(QWidget* parent) : QDialog(parent)
     auto* top = new QHBoxLayout(group);
     auto* picture = new QLabel(group);
     picture->setObjectName(QStringLiteral("SmpSelPicture"));
-    picture->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(48, 48));
+    const QIcon disk = QIcon::fromTheme(QStringLiteral("drive-harddisk"), style()->standardIcon(QStyle::SP_DriveHDIcon));
+    // The style may only have a small picture: scaled up, not left tiny.
+    picture->setPixmap(disk.pixmap(48, 48).scaled(48, 48, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     picture->setAlignment(Qt::AlignTop);
     top->addWidget(picture);
     auto* column = new QVBoxLayout;

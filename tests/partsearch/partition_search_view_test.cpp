@@ -408,6 +408,44 @@ private slots:
         for (int n : numbers)
             DeviceRegistry::Instance().RemoveDisk(n);
     }
+
+    void stopEndsTheDiscoveryAtOnce()
+    {
+        // A large blank card read slowly: its probe would take minutes.
+        auto blank = std::make_shared<test::SparseDevice>(64ull << 30);
+        auto slow = std::make_shared<test::SlowDevice>(blank, 20, 512);
+        const int card = DeviceRegistry::Instance().RegisterMemoryDisk(slow, true);
+        QVERIFY(card >= 0);
+        auto dialog = OpenDialog(kModeSignature, true);
+        QVERIFY(dialog);
+        CPartitionSearchView* search = dialog->PartitionSearch();
+        QVERIFY(SpinUntil([&] { return search->DiscoveryRunning() && !search->OfTotalLabel()->text().isEmpty(); }, 5000));
+        QCOMPARE(search->StatusLabel()->text(), QStringLiteral("Searching Partitions..."));
+        QVERIFY(search->OfTotalLabel()->text().startsWith(QStringLiteral(" / ")));
+        QVERIFY(search->OfTotalLabel()->text().endsWith(QStringLiteral(" reading")));
+        QVERIFY(!dialog->DriveTreePanel()->isEnabled());
+        Screenshot(dialog.get(), "removable-discovery-running.png");
+
+        search->StopButton()->click();
+        QCOMPARE(stopQuestions_, 1);
+        QVERIFY(!search->Busy());
+        QVERIFY(search->SearchMoreButton()->isVisible());
+        QVERIFY(dialog->DriveTreePanel()->isEnabled());
+        // The stopped card shows its whole-disk entry, and the message says so.
+        const DriveInventory& inv = *dialog->DriveTreePanel()->Inventory();
+        const TreeNodeId diskItem = DiskItem(*dialog, card);
+        QCOMPARE(ChildTexts(inv, diskItem), std::vector<std::string>{"Partition - 1 ( NTFS )"});
+        QCOMPARE(messages_.size(), std::size_t(1));
+        QCOMPARE(messages_[0], QStringLiteral("Found 1 more partitions in selected Disk ( Disk - %1 )").arg(card));
+        // The worker leaves its cylinder and nothing more comes.
+        const RemovableMediaScanJob* job = search->DiscoveryJob();
+        QVERIFY(SpinUntil([&] { return !job->Running(); }, 5000));
+        QCoreApplication::processEvents();
+        QCOMPARE(inv.Tree.ChildCount(diskItem), std::size_t(1));
+        QCOMPARE(messages_.size(), std::size_t(1));
+        dialog.reset();
+        DeviceRegistry::Instance().RemoveDisk(card);
+    }
 };
 
 QTEST_MAIN(PartitionSearchViewTest)
