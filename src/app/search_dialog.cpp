@@ -244,6 +244,11 @@ void SearchDialogBase::StartRemovableMediaScan()
     if (m_pPartitionSearch != nullptr) m_pPartitionSearch->StartRemovableMediaScan();
 }
 
+bool SearchDialogBase::PartitionSearchBusy() const
+{
+    return m_pPartitionSearch != nullptr && m_pPartitionSearch->Busy();
+}
+
 void SearchDialogBase::LockForPartitionSearch(bool lock, QWidget* keep)
 {
     if (!lock) {

@@ -124,6 +124,8 @@ public:
     // change is disabled except the search's own controls (`keep`) and the
     // help buttons; unlocking enables again exactly what locking disabled.
     void LockForPartitionSearch(bool lock, QWidget* keep);
+    // A partition search or the removable-media discovery is under way.
+    bool PartitionSearchBusy() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

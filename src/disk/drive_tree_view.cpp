@@ -482,6 +482,12 @@ void CDriveTreeView::ApplySelection(const DriveSelection& s) {
 
 // ---- devices ---------------------------------------------------------------------------
 
+bool CDriveTreeView::DialogIdle() const {
+    // A partition search adds to the tree it started on: no rebuild meanwhile.
+    if (m_host && m_host->PartitionSearchBusy()) return false;
+    return !m_idle || m_idle();
+}
+
 void CDriveTreeView::OnDeviceEvents() {
     if (!m_source) return;
     const std::vector<DeviceEvent> events = m_source->Poll();
@@ -493,7 +499,7 @@ void CDriveTreeView::OnDeviceEvents() {
         context.NoDeviceBoxShown = m_bNoDeviceBoxShown;
         context.RetryRunning = m_bRetryRunning;
         context.DriveListBusy = m_bRefreshRunning || m_bReloadRunning;
-        context.DialogIdle = !m_idle || m_idle();
+        context.DialogIdle = DialogIdle();
         context.FollowDevices = m_bFollowDevices;
         const DeviceEventAction action = DecideDeviceEvent(event.Kind, context);
         if (action == DeviceEventAction::Retry) {
@@ -519,7 +525,7 @@ void CDriveTreeView::RunDeviceAction() {
         OnRetry();
         return;
     }
-    if (m_bFollowDevices && (!m_idle || m_idle())) StartRefresh(RefreshCause::Device);
+    if (m_bFollowDevices && DialogIdle()) StartRefresh(RefreshCause::Device);
 }
 
 void CDriveTreeView::OnRetry() {

@@ -590,7 +590,8 @@ void CPartitionSearchView::ShowAutomaticFind(int disk, FoundPartitionEvent found
     found.itemText = PartitionItemText(1, found.fsName);
     m_nFoundPartitions = 0;
     ApplyFound(inv, disk, diskItem, found);
-    m_showMessage(Owner(), Q(FormatPartitionSearchResult(disk, m_nFoundPartitions, m_nFoundPartitions != 0, "Disk", "")));
+    if (m_nFoundPartitions != 0)
+        m_showMessage(Owner(), Q(FormatPartitionSearchResult(disk, m_nFoundPartitions, true, "Disk", "")));
 }
 
 }  // namespace torvane

@@ -9,9 +9,13 @@
 //  - Stop on a slowed disk: answered No the search goes on; answered Yes the
 //    dialog is back at once with what was found, and the worker ends within a
 //    block without adding anything more;
+//  - Scan Now of the Basic Search on that disk waits for the partition search,
+//    tells what it goes on with, lists it under the disk and scans it;
 //  - the removable-media discovery: each card image (FAT32 at 8192 without a
 //    table, exFAT without a table, FAT16 with its entry zeroed) shows its
-//    partition under the disk in every search dialog once the dialog opens.
+//    partition under the disk in every search dialog once the dialog opens;
+//    Stop during it restores the dialog at once, the card stopped on keeping
+//    its whole-disk entry.
 // With TORVANE_SCREENSHOT_DIR set, pictures of the running search and its
 // result are saved there.
 #include "app/search_dialog.h"
@@ -22,6 +26,8 @@
 #include "disk/device_events.h"
 #include "disk/drive_refresh.h"
 #include "disk/drive_tree_view.h"
+#include "fsrecovery/basic_search_dialog.h"
+#include "fsrecovery/basic_search_view.h"
 #include "partsearch/partition_search_view.h"
 #include "partsearch/smp_sel_dialog.h"
 #include "platform/device_registry.h"
@@ -407,6 +413,37 @@ private slots:
         }
         for (int n : numbers)
             DeviceRegistry::Instance().RemoveDisk(n);
+    }
+
+    void basicScanOfATablelessDiskWaitsForTheSearch()
+    {
+        auto dialog = OpenDialog(kModeBasic);
+        QVERIFY(dialog);
+        auto* basic = static_cast<CBasicSearch*>(dialog.get());
+        CBasicSearchView* view = basic->SearchView();
+        view->SetInterimInterval(std::chrono::milliseconds(200));
+        const TreeNodeId diskItem = DiskItem(*dialog, diskNumber_);
+        Select(*dialog, diskItem);
+        // The end-of-search box is answered as a user would.
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [] {
+            if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                box->accept();
+        });
+        answer.start(30);
+        QSignalSpy finished(view, &CBasicSearchView::scanFinished);
+        view->ScanNowButton()->click();
+        QVERIFY(finished.wait(60000));
+        // The first partition of the disk was scanned, and it is listed under the disk.
+        const PartitionDescriptor& d = view->Partition().Descriptor;
+        QCOMPARE(d.FsType, std::string("FAT32"));
+        QCOMPARE(d.StartSector, std::uint64_t(2048));
+        QVERIFY(view->Results().FoundFolderCount.load() > 5);
+        const DriveInventory& inv = *dialog->DriveTreePanel()->Inventory();
+        QCOMPARE(ChildTexts(inv, diskItem), std::vector<std::string>{"Partition - 1 ( FAT32 )"});
+        QVERIFY(inv.Tree.Highlighted(inv.Tree.FirstChild(diskItem)));
+        QCOMPARE(messages_.size(), std::size_t(1));
+        QCOMPARE(messages_[0], QStringLiteral("Found 1 more partitions in selected Disk ( Disk - %1 )").arg(diskNumber_));
     }
 
     void stopEndsTheDiscoveryAtOnce()
