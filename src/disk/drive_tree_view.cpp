@@ -451,6 +451,8 @@ void CDriveTreeView::OnSelChanged(TreeNodeId node) {
     context.RecoveryMode = mode;
     context.ShownItem = m_shownItem;
     context.HoldsResults = m_holdsResults && m_holdsResults();
+    // The sector range stays hidden while a partition search works on the tree.
+    context.RemovableScanRunning = m_host && m_host->PartitionSearchBusy();
     const DriveSelection s = PrepareDriveSelection(*m_inventory, node, context);
     if (s.Kind == DriveNodeKind::None) return;
     m_inventory->SelectedItem = node;
