@@ -7,7 +7,8 @@
 //    volume sits at sector 8192, a card whose MBR entry was zeroed, a disk
 //    whose partition table was wiped, also one large enough that the guess says
 //    NTFS) waits for the partition search and scans the first partition found;
-//  - Stop during that wait ends the search at its next probe and the scan with it.
+//  - Stop during that wait ends the search at its next probe and the scan with it;
+//  - Search More Partitions lists each whole volume at sector 0.
 #include "partsearch_test_support.h"
 
 #include "disk/drive_refresh.h"
@@ -281,6 +282,30 @@ TEST_P(DiskNodeScan, ScansWhatTheDiskHoldsAndGivesItsFilesBack)
 }
 
 INSTANTIATE_TEST_SUITE_P(Disks, DiskNodeScan, ::testing::ValuesIn(kDiskCases), CaseName);
+
+// Search More Partitions on the same whole-volume images lists the volume.
+TEST(DiskNodeScan, SearchMorePartitionsListsTheWholeVolume)
+{
+    for (const DiskCase& c : kDiskCases) {
+        if (c.outcome != Outcome::VolumeAtSectorZero)
+            continue;
+        SCOPED_TRACE(c.name);
+        DevicePtr disk = DiskOf(c);
+        if (!disk)
+            GTEST_SKIP() << c.image << " is not unpacked";
+        PartitionSearchParams params;
+        params.device = disk;
+        params.depth = SmpMode::Standard;
+        const PartitionSearchOutcome out = RunPartitionSearch(params, {});
+        ASSERT_EQ(out.found.size(), 1u);
+        EXPECT_EQ(out.found[0].fsName, c.fs);
+        EXPECT_EQ(out.found[0].start, 0u);
+        EXPECT_EQ(out.found[0].itemText, PartitionItemText(1, c.fs));
+        SectorBytes boot;
+        ASSERT_TRUE(ReadOneSector(*disk, 0, boot));
+        EXPECT_EQ(out.found[0].end, BootRecordSectors(boot.View(), FsKindFromText(c.fs)));
+    }
+}
 
 TEST(DiskNodeScan, WithoutASearchTheGuessStaysAndNothingIsRead)
 {
