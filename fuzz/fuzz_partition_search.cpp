@@ -1,5 +1,6 @@
 // Feeds hostile sectors through the partition search: the boot-record
-// recogniser and readers, the sweeps' candidate rules and the evidence tests
+// recogniser and readers (and the whole-volume test of a disk that lists no
+// partition), the sweeps' candidate rules and the evidence tests
 // of lost file systems on every block, then the Standard, Advanced and
 // cylinder depths over a small disk made of the blocks (fuzz_disk_input.h;
 // the disk is cut at 1024 sectors so that a run stays short).
@@ -49,6 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         (void)ReadFatBootRecord(sector);
         (void)ReadExfatBootRecord(sector);
         (void)ReadNtfsBootRecord(sector);
+        // What a disk that lists no partition is scanned as from this sector.
+        const FsKind volume = RecognizeVolumeBootRecord(sector);
+        if (volume != FsKind::Unknown && RecognizeBootRecord(sector, BootMarks::TypeNames) != volume) __builtin_trap();
         if (const auto c = MatchSweepBootSector(sector, off / kSectorSize)) {
             if (c->size == 0) __builtin_trap();
             DiskPartitionEntry table;

@@ -11,8 +11,10 @@
 #include "app/ui/xp_style_button.h"
 #include "carving/raw_search_dialog.h"
 #include "carving/sig_duplicate_dialog.h"
+#include "disk/drive_tree_view.h"
 #include "fsrecovery/basic_search_dialog.h"
 #include "fsrecovery/deep_search_dialog.h"
+#include "partsearch/partition_search_view.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -228,6 +230,53 @@ void SearchDialogBase::BeginSession(std::shared_ptr<DriveListSnapshot> drives)
 }
 
 void SearchDialogBase::FillDriveTree(const std::shared_ptr<DriveListSnapshot>& /*drives*/) {}
+
+void SearchDialogBase::AttachDrivePanel(CDriveTreeView* panel)
+{
+    if (panel == nullptr || m_pPartitionSearch != nullptr) return;
+    m_pDrivePanel = panel;
+    m_pPartitionSearch = new CPartitionSearchView(this, panel, m_pDriveArea);
+    if (QLayout* layout = m_pDriveArea->layout()) layout->addWidget(m_pPartitionSearch);
+}
+
+void SearchDialogBase::StartRemovableMediaScan()
+{
+    if (m_pPartitionSearch != nullptr) m_pPartitionSearch->StartRemovableMediaScan();
+}
+
+bool SearchDialogBase::PartitionSearchBusy() const
+{
+    return m_pPartitionSearch != nullptr && m_pPartitionSearch->Busy();
+}
+
+void SearchDialogBase::LockForPartitionSearch(bool lock, QWidget* keep)
+{
+    if (!lock) {
+        for (const QPointer<QWidget>& w : m_lockedWidgets)
+            if (w) w->setEnabled(true);
+        m_lockedWidgets.clear();
+        return;
+    }
+    if (!m_lockedWidgets.empty() || keep == nullptr) return;
+    auto disable = [this](QWidget* w) {
+        // What is disabled already stays so afterwards.
+        if (w == nullptr || w->isWindow() || w->testAttribute(Qt::WA_Disabled)) return;
+        w->setEnabled(false);
+        m_lockedWidgets.emplace_back(w);
+    };
+    // Every widget beside the way from the dialog's body down to `keep`.
+    QWidget* body = m_pBody->parentWidget();
+    for (QWidget* w = keep; w != nullptr && w != body && w != this; w = w->parentWidget()) {
+        QWidget* parent = w->parentWidget();
+        if (parent == nullptr) break;
+        for (QObject* child : parent->children()) {
+            auto* sibling = qobject_cast<QWidget*>(child);
+            if (sibling != nullptr && sibling != w) disable(sibling);
+        }
+    }
+    // Back; the help buttons stay.
+    disable(m_pButtonRow->findChild<QPushButton*>(QStringLiteral("BackButton")));
+}
 
 void SearchDialogBase::ShowProgressStatics(bool show)
 {

@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QLabel;
 class QProgressBar;
@@ -31,6 +32,8 @@ class QWidget;
 namespace torvane {
 
 class CSalvoraDlg;
+class CDriveTreeView;
+class CPartitionSearchView;
 
 // What a search dialog's drive tree is filled from. The drive-tree code
 // defines the content; the launch only carries it from the worker that
@@ -98,7 +101,9 @@ public:
     virtual bool HasSelectedResultsItem() const { return false; }
     virtual void StopElapsedTimer() {}
     virtual void ReselectDriveTreeItem(int /*flag*/) {}
-    virtual void StartRemovableMediaScan() {}
+    // The partition discovery on removable disks that list no partition; the
+    // frame runs it through its partition-search controls.
+    virtual void StartRemovableMediaScan();
     // After a modal box closed: a dialog whose results tree must stay
     // disabled while a log loads or a list is populated disables it again.
     virtual void RestoreBusyState() {}
@@ -107,6 +112,20 @@ public:
 
     // Scroll bars for a dialog made smaller than its content.
     ScrollHelper* GetScrollHelper() const { return m_pScrollHelper.get(); }
+
+    // ---- the drive tree and the partition search (shared by the four dialogs) ----
+    // Called once the dialog's drive-tree panel sits in its drive-tree area
+    // (EmbedDriveTreePanel): puts the partition-search controls ("Search More
+    // Partitions", "Stop Searching Partitions", status, progress) under it.
+    void AttachDrivePanel(CDriveTreeView* panel);
+    CDriveTreeView* DriveTreePanel() const { return m_pDrivePanel; }
+    CPartitionSearchView* PartitionSearch() const { return m_pPartitionSearch; }
+    // While a partition search runs, everything the user could start or
+    // change is disabled except the search's own controls (`keep`) and the
+    // help buttons; unlocking enables again exactly what locking disabled.
+    void LockForPartitionSearch(bool lock, QWidget* keep);
+    // A partition search or the removable-media discovery is under way.
+    bool PartitionSearchBusy() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -133,6 +152,9 @@ private:
     QWidget* m_pPlaceholder = nullptr;
     QWidget* m_pDriveArea = nullptr;
     std::unique_ptr<ScrollHelper> m_pScrollHelper;
+    CDriveTreeView* m_pDrivePanel = nullptr;
+    CPartitionSearchView* m_pPartitionSearch = nullptr;
+    std::vector<QPointer<QWidget>> m_lockedWidgets;   // what LockForPartitionSearch disabled
 };
 
 // Program-wide pointers to the live windows. Each is null while its window

@@ -170,4 +170,28 @@ std::optional<NtfsBootRecord> ReadNtfsBootRecord(ByteView sector)
     return r;
 }
 
+// --- the volume of a sector ----------------------------------------------------------
+
+FsKind RecognizeVolumeBootRecord(ByteView sector)
+{
+    const FsKind kind = RecognizeBootRecord(sector, BootMarks::TypeNames);
+    switch (kind) {
+    case FsKind::Fat16:
+    case FsKind::Fat32: {
+        const auto r = ReadFatBootRecord(sector);
+        if (!r || r->named != kind || r->bytesPerSector != 512 || r->reservedSectors == 0 || r->numberOfFats == 0 ||
+            r->SectorsPerFat(kind) == 0 || r->totalSectors == 0)
+            return FsKind::Unknown;
+        return kind;
+    }
+    case FsKind::Exfat: return ReadExfatBootRecord(sector) ? kind : FsKind::Unknown;
+    case FsKind::Ntfs: {
+        const auto r = ReadNtfsBootRecord(sector);
+        return r && r->named && r->bytesPerSector == 512 && r->totalSectors != 0 ? kind : FsKind::Unknown;
+    }
+    case FsKind::Unknown: break;
+    }
+    return FsKind::Unknown;
+}
+
 }  // namespace torvane

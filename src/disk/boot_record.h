@@ -61,6 +61,14 @@ enum class BootMarks {
 // The kind of file system the boot record in `sector` names, or Unknown.
 FsKind RecognizeBootRecord(ByteView sector, BootMarks marks = BootMarks::TypeNames);
 
+// The kind of file system whose boot record `sector` holds when that record
+// passes its reader's checks (the signature, usable cluster and sector sizes,
+// a FAT and a size; NTFS and FAT with 512-byte sectors); Unknown otherwise. A
+// disk that lists no partition and holds such a record in its first sector is
+// that file system from sector 0 (a whole-volume image, a card formatted
+// without a table).
+FsKind RecognizeVolumeBootRecord(ByteView sector);
+
 // The size in sectors that the boot record of `kind` declares: FAT the u16 at
 // 19, or the u32 at 32 when that is 0 (small FAT16 volumes keep their size in
 // the 16-bit field); exFAT VolumeLength; NTFS the u64 at 40. 0 for Unknown.

@@ -451,6 +451,8 @@ void CDriveTreeView::OnSelChanged(TreeNodeId node) {
     context.RecoveryMode = mode;
     context.ShownItem = m_shownItem;
     context.HoldsResults = m_holdsResults && m_holdsResults();
+    // The sector range stays hidden while a partition search works on the tree.
+    context.RemovableScanRunning = m_host && m_host->PartitionSearchBusy();
     const DriveSelection s = PrepareDriveSelection(*m_inventory, node, context);
     if (s.Kind == DriveNodeKind::None) return;
     m_inventory->SelectedItem = node;
@@ -482,6 +484,12 @@ void CDriveTreeView::ApplySelection(const DriveSelection& s) {
 
 // ---- devices ---------------------------------------------------------------------------
 
+bool CDriveTreeView::DialogIdle() const {
+    // A partition search adds to the tree it started on: no rebuild meanwhile.
+    if (m_host && m_host->PartitionSearchBusy()) return false;
+    return !m_idle || m_idle();
+}
+
 void CDriveTreeView::OnDeviceEvents() {
     if (!m_source) return;
     const std::vector<DeviceEvent> events = m_source->Poll();
@@ -493,7 +501,7 @@ void CDriveTreeView::OnDeviceEvents() {
         context.NoDeviceBoxShown = m_bNoDeviceBoxShown;
         context.RetryRunning = m_bRetryRunning;
         context.DriveListBusy = m_bRefreshRunning || m_bReloadRunning;
-        context.DialogIdle = !m_idle || m_idle();
+        context.DialogIdle = DialogIdle();
         context.FollowDevices = m_bFollowDevices;
         const DeviceEventAction action = DecideDeviceEvent(event.Kind, context);
         if (action == DeviceEventAction::Retry) {
@@ -519,7 +527,7 @@ void CDriveTreeView::RunDeviceAction() {
         OnRetry();
         return;
     }
-    if (m_bFollowDevices && (!m_idle || m_idle())) StartRefresh(RefreshCause::Device);
+    if (m_bFollowDevices && DialogIdle()) StartRefresh(RefreshCause::Device);
 }
 
 void CDriveTreeView::OnRetry() {
@@ -584,6 +592,8 @@ CDriveTreeView* EmbedDriveTreePanel(SearchDialogBase* dialog, QWidget* driveArea
         }
     }
     panel->PropertyList()->hide();
+    // The partition-search controls go under the tree, in every dialog alike.
+    if (dialog != nullptr) dialog->AttachDrivePanel(panel);
     return panel;
 }
 

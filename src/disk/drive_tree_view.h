@@ -154,6 +154,8 @@ private:
     void ScheduleDeviceAction(DeviceEventAction action);
     void RunDeviceAction();
     void ShowPermissionNoteOnce();
+    // Whether device events may rebuild the tree now.
+    bool DialogIdle() const;
     void JoinWorker();
 
     const int m_nRecoveryMode;

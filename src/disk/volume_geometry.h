@@ -139,6 +139,10 @@ struct CurrentPartition {
     std::uint64_t DiskFirstSector = 0;   // always 0
     SelectedVolumeExtent VolumeExtent;   // SelectedVolumeExtent
     int RecoveryMode = 0;                // 1 Basic, 2 Deep, 3 Photo, 4 Video, 5 Signature
+    // The selection is a disk that lists no partition (its item under
+    // "Physical Drives" has no child): the scan looks at what the disk holds
+    // before it trusts the file-system type guessed from the disk's size.
+    bool DiskListsNoPartition = false;
 
     // The open device DevicePath names. ReadVolumeParameters opens it through
     // the DeviceRegistry when it is null and leaves it open for the scan.

@@ -40,6 +40,14 @@ void BasicScanJob::Run()
     if (sink_)
         sink_->StepText("");
 
+    // A disk that lists no partition: what it holds decides what is read.
+    diskOutcome_ = DiskWithoutPartitionsOutcome::NotApplicable;
+    if (partition_.DiskListsNoPartition && OpenCurrentDevice(partition_)) {
+        const DevicePtr device = partition_.Device;
+        diskOutcome_ = PrepareDiskWithoutPartitions(partition_, *device, search_, [this] { return StopRequested(); },
+                                                    &results_.CurrentScanSector, sink_);
+    }
+
     // Geometry from the boot sector.
     int geometryOk = partition_.Device ? ReadVolumeParameters(partition_, *partition_.Device)
                                        : ReadVolumeParameters(partition_);

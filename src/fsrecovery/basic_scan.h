@@ -16,6 +16,7 @@
 
 #include "base/job.h"
 #include "disk/volume_geometry.h"
+#include "fsrecovery/disk_without_partitions.h"
 #include "fsrecovery/store/found_items.h"
 #include "fsrecovery/store/scan_control.h"
 #include "results/file_system_volume.h"
@@ -36,6 +37,11 @@ public:
 
     // The interim tree period (default 10 s; zero turns it off).
     void SetInterimInterval(std::chrono::milliseconds interval) { interim_ = interval; }
+    // The partition search a scan of a disk that lists no partition waits
+    // for when the disk shows no boot sector (empty: none).
+    void SetAutomaticPartitionSearch(AutomaticPartitionSearch search) { search_ = std::move(search); }
+    // After the job: what the scan made of a disk that lists no partition.
+    DiskWithoutPartitionsOutcome DiskOutcome() const { return diskOutcome_; }
 
     // After the job: the partition with its geometry as the scan used it.
     const CurrentPartition& Partition() const { return partition_; }
@@ -63,6 +69,8 @@ private:
     CurrentPartition partition_;
     ScanSink* sink_;
     std::chrono::milliseconds interim_{10000};
+    AutomaticPartitionSearch search_;
+    DiskWithoutPartitionsOutcome diskOutcome_ = DiskWithoutPartitionsOutcome::NotApplicable;
     std::shared_ptr<FileSystemVolume> volume_;
     bool geometryFailed_ = false;
     int endNotice_ = 0;

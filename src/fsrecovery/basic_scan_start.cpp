@@ -184,6 +184,8 @@ BasicScanStart ResolveBasicScanStart(const DriveInventory& inv, const BasicScanS
             diskSectors = disk.SectorCount;
     }
 
+    // A disk that lists nothing: the scan looks at what it holds first.
+    p.DiskListsNoPartition = isDisk && parentText == "Physical Drives" && tree.ChildCount(item) == 0;
     p.SelectedSourceKind = src.KindText;
     p.ScanStartFsName = d.FsType;
     p.CurrentDiskSectorCount = diskSectors;

@@ -5,6 +5,7 @@
 #include "app/ui/tree_class.h"
 #include "disk/drive_tree_view.h"
 #include "fsrecovery/basic_search_view.h"
+#include "partsearch/partition_search_view.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -20,6 +21,9 @@ CBasicSearch::CBasicSearch(QWidget* parent) : SearchDialogBase(kModeBasic, paren
     BodyLayout()->addWidget(m_pSearchView, 0);   // takes the height once results show
     m_pDrivePanel->SetIdleQuery([this] { return m_pSearchView->BasicScanCount() == 0; });
     m_pDrivePanel->SetResultsQuery([this] { return m_pSearchView->BasicScanCount() > 0; });
+    // A scan of a disk that lists no partition waits for the partition search.
+    if (PartitionSearch())
+        m_pSearchView->Session().SetAutomaticPartitionSearch(PartitionSearch()->AutomaticSearch());
 }
 
 void CBasicSearch::FillDriveTree(const std::shared_ptr<DriveListSnapshot>& drives)

@@ -199,6 +199,7 @@ void SearchSession::PrepareScan(const CurrentPartition& partition)
     partition_ = partition;
     scanJob_ = std::make_unique<BasicScanJob>(results_, partition_, reports_.get(), &reports_->scanEnd);
     scanJob_->SetInterimInterval(interim_);
+    scanJob_->SetAutomaticPartitionSearch(automaticSearch_);
 }
 
 bool SearchSession::StartScan(const CurrentPartition& partition)

@@ -103,6 +103,9 @@ public:
     const BasicScanJob* ScanJob() const { return scanJob_.get(); }
     // The interim tree period of the next scan (tests shorten it).
     void SetInterimInterval(std::chrono::milliseconds ms) { interim_ = ms; }
+    // The partition search that scans of a disk listing no partition wait
+    // for (the dialog and torvane_e2e hand in the engine's; empty: none).
+    void SetAutomaticPartitionSearch(AutomaticPartitionSearch search) { automaticSearch_ = std::move(search); }
     // Takes what the scan reported since the last call.
     ScanDisplay TakeScanDisplay();
 
@@ -214,6 +217,7 @@ private:
     std::unique_ptr<OpenFoundFileJob> openJob_;
     ExtractedFileRegistry extracted_;
     std::chrono::milliseconds interim_{10000};
+    AutomaticPartitionSearch automaticSearch_;
 
     std::uint32_t scanCount_ = 0;
     bool stoppedByUser_ = false;

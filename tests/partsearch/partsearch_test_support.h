@@ -100,6 +100,8 @@ struct ScanAndSaveResult {
     std::map<std::string, SavedFile> files;   // "/Documents/Notes.txt" -> size and hash
 };
 
+inline void SaveTree(ScanResults& results, SaveRequest request, const std::filesystem::path& out, ScanAndSaveResult& r);
+
 // Scans the partition a search found with a Basic scan of the core and saves
 // everything under `out`. A volume whose boot sector is gone is read with the
 // geometry the search recorded for it (NTFS found by its $MFTMirr record).
@@ -140,22 +142,30 @@ inline ScanAndSaveResult ScanAndSaveFound(DevicePtr device, const FoundPartition
         }
         request = session.TreeSaveRequest();
     }
+    SaveTree(results, std::move(request), out, r);
+    return r;
+}
+
+// Saves the whole results tree of `results` under `out` with `request` (its
+// volumes) and lists what was written in `r.files`.
+inline void SaveTree(ScanResults& results, SaveRequest request, const std::filesystem::path& out, ScanAndSaveResult& r)
+{
     request.source = SaveSource::Tree;
     request.destination = out.string();
     TreeModel& tree = results.Tree();
     if (tree.RootItem() == kNoTreeNode) {
         r.error = "nothing found";
-        return r;
+        return;
     }
     tree.SetSubtreeCheck(tree.RootItem(), CheckState::Checked);
     SaveJob save(request);
     if (!save.RunHere() || save.Failed()) {
         r.error = "the save failed: " + save.ErrorText();
-        return r;
+        return;
     }
     r.scanned = true;
     if (!std::filesystem::exists(out))
-        return r;
+        return;
     for (auto it = std::filesystem::recursive_directory_iterator(out); it != std::filesystem::recursive_directory_iterator();
          ++it) {
         if (!it->is_regular_file())
@@ -163,7 +173,6 @@ inline ScanAndSaveResult ScanAndSaveFound(DevicePtr device, const FoundPartition
         r.files["/" + std::filesystem::relative(it->path(), out).string()] =
             SavedFile{it->file_size(), Sha256OfFile(it->path().string())};
     }
-    return r;
 }
 
 }  // namespace torvane::test
