@@ -105,6 +105,10 @@ public:
     void SetInterimInterval(std::chrono::milliseconds ms) { interim_ = ms; }
     // Takes what the scan reported since the last call.
     ScanDisplay TakeScanDisplay();
+    // The folder sectors the last scan could not read, by folder, and the
+    // message that tells the user of them after the scan (empty when none).
+    std::vector<UnreadableFolderSectors> UnreadableFolders() const;
+    std::string UnreadableFoldersText() const;
 
     // Scans started (BasicScanCount); 0 again after Reset().
     std::uint32_t ScanCount() const { return scanCount_; }
