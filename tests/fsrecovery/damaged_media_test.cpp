@@ -453,6 +453,10 @@ TEST_F(DamagedMedia, TheEndReportAndTheWrittenFilesAddUpToTheFilesSelected)
              const std::size_t sizes = FindNtfsRecord(image, "Sizes");
              std::fill(image.begin() + static_cast<std::ptrdiff_t>(sizes),
                        image.begin() + static_cast<std::ptrdiff_t>(sizes) + 1024, '\0');
+             std::size_t nameAt = 0;
+             FindNtfsRecord(image, "Notes.txt", &nameAt);
+             for (std::size_t i = 0; i < 9; ++i)
+                 image[nameAt + 2 * i] = '\x01';
          },
          [](test::FaultyDevice& d) { d.FailSectors(Number("ntfs.img", "mft_lcn") * 8 + 200, 4); }},
     };
