@@ -104,6 +104,7 @@ PartitionWalk ListDiskPartitions(DriveInventory& inv, int diskIndex, Device& dis
         TreeNodeId item = kNoTreeNode;
         if (parent != kNoTreeNode) item = AddDriveTreeItem(inv, PartitionItemText(pos + 1, part.FsName), parent);
         if (!entry->Put(pos, part.FsName, part.StartSector, part.EndSector, item)) break;
+        entry->Records[i].TableEndSector = part.TableEndSector;
         if (haveGeometry[i]) entry->Records[i].Geometry = geometry[i];
     }
     return walk;

@@ -107,7 +107,14 @@ std::vector<PropertyRow> PartitionPropertyRows(const DriveInventory& inv, int po
     rows.emplace_back("5. Start Sector : ", std::to_string(r.StartSector));
     rows.emplace_back("6. End Sector : ", std::to_string(r.EndSector));
     rows.emplace_back("7. Size : ", PartitionSizeText(r));
+    if (r.TableEndSector != 0)
+        rows.emplace_back("8. Note : ", PartitionClampNote(r));
     return rows;
+}
+
+std::string PartitionClampNote(const PartitionRecord& r) {
+    return "The partition table gives the end sector " + std::to_string(r.TableEndSector) +
+           ", past the end of the disk: only the sectors up to " + std::to_string(r.EndSector) + " are read.";
 }
 
 std::string PartitionSizeText(const PartitionRecord& r) {

@@ -41,11 +41,15 @@ std::vector<PropertyRow> VolumePropertyRows(const DriveDetails& volume);
 std::string VolumeNameText(const DriveDetails& volume);
 
 // The seven property rows of partition `pos` (0-based) of `disk`:
-// "1. Disk Number : " ... "7. Size : ". Empty for a position or disk out of range.
+// "1. Disk Number : " ... "7. Size : ", and "8. Note : " (PartitionClampNote)
+// when its table entry ends past the disk. Empty for a position or disk out
+// of range.
 std::vector<PropertyRow> PartitionPropertyRows(const DriveInventory& inv, int pos, const std::string& typeName,
                                                int disk);
 // The "7. Size : " value of a partition record: "36.00 MB".
 std::string PartitionSizeText(const PartitionRecord& record);
+// The note of a partition whose table entry ends past the disk.
+std::string PartitionClampNote(const PartitionRecord& record);
 
 // The "Physical Drives" table: one row per disk ("No.", "Disk number", "Name",
 // "Value"), and the "Logical Drives" table: one row per volume ("No.",

@@ -106,6 +106,12 @@ private:
         p.FsName = name;
         p.StartSector = start;
         p.EndSector = end;
+        // Nothing past the disk exists to be read: the extent ends with the
+        // disk, and the table's own end is kept to be shown.
+        if (diskSectors_ != 0 && end > diskSectors_) {
+            p.EndSector = std::max(start, diskSectors_);
+            p.TableEndSector = end;
+        }
         p.From = from;
         p.TypeByte = type;
         p.TableSector = tableSector;
@@ -261,6 +267,7 @@ bool DiskPartitionEntry::Put(int pos, const std::string& fsName, std::uint64_t s
     r.TreeItem = item;
     r.StartSector = start;
     r.EndSector = end;
+    r.TableEndSector = 0;
     r.Index = static_cast<std::uint32_t>(pos);
     RecordCount = static_cast<std::uint32_t>(pos + 1);
     return true;
@@ -273,6 +280,7 @@ void DiskPartitionEntry::Reset() {
         r.TreeItem = kNoTreeItem;
         r.StartSector = 0;
         r.EndSector = 0;
+        r.TableEndSector = 0;
         r.Index = 0;
     }
 }

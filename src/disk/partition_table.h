@@ -58,7 +58,8 @@ struct FoundPartition {
     enum class Source { Primary, Logical, Gpt };
     std::string FsName;          // "FAT16", "FAT32", "NTFS", "exFAT"
     std::uint64_t StartSector = 0;
-    std::uint64_t EndSector = 0; // one past the last sector, for every source
+    std::uint64_t EndSector = 0; // one past the last sector, for every source; never past the disk
+    std::uint64_t TableEndSector = 0;  // the end the entry gives when it lies past the disk (else 0)
     Source From = Source::Primary;
     std::uint8_t TypeByte = 0;   // MBR/EBR entries
     GuidBytes TypeGuid{};        // GPT entries
@@ -77,7 +78,9 @@ struct PartitionWalk {
 };
 
 // Walks the partition table of a disk of `diskSectors` sectors. Unreadable
-// sectors count as zeros. Never lists more than kMaxPartitionsPerDisk.
+// sectors count as zeros. Never lists more than kMaxPartitionsPerDisk. An
+// entry that ends past the disk (a damaged or hostile table: a GPT last LBA of
+// 2^40) is listed up to the disk's end, with the end it gave kept aside.
 PartitionWalk WalkPartitionTable(Device& disk, std::uint64_t diskSectors);
 
 // The dynamic-disk rule alone (MBR type 0x42 among the primaries or the EBR
@@ -94,6 +97,7 @@ struct PartitionRecord {
     TreeItemId TreeItem = kNoTreeItem;
     std::uint64_t StartSector = 0;
     std::uint64_t EndSector = 0;    // one past the last sector
+    std::uint64_t TableEndSector = 0;  // the table's end when it lay past the disk (EndSector is the disk's end)
     std::uint32_t Index = 0;        // the record's position
     VolumeGeometry Geometry;        // FAT16/FAT32 partitions whose boot sector was read
 };

@@ -102,6 +102,14 @@ constexpr std::uint64_t kU32Max = std::numeric_limits<std::uint32_t>::max();
 class Reader {
 public:
     Reader(Device& device, VolumeParameterReport* report) : device_(device), report_(report) {}
+    // Records why a sound volume is not read; returns 0 (the result).
+    int Refuse(VolumeParameterReport::Refusal why, std::uint32_t bytesPerSector = 0) {
+        if (report_) {
+            report_->Refused = why;
+            report_->BytesPerSector = bytesPerSector;
+        }
+        return 0;
+    }
     bool Read(std::uint64_t sector, SectorBytes& out) { return ReadOneSector(device_, sector, out); }
     void Trace(const char* fmt, unsigned long long a = 0, unsigned long long b = 0) {
         if (!report_) return;
@@ -116,12 +124,20 @@ private:
     VolumeParameterReport* report_;
 };
 
+// Sectors of another size than 512 bytes that a formatter may have written
+// (a damaged field of any other value is left to the usual checks).
+bool IsLargerSectorSize(std::uint32_t bytesPerSector) {
+    return bytesPerSector == 1024 || bytesPerSector == 2048 || bytesPerSector == 4096;
+}
+
 // FAT16: the boot sector at S, validated by the first byte of the second FAT.
 int ReadFat16(CurrentPartition& p, Reader& r, std::uint64_t s) {
     SectorBytes sector;
     r.Read(s, sector);
     const FatBootRecord boot = DecodeFatBootRecord(sector.View());
     if (!boot.signature) return 0;
+    if (IsLargerSectorSize(boot.bytesPerSector))
+        return r.Refuse(VolumeParameterReport::Refusal::SectorSize, boot.bytesPerSector);
     std::uint32_t reserved = boot.reservedSectors;
     std::uint32_t spf = boot.sectorsPerFat16;
     std::uint32_t spc = boot.sectorsPerCluster;
@@ -164,6 +180,8 @@ std::uint32_t ExfatClusterShiftValue(const SectorBytes& boot) {
 int ReadFat32(CurrentPartition& p, Reader& r, std::uint64_t b, SectorBytes& sector) {
     PartitionDescriptor& d = p.Descriptor;
     FatBootRecord boot = DecodeFatBootRecord(sector.View());
+    if (boot.named == FsKind::Fat32 && IsLargerSectorSize(boot.bytesPerSector))
+        return r.Refuse(VolumeParameterReport::Refusal::SectorSize, boot.bytesPerSector);
     std::uint32_t spf = boot.sectorsPerFat32;
     std::uint32_t reserved = boot.reservedSectors;
     std::uint32_t spc = boot.sectorsPerCluster;
@@ -357,6 +375,8 @@ int ReadNtfs(CurrentPartition& p, Reader& r, VolumeParameterReport* report) {
         onBackup = true;
     }
     NtfsBootRecord boot = DecodeNtfsBootRecord(sector.View());
+    if (boot.named && IsLargerSectorSize(boot.bytesPerSector))
+        return r.Refuse(VolumeParameterReport::Refusal::SectorSize, boot.bytesPerSector);
     // The other copy's values (the backup at the last sector, or the primary);
     // only the copy first chosen needs the signature.
     auto switchCopy = [&] {
@@ -439,10 +459,11 @@ int ReadVolumeParameters(CurrentPartition& p, Device& device, VolumeParameterRep
         r.Read(s, boot);
         if (DecodeFatBootRecord(boot.View()).named == FsKind::Fat32) d.FsType = "FAT32";
     }
-    if (d.FsType == "FAT16") {
-        if (s > kU32Max) return 0;
-        return ReadFat16(p, r, s);
-    }
+    // The FAT values address 2^32 sectors: a FAT volume that starts beyond
+    // cannot be read, whatever its boot sector says.
+    if ((d.FsType == "FAT16" || d.FsType == "FAT32") && s > kU32Max)
+        return r.Refuse(VolumeParameterReport::Refusal::BeyondFatLimit);
+    if (d.FsType == "FAT16") return ReadFat16(p, r, s);
     if (d.FsType == "NTFS") return ReadNtfs(p, r, report);
     if (d.FsType != "FAT32" && d.FsType != "exFAT") return 0;
 
@@ -462,11 +483,25 @@ int ReadVolumeParameters(CurrentPartition& p, Device& device, VolumeParameterRep
         }
     }
     if (d.FsType == "FAT32") {
-        if (b > kU32Max) return 0;
+        if (b > kU32Max) return r.Refuse(VolumeParameterReport::Refusal::BeyondFatLimit);
         return ReadFat32(p, r, b, boot);
     }
     if (const auto e = ReadExfatBootRecord(boot.View())) return ReadExfat(p, r, b, boot, *e);
     return ExfatFallback(p, r, b, boot);
+}
+
+std::string VolumeRefusalText(const VolumeParameterReport& report) {
+    switch (report.Refused) {
+    case VolumeParameterReport::Refusal::SectorSize:
+        return "This volume uses " + std::to_string(report.BytesPerSector) +
+               "-byte sectors, which are not supported: only volumes with 512-byte sectors can be read.";
+    case VolumeParameterReport::Refusal::BeyondFatLimit:
+        return "This FAT volume lies beyond the first 2 TiB of its disk (sector 4294967296 and on). FAT16 and "
+               "FAT32 volumes can only be read within the first 2 TiB of a disk.";
+    case VolumeParameterReport::Refusal::None:
+        break;
+    }
+    return {};
 }
 
 bool OpenCurrentDevice(CurrentPartition& p, std::string* error) {

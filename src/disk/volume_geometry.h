@@ -165,7 +165,18 @@ struct VolumeParameterReport {
     // The exFAT PartitionOffset or the FAT32 backup made StartSector move.
     bool StartSectorMoved = false;
     std::vector<std::string> Trace;      // diagnostic lines ("SPC = 8", ...)
+    // Why the geometry was refused, when the volume is sound but of a kind
+    // the program does not read: its boot sector names sectors of another
+    // size than 512 bytes (FAT, NTFS), or a FAT volume lies beyond the first
+    // 2^32 sectors of its disk, which the FAT values (and the scan log) cannot
+    // address. The derivation from the data must not be tried then.
+    enum class Refusal { None, SectorSize, BeyondFatLimit };
+    Refusal Refused = Refusal::None;
+    std::uint32_t BytesPerSector = 0;    // the boot sector's, when Refused is SectorSize
 };
+
+// What the user is told of a refused volume (VolumeParameterReport::Refused).
+std::string VolumeRefusalText(const VolumeParameterReport& report);
 
 // Reads the boot sector of the partition in p.Descriptor (FsType, StartSector,
 // EndSector, ItemStart) from `device` and derives p.Geometry and the
@@ -175,7 +186,9 @@ struct VolumeParameterReport {
 // the sector there is the same exFAT volume). Sets p.ExfatFallbackGeometry and
 // p.Exfat. Never reads outside the device; a read failure counts as a sector
 // of zeros. FAT volumes must lie within the first 2^32 sectors (the FAT values
-// are 32-bit); beyond, the result is 0.
+// are 32-bit); beyond, the result is 0 and the report says so. A FAT or NTFS
+// boot sector that names 1024-, 2048- or 4096-byte sectors gives 0 too, and
+// the report says so (only 512-byte sectors are read).
 int ReadVolumeParameters(CurrentPartition& p, Device& device, VolumeParameterReport* report = nullptr);
 // Same on p.Device, opening p.DevicePath through the DeviceRegistry first when
 // p.Device is null. Returns 0 when the device cannot be opened.

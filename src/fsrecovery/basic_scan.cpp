@@ -6,10 +6,22 @@
 #include "fsrecovery/fat/fat_volume.h"
 #include "fsrecovery/ntfs/ntfs_module.h"
 
+#include <algorithm>
 #include <exception>
 #include <string>
 
 namespace torvane {
+
+void ClampToDevice(PartitionDescriptor& d, std::uint64_t deviceBytes)
+{
+    if (deviceBytes == 0)
+        return;   // a size nobody could tell: nothing to clamp to
+    const std::uint64_t sectors = deviceBytes / kSectorSize;
+    if (d.EndSector > sectors)
+        d.EndSector = std::max(d.StartSector, sectors);
+    if (d.EndByte > deviceBytes)
+        d.EndByte = deviceBytes;
+}
 
 BasicScanJob::BasicScanJob(ScanResults& results, CurrentPartition partition, ScanSink* sink, JobEvents* events)
     : Job(events), results_(results), partition_(std::move(partition)), sink_(sink)
@@ -23,16 +35,23 @@ BasicScanJob::~BasicScanJob()
 
 void BasicScanJob::ReportUnusableVolume()
 {
+    ReportGeometryFailure(kUnableToCalculateText);
+}
+
+void BasicScanJob::ReportGeometryFailure(const std::string& text)
+{
     geometryFailed_ = true;
+    geometryFailureText_ = text;
     if (sink_)
-        sink_->Message(kUnableToCalculateText);
+        sink_->Message(text);
     if (Events())
-        Events()->OnError(kUnableToCalculateText);
+        Events()->OnError(text);
 }
 
 void BasicScanJob::Run()
 {
     geometryFailed_ = false;
+    geometryFailureText_.clear();
     endNotice_ = 0;
     volume_.reset();
     results_.ForgetResults();
@@ -40,6 +59,10 @@ void BasicScanJob::Run()
     if (sink_)
         sink_->StepText("");
 
+    // Nothing past the device exists: an extent that a damaged table (or a
+    // log, or a guess) carries beyond it is swept only as far as it goes.
+    if (partition_.Device || OpenCurrentDevice(partition_))
+        ClampToDevice(partition_.Descriptor, partition_.Device->SizeBytes());
     // A disk that lists no partition: what it holds decides what is read.
     diskOutcome_ = DiskWithoutPartitionsOutcome::NotApplicable;
     if (partition_.DiskListsNoPartition && OpenCurrentDevice(partition_)) {
@@ -49,8 +72,13 @@ void BasicScanJob::Run()
     }
 
     // Geometry from the boot sector.
-    int geometryOk = partition_.Device ? ReadVolumeParameters(partition_, *partition_.Device)
-                                       : ReadVolumeParameters(partition_);
+    VolumeParameterReport parameters;
+    int geometryOk = partition_.Device ? ReadVolumeParameters(partition_, *partition_.Device, &parameters)
+                                       : ReadVolumeParameters(partition_, &parameters);
+    // A volume of a kind the program does not read (other sectors than 512
+    // bytes, a FAT volume beyond 2^32 sectors) is said to be so; deriving a
+    // geometry from its data would only invent one.
+    const std::string refusal = VolumeRefusalText(parameters);
     const std::string fs = partition_.Descriptor.FsType;
     const FsKind kind = FsKindFromText(fs);
     // The exFAT reader checks the boot sector itself, and derives the
@@ -65,7 +93,9 @@ void BasicScanJob::Run()
     control.interimInterval = interim_;
 
     if (fatFamily) {
-        if (!geometryOk) {
+        if (!geometryOk && !refusal.empty()) {
+            ReportGeometryFailure(refusal);
+        } else if (!geometryOk) {
             int derived = partition_.Device ? RecalculateFatParameters(partition_, *partition_.Device, control) : 0;
             if (!derived)
                 ReportUnusableVolume();
@@ -104,7 +134,7 @@ void BasicScanJob::Run()
         // Without the cluster size and the place of the $MFT (or of its
         // mirror) there is nothing the MFT sweep can read.
         if (!geometryOk)
-            ReportUnusableVolume();
+            ReportGeometryFailure(refusal.empty() ? std::string(kUnableToCalculateText) : refusal);
         else
             volume_ = ScanBasicNtfs(*this, partition_, results_);
     }

@@ -23,8 +23,13 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
 
 namespace torvane {
+
+// Ends the extent of `d` (EndSector, EndByte) at a device of `deviceBytes`
+// bytes: the sectors beyond do not exist.
+void ClampToDevice(PartitionDescriptor& d, std::uint64_t deviceBytes);
 
 class BasicScanJob : public Job, private ScanControl {
 public:
@@ -51,6 +56,10 @@ public:
     // The geometry could be neither read nor derived ("Unable to calculate
     // partition parameters..." was reported).
     bool GeometryFailed() const { return geometryFailed_; }
+    // What the user was told then: "Unable to calculate partition
+    // parameters...", or why a volume of a kind the program does not read
+    // (sectors of 4096 bytes, a FAT volume beyond 2^32 sectors) is refused.
+    const std::string& GeometryFailureText() const { return geometryFailureText_; }
     // BasicEndNoticeState: 1 when the scan ended with an empty results tree.
     int EndNoticeState() const { return endNotice_; }
     bool StopRequested() const override { return Job::StopRequested(); }
@@ -64,6 +73,7 @@ private:
     ScanSink* Sink() override { return sink_; }
     std::chrono::milliseconds InterimInterval() const override { return interim_; }
     void ReportUnusableVolume() override;
+    void ReportGeometryFailure(const std::string& text);
 
     ScanResults& results_;
     CurrentPartition partition_;
@@ -73,6 +83,7 @@ private:
     DiskWithoutPartitionsOutcome diskOutcome_ = DiskWithoutPartitionsOutcome::NotApplicable;
     std::shared_ptr<FileSystemVolume> volume_;
     bool geometryFailed_ = false;
+    std::string geometryFailureText_;
     int endNotice_ = 0;
 };
 

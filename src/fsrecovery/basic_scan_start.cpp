@@ -163,9 +163,14 @@ BasicScanStart ResolveBasicScanStart(const DriveInventory& inv, const BasicScanS
         d.DiskNumber = static_cast<std::uint16_t>(ext.DiskNumber);
         out.logicalVolumeViaDisk = true;
     }
-    // Never past the disk.
+    // Never past the disk: a partition record whose end lies beyond it (a
+    // damaged table) is swept only as far as the disk goes.
     if (end > start && diskSizeMiB != 0 && diskSectors != 0 && end - start > diskSectors)
         end = diskSectors;
+    if (!isVolume && diskSectors != 0) {
+        end = std::min(end, std::max(start, diskSectors));
+        itemEnd = std::min(itemEnd, std::max(itemStart, diskSectors));
+    }
     d.StartSector = start;
     d.EndSector = end;
     d.ItemStart = itemStart;

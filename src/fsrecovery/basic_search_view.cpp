@@ -517,6 +517,11 @@ void CBasicSearchView::OnScanJobFinished()
     m_timer456.stop();
     OnTimer123();
     ApplyResultState();
+    // Folder sectors the scan could not read: what they held is missing, and
+    // the user is told so, with the folders.
+    const std::string unreadable = m_session.UnreadableFoldersText();
+    if (!unreadable.empty())
+        ShowMessage(Owner(), Q(unreadable));
 }
 
 void CBasicSearchView::ApplyResultState()

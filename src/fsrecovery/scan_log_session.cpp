@@ -191,7 +191,8 @@ ScanLogFileRow ScanLogRowOfEntry(const FoundEntry& e, const std::string& fsName,
                               "");
 }
 
-FoundEntry EntryOfScanLogRow(const ScanLogFileRow& row, const std::string& fsName, std::uint32_t exfatRoot)
+FoundEntry EntryOfScanLogRow(const ScanLogFileRow& row, const std::string& fsName, std::uint32_t exfatRoot,
+                             bool folderAtCluster5)
 {
     FoundEntry e;
     e.name = row[1];
@@ -202,8 +203,13 @@ FoundEntry EntryOfScanLogRow(const ScanLogFileRow& row, const std::string& fsNam
         const std::uint64_t date = ParseDecimalU64(row[4]) & 0xFFFF;
         const std::uint64_t time = ParseDecimalU64(row[6]) & 0xFFFF;
         e.stamp = date << 16 | time;
-        if (e.parentId == 0 || e.parentId == kExfatRootParentId || (exfatRoot != 0 && e.parentId == exfatRoot))
-            e.parentId = kExfatRootParentId;
+        // Older logs filed the root's files under 0 or 5, newer ones under
+        // the root's cluster; 5 is a folder of its own when the log holds
+        // one there (the first folder of a card whose root is at 4).
+        const std::uint64_t root = ExfatRootFolderId(exfatRoot);
+        const bool fiveIsRoot = root == kExfatUnknownRootId || !folderAtCluster5;
+        if (e.parentId == 0 || e.parentId == root || (e.parentId == kExfatUnknownRootId && fiveIsRoot))
+            e.parentId = root;
     } else {
         e.stamp = ParseDecimalU64(row[3]);
         e.fromIndex = TrimWhite(row[4]) == "1";
@@ -360,13 +366,18 @@ ScanLogInsertCount InsertScanLogResults(const ScanLogDocument& doc, ScanResults&
     // The file table, in the log's order (the store sorts it by folder once).
     if (HasFileTable(doc)) {
         const std::uint32_t exfatRoot = doc.geometry.rootStart;
+        bool folderAtCluster5 = false;
+        for (std::size_t i = 1; i < doc.tree.size() && !folderAtCluster5; ++i)
+            folderAtCluster5 = doc.tree[i].record && doc.tree[i].record->ownId == kExfatUnknownRootId;
         auto lock = results.Lock();
+        if (IsExfat(fsName))
+            results.SetExfatRootCluster(exfatRoot);
         FoundEntryStore& entries = results.FoundEntries();
         entries.reserve(doc.files.size());
         for (const ScanLogFileRow& row : doc.files) {
             if (stop && stop())
                 break;
-            entries.push_back(EntryOfScanLogRow(row, fsName, exfatRoot));
+            entries.push_back(EntryOfScanLogRow(row, fsName, exfatRoot, folderAtCluster5));
             ++count.files;
             if (progress && ++done % 1000 == 0)
                 progress(done);

@@ -17,8 +17,9 @@
 // Loading keeps every id as the log has it and places folders by their
 // indentation only, never by their ids: a FAT folder at cluster 5 is an
 // ordinary folder, and logs that filed the FAT root's children under 5 load
-// the same. exFAT rows filed under 0, 5 or the volume's root cluster are the
-// root's files.
+// the same. exFAT rows filed under 0 or the volume's root cluster are the
+// root's files, and so are rows filed under 5 unless the log holds a folder
+// at cluster 5 (the first folder of a card whose root is at cluster 4).
 //
 // Deep Search logs add the file systems the sweep found and the partition
 // extents, and every folder record carries the key of its file system. A
@@ -86,8 +87,11 @@ ScanLogDocument MakeScanLogDocument(ScanResults& results, const CurrentPartition
 // date or time word shows).
 ScanLogFileRow ScanLogRowOfEntry(const FoundEntry& entry, const std::string& fsName, std::time_t scanTime);
 // A found file from its row. `exfatRoot`: the volume's root cluster (0 when
-// unknown); rows filed under it, 0 or 5 become the root's files.
-FoundEntry EntryOfScanLogRow(const ScanLogFileRow& row, const std::string& fsName, std::uint32_t exfatRoot);
+// unknown); rows filed under it or 0 become the root's files (filed under
+// ExfatRootFolderId(exfatRoot)), and so do rows filed under 5 unless the log
+// holds a folder at cluster 5 (`folderAtCluster5`) of a root elsewhere.
+FoundEntry EntryOfScanLogRow(const ScanLogFileRow& row, const std::string& fsName, std::uint32_t exfatRoot,
+                             bool folderAtCluster5 = false);
 // The time of the scan an exFAT file table was written at, from the first
 // row whose date word is 0 (and the first whose time word is 0); 0 when no
 // row tells.

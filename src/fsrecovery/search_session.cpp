@@ -33,6 +33,21 @@ public:
         if (SearchSessionObserver* o = observer_.load())
             o->OnMessage(text);
     }
+    void UnreadableFolder(const UnreadableFolderSectors& folder) override
+    {
+        std::lock_guard<std::mutex> lk(mutex_);
+        for (UnreadableFolderSectors& f : unreadable_)
+            if (f.folder == folder.folder) {
+                f.sectors += folder.sectors;
+                return;
+            }
+        unreadable_.push_back(folder);
+    }
+    std::vector<UnreadableFolderSectors> Unreadable()
+    {
+        std::lock_guard<std::mutex> lk(mutex_);
+        return unreadable_;
+    }
 
     // ---- ResultsEvents (whoever inserts folders)
     void OnLiveFolder(const std::string& name) override
@@ -65,6 +80,7 @@ public:
         step_.clear();
         status_.clear();
         live_.clear();
+        unreadable_.clear();
         changed_ = true;
         low_ = high_ = pos_ = 0;
     }
@@ -101,6 +117,7 @@ private:
     std::mutex mutex_;
     std::string step_, status_;
     std::vector<std::string> live_;
+    std::vector<UnreadableFolderSectors> unreadable_;
     bool changed_ = false;
     std::atomic<std::uint64_t> low_{0}, high_{0}, pos_{0};
 };
@@ -244,6 +261,16 @@ void SearchSession::StopScan()
 bool SearchSession::ScanRunning() const
 {
     return scanJob_ && scanJob_->Running();
+}
+
+std::vector<UnreadableFolderSectors> SearchSession::UnreadableFolders() const
+{
+    return reports_->Unreadable();
+}
+
+std::string SearchSession::UnreadableFoldersText() const
+{
+    return UnreadableFolderSectorsText(reports_->Unreadable());
 }
 
 ScanDisplay SearchSession::TakeScanDisplay()

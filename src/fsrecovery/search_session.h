@@ -108,6 +108,10 @@ public:
     void SetAutomaticPartitionSearch(AutomaticPartitionSearch search) { automaticSearch_ = std::move(search); }
     // Takes what the scan reported since the last call.
     ScanDisplay TakeScanDisplay();
+    // The folder sectors the last scan could not read, by folder, and the
+    // message that tells the user of them after the scan (empty when none).
+    std::vector<UnreadableFolderSectors> UnreadableFolders() const;
+    std::string UnreadableFoldersText() const;
 
     // Scans started (BasicScanCount); 0 again after Reset().
     std::uint32_t ScanCount() const { return scanCount_; }

@@ -16,9 +16,11 @@ public:
     {
     }
 
+    // The miscellaneous folder holds the files whose own folder was lost
+    // (an NTFS folder whose FILE record is gone): they are its files.
     void SaveFolderFiles(SaveSession& session, const std::string& folderPath, const RecoveredFolder& folder) override
     {
-        if (folder.selfId == 0 || folder.selfId == kMiscFolderId)
+        if (folder.selfId == 0)
             return;
         SaveEntries(session, folderPath, folder.selfId);
     }
@@ -40,7 +42,7 @@ public:
 
     std::uint64_t CountFolderFiles(const RecoveredFolder& folder, const std::function<bool()>&) override
     {
-        if (folder.selfId == 0 || folder.selfId == kMiscFolderId)
+        if (folder.selfId == 0)
             return 0;
         return Entries(folder.selfId).size();
     }
@@ -66,8 +68,12 @@ private:
         for (const FoundEntry& entry : Entries(parentId)) {
             if (session.StopRequested())
                 return;
-            if (entry.name.empty())
+            if (entry.name.empty()) {
+                // Scans name every entry; a scan log of older days may not.
+                session.Report().Add(FileOutcome::NotSaved, JoinPath(folderPath, "(no name)"),
+                                     "the entry has no name");
                 continue;
+            }
             std::string target = FileTarget(session, folderPath, entry.name, "");
             // An entry taken from an index record whose target exists is a duplicate.
             if (entry.fromIndex && session.Fs().Exists(target)) {

@@ -272,6 +272,15 @@ std::string ShortenTargetName(SaveSession& session, const std::string& fullPath,
     if (name.size() <= kNameMaxBytes && fullPath.size() < kPathMaxBytes)
         return {};
     std::string shortName = preset.empty() ? MakeShortTargetName(name) : std::string(preset);
+    if (!preset.empty()) {
+        // An 8.3 name cuts the extension to three characters: the file keeps
+        // its own (".jpeg", not ".JPE") when that is all the two differ in.
+        const std::string_view own = NameExtension(name);
+        const std::string_view cut = NameExtension(shortName);
+        if (!own.empty() && !cut.empty() && own.size() <= 32 && own.size() > cut.size() &&
+            AsciiUpper(std::string(own.substr(0, cut.size()))) == AsciiUpper(std::string(cut)))
+            shortName = shortName.substr(0, shortName.size() - cut.size()) + std::string(own);
+    }
     shortName = SanitizeNameComponent(shortName);
     std::string target = JoinPath(folderPath, shortName);
     if (session.shortenedTargets.insert(target).second)

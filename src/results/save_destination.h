@@ -69,8 +69,10 @@ std::string MakeShortTargetName(std::string_view name);
 // The replacement file name when `fullPath` (folder + name) is too long for
 // the destination (a name above 255 bytes or a path of 4096 bytes or more),
 // else an empty string. `preset` (the 8.3 name of a FAT entry) is used when
-// given. The name is kept unique within the save: a second file shortened to
-// the same name gets "~(2)", "~(3)", ...
+// given; when its extension is the name's own cut to three characters
+// (".JPE" of ".jpeg"), the name's own extension takes its place. The name is
+// kept unique within the save: a second file shortened to the same name gets
+// "~(2)", "~(3)", ...
 std::string ShortenTargetName(SaveSession& session, const std::string& fullPath, const std::string& folderPath,
                               std::string_view name, std::string_view preset);
 

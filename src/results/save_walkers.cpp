@@ -82,7 +82,9 @@ std::string FileTarget(SaveSession& session, const std::string& folderPath, cons
 {
     std::string name = SanitizeNameComponent(rawName);
     std::string target = JoinPath(folderPath, name);
-    std::string shortName = ShortenTargetName(session, target, folderPath, name, SanitizeNameComponent(preset));
+    // No preset stays no preset (a sanitized empty name would be "_").
+    const std::string safePreset = preset.empty() ? std::string() : SanitizeNameComponent(preset);
+    std::string shortName = ShortenTargetName(session, target, folderPath, name, safePreset);
     if (!shortName.empty())
         target = JoinPath(folderPath, shortName);
     return target;

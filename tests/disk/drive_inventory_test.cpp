@@ -1,4 +1,5 @@
 #include "disk/drive_inventory.h"
+#include "base/text_routines.h"
 #include "disk/drive_properties.h"
 #include "disk/drive_selection.h"
 #include "disk/drive_text.h"
@@ -77,6 +78,13 @@ TEST(DriveTreeItems, PropertyRows) {
     EXPECT_EQ(rows[4], (std::pair<std::string, std::string>{"5. Start Sector : ", "34"}));
     EXPECT_EQ(rows[5], (std::pair<std::string, std::string>{"6. End Sector : ", "100"}));
     EXPECT_EQ(rows[6], (std::pair<std::string, std::string>{"7. Size : ", "33.00 KB"}));  // 66 sectors
+    // A record whose table entry ended past the disk says so.
+    e.Records[0].TableEndSector = 1ull << 40;
+    rows = PartitionPropertyRows(t.inv, 0, "NTFS", 1);
+    ASSERT_EQ(rows.size(), 8u);
+    EXPECT_EQ(rows[7].first, "8. Note : ");
+    EXPECT_EQ(rows[7].second, "The partition table gives the end sector 1099511627776, past the end of the disk: only "
+                              "the sectors up to 100 are read.");
     t.inv.RecoveryMode = 5;
     EXPECT_EQ(PartitionPropertyRows(t.inv, 0, "NTFS", 1)[3].second, "Signature Search");
     EXPECT_TRUE(PartitionPropertyRows(t.inv, 50, "NTFS", 1).empty());
@@ -112,6 +120,25 @@ TEST(DriveTreeItems, ListingNumbersItemsAndStopsAtFifty) {
     AddLogicalVolumePartition(t.inv, "ext4", ext);
     EXPECT_EQ(t.inv.Tree.ChildCount(t.disk1), 50u);
     EXPECT_EQ(e.RecordCount, 50u);
+}
+
+// A partition whose table entry ends past the disk is listed up to the
+// disk's end (its record, its size) and its property list says so.
+TEST(DriveTreeItems, APartitionPastTheDiskIsListedUpToItsEnd) {
+    TwoDisks t;
+    SparseImage img(3'000'000);
+    img.MbrEntry(0, 0, 0x07, 2048, 0xFFFFFF00u);
+    img.PutText(2048, 3, "NTFS");
+    auto dev = img.Device();
+    ListDiskPartitions(t.inv, 1, *dev, img.Sectors(), t.disk1);
+    const PartitionRecord& r = t.inv.PartitionTable.Entry(1)->Records[0];
+    EXPECT_EQ(r.EndSector, 3'000'000u);
+    EXPECT_EQ(r.TableEndSector, 2048ull + 0xFFFFFF00u);
+    EXPECT_EQ(PartitionSizeText(r), TrimText(FormatByteSize((3'000'000ull - 2048) * 512)));
+    const auto rows = PartitionPropertyRows(t.inv, 0, "NTFS", 1);
+    ASSERT_EQ(rows.size(), 8u);
+    EXPECT_EQ(rows[5].second, "3000000");
+    EXPECT_NE(rows[7].second.find("4294969088"), std::string::npos) << rows[7].second;
 }
 
 TEST(DriveTreeItems, MountedVolumesAddedOnlyWhenNotListed) {

@@ -279,6 +279,42 @@ TEST(PartitionTable, GptWithDamagedHeaderOrShortDiskIsReadSafely) {
     EXPECT_TRUE(Walk(far).Partitions.empty());
 }
 
+// Entries that end past the disk (a GPT last LBA of 2^40 or 2^64-1, an MBR or
+// EBR length beyond it) are listed up to the disk's end; the end the table
+// gave is kept for the property list. Nothing past the disk is ever swept.
+TEST(PartitionTable, EntriesEndingPastTheDiskEndWithTheDisk) {
+    struct Case {
+        const char* what;
+        std::uint64_t tableEnd;   // the end (exclusive) the entry gives
+    };
+    for (const Case c : {Case{"GPT last LBA 2^40", (1ull << 40) + 1}, Case{"GPT last LBA 2^64-1", ~0ull},
+                         Case{"GPT one sector past", kDisk + 1}}) {
+        SCOPED_TRACE(c.what);
+        SparseImage img = GptDisk();
+        img.GptEntry(0, kBasicData, 2048, c.tableEnd == ~0ull ? ~0ull : c.tableEnd - 1);
+        img.Fat32(2048, 32, 1600, 1, 2, 204800);
+        PartitionWalk w = Walk(img);
+        ExpectPartitions(w, {{"FAT32", 2048, kDisk}});
+        EXPECT_EQ(w.Partitions[0].TableEndSector, c.tableEnd);
+    }
+    // MBR primaries and logical partitions alike.
+    SparseImage mbr(kDisk);
+    mbr.MbrEntry(0, 0, 0x07, 2048, 0xFFFFFF00u);
+    mbr.PutText(2048, 3, "NTFS");
+    mbr.MbrEntry(0, 1, 0x0F, 100000, 50000);
+    mbr.MbrEntry(100000, 0, 0x07, 2048, 0xF0000000u);
+    mbr.PutText(102048, 3, "NTFS");
+    PartitionWalk w = Walk(mbr);
+    ExpectPartitions(w, {{"NTFS", 2048, kDisk}, {"NTFS", 102048, kDisk}});
+    EXPECT_EQ(w.Partitions[0].TableEndSector, 2048ull + 0xFFFFFF00u);
+    EXPECT_EQ(w.Partitions[1].TableEndSector, 102048ull + 0xF0000000u);
+    // An entry inside the disk keeps no table end.
+    SparseImage fits = GptDisk();
+    fits.GptEntry(0, kBasicData, 2048, 206847);
+    fits.Fat32(2048, 32, 1600, 1, 2, 204800);
+    EXPECT_EQ(Walk(fits).Partitions.at(0).TableEndSector, 0u);
+}
+
 TEST(PartitionTable, HybridMbrListsTheGptPartitionsOnce) {
     SparseImage img(kDisk);
     img.MbrEntry(0, 0, 0x0C, 2048, 204800);  // hybrid: the same FAT32 as GPT entry 0

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <ostream>
 
 namespace torvane {
@@ -124,13 +126,56 @@ TEST(VolumeGeometry, Fat16Variants) {
 
 TEST(VolumeGeometry, FatBeyondThirtyTwoBitSectorsIsRefused) {
     // The FAT values are 32-bit sector numbers: a volume at 2^32 is refused,
-    // not read at wrapped positions.
+    // not read at wrapped positions, and the report says why (whether its
+    // boot sector can be read or not).
     const std::uint64_t start = 0x100000000ull + 2048;
     SparseImage img(start + 400000);
     img.Fat32(start, 32, 1000, 8, 2, 200000);
-    EXPECT_EQ(Read(img, "FAT32", start, start + 200000).result, 0);
     img.Fat16(start + 300000, 4, 200, 4, 512, 40000);
-    EXPECT_EQ(Read(img, "FAT16", start + 300000, start + 340000).result, 0);
+    for (const auto& [fs, at] : {std::pair{"FAT32", start}, std::pair{"FAT16", start + 300000},
+                                 std::pair{"FAT32", start + 250000}}) {
+        const GeoRun r = Read(img, fs, at, at + 40000);
+        EXPECT_EQ(r.result, 0) << fs << " " << at;
+        EXPECT_EQ(r.report.Refused, VolumeParameterReport::Refusal::BeyondFatLimit) << fs << " " << at;
+        EXPECT_NE(VolumeRefusalText(r.report).find("2 TiB"), std::string::npos);
+    }
+    // Just below the limit, a volume is read.
+    const std::uint64_t below = 0xFFFFFFFFull - 300000;
+    SparseImage low(below + 300000);
+    low.Fat32(below, 32, 1000, 8, 2, 200000);
+    const GeoRun r = Read(low, "FAT32", below, below + 200000);
+    EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(r.report.Refused, VolumeParameterReport::Refusal::None);
+}
+
+// Sectors of 1024, 2048 or 4096 bytes: the volume is refused with that
+// reason, never read as if its sector counts were 512-byte ones. exFAT
+// volumes, whose readers take their sector size from the boot sector, and
+// a bytes-per-sector field of any other (damaged) value are not refused so.
+TEST(VolumeGeometry, LargerSectorsAreRefusedWithTheirSize) {
+    for (const std::uint16_t size : {1024, 2048, 4096}) {
+        SparseImage fat16 = Fat16Image();
+        fat16.Put16(63, 11, size);
+        SparseImage fat32 = Fat32Image();
+        fat32.Put16(2048, 11, size);
+        SparseImage ntfs(kDisk);
+        ntfs.Ntfs(2048, 2048, 8, 4, 2, 200000);
+        ntfs.Put16(2048, 11, size);
+        for (const auto& [img, fs, start] : {std::tuple{&fat16, "FAT16", 63ull}, std::tuple{&fat32, "FAT32", 2048ull},
+                                             std::tuple{&ntfs, "NTFS", 2048ull}}) {
+            const GeoRun r = Read(*img, fs, start, start + 200001);
+            EXPECT_EQ(r.result, 0) << fs << " " << size;
+            EXPECT_EQ(r.report.Refused, VolumeParameterReport::Refusal::SectorSize) << fs << " " << size;
+            EXPECT_EQ(r.report.BytesPerSector, size);
+            EXPECT_NE(VolumeRefusalText(r.report).find(std::to_string(size) + "-byte sectors"), std::string::npos);
+        }
+    }
+    SparseImage odd = Fat32Image();
+    odd.Put16(2048, 11, 513);
+    const GeoRun r = Read(odd, "FAT32", 2048, 202048);
+    EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(r.report.Refused, VolumeParameterReport::Refusal::None);
+    EXPECT_EQ(VolumeRefusalText(r.report), "");
 }
 
 TEST(VolumeGeometry, Fat32) {

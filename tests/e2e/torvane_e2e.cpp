@@ -215,9 +215,11 @@ int RunBasic(const Options& options)
         return 1;
     }
     if (search.ScanJob()->GeometryFailed()) {
-        std::cerr << "the volume's geometry could not be found\n";
+        std::cerr << "the volume's geometry could not be found: " << search.ScanJob()->GeometryFailureText() << "\n";
         return 1;
     }
+    if (const std::string unreadable = search.UnreadableFoldersText(); !unreadable.empty())
+        std::cerr << unreadable << "\n";
     if (!options.log.empty() && !e2e::WriteScanLogOf(search, options.log, options.image))
         return 1;
     return e2e::SaveEverythingAndReport(search, options.out, options.onConflict);

@@ -100,6 +100,22 @@ TEST_F(BasicScanStartTest, PartitionResolvesToItsExtentOnTheDisk)
     }
 }
 
+// A partition record that ends past the disk (a damaged table) is swept only
+// as far as the disk goes.
+TEST_F(BasicScanStartTest, APartitionEndingPastTheDiskEndsWithIt)
+{
+    for (const std::uint64_t end : {Num("disk.sectors") + 1, std::uint64_t{1} << 40, ~std::uint64_t{0}}) {
+        inv.PartitionTable.Entry(0)->Records[0].EndSector = end;
+        BasicScanStart s = ResolveBasicScanStart(inv, Select(Partition(1)));
+        ASSERT_EQ(s.outcome, ScanStartOutcome::Start) << s.message;
+        EXPECT_EQ(s.partition.Descriptor.StartSector, Num("p1.start"));
+        EXPECT_EQ(s.partition.Descriptor.EndSector, Num("disk.sectors")) << end;
+        EXPECT_EQ(s.partition.Descriptor.ItemEnd, Num("disk.sectors")) << end;
+        EXPECT_EQ(s.partition.Descriptor.EndByte, Num("disk.sectors") * 512) << end;
+        EXPECT_EQ(s.rangeEnd, Num("disk.sectors"));
+    }
+}
+
 TEST_F(BasicScanStartTest, WholeDiskStartsAtItsFirstPartition)
 {
     BasicScanStart s = ResolveBasicScanStart(inv, Select(disk));

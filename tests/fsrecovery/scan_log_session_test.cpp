@@ -480,15 +480,29 @@ TEST(ScanLogRows, FoundFilesAndTheirTextsConvertBothWays)
 }
 
 // exFAT files of the root come filed under 0, 5 or the root's cluster,
-// depending on who wrote the log; all of them are the root's files.
+// depending on who wrote the log; all of them are the root's files, filed
+// under the root's cluster. A log that holds a folder at cluster 5 (the first
+// folder of a card whose root is at 4) keeps 5 for that folder.
 TEST(ScanLogRows, ExfatRootFilesUnderAnyOfItsIdsAreTheRootsFiles)
 {
-    for (const char* parent : {"0", "5", "4"}) {
-        const ScanLogFileRow row{std::string(parent) + "|4096|", "a", "1", "", "0", parent, "0"};
-        EXPECT_EQ(EntryOfScanLogRow(row, "exFAT", 4).parentId, kExfatRootParentId) << parent;
+    struct Case {
+        const char* parent;
+        std::uint32_t root;
+        bool folderAt5;
+        std::uint64_t filed;
+    };
+    const Case cases[] = {
+        {"0", 4, false, 4}, {"5", 4, false, 4}, {"4", 4, false, 4},  // root at 4, no folder at 5
+        {"0", 4, true, 4},  {"5", 4, true, 5},  {"4", 4, true, 4},   // root at 4, a folder at 5
+        {"0", 5, true, 5},  {"5", 5, true, 5},                        // root at 5
+        {"0", 0, false, 5}, {"5", 0, true, 5},                        // root unknown: 5 as before
+        {"9", 4, true, 9},                                            // a folder's own files
+    };
+    for (const Case& c : cases) {
+        const ScanLogFileRow row{std::string(c.parent) + "|4096|", "a", "1", "", "0", c.parent, "0"};
+        EXPECT_EQ(EntryOfScanLogRow(row, "exFAT", c.root, c.folderAt5).parentId, c.filed)
+            << c.parent << " root " << c.root << " folder at 5 " << c.folderAt5;
     }
-    const ScanLogFileRow folder{"9|4096|", "a", "1", "", "0", "9", "0"};
-    EXPECT_EQ(EntryOfScanLogRow(folder, "exFAT", 4).parentId, 9u);
     // NTFS ids stay as they are.
     const ScanLogFileRow ntfs{"0|1|", "a", "1", "0", "", "0", ""};
     EXPECT_EQ(EntryOfScanLogRow(ntfs, "NTFS", 4).parentId, 0u);

@@ -70,6 +70,36 @@ TEST(SaveWalkers, WholeTreeMatchesItsCount)
     }
 }
 
+// A name longer than the destination allows (over 255 UTF-8 bytes: 128
+// UTF-16 units of a non-ASCII script are enough) keeps its start and its
+// extension, unique in its folder; never "_". A FAT entry's 8.3 name stands
+// in, with the file's own extension where the 8.3 one is its cut form.
+TEST(SaveWalkers, NamesTooLongForTheDestinationKeepTheirStartAndExtension)
+{
+    test::TempDir dir;
+    SaveSession session;
+    session.SetDestination(dir.path().string());
+    const std::string folder = (dir.path() / "f").string();
+    std::string cyrillic;
+    for (int i = 0; i < 130; ++i)
+        cyrillic += "\xD0\x96";   // U+0416, two bytes each
+    struct Case {
+        std::string name;
+        std::string preset;
+        std::string leaf;
+    };
+    const Case cases[] = {
+        {cyrillic + ".txt", "", "\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96~(1).TXT"},
+        {cyrillic + "x.txt", "", "\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96~(2).TXT"},
+        {std::string(300, 'p') + ".jpeg", "PPPPPP~1.JPE", "PPPPPP~1.jpeg"},
+        {std::string(300, 'q') + ".txt", "QQQQQQ~1.TXT", "QQQQQQ~1.TXT"},
+        {std::string(300, 'r'), "", "RRRRRR~(1)"},
+        {"short.txt", "", "short.txt"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(LastComponent(FileTarget(session, folder, c.name, c.preset)), c.leaf) << c.leaf;
+}
+
 TEST(SaveWalkers, PartialParentsGiveTheirNamesButNoFiles)
 {
     ScannedImage s = test::ScanFixture("fat16.img");

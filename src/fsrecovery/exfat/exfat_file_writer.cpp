@@ -6,10 +6,6 @@
 #include "results/save_target.h"
 
 namespace torvane {
-namespace {
-
-
-}  // namespace
 
 FileOutcome SaveExfatFile(SaveSession& session, Device& device, const ExfatSaveContext& context,
                           std::uint64_t firstSector, std::uint64_t size, std::string target, std::string name,
@@ -25,8 +21,13 @@ FileOutcome SaveExfatFile(SaveSession& session, Device& device, const ExfatSaveC
     if (size != 0) {
         auto cluster = volume.ClusterOfByte(firstSector * 512);
         if (!cluster || firstSector * 512 != volume.ClusterByte(*cluster)) {
-            session.Report().Add(FileOutcome::Failed, target, "its first cluster lies outside the volume");
-            return FileOutcome::Failed;
+            // No byte of it can be found, as for a FAT file whose first
+            // cluster lies outside: the file is made, empty, and reported.
+            FileOutcome failure = FileOutcome::Failed;
+            std::unique_ptr<TargetFile> out = OpenRecoveredTarget(session, target, name, failure);
+            if (!out)
+                return failure;
+            return FinishTarget(session, std::move(out), target, CopyResult{}, size, kFirstClusterOutsideText);
         }
         file.firstCluster = *cluster;
         ExfatFileRecord record;

@@ -27,12 +27,17 @@ struct ExfatSaveContext {
     std::shared_ptr<const ExfatFileIndex> index; // the scan's file records (may be null)
 };
 
+// The reason of a file whose first cluster lies outside the volume.
+inline constexpr char kFirstClusterOutsideText[] = "its first cluster lies outside the volume";
+
 // SaveExfatFile: settles the target (name conflict, once, when
 // `resolveConflict`), writes the first `size` bytes of the file whose first
 // cluster starts at device sector `firstSector`, and reports the outcome. An
-// empty file is created without a read. `entry`, when given, is the found
-// entry being saved: its record in the scan's index is then the one made for
-// that very entry (another file starting at the same cluster is not used).
+// empty file is created without a read; a file whose first cluster lies
+// outside the volume is created empty and reported incomplete. `entry`, when
+// given, is the found entry being saved: its record in the scan's index is
+// then the one made for that very entry (another file starting at the same
+// cluster is not used).
 FileOutcome SaveExfatFile(SaveSession& session, Device& device, const ExfatSaveContext& context,
                           std::uint64_t firstSector, std::uint64_t size, std::string target, std::string name,
                           bool resolveConflict = true, const FoundEntry* entry = nullptr);

@@ -27,7 +27,7 @@ struct ExfatFileRow {
     std::uint64_t ownId = 0;
 };
 
-// The files whose folder id is `folderId` (5 for the volume root), in store
+// The files whose folder id is `folderId` (the root's cluster for the volume root), in store
 // order; entries without a name are left out. Stops early, keeping the rows
 // so far, when `abort` becomes true. Sets *filesFound when the store holds
 // any entry at all.

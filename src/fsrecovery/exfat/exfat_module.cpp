@@ -18,11 +18,13 @@ class ExfatFileSystemVolume final : public FileSystemVolume {
 public:
     ExfatFileSystemVolume(const CurrentPartition& partition, std::shared_ptr<const ExfatFileIndex> index,
                           std::uint64_t fsKey)
-        : FileSystemVolume(FsKind::Exfat, partition, fsKey), index_(std::move(index))
+        : FileSystemVolume(FsKind::Exfat, partition, fsKey),
+          index_(std::move(index)),
+          rootId_(ExfatRootFolderId(partition.Geometry.RootStart))
     {
     }
 
-    std::uint64_t RootFolderId() const override { return kExfatRootParentId; }
+    std::uint64_t RootFolderId() const override { return rootId_; }
 
     std::uint64_t ListFolderFiles(ScanResults& results, std::uint64_t folderId, const FolderListing& listing) override
     {
@@ -58,12 +60,13 @@ public:
     {
         if (!Device())
             return nullptr;
-        return MakeFoundEntrySaver(results, Device(), kExfatRootParentId,
+        return MakeFoundEntrySaver(results, Device(), rootId_,
                                    MakeExfatEntryWriter(ExfatSaveContextOf(Partition(), *Device(), index_)));
     }
 
 private:
     std::shared_ptr<const ExfatFileIndex> index_;
+    std::uint64_t rootId_;
 };
 
 }  // namespace
@@ -84,7 +87,18 @@ std::shared_ptr<FileSystemVolume> ScanBasicExfat(ScanControl& control, CurrentPa
     auto index = std::make_shared<ExfatFileIndex>();
     ExfatScanControl exfatControl;
     exfatControl.stop = [&control] { return control.StopRequested(); };
-    ReadExfatVolume(results, partition, *partition.Device, index.get(), exfatControl);
+    exfatControl.unreadableFolder = [&control](const UnreadableFolderSectors& folder) {
+        if (ScanSink* sink = control.Sink())
+            sink->UnreadableFolder(folder);
+    };
+    const ExfatScanReport report = ReadExfatVolume(results, partition, *partition.Device, index.get(), exfatControl);
+    // The root the walk read (the backup boot sector's when the first one is
+    // damaged) is the one its files are filed under, and the one a scan log
+    // of this result records.
+    if (report.rootCluster != 0) {
+        partition.Geometry.RootStart = report.rootCluster;
+        partition.Descriptor.RootStart = report.rootCluster;
+    }
     return MakeExfatFileSystemVolume(partition, std::move(index));
 }
 

@@ -15,7 +15,9 @@
 
 namespace torvane {
 
-// The exFAT volume of a scanned partition; `index` holds the scan's file records.
+// The exFAT volume of a scanned partition; `index` holds the scan's file
+// records. The root's files are those filed under the partition's root
+// cluster (Geometry.RootStart; ExfatRootFolderId).
 std::shared_ptr<FileSystemVolume> MakeExfatFileSystemVolume(const CurrentPartition& partition,
                                                             std::shared_ptr<const ExfatFileIndex> index,
                                                             std::uint64_t fsKey = 0);

@@ -113,11 +113,14 @@ public:
 
     bool IsWalked(std::uint32_t cluster) const { return walkedClusters_.count(cluster) != 0; }
 
-    // Walks the root directory (its children get parent 5).
+    // Walks the root directory (its children get the root's folder id).
     void WalkRoot(std::uint32_t rootCluster)
     {
         if (!volume_.ValidCluster(rootCluster))
             return;
+        report_.rootCluster = rootCluster;
+        results_.SetExfatRootCluster(rootCluster);
+        paths_[ExfatRootFolderId(rootCluster)] = "/";
         walkedFirst_.insert(rootCluster);
         ExfatAllocation root{rootCluster, 0, false};
         auto clusters = ExfatClusterList(volume_, fat_, root, kExfatMaxDirectoryBytes / volume_.clusterBytes);
@@ -125,7 +128,7 @@ public:
         // without a length there is no telling where it ends.
         if (!fat_.Cell(rootCluster) || *fat_.Cell(rootCluster) == 0)
             clusters.resize(std::min<std::size_t>(clusters.size(), 1));
-        WalkClusters(clusters, 0, kExfatRootParentId);
+        WalkClusters(clusters, 0, ExfatRootFolderId(rootCluster));
     }
 
     // Walks the queued folders, including those the walks add.
@@ -165,6 +168,7 @@ public:
             results_.AddPendingDirectory("", startByte / 512, cluster, kMiscFolderId, 0, 0);
         }
         ++results_.FoundFolderCount;
+        paths_[cluster] = std::string("/") + kMiscFolderName + "/DIR_" + std::to_string(cluster);
         WalkClusters(clusters, startByte - volume_.ClusterByte(cluster), cluster, /*stopAtEmptyCluster=*/true);
     }
 
@@ -175,6 +179,7 @@ private:
                       bool stopAtEmptyCluster = false)
     {
         ++report_.directoriesWalked;
+        std::uint64_t unreadable = 0;
         ExfatEntrySetAssembler sets([&](const ExfatEntrySet& set) { Take(set, parentId); });
         std::vector<std::uint8_t> buffer(std::min<std::size_t>(kReadChunk, volume_.clusterBytes));
         bool ended = false;
@@ -199,20 +204,54 @@ private:
                     ended = true;
                     break;
                 }
-                // Unreadable sectors read as zeros, which end the directory.
-                ReadBytesFrom(*volume_.device, base + off, buffer.data(), n);
+                SectorReadReport read;
+                ReadBytesFrom(*volume_.device, base + off, buffer.data(), n, &read);
                 results_.CurrentScanSector = (base + off) / 512;
-                for (std::size_t e = 0; e + kExfatEntrySize <= n; e += kExfatEntrySize) {
-                    auto step = sets.Feed(buffer.data() + e, base + off + e);
-                    if (step != ExfatEntrySetAssembler::Step::Continue) {
-                        ended = true;
-                        break;
+                if (read.unreadableSectors == 0) {
+                    ended = !FeedEntries(sets, buffer.data(), n, base + off);
+                    continue;
+                }
+                // Some sector could not be read: its zeros would end the
+                // folder there. Sector by sector, the unreadable ones are
+                // counted and passed over (a set they cut is lost with them),
+                // and the walk goes on behind them.
+                for (std::size_t at = 0; at < n && !ended; at += 512) {
+                    const std::size_t len = std::min<std::size_t>(512, n - at);
+                    SectorReadReport one;
+                    ReadBytesFrom(*volume_.device, base + off + at, buffer.data() + at, len, &one);
+                    if (one.unreadableSectors != 0) {
+                        ++unreadable;
+                        sets.Drop();
+                        continue;
                     }
+                    ended = !FeedEntries(sets, buffer.data() + at, len, base + off + at);
                 }
             }
         }
         sets.Flush();
         report_.checksumMismatches += sets.checksumMismatches;
+        if (unreadable != 0) {
+            report_.unreadableFolderSectors += unreadable;
+            if (control_.unreadableFolder)
+                control_.unreadableFolder(UnreadableFolderSectors{PathOf(parentId), unreadable});
+        }
+    }
+
+    // Hands the entries of `n` bytes read at device byte `at` to the
+    // assembler; false at the end of the directory.
+    static bool FeedEntries(ExfatEntrySetAssembler& sets, const std::uint8_t* data, std::size_t n, std::uint64_t at)
+    {
+        for (std::size_t e = 0; e + kExfatEntrySize <= n; e += kExfatEntrySize)
+            if (sets.Feed(data + e, at + e) != ExfatEntrySetAssembler::Step::Continue)
+                return false;
+        return true;
+    }
+
+    // The path of a folder as the walk met it ("/" for the root).
+    std::string PathOf(std::uint64_t folderId) const
+    {
+        auto it = paths_.find(folderId);
+        return it != paths_.end() ? it->second : "/DIR_" + std::to_string(folderId);
     }
 
     void Take(const ExfatEntrySet& set, std::uint64_t parentId)
@@ -232,29 +271,32 @@ private:
                     results_.DirList().Row(row).deleted = set.deleted;
             }
             ++results_.FoundFolderCount;
-            if (walkedFirst_.insert(f).second)
+            if (walkedFirst_.insert(f).second) {
+                const std::string parentPath = PathOf(parentId);
+                paths_[f] = parentPath + (parentPath == "/" ? "" : "/") +
+                            (set.name.empty() ? "DIR_" + std::to_string(f) : set.name);
                 queue_.push_back(QueuedDirectory{ExfatAllocation{f, set.dataLength, set.noFatChain}});
+            }
             return;
         }
-        if (set.name.empty())
-            return;
         ++results_.FoundFileCount;
-        // An empty file has no cluster; it is still a file to give back.
-        const bool empty = f == 0 && set.dataLength == 0;
-        if (!located && !empty)
-            return;
+        // Every file is listed: one without a name gets one from the place of
+        // its entry (stable, and no two entries share it); one whose first
+        // cluster lies outside the volume (or an empty file, which has none)
+        // keeps own id 0, and a save says what became of it.
         FoundEntry entry;
-        entry.name = set.name;
+        entry.name = set.name.empty() ? ExfatUnnamedFileName(set.entryByte) : set.name;
         entry.parentId = parentId;
         entry.ownId = location;
         entry.size = set.dataLength;
         entry.stamp = (static_cast<std::uint64_t>(date) << 16) | time;
+        const std::string name = entry.name;
         {
             auto lock = results_.Lock();
             results_.FoundEntries().push_back(std::move(entry));
         }
         if (index_ && located)
-            index_->Add(ExfatFileKey{location, parentId, set.name, set.dataLength},
+            index_->Add(ExfatFileKey{location, parentId, name, set.dataLength},
                         ExfatFileRecord{f, set.validLength, set.dataLength, set.noFatChain});
     }
 
@@ -267,6 +309,7 @@ private:
     std::deque<QueuedDirectory> queue_;
     std::unordered_set<std::uint32_t> walkedFirst_;
     std::unordered_set<std::uint32_t> walkedClusters_;
+    std::unordered_map<std::uint64_t, std::string> paths_;   // folder id -> its path, for the reports
 };
 
 std::uint64_t DeviceEnd(const CurrentPartition& p, Device& device)
@@ -496,6 +539,11 @@ void StoreGeometry(CurrentPartition& p, const ExfatVolume& v)
 }
 
 }  // namespace
+
+std::string ExfatUnnamedFileName(std::uint64_t entryByte)
+{
+    return "FILE_" + std::to_string(entryByte / kExfatEntrySize);
+}
 
 // ---- the directory-start test ----------------------------------------------------
 

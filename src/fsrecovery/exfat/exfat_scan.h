@@ -2,7 +2,8 @@
 //
 // ReadExfatVolume walks the directory tree breadth-first from the root,
 // deleted entry sets included: every folder becomes a pending directory (its
-// own id is its first cluster, the root's children have parent 5) and every
+// own id is its first cluster, the root's children have the root's cluster as
+// their parent: ExfatRootFolderId) and every
 // file a FoundEntry (own id: the device sector of its first cluster; size:
 // its DataLength; text1 the date and time texts, text2 and text3 the FAT
 // date and time words). The lost-directory arrangement then builds the tree.
@@ -34,8 +35,10 @@
 
 namespace torvane {
 
-// The parent id of the root's children.
-inline constexpr std::uint64_t kExfatRootParentId = 5;
+// The name a file entry set without a name is listed and saved under:
+// "FILE_" and the number of its file entry on the device (its byte / 32).
+std::string ExfatUnnamedFileName(std::uint64_t entryByte);
+
 // A directory holds at most 256 MiB of entries.
 inline constexpr std::uint64_t kExfatMaxDirectoryBytes = 256ull << 20;
 
@@ -82,15 +85,20 @@ private:
 
 struct ExfatScanControl {
     std::function<bool()> stop;   // tested per directory cluster and per sweep chunk
+    // Told, at the end of a folder's walk, how many of its sectors could not
+    // be read (their entries are lost; the walk went on behind them).
+    std::function<void(const UnreadableFolderSectors&)> unreadableFolder;
 };
 
 struct ExfatScanReport {
+    std::uint32_t rootCluster = 0;    // the root the walk started from (0: none)
     bool bootSectorUsed = false;      // the geometry came from a sound boot sector
     bool geometryDerived = false;     // the lost-directory search derived it from entries
     std::uint64_t directoriesWalked = 0;
     std::uint64_t sectorsSwept = 0;
     std::uint64_t lostDirectories = 0; // directory clusters found only by the sweep
     std::uint64_t checksumMismatches = 0;
+    std::uint64_t unreadableFolderSectors = 0;  // directory sectors that could not be read
     bool stopped = false;
 };
 

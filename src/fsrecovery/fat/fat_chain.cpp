@@ -185,8 +185,20 @@ std::vector<std::uint32_t> BuildFileClusterChain(Device& device, FsKind fs, std:
 std::vector<std::uint32_t> BuildVolumeClusterChain(Device& device, const FatVolume& volume, std::uint32_t start,
                                                    const ChainWalkOptions& options)
 {
-    return BuildClusterChain(device, start, volume.fs == FsKind::Exfat ? FsKind::Fat32 : volume.fs,
-                             volume.sectorsPerFat, volume.fatStart, options);
+    const FsKind fs = volume.fs == FsKind::Exfat ? FsKind::Fat32 : volume.fs;
+    std::vector<std::uint32_t> chain = BuildClusterChain(device, start, fs, volume.sectorsPerFat, volume.fatStart, options);
+    if (chain.empty() || !IsFatKind(volume.fs) || volume.sectorsPerFat == 0)
+        return chain;
+    // The first FAT lost the folder where its walk ended at a free cell or
+    // at a sector it cannot read (a zeroed or damaged first FAT): the second
+    // FAT may still know the rest, as it does for files.
+    FatTable first(device, FatKindOf(fs), volume.fatStart, volume.sectorsPerFat);
+    std::uint32_t cell = 0;
+    if (first.Cell(chain.back(), cell) && cell != 0)
+        return chain;
+    std::vector<std::uint32_t> second = BuildClusterChain(device, start, fs, volume.sectorsPerFat,
+                                                          volume.fatStart + volume.sectorsPerFat, options);
+    return second.size() > chain.size() ? std::move(second) : std::move(chain);
 }
 
 }  // namespace torvane

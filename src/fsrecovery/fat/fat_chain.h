@@ -92,7 +92,10 @@ std::vector<std::uint32_t> BuildFileClusterChain(Device& device, FsKind fs, std:
                                                  std::uint32_t clusterCount, const ChainWalkOptions& options = {});
 
 // The chain of a folder of the current volume (the second and third walkers
-// of old: geometry from the volume, exFAT read as FAT32).
+// of old: geometry from the volume, exFAT read as FAT32). On FAT16/FAT32,
+// when the walk of the first FAT ends at a free cell or at a FAT sector that
+// cannot be read (a zeroed or damaged first FAT), the chain of the second FAT
+// is taken when it holds more clusters.
 std::vector<std::uint32_t> BuildVolumeClusterChain(Device& device, const FatVolume& volume, std::uint32_t start,
                                                    const ChainWalkOptions& options = {});
 

@@ -14,15 +14,12 @@ namespace {
 constexpr unsigned kSlotUnitOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
 constexpr unsigned kMaxLongNameUnits = 255;
 
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
+// True when the 8.3 extension `shortExt` is the long extension `longExt` as
+// an 8.3 name keeps it: cut to three characters, case ignored (".DOC" of
+// ".docx", ".JSO" of ".json"). Both include their dot.
+bool IsShortFormOfExtension(const std::string& shortExt, const std::string& longExt)
 {
-    if (from.empty())
-        return;
-    std::size_t pos = 0;
-    while ((pos = text.find(from, pos)) != std::string::npos) {
-        text.replace(pos, from.size(), to);
-        pos += to.size();
-    }
+    return AsciiLower(shortExt) == AsciiLower(longExt.substr(0, 4));
 }
 
 }  // namespace
@@ -234,8 +231,13 @@ std::string ParseFatDirEntry(const std::uint8_t* sector, int index, std::uint64_
     }
     std::string eL = TrimWhite(FindNameExtension(longName));
     std::string eS = TrimWhite(FindNameExtension(shortName));
-    if (AsciiLower(eL) != AsciiLower(eS) && !eS.empty())
-        ReplaceAll(longName, eL, AsciiLower(eS));
+    if (!eS.empty() && !eL.empty() && !IsShortFormOfExtension(eS, eL)) {
+        // The extensions really differ: the 8.3 one replaces the long
+        // name's final extension (and nothing earlier in the name).
+        const std::size_t at = longName.rfind(eL);
+        if (at != std::string::npos)
+            longName.replace(at, eL.size(), AsciiLower(eS));
+    }
     if (eL.empty())
         longName += eS;
     result.name = longName;

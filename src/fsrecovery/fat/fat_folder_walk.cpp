@@ -25,6 +25,10 @@ std::uint32_t GuessDeletedFat32Cluster(FatGuessState& state, std::uint32_t start
     const std::uint32_t lo = e.U16(26);
     const std::uint32_t hi0 = e.U16(20);
     const std::uint32_t stored = (hi0 << 16) | lo;
+    if (addedHighWord)
+        *addedHighWord = 0;
+    if (stored == 0)
+        return 0;
     if (!state.fileMet && startCluster >= 0x10000) {
         bool deletedNear = false;
         for (int k = 0; k < 6; ++k)
@@ -40,8 +44,11 @@ std::uint32_t GuessDeletedFat32Cluster(FatGuessState& state, std::uint32_t start
     std::uint32_t used = stored;
     std::uint64_t added = 0;
     if (guessed && state.highWord != 0) {
-        used = static_cast<std::uint32_t>(lo + state.highWord);
-        added = state.highWord;
+        const auto candidate = static_cast<std::uint32_t>(lo + state.highWord);
+        if (state.lastCluster == 0 || candidate <= state.lastCluster) {
+            used = candidate;
+            added = state.highWord;
+        }
     }
     state.previousCluster = added ? used - added : used;
     state.previousCount = ClustersOf(e.U32(28), sectorsPerCluster);
@@ -72,6 +79,7 @@ FatFolderWalkResult WalkFatFolderEntries(Device& device, const FatVolume& volume
         return result;
     const bool fat32 = volume.fs == FsKind::Fat32;
     FatGuessState guess;
+    guess.lastCluster = volume.LastClusterInVolume();
     std::uint64_t lastSize = 0, lastCluster = 0;
     bool fileMet = false;
     FatEntryRules rules;

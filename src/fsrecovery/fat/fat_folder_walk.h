@@ -20,6 +20,7 @@ struct FatGuessState {
     std::uint64_t previousCount = 0;     // N: clusters of the previous file
     std::uint64_t highWord = 0;          // H: the high-word candidate
     bool fileMet = false;                // F
+    std::uint64_t lastCluster = 0;       // the volume's last cluster (0: unknown)
 };
 
 // Completes the first cluster of a FAT32 file entry whose stored high word is
@@ -27,6 +28,10 @@ struct FatGuessState {
 // directory cluster that holds the entry; `sector` the 512 bytes holding it.
 // Returns the first cluster to use. `addedHighWord` (optional) receives the
 // high part added (0 when the stored value stands).
+// An entry whose stored cluster is 0 (an empty file has none) takes no part
+// in the guess: it gets 0 and leaves the state as it was. A guess that lands
+// past the volume's last cluster (state.lastCluster) is no cluster of the
+// volume: the stored value stands.
 std::uint32_t GuessDeletedFat32Cluster(FatGuessState& state, std::uint32_t startCluster, const std::uint8_t* sector,
                                        const std::uint8_t* entry, std::uint32_t sectorsPerCluster,
                                        std::uint64_t* addedHighWord = nullptr);

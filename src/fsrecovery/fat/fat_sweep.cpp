@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
+#include <unordered_set>
 #include <vector>
 
 namespace torvane {
@@ -30,17 +32,45 @@ std::string Printf(const char* fmt, unsigned long long v)
 
 bool Stopped(const FatSweepControl& c) { return c.stop && c.stop(); }
 
+// The clusters of the block [b, b + count) (data area from `dataStart`)
+// whose first sector cannot be read, each read alone.
+void NoteUnreadableHeaders(Device& device, std::uint64_t b, std::uint32_t count, std::uint64_t dataStart,
+                           std::uint32_t spc, std::vector<std::uint32_t>& out)
+{
+    std::uint8_t one[512];
+    for (std::uint64_t idx = (b - dataStart + spc - 1) / spc;; ++idx) {
+        const std::uint64_t t = dataStart + idx * spc;
+        if (t >= b + count || idx + 2 > 0xFFFFFFFFull)
+            break;
+        SectorReadReport read;
+        ReadSectorsFrom(device, 1, t, one, &read);
+        if (read.unreadableSectors != 0)
+            out.push_back(static_cast<std::uint32_t>(idx + 2));
+    }
+}
+
+void ReportUnreadable(const FatSweepControl& control, std::string folder, std::uint64_t sectors)
+{
+    if (sectors != 0 && control.sink)
+        control.sink->UnreadableFolder(UnreadableFolderSectors{std::move(folder), sectors});
+}
+
 // The root directory's entries that name sub-folders go to DirNameListTable.
+// Root sectors that cannot be read are reported (their entries are lost).
 void RootPass(ScanResults& results, const FatVolume& volume, Device& device, const FatSweepControl& control)
 {
+    std::uint64_t unreadable = 0;
     FatEntryRules rules;
     rules.mode = FatEntryMode::Directory;
     rules.endByte = volume.endByte;
     SectorFetch previous;
     std::uint8_t data[512];
     auto takeSector = [&](std::uint64_t sectorNo) {
-        if (!ReadSectorsFrom(device, 1, sectorNo, data))
+        SectorReadReport read;
+        if (!ReadSectorsFrom(device, 1, sectorNo, data, &read)) {
+            unreadable += read.unreadableSectors;
             return;
+        }
         for (int i = 0; i < kFatEntriesPerSector; ++i) {
             FatEntryResult r;
             std::string name = TrimWhite(ParseFatDirEntry(data, i, sectorNo, rules, previous, r));
@@ -87,6 +117,82 @@ void RootPass(ScanResults& results, const FatVolume& volume, Device& device, con
                 done += 16;
                 if (control.sink)
                     control.sink->Progress(done);
+            }
+        }
+    }
+    ReportUnreadable(control, "/", unreadable);
+}
+
+// The sub-folder entries of one directory sector (directory rules).
+struct FolderEntry {
+    std::string name;
+    std::uint32_t cluster = 0;
+    std::uint16_t date = 0, time = 0;
+    std::uint64_t sector = 0;
+    bool deleted = false;
+};
+
+// Folders whose first sector could not be read were not found by the sweep,
+// but the entries that name them in their parents' directories still can
+// be: the directories of the folders found are read for entries naming a
+// cluster of `lost`, and each one becomes a pending folder under the folder
+// whose entry names it, in its place. Folders placed so are read in turn
+// (their other sectors may hold entries of lost folders too).
+void PlaceFoldersOfUnreadableHeaders(ScanResults& results, const FatVolume& volume, Device& device,
+                                     const FatSweepControl& control, std::unordered_set<std::uint32_t>& lost)
+{
+    if (lost.empty())
+        return;
+    std::deque<std::pair<std::uint32_t, std::string>> folders;   // cluster, name
+    {
+        auto lk = results.Lock();
+        for (const PendingDirectory& row : results.DirList().Rows())
+            if (row.self != kMiscFolderId && row.self <= 0xFFFFFFFFu)
+                folders.emplace_back(static_cast<std::uint32_t>(row.self), row.name);
+    }
+    std::unordered_set<std::uint32_t> read;
+    FatEntryRules rules;
+    rules.mode = FatEntryMode::Directory;
+    rules.endByte = volume.endByte;
+    constexpr std::size_t kMaxFoldersRead = 1u << 20;
+    while (!folders.empty() && !lost.empty() && read.size() < kMaxFoldersRead && !Stopped(control)) {
+        const auto [self, parentName] = folders.front();
+        folders.pop_front();
+        if (!read.insert(self).second)
+            continue;
+        ChainWalkOptions options;
+        options.stop = control.stop;
+        const std::vector<std::uint32_t> chain = BuildVolumeClusterChain(device, volume, self, options);
+        const SectorFetch previous = ChainOrderPrevious(device, volume, chain);
+        bool end = false;
+        for (std::size_t k = 0; k < chain.size() && !end; ++k) {
+            for (std::uint32_t j = 0; j < volume.sectorsPerCluster && !end; ++j) {
+                const std::uint64_t sectorNo = volume.ClusterSector(chain[k]) + j;
+                if (volume.endSector != 0 && sectorNo >= volume.endSector)
+                    break;
+                std::uint8_t data[512];
+                if (!ReadSectorsFrom(device, 1, sectorNo, data))
+                    continue;
+                for (int i = 0; i < kFatEntriesPerSector; ++i) {
+                    FatEntryResult r;
+                    std::string name = TrimWhite(ParseFatDirEntry(data, i, sectorNo, rules, previous, r));
+                    if (r.endOfDirectory) {
+                        end = true;
+                        break;
+                    }
+                    const std::uint8_t* e = data + i * kFatEntrySize;
+                    const std::uint32_t cluster = FatEntryFirstCluster(e);
+                    if (name.empty() || !lost.count(cluster))
+                        continue;
+                    lost.erase(cluster);
+                    auto lk = results.Lock();
+                    std::size_t row = results.AddPendingDirectory(name, sectorNo, cluster, self,
+                                                                  FatEntryBytes(e).U16(24), FatEntryBytes(e).U16(22));
+                    results.DirList().Row(row).deleted = r.deleted;
+                    ++results.FoundFolderCount;
+                    ReportUnreadable(control, parentName + "/" + name, 1);
+                    folders.emplace_back(cluster, name);
+                }
             }
         }
     }
@@ -227,6 +333,8 @@ void SweepFatVolume(ScanResults& results, const FatVolume& volume, Device& devic
         kSectorSize);
     bool rootDone = false;
     std::uint64_t dirNumber = 0;
+    // Clusters whose first sector could not be read: a folder may have begun there.
+    std::vector<std::uint32_t> unreadableHeaders;
     Clock::time_point lastInterim = Clock::now();
     for (std::uint64_t b = dataStart; b < end; b += kSweepBlockSectors) {
         results.CurrentScanSector = b;
@@ -237,8 +345,13 @@ void SweepFatVolume(ScanResults& results, const FatVolume& volume, Device& devic
         std::uint32_t count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kSweepBlockSectors, end - b));
         // A short read at the end of the device comes back zero-filled, and a
         // failed read leaves nothing to examine: no stale bytes of the
-        // previous block are ever tested.
-        if (!ReadSectorsFrom(device, count, b, block.data()))
+        // previous block are ever tested. Unreadable sectors read as zeros;
+        // the first sectors of clusters among them are noted.
+        SectorReadReport read;
+        const bool readable = ReadSectorsFrom(device, count, b, block.data(), &read) != 0;
+        if (read.unreadableSectors != 0)
+            NoteUnreadableHeaders(device, b, count, dataStart, spc, unreadableHeaders);
+        if (!readable)
             continue;
         if (!rootDone) {
             rootDone = true;
@@ -296,6 +409,26 @@ void SweepFatVolume(ScanResults& results, const FatVolume& volume, Device& devic
     // A volume with no readable block still gets its root names.
     if (!rootDone && !Stopped(control))
         RootPass(results, volume, device, control);
+
+    // A folder whose first sector could not be read keeps its place when
+    // its own entry can be read: a root folder by its root name, any other
+    // by its parent's entries. What is left may have been a folder or not.
+    std::unordered_set<std::uint32_t> lost;
+    for (std::uint32_t e : unreadableHeaders) {
+        RootDirectoryName rootName;
+        auto lk = results.Lock();
+        if (results.DirNameList().TakeLast(e, rootName)) {
+            ++results.FoundFolderCount;
+            std::size_t row =
+                results.AddPendingDirectory(rootName.name, rootName.sector, e, 0, rootName.date, rootName.time);
+            results.DirList().Row(row).deleted = rootName.deleted;
+            ReportUnreadable(control, "/" + rootName.name, 1);
+        } else {
+            lost.insert(e);
+        }
+    }
+    PlaceFoldersOfUnreadableHeaders(results, volume, device, control, lost);
+    ReportUnreadable(control, "", lost.size());
 }
 
 void DrainRootDirectoryNames(ScanResults& results)

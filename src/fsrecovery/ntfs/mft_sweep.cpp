@@ -172,6 +172,10 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
                 return;
             FoundEntry entry;
             entry.name = CleanNtfsFileName(fn->name);
+            // A file whose $FILE_NAME holds no usable name is listed all the
+            // same, under a name made from its record number.
+            if (entry.name.empty())
+                entry.name = NtfsUnnamedFileName(recordNumber);
             entry.parentId = parent;
             entry.ownId = firstSector;
             // No $DATA to be found (not in the record, not through its
@@ -202,6 +206,7 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
     std::uint64_t halfSector = 0;
     std::uint64_t streamSector = 0;  // sectors of the $MFT's data passed so far
     std::uint64_t sectorsRead = 0;
+    std::uint64_t unreadable = 0;   // $MFT sectors that could not be read: their records are lost
     Clock::time_point lastInterim = Clock::now();
 
     for (const MftExtent& extent : table.Extents()) {
@@ -227,7 +232,7 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
             const std::uint32_t n = static_cast<std::uint32_t>(
                 std::min<std::uint64_t>(kBlockRecords, (extent.sectors - at) / kMftRecordSectors));
             const std::uint64_t first = extent.startSector + at;
-            ReadSectorsOrZeros(volume, first, n * kMftRecordSectors, block.data());
+            unreadable += ReadSectorsOrZeros(volume, first, n * kMftRecordSectors, block.data());
             for (std::uint32_t i = 0; i < n; ++i) {
                 const std::uint64_t offset = at + static_cast<std::uint64_t>(i) * kMftRecordSectors;
                 takeRecord(block.data() + static_cast<std::size_t>(i) * kMftRecordSize,
@@ -254,6 +259,8 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
         streamSector += extent.sectors;
         results.CurrentScanSector = sectorsRead;
     }
+    if (unreadable != 0 && control.sink)
+        control.sink->UnreadableFolder(UnreadableFolderSectors{kMftRecordsFolderText, unreadable});
 }
 
 void RunBasicNtfsSteps(ScanResults& results, ScanSink* sink)
@@ -275,8 +282,28 @@ void RunBasicNtfsSteps(ScanResults& results, ScanSink* sink)
         sink->StepText(kStep3Of5Text);
     // Final mode, after a stop too: what was found is arranged in full.
     ArrangeLostDirectories(results, true, sink, false);
+    FileOrphanedNtfsEntries(results);
     if (sink)
         sink->StepText("");
+}
+
+std::string NtfsUnnamedFileName(std::uint64_t recordNumber)
+{
+    return "FILE_" + std::to_string(recordNumber);
+}
+
+void FileOrphanedNtfsEntries(ScanResults& results)
+{
+    auto lk = results.Lock();
+    const FolderIndex& folders = results.TreeTable();
+    auto lost = [&folders](const FoundEntry& e) { return e.parentId != kNtfsRootId && !folders.Contains(e.parentId); };
+    const FoundEntryStore& entries = std::as_const(results).FoundEntries();
+    if (std::none_of(entries.begin(), entries.end(), lost))
+        return;
+    if (results.MiscFolderItem() == kNoTreeNode || !results.Tree().IsValid(results.MiscFolderItem()))
+        InsertMiscFolder(results);
+    results.FoundEntries().Refile(lost, kMiscFolderId);
+    results.SortFoundEntries();
 }
 
 MftRunTableReport RunBasicNtfsScan(ScanResults& results, const CurrentPartition& partition,

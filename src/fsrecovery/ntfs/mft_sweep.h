@@ -20,6 +20,9 @@
 
 namespace torvane {
 
+// How the unreadable sectors of the $MFT are named among unreadable folders.
+inline constexpr char kMftRecordsFolderText[] = "$MFT (the records of files and folders)";
+
 struct MftSweepControl {
     std::function<bool()> stop;                     // tested between blocks of records
     ScanSink* sink = nullptr;                       // step texts and progress (may be null)
@@ -41,7 +44,8 @@ NtfsVolume NtfsVolumeOf(const CurrentPartition& partition);
 //    reference, date = the $FILE_NAME creation time); the root "." is not
 //    queued; the first one also puts "KZU_Miscellaneous" under "Root";
 //  - any other record with a $FILE_NAME (Basic mode): a FoundEntry with the
-//    cleaned name, the parent's low 32 bits, the record's first sector as own
+//    cleaned name (NtfsUnnamedFileName when nothing is left of it), the
+//    parent's low 32 bits, the record's first sector as own
 //    id, the data size (NtfsRecordDataSize: through the $ATTRIBUTE_LIST when
 //    the $DATA lives in extension records; the $FILE_NAME's size when no
 //    $DATA can be found) and the creation time in decimal;
@@ -51,14 +55,26 @@ NtfsVolume NtfsVolumeOf(const CurrentPartition& partition);
 //  - unreadable slots, slots without "FILE", records whose update sequence
 //    does not fit and records without a $FILE_NAME of their own: passed over,
 //    still counted.
-// results.CurrentScanSector counts the $MFT sectors read.
+// results.CurrentScanSector counts the $MFT sectors read. $MFT sectors that
+// cannot be read are told to the sink at the end (under
+// kMftRecordsFolderText): the files and folders they described are missing.
 void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRunTable& table,
                      const MftSweepControl& control = {});
 
+// The name of a file whose $FILE_NAME holds no usable name: "FILE_" and its
+// record number.
+std::string NtfsUnnamedFileName(std::uint64_t recordNumber);
+
 // Steps 1 to 3 after the sweep (sort the files by folder, purge and sort the
 // pending directories), then the NTFS arrangement (steps 3 to 5), in full
-// also after a stop.
+// also after a stop; then FileOrphanedNtfsEntries.
 void RunBasicNtfsSteps(ScanResults& results, ScanSink* sink);
+
+// Files whose folder is not in the tree (its FILE record zeroed, unreadable,
+// or reused for a file, while their own records are intact) go under
+// "KZU_Miscellaneous", as the arrangement places the sub-folders of such a
+// folder: they are listed and saved from there.
+void FileOrphanedNtfsEntries(ScanResults& results);
 
 // The whole NTFS branch of the Basic scan on a partition whose geometry was
 // read: the $MFT run table, the "Root" item, the sweep and the steps. The

@@ -143,6 +143,20 @@ void FoundEntryStore::SortByParent()
     sorted_ = true;
 }
 
+std::size_t FoundEntryStore::Refile(const std::function<bool(const FoundEntry&)>& lost, std::uint64_t parentId)
+{
+    std::size_t moved = 0;
+    for (FoundEntry& e : entries_) {
+        if (e.parentId == parentId || !lost(e))
+            continue;
+        e.parentId = parentId;
+        ++moved;
+    }
+    if (moved != 0)
+        sorted_ = false;
+    return moved;
+}
+
 std::pair<std::size_t, std::size_t> FoundEntryStore::Range(std::uint64_t parentId)
 {
     SortByParent();
@@ -260,6 +274,8 @@ bool ScanResults::LogLoading() const { auto lk = Lock(); return logLoading_; }
 void ScanResults::SetLogLoadedFlag(bool on) { auto lk = Lock(); logLoaded_ = on; }
 bool ScanResults::LogLoadedFlag() const { auto lk = Lock(); return logLoaded_; }
 void ScanResults::SetFileSystemCount(std::uint64_t n) { auto lk = Lock(); fileSystemCount_ = n; }
+void ScanResults::SetExfatRootCluster(std::uint32_t cluster) { auto lk = Lock(); exfatRootCluster_ = cluster; }
+std::uint32_t ScanResults::ExfatRootCluster() const { auto lk = Lock(); return exfatRootCluster_; }
 std::time_t ScanResults::ScanTime() const { auto lk = Lock(); return scanTime_ ? scanTime_ : CurrentScanClock(); }
 void ScanResults::SetScanTime(std::time_t t) { auto lk = Lock(); scanTime_ = t; }
 void ScanResults::SetEvents(ResultsEvents* events) { auto lk = Lock(); events_ = events; }
@@ -373,6 +389,7 @@ void ScanResults::ForgetResults()
     miscFolderItem_ = kNoTreeNode;
     severalFolders_ = false;
     logLoaded_ = false;
+    exfatRootCluster_ = 0;
     FoundFolderCount = 0;
     FoundFileCount = 0;
     CurrentScanSector = 0;
@@ -449,9 +466,10 @@ TreeNodeId ScanResults::InsertRecoveredFolder(TreeNodeId parentItem, std::string
     if (name.empty())
         name = "DIR_" + std::to_string(selfId);
 
-    // 2. Root normalisation: 0 is the FAT root, 5 the NTFS (and exFAT) root.
-    // On FAT a real folder may sit at cluster 5, so only the miscellaneous
-    // folder's parent 5 is taken for the root there.
+    // 2. Root normalisation: 0 is the FAT root, 5 the NTFS root. On FAT a
+    // real folder may sit at cluster 5, so only the miscellaneous folder's
+    // parent 5 is taken for the root there. (exFAT root children keep the
+    // root's cluster as their parent.)
     if (fat) {
         if (parentId == kNtfsRootId && selfId == kMiscFolderId)
             parentId = 0;

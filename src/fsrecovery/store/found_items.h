@@ -12,11 +12,12 @@
 // tree; see lost_directory_arrangement.h.
 //
 // Folder ids: the first cluster on FAT and exFAT, the MFT record number on
-// NTFS. Parent 0 is the FAT root, 5 the NTFS (and exFAT) root. A folder
-// whose parent is unknown gets the miscellaneous folder "KZU_Miscellaneous"
-// (id 0x0FFFFFFF) as its parent: that folder gathers the folders nobody
-// claims. On FAT16/FAT32 only 0 is the root: cluster 5 is an ordinary folder
-// there.
+// NTFS. Parent 0 is the FAT root, 5 the NTFS root, the root's own cluster the
+// exFAT root (ExfatRootFolderId). A folder whose parent is unknown gets the
+// miscellaneous folder "KZU_Miscellaneous" (id 0x0FFFFFFF) as its parent:
+// that folder gathers the folders (and NTFS files) nobody claims. On FAT16,
+// FAT32 and exFAT a real folder may sit at cluster 5: it is an ordinary
+// folder there.
 //
 // Threads. One ScanResults per search dialog. Every member takes the object's
 // recursive mutex, so any thread may call any member; hold Lock() across a
@@ -50,6 +51,17 @@ namespace torvane {
 inline constexpr std::uint32_t kMiscFolderId = 0x0FFFFFFF;
 inline constexpr std::uint64_t kNtfsRootId = 5;
 inline constexpr char kMiscFolderName[] = "KZU_Miscellaneous";
+
+// The folder id under which an exFAT root's own files and folders are filed:
+// the root's cluster. (Every card of 32 GiB and more has its root at cluster
+// 4 and its first folder at 5.) Where the root cluster is unknown (0: a scan
+// log of a volume whose geometry was derived from its folders) the root's
+// children keep the id older logs give them, 5.
+inline constexpr std::uint64_t kExfatUnknownRootId = 5;
+inline std::uint64_t ExfatRootFolderId(std::uint32_t rootCluster)
+{
+    return rootCluster >= 2 ? rootCluster : kExfatUnknownRootId;
+}
 inline constexpr char kRootItemText[] = "Root";
 
 // One found file of an NTFS or exFAT volume. Numbers stay numbers: the texts
@@ -94,6 +106,11 @@ public:
     std::vector<FoundEntry>::const_iterator end() const { return entries_.end(); }
     const FoundEntry& back() const { return entries_.back(); }
 
+    // Files filed under a folder that never reached the tree (its record
+    // zeroed or unreadable) are filed under `parentId` instead (the
+    // miscellaneous folder): every entry for which `lost` holds. Undoes the
+    // order like an addition. Returns how many moved.
+    std::size_t Refile(const std::function<bool(const FoundEntry&)>& lost, std::uint64_t parentId);
     // Stable sort by parentId; nothing to do when nothing was added since.
     void SortByParent();
     bool Sorted() const { return sorted_; }
@@ -253,6 +270,10 @@ public:
     void SetLogLoadedFlag(bool on);           // the shown result is held in a scan log
     bool LogLoadedFlag() const;
     void SetFileSystemCount(std::uint64_t n); // Deep: rows of FileSystemTable
+    // exFAT: the cluster of the root folder the scan walked (0 until then),
+    // and so the parent id of the root's children (ExfatRootFolderId).
+    void SetExfatRootCluster(std::uint32_t cluster);
+    std::uint32_t ExfatRootCluster() const;
     // When the results were made (the scan's start; a loaded log's scan):
     // a zero FAT date or time word shows this day and time.
     std::time_t ScanTime() const;
@@ -346,6 +367,7 @@ private:
     bool logLoading_ = false;
     bool logLoaded_ = false;
     std::uint64_t fileSystemCount_ = 0;
+    std::uint32_t exfatRootCluster_ = 0;
     std::time_t scanTime_ = 0;
     ResultsEvents* events_ = nullptr;
 

@@ -10,22 +10,24 @@ namespace {
 
 bool IsFatFamily(FsKind fs) { return IsFatKind(fs) || fs == FsKind::Exfat; }
 
-// Root-level rows of the FAT/exFAT arrangement. exFAT keeps 0 and 5 for its
-// root. On FAT16/FAT32 only parent 0 is the root: cluster 5 is an ordinary
-// folder there; the miscellaneous folder's own row (parent 5) is root-level.
-bool IsFatRootLevel(FsKind fs, const PendingDirectory& row)
+// Root-level rows of the FAT/exFAT arrangement. On FAT16/FAT32 only parent 0
+// is the root; on exFAT the root's own cluster (ExfatRootFolderId) and 0. A
+// folder may sit at cluster 5 on either (on exFAT the first folder of every
+// card of 32 GiB and more, whose root is at cluster 4): it is an ordinary
+// folder. The miscellaneous folder's own row (parent 5) is root-level.
+bool IsFatRootLevel(const ScanResults& results, FsKind fs, const PendingDirectory& row)
 {
     if (row.parent == 0)
         return true;
-    if (row.parent != kNtfsRootId)
-        return false;
-    return fs == FsKind::Exfat || row.self == kMiscFolderId;
+    if (fs == FsKind::Exfat && row.parent == ExfatRootFolderId(results.ExfatRootCluster()))
+        return true;
+    return row.parent == kNtfsRootId && row.self == kMiscFolderId;
 }
 
-bool IsRootLevelLeftover(FsKind fs, const PendingDirectory& row)
+bool IsRootLevelLeftover(const ScanResults& results, FsKind fs, const PendingDirectory& row)
 {
-    if (IsFatKind(fs))
-        return IsFatRootLevel(fs, row);
+    if (IsFatFamily(fs))
+        return IsFatRootLevel(results, fs, row);
     return row.parent == 0 || row.parent == kNtfsRootId;
 }
 
@@ -92,7 +94,7 @@ void BuildMiscellaneousFolder(ScanResults& results, bool interim, ScanSink* sink
     // (a cycle) are taken one at a time, first row first.
     std::unordered_set<std::uint64_t> pendingSelves;
     for (const PendingDirectory& row : table.Rows())
-        if (!row.placed && !IsRootLevelLeftover(fs, row))
+        if (!row.placed && !IsRootLevelLeftover(results, fs, row))
             pendingSelves.insert(row.self);
     if (sink)
         sink->ProgressRange(0, table.Count());
@@ -126,7 +128,7 @@ void BuildMiscellaneousFolder(ScanResults& results, bool interim, ScanSink* sink
             break;
         }
         const PendingDirectory& row = table.Row(r);
-        if (row.placed || IsRootLevelLeftover(fs, row))
+        if (row.placed || IsRootLevelLeftover(results, fs, row))
             continue;
         if (results.TreeTable().Contains(row.parent) || !pendingSelves.count(row.parent))
             place(r);
@@ -135,7 +137,7 @@ void BuildMiscellaneousFolder(ScanResults& results, bool interim, ScanSink* sink
         takeChildren(firstNew);
         for (std::size_t r = 0; r < table.Count(); ++r) {
             const PendingDirectory& row = table.Row(r);
-            if (row.placed || IsRootLevelLeftover(fs, row))
+            if (row.placed || IsRootLevelLeftover(results, fs, row))
                 continue;
             std::size_t before = results.FolderCount();
             place(r);
@@ -174,7 +176,7 @@ int ArrangeBasicFatDirectories(ScanResults& results, ScanSink* sink, bool interi
                 continue;
             std::uint64_t date = row.date & 0xFFFF;
             std::uint64_t time = row.time & 0xFFFF;
-            if (IsFatRootLevel(fs, row)) {
+            if (IsFatRootLevel(results, fs, row)) {
                 if (i >= 2)
                     results.SetSeveralFoldersFlag(true);
                 results.InsertRecoveredFolder(tree.RootItem(), row.name, row.self, date, time, row.parent,

@@ -9,8 +9,22 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace torvane {
+
+// Sectors of one folder that a scan could not read: the files and folders
+// they held are missing from the results. `folder` is the folder's path as
+// the scan knows it ("/" for the root, "/DCIM"); sectors that may have begun
+// a folder the scan could not find are reported under an empty path.
+struct UnreadableFolderSectors {
+    std::string folder;
+    std::uint64_t sectors = 0;
+};
+
+// The end-of-scan message of the unreadable folder sectors (count and
+// folders), or an empty text when every folder sector could be read.
+std::string UnreadableFolderSectorsText(const std::vector<UnreadableFolderSectors>& folders);
 
 class ScanSink {
 public:
@@ -24,6 +38,9 @@ public:
     virtual void Progress(std::uint64_t /*pos*/) {}
     // A message box for the user ("Unable to calculate partition parameters...").
     virtual void Message(const std::string& /*text*/) {}
+    // Sectors of a folder that could not be read (see UnreadableFolderSectors);
+    // told once per folder, at the end of its walk.
+    virtual void UnreadableFolder(const UnreadableFolderSectors& /*folder*/) {}
 };
 
 inline constexpr char kStep1Of5Text[] = "[ Step 1 of 5 ] Searching Lost Directories. Please wait...";

@@ -8,6 +8,7 @@
 #include "fsrecovery/exfat/exfat_scan.h"
 #include "fsrecovery/store/found_items.h"
 #include "platform/device.h"
+#include "support/device_doubles.h"
 #include "support/fixtures.h"
 
 #include <cstdint>
@@ -79,6 +80,19 @@ inline void FixSetChecksum(std::string& image, std::size_t fileEntry)
         set[i] = static_cast<char>(set[i] | 0x80);
     PutU16(image, fileEntry + 2,
            ExfatSetChecksum(reinterpret_cast<const std::uint8_t*>(set.data()), count + 1));
+}
+
+// The 64 GiB card of exfat-card.tar.zst (root at cluster 4, /DCIM at 5): its
+// head on a sparse device of the card's size. Null when it is not unpacked.
+inline DevicePtr OpenExfatCard()
+{
+    const std::string head = ReadWholeFile(FixtureImage("exfat-card.head"));
+    const auto sectors = GeometryNumber(LoadGeometry("exfat-card.head"), "card.sectors");
+    if (head.empty() || !sectors)
+        return nullptr;
+    auto device = std::make_shared<SparseDevice>(*sectors * 512, ByteFunction{}, "exfat-card");
+    device->Write(0, head);
+    return device;
 }
 
 // A partition covering the whole of `device`.

@@ -258,20 +258,29 @@ TEST_F(FatDirectory, DeletedEntryKeepsItsLongName)
     EXPECT_EQ(r.name, "Old report.doc");
 }
 
+// An 8.3 name cuts the extension to three characters: a long name keeps its
+// own extension when the short one is just that cut (case ignored). Only a
+// real conflict replaces the extension, and only the final one.
 TEST_F(FatDirectory, ExtensionsAreReconciledWithTheShortName)
 {
     struct Case { std::u16string longName; const char* shortName; const char* expected; };
     const Case cases[] = {
-        {u"Report.docx", "REPORT~1DOC", "Report.doc"},
+        {u"Report.docx", "REPORT~1DOC", "Report.docx"},
+        {u"data.json", "DATA~1  JSO", "data.json"},
+        {u"page.HTML", "PAGE~1  HTM", "page.HTML"},
+        {u"img.jpeg", "IMG~1   JPE", "img.jpeg"},
         {u"NOTES", "NOTES   TXT", "NOTES.TXT"},
         {u"photo 1.JPG", "PHOTO1~1JPG", "photo 1.JPG"},
         {u"archive.tar.gz", "ARCHIV~1GZ ", "archive.tar.gz"},
+        {u"notes.bak", "NOTES~1 TXT", "notes.txt"},          // a real conflict: the 8.3 extension
+        {u"x.doc.do", "XDOC~1  DOC", "x.doc.doc"},           // only the final extension changes
+        {u"a.json.old", "AJSON~1 JSO", "a.json.jso"},
     };
     for (const Case& c : cases) {
         Sector s(512);
         PutSlot(s.data(), 0x41, c.longName);
         PutShort(s.data() + 32, c.shortName, 0x20);
-        EXPECT_EQ(Parse(s, 1).name, c.expected);
+        EXPECT_EQ(Parse(s, 1).name, c.expected) << c.shortName;
     }
 }
 

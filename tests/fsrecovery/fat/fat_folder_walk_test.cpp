@@ -124,7 +124,7 @@ struct TinyFat32 {
 TEST(FatFolderWalk, LiveEntriesKeepTheirStoredClusterInHighFolders)
 {
     constexpr std::uint32_t kFolder = 0x10010;
-    TinyFat32 t(520, 600, 600 + kFolder + 8);
+    TinyFat32 t(520, 600, 600 + 0x10400);   // the guessed 0x10200 lies inside
     FatVolume& v = t.v;
     std::string& bytes = t.bytes;
     t.SetCell(kFolder, 0x0FFFFFFF);
@@ -144,6 +144,37 @@ TEST(FatFolderWalk, LiveEntriesKeepTheirStoredClusterInHighFolders)
     EXPECT_EQ(files[0].firstCluster, 0x0100u);
     EXPECT_TRUE(files[1].deleted);
     EXPECT_EQ(files[1].firstCluster, 0x10200u);
+}
+
+// A deleted empty file has no cluster: it takes no part in the high-word
+// guess, so the deleted files after it in a folder above the first 64K
+// clusters are read from their own clusters, not 0x10000 clusters on. And a
+// guess that lands past the volume's last cluster is no cluster of it: the
+// stored value stands.
+TEST(FatFolderWalk, TheHighWordGuessPassesEmptyFilesAndStaysInTheVolume)
+{
+    constexpr std::uint32_t kFolder = 0x10010;
+    TinyFat32 t(520, 600, 600 + 0x10400);
+    FatVolume& v = t.v;
+    t.SetCell(kFolder, 0x0FFFFFFF);
+    const Entry entries[] = {
+        Entry(0x0100, 2048, true),   // 0x10100, four clusters
+        Entry(0, 0, true),           // empty: no cluster
+        Entry(0x0104, 512, true),    // 0x10104
+        Entry(0x0105, 512, true),    // 0x10105
+        Entry(0x0002, 512, true),    // below the previous file's end: the next 64K would be 0x20002, past the volume
+    };
+    char* dir = t.bytes.data() + v.ClusterSector(kFolder) * 512;
+    for (std::size_t i = 0; i < std::size(entries); ++i)
+        std::memcpy(dir + 32 * i, entries[i].b, 32);
+    DevicePtr dev = MakeMemoryDevice("high-folder", std::move(t.bytes));
+
+    std::vector<std::uint32_t> clusters;
+    FatFolderWalkOptions options;
+    options.onFile = [&](const FatFileEntry& f) { clusters.push_back(f.firstCluster); };
+    WalkFatFolderEntries(*dev, v, kFolder, options);
+    EXPECT_EQ(clusters, (std::vector<std::uint32_t>{0x10100, 0, 0x10104, 0x10105, 0x0002}));
+    ASSERT_LT(v.LastClusterInVolume(), 0x20002u);
 }
 
 // The continuation behind a one-cluster folder reads a cluster that may hold

@@ -242,3 +242,25 @@ TEST(FoundItems, CommonChildFileSystem)
 
 }  // namespace
 }  // namespace torvane
+
+namespace torvane {
+namespace {
+
+// The end-of-scan message of unreadable folder sectors: the count and the
+// folders named; sectors where a folder may have begun apart; nothing when
+// every folder sector was read.
+TEST(UnreadableFolders, TheMessageCountsAndNamesThem)
+{
+    EXPECT_EQ(UnreadableFolderSectorsText({}), "");
+    EXPECT_EQ(UnreadableFolderSectorsText({{"/DCIM", 0}}), "");
+    EXPECT_EQ(UnreadableFolderSectorsText({{"/", 1}, {"/DCIM", 2}}),
+              "3 sectors of folders could not be read; the files and folders they held are missing from the "
+              "results:\n  / (1 sector)\n  /DCIM (2 sectors)");
+    EXPECT_EQ(UnreadableFolderSectorsText({{"", 4}}), "4 sectors where folders may have begun could not be read.");
+    EXPECT_EQ(UnreadableFolderSectorsText({{"/A", 1}, {"", 1}}),
+              "1 sector of folders could not be read; the files and folders they held are missing from the "
+              "results:\n  /A (1 sector)\n\n1 sector where folders may have begun could not be read.");
+}
+
+}  // namespace
+}  // namespace torvane
