@@ -318,7 +318,8 @@ namespace {
 
 // A FILE record whose $DATA is damaged or gone gives no empty file that
 // passes for a saved one: the file is reported with the reason. A file that
-// is really empty (an empty $DATA of its own) is complete.
+// is really empty (an empty $DATA of its own), or a metadata file whose
+// content is an index, is complete.
 TEST(NtfsDamagedData, NoDataAttributeIsReportedNotCountedAsWritten)
 {
     DevicePtr device = MakeMemoryDevice("volume", std::string(64 * 1024, '\0'));
@@ -335,13 +336,18 @@ TEST(NtfsDamagedData, NoDataAttributeIsReportedNotCountedAsWritten)
                               .Build(false);
     // The $DATA attribute's type is overwritten: the record has no $DATA left.
     damaged[test::RecordBuilder(1, 31).FileName((5ull << 48) | 5, u"damaged.txt", 1).AttributeOffset(0)] = 0;
+    // A metadata file whose content is an index ($Secure, $Quota): no $DATA of its own.
+    const test::Bytes indexOnly = test::RecordBuilder(1, 9)
+                                      .FileName((5ull << 48) | 5, u"$Quota", 3)
+                                      .Resident(0x90, test::Bytes(32, 0), u"$Q")
+                                      .Build(false);
     test::TempDir dir;
     struct Case {
         const test::Bytes* record;
         std::uint64_t size;
         FileOutcome want;
     } cases[] = {{&empty, 0, FileOutcome::Written}, {&damaged, 0, FileOutcome::Incomplete},
-                 {&damaged, 100, FileOutcome::Incomplete}};
+                 {&damaged, 100, FileOutcome::Incomplete}, {&indexOnly, 0, FileOutcome::Written}};
     int n = 0;
     for (const Case& c : cases) {
         SaveSession session;

@@ -52,7 +52,12 @@ FileOutcome WriteRecordData(SaveSession& session, Device& device, const NtfsSave
     // is not the file, and the report says so. An empty file keeps an empty
     // $DATA of its own and is complete.
     std::string why;
-    if (report.outcome == NtfsReadOutcome::NoData)
+    // The metadata files that keep their content in an index ($Secure,
+    // $Quota, $ObjId, $Reparse) have no unnamed $DATA at all: an empty file
+    // is all there is to save of them.
+    const bool indexOnly =
+        size == 0 && FindNtfsAttribute(NtfsBytes(record, kMftRecordSize), kNtfsAttrIndexRoot, false).has_value();
+    if (report.outcome == NtfsReadOutcome::NoData && !indexOnly)
         why = kNoDataAttributeText;
     else if (report.outcome == NtfsReadOutcome::Incomplete)
         why = kDataPastEndText;
