@@ -76,8 +76,9 @@ CCarvedItemList::CCarvedItemList(QSize iconSize, int scrollEvery, QWidget* paren
     setWrapping(true);
     setWordWrap(false);
     setTextElideMode(Qt::ElideMiddle);
-    setLayoutMode(QListView::Batched);
-    setBatchSize(200);
+    // Laid out in one pass, so the view can follow the newest item; with
+    // items of one size and at most 2,000 of them that stays cheap.
+    setLayoutMode(QListView::SinglePass);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(this, &QListView::doubleClicked, this, [this](const QModelIndex& index) {

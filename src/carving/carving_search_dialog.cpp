@@ -176,7 +176,9 @@ void CarvingSearchDialog::BuildPages()
     m_pPage1Row->setSpacing(10);
     auto* right = new QVBoxLayout;
     right->setSpacing(8);
+    m_pPage1Right = right;
     auto* summaryBox = new QGroupBox(QStringLiteral("Selected for recovery"), m_pPage1);
+    m_pSummaryBox = summaryBox;
     auto* summaryLayout = new QVBoxLayout(summaryBox);
     m_summaryRows.InsertColumn(0, "Name", 210);
     m_summaryRows.InsertColumn(1, "Value", 210);
@@ -184,11 +186,12 @@ void CarvingSearchDialog::BuildPages()
     m_pSummary->setObjectName(QStringLiteral("SummaryList"));
     m_pSummary->setRowModel(&m_summaryRows);
     m_pSummary->verticalHeader()->hide();
+    m_pSummary->verticalHeader()->setDefaultSectionSize(m_pSummary->fontMetrics().height() + 8);
     m_pSummary->horizontalHeader()->setStretchLastSection(true);
     m_pSummary->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_pSummary->setMinimumHeight(110);
     summaryLayout->addWidget(m_pSummary);
-    right->addWidget(summaryBox, 1);
+    m_pPage1Row->addWidget(summaryBox, 3);
 
     auto* destinationBox = new QGroupBox(QStringLiteral("Destination"), m_pPage1);
     auto* destinationLayout = new QVBoxLayout(destinationBox);
@@ -210,6 +213,7 @@ void CarvingSearchDialog::BuildPages()
     auto* algorithmsBox = new QGroupBox(QStringLiteral("Scanning Algorithms"), m_pPage1);
     auto* algorithmsLayout = new QVBoxLayout(algorithmsBox);
     auto* algorithms = new QLabel(QString::fromLatin1(kScanningAlgorithmsText).trimmed(), algorithmsBox);
+    m_pAlgorithmsText = algorithms;
     algorithms->setObjectName(QStringLiteral("AlgorithmsText"));
     algorithms->setWordWrap(true);
     algorithmsLayout->addWidget(algorithms);
@@ -218,7 +222,8 @@ void CarvingSearchDialog::BuildPages()
     m_pThorough->setChecked(m_session->ThoroughPass());
     algorithmsLayout->addWidget(m_pThorough);
     right->addWidget(algorithmsBox);
-    m_pPage1Row->addLayout(right, 3);
+    right->addStretch();
+    m_pPage1Row->addLayout(right, 4);
     body->addWidget(m_pPage1, 0);
 
     // Page 2: the passes, the progress, the result views and the buttons.
@@ -265,6 +270,7 @@ void CarvingSearchDialog::BuildPages()
     m_pClearedNote->SetColors(QColor(150, 60, 0), background, CColorStatic::Transparent);
     m_pClearedNote->setWordWrap(true);
     bottom->addWidget(m_pClearedNote, 1);
+    bottom->addStretch();
     m_pStopSearch = MakeIconButton(QStringLiteral("Stop Search"), kIconDoNotExit, 28, m_pPage2);
     m_pStopSearch->setObjectName(QStringLiteral("StopSearchButton"));
     m_pOpenFolder = MakeIconButton(QStringLiteral("Open Containing Folder"), kIconLoadLog, 28, m_pPage2);
@@ -290,6 +296,18 @@ void CarvingSearchDialog::BuildPages()
     connect(m_pStopSearch, &QPushButton::clicked, this, &CarvingSearchDialog::OnStopSearch);
     connect(m_pOpenFolder, &QPushButton::clicked, this, &CarvingSearchDialog::OnOpenContainingFolder);
     connect(m_pThorough, &QCheckBox::toggled, this, [this](bool on) { m_session->SetThoroughPass(on); });
+}
+
+void CarvingSearchDialog::StackSummaryOverDestination()
+{
+    m_pPage1Row->removeWidget(m_pSummaryBox);
+    m_pPage1Right->insertWidget(0, m_pSummaryBox);
+    // Five rows at most: as tall as they are.
+    const int rows = 5;
+    m_pSummary->setFixedHeight(m_pSummary->horizontalHeader()->sizeHint().height() +
+                               rows * m_pSummary->verticalHeader()->defaultSectionSize() + 2 * m_pSummary->frameWidth());
+    m_pSummary->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_pSummary->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
 // ---- pages ------------------------------------------------------------------------------------
@@ -334,6 +352,7 @@ void CarvingSearchDialog::FillSummary()
         m_summaryRows.AppendRow({row.name, row.value});
     if (m_pSummary->itemModel())
         m_pSummary->itemModel()->publishChanges();
+    m_pSummary->resizeColumnToContents(0);
 }
 
 // ---- Next ----------------------------------------------------------------------------------------

@@ -98,6 +98,10 @@ signals:
 protected:
     // The destination page's row: a dialog puts its own column first.
     QHBoxLayout* DestinationPageRow() const { return m_pPage1Row; }
+    // The summary above the destination, in the column right of the dialog's own.
+    void StackSummaryOverDestination();
+    // The explanation of the two passes on the destination page.
+    QLabel* AlgorithmsText() const { return m_pAlgorithmsText; }
     // The search page's place for the result views.
     QVBoxLayout* ResultsLayout() const { return m_pResultsLayout; }
     // The note under the result views (shown from the first clearing on).
@@ -144,6 +148,9 @@ private:
     QPushButton* m_pNext = nullptr;              // 1021 / 1026
     QWidget* m_pPage1 = nullptr;
     QHBoxLayout* m_pPage1Row = nullptr;
+    QVBoxLayout* m_pPage1Right = nullptr;
+    QWidget* m_pSummaryBox = nullptr;
+    QLabel* m_pAlgorithmsText = nullptr;         // 1209
     ListRowModel m_summaryRows;
     CHideColumn* m_pSummary = nullptr;           // 1132 / 1143
     QLineEdit* m_pDestination = nullptr;         // 1199 / 1139

@@ -47,6 +47,7 @@ CSigDuplicate::CSigDuplicate(QWidget* parent)
     m_pExtensions->setObjectName(QStringLiteral("ExtensionList"));
     m_pExtensions->setRowModel(&m_extensionRows);
     m_pExtensions->verticalHeader()->hide();
+    m_pExtensions->verticalHeader()->setDefaultSectionSize(m_pExtensions->fontMetrics().height() + 8);
     m_pExtensions->horizontalHeader()->setStretchLastSection(true);
     m_pExtensions->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_pExtensions->SetAlternateRows(true, kBlueRow, kWhiteRow);
@@ -62,7 +63,10 @@ CSigDuplicate::CSigDuplicate(QWidget* parent)
     }
     checkRow->addStretch();
     typesLayout->addLayout(checkRow);
-    DestinationPageRow()->insertWidget(0, typesBox, 2);
+    DestinationPageRow()->insertWidget(0, typesBox, 3);
+    StackSummaryOverDestination();
+    // This dialog names its passes by the box alone.
+    AlgorithmsText()->hide();
 
     // The search page: the types with their counts beside the carved files.
     auto* split = new QSplitter(Qt::Horizontal, this);
@@ -81,6 +85,7 @@ CSigDuplicate::CSigDuplicate(QWidget* parent)
     for (int c = kTypeNameOfFile; c <= kTypeIconIndex; ++c)
         m_pTypes->ShowColumn(c, false);
     m_pTypes->verticalHeader()->hide();
+    m_pTypes->verticalHeader()->setDefaultSectionSize(m_pTypes->fontMetrics().height() + 8);
     m_pTypes->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_pTypes->setColumnWidth(kTypeFileTypes, 90);
     m_pTypes->setColumnWidth(kTypeFilesFound, 90);

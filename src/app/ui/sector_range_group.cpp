@@ -4,7 +4,7 @@
 #include "app/ui/range_slider.h"
 #include "base/program_state.h"
 
-#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStyle>
@@ -18,10 +18,9 @@ namespace torvane {
 CSectorRangeGroup::CSectorRangeGroup(QWidget* parent) : QGroupBox(parent)
 {
     setObjectName(QStringLiteral("SectorRangeGroup"));
-    setTitle(QStringLiteral("Sector Range"));
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(8, 4, 8, 6);
-    layout->setSpacing(4);
+    layout->setContentsMargins(8, 2, 8, 4);
+    layout->setSpacing(2);
 
     auto* head = new QHBoxLayout;
     auto* caption = new QLabel(QString::fromLatin1(kSectorRangeCaption), this);
@@ -36,15 +35,14 @@ CSectorRangeGroup::CSectorRangeGroup(QWidget* parent) : QGroupBox(parent)
     head->addWidget(m_pHelp);
     layout->addLayout(head);
 
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(2);
+    // One row: the drive's bounds at the ends, the two edits between them.
+    auto* row = new QHBoxLayout;
+    row->setSpacing(6);
     auto label = [this](const char* text) { return new QLabel(QString::fromLatin1(text), this); };
     m_pMinValue = new QLabel(QStringLiteral("0"), this);
     m_pMinValue->setObjectName(QStringLiteral("MinSector"));
     m_pMaxValue = new QLabel(QStringLiteral("0"), this);
     m_pMaxValue->setObjectName(QStringLiteral("MaxSector"));
-    m_pMaxValue->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_pStart = new QLineEdit(QStringLiteral("0"), this);
     m_pStart->setObjectName(QStringLiteral("StartSectorEdit"));
     m_pEnd = new QLineEdit(QStringLiteral("0"), this);
@@ -53,23 +51,22 @@ CSectorRangeGroup::CSectorRangeGroup(QWidget* parent) : QGroupBox(parent)
         edit->setMaxLength(20);
         edit->setMinimumWidth(110);
     }
-    QLabel* maxLabel = label("Max");
-    maxLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    grid->addWidget(label("Min"), 0, 0);
-    grid->addWidget(label("Start Sector"), 0, 1);
-    grid->addWidget(label("End Sector"), 0, 2);
-    grid->addWidget(maxLabel, 0, 3);
-    grid->addWidget(m_pMinValue, 1, 0);
-    grid->addWidget(m_pStart, 1, 1);
-    grid->addWidget(m_pEnd, 1, 2);
-    grid->addWidget(m_pMaxValue, 1, 3);
-    grid->setColumnStretch(0, 1);
-    grid->setColumnStretch(3, 1);
-    layout->addLayout(grid);
+    row->addWidget(label("Min"));
+    row->addWidget(m_pMinValue);
+    row->addStretch(1);
+    row->addWidget(label("Start Sector"));
+    row->addWidget(m_pStart);
+    row->addSpacing(12);
+    row->addWidget(label("End Sector"));
+    row->addWidget(m_pEnd);
+    row->addStretch(1);
+    row->addWidget(label("Max"));
+    row->addWidget(m_pMaxValue);
+    layout->addLayout(row);
 
     m_pSlider = new CRangeSlider(this);
     m_pSlider->setObjectName(QStringLiteral("RangeSlider"));
-    m_pSlider->setFixedHeight(20);
+    m_pSlider->setFixedHeight(18);
     layout->addWidget(m_pSlider);
 
     connect(m_pSlider, &CRangeSlider::RangeChangedMessage, this, &CSectorRangeGroup::OnRangeChanged);
