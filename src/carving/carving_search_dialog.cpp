@@ -478,6 +478,11 @@ void CarvingSearchDialog::OnTimer123()
 
 void CarvingSearchDialog::OnQuestionShown(const JobQuestion& question, const std::function<void(int)>& reply)
 {
+    // A stop that came after the question was asked has already given it up.
+    if (m_session->StopRequested()) {
+        reply(-1);
+        return;
+    }
     if (question.kind == kReadFailureQuestion) {
         show();
         CMediaRemoved box(this);

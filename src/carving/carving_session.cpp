@@ -476,6 +476,11 @@ void CarvingSession::StopSearch()
         job_->Stop();
 }
 
+bool CarvingSession::StopRequested() const
+{
+    return job_ && job_->StopRequested();
+}
+
 bool CarvingSession::FinishSearch()
 {
     if (!job_)

@@ -191,6 +191,9 @@ public:
     bool SearchRunning() const;
     // Stop Search: asks the search to stop; it still closes and lists what it carved.
     void StopSearch();
+    // Whether the running search was asked to stop (by Stop Search, or by
+    // itself after "Cancel Searching" or a destination that took no file).
+    bool StopRequested() const;
     // After OnSearchEnded: joins the worker (which is leaving) and takes the
     // end state. False when there is nothing to finish (no search started, or
     // this one was finished already).

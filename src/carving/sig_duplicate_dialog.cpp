@@ -243,8 +243,8 @@ void CSigDuplicate::ClearResultViews()
 
 void CSigDuplicate::OnSearchStopping()
 {
-    // The files closed at the stop are still listed (they arrive in order);
-    // only a clearing that runs ends at once.
+    // The files closed at the stop are real files: they are still listed,
+    // in the order they arrive.
 }
 
 void CSigDuplicate::OnDblClkSummaryList(const QModelIndex& index)
