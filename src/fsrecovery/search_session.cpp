@@ -128,6 +128,22 @@ private:
     TreeNodeId item_;
 };
 
+bool SearchSession::RunQuietly(Job& job)
+{
+    // The caller waits for the job itself: the observer hears of nothing.
+    SearchSessionObserver* observer = reports_->observer_.exchange(nullptr);
+    const bool ran = job.RunHere();
+    reports_->observer_ = observer;
+    return ran;
+}
+
+bool SearchSession::JoinEnded(Job& job)
+{
+    if (job.Running())
+        job.Wait();
+    return !job.Running();
+}
+
 SearchSession::SearchSession(int recoveryMode)
     : recoveryMode_(recoveryMode), reports_(std::make_unique<Reports>()), volumes_(std::make_shared<VolumeSet>())
 {
@@ -199,9 +215,7 @@ bool SearchSession::RunScanHere(const CurrentPartition& partition)
         return false;
     PrepareScan(partition);
     scanJob_->SetInterimInterval(std::chrono::milliseconds(0));
-    SearchSessionObserver* observer = reports_->observer_.exchange(nullptr);
-    const bool ran = scanJob_->RunHere();
-    reports_->observer_ = observer;
+    const bool ran = RunQuietly(*scanJob_);
     return ran && FinishScan();
 }
 
@@ -209,11 +223,8 @@ bool SearchSession::FinishScan()
 {
     if (!scanJob_)
         return false;
-    if (scanJob_->Running()) {
-        scanJob_->Wait();
-        if (scanJob_->Running())
-            return false;
-    }
+    if (!JoinEnded(*scanJob_))
+        return false;
     partition_ = scanJob_->Partition();
     volumes_->Clear();
     if (std::shared_ptr<FileSystemVolume> volume = scanJob_->Volume())
@@ -267,9 +278,7 @@ bool SearchSession::RunListingHere(TreeNodeId item)
     if (ListBusy() || LogJobRunning() || OpenFileRunning())
         return false;
     PrepareListing(item);
-    SearchSessionObserver* observer = reports_->observer_.exchange(nullptr);
-    const bool ran = listJob_->RunHere();
-    reports_->observer_ = observer;
+    const bool ran = RunQuietly(*listJob_);
     return ran && FinishListing();
 }
 
@@ -277,11 +286,8 @@ bool SearchSession::FinishListing()
 {
     if (!listJob_)
         return true;
-    if (listJob_->Running()) {
-        listJob_->Wait();
-        if (listJob_->Running())
-            return false;
-    }
+    if (!JoinEnded(*listJob_))
+        return false;
     return true;
 }
 
@@ -363,9 +369,7 @@ bool SearchSession::RunSaveLogHere(ScanLogSaveRequest request)
 {
     if (!PrepareSaveLog(request))
         return false;
-    SearchSessionObserver* observer = reports_->observer_.exchange(nullptr);
-    const bool ran = saveLogJob_->RunHere();
-    reports_->observer_ = observer;
+    const bool ran = RunQuietly(*saveLogJob_);
     return ran && FinishSaveLog() && saveLogJob_->Result().ok();
 }
 
@@ -373,11 +377,8 @@ bool SearchSession::FinishSaveLog()
 {
     if (!saveLogJob_)
         return false;
-    if (saveLogJob_->Running()) {
-        saveLogJob_->Wait();
-        if (saveLogJob_->Running())
-            return false;
-    }
+    if (!JoinEnded(*saveLogJob_))
+        return false;
     // Logged only once the log is in place.
     if (saveLogJob_->Result().ok() && !saveLogJob_->Failed()) {
         resultsLogged_ = true;
@@ -414,9 +415,7 @@ bool SearchSession::RunLoadLogHere(ScanLogLoadRequest request)
 {
     if (!PrepareLoadLog(request))
         return false;
-    SearchSessionObserver* observer = reports_->observer_.exchange(nullptr);
-    const bool ran = loadLogJob_->RunHere();
-    reports_->observer_ = observer;
+    const bool ran = RunQuietly(*loadLogJob_);
     if (!ran || !FinishLoadLog())
         return false;
     const ScanLogLoadOutcome outcome = loadLogJob_->Outcome();
@@ -427,11 +426,8 @@ bool SearchSession::FinishLoadLog()
 {
     if (!loadLogJob_)
         return false;
-    if (loadLogJob_->Running()) {
-        loadLogJob_->Wait();
-        if (loadLogJob_->Running())
-            return false;
-    }
+    if (!JoinEnded(*loadLogJob_))
+        return false;
     const ScanLogLoadOutcome outcome = loadLogJob_->Failed() ? ScanLogLoadOutcome::Stopped : loadLogJob_->Outcome();
     stoppedByUser_ = false;
     if (outcome == ScanLogLoadOutcome::Loaded || outcome == ScanLogLoadOutcome::Damaged) {
@@ -487,9 +483,7 @@ bool SearchSession::RunOpenFileHere(const SaveRow& row, std::string folder)
 {
     if (!PrepareOpenFile(row, std::move(folder)))
         return false;
-    SearchSessionObserver* observer = reports_->observer_.exchange(nullptr);
-    const bool ran = openJob_->RunHere();
-    reports_->observer_ = observer;
+    const bool ran = RunQuietly(*openJob_);
     return ran && FinishOpenFile() && openJob_->Openable();
 }
 
@@ -497,11 +491,8 @@ bool SearchSession::FinishOpenFile()
 {
     if (!openJob_)
         return false;
-    if (openJob_->Running()) {
-        openJob_->Wait();
-        if (openJob_->Running())
-            return false;
-    }
+    if (!JoinEnded(*openJob_))
+        return false;
     return true;
 }
 

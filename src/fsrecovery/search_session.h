@@ -188,6 +188,10 @@ private:
     class Reports;
     class NamingJob;
 
+    // Runs `job` on the calling thread without telling the observer.
+    bool RunQuietly(Job& job);
+    // Joins a job whose worker reported its end; false while it still runs.
+    static bool JoinEnded(Job& job);
     void PrepareScan(const CurrentPartition& partition);
     void PrepareListing(TreeNodeId item);
     bool PrepareSaveLog(ScanLogSaveRequest& request);
