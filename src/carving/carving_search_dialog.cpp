@@ -49,12 +49,6 @@ constexpr char kPassOneText[] = "( 1 / 2 ) General Recovery Procedure";
 constexpr char kPassTwoText[] = "( 2 / 2 ) Thorough Scanning Algorithm";
 constexpr char kDoesNotExistText[] = "Does not exist.";
 
-// Blank at both ends, as the destination edit is read.
-QString Trimmed(const QString& s)
-{
-    return s.trimmed();
-}
-
 }  // namespace
 
 // ---- what the search reports ------------------------------------------------------------
@@ -579,7 +573,7 @@ void CarvingSearchDialog::OnBrowse()
 
 void CarvingSearchDialog::OnOpenContainingFolder()
 {
-    const QString folder = Q(CarvingSearchFolder(Trimmed(m_pDestination->text()).toStdString(),
+    const QString folder = Q(CarvingSearchFolder(m_pDestination->text().trimmed().toStdString(),
                                                  m_session->ProgramBase(), m_session->ModeText()));
     if (!QFileInfo(folder).isDir()) {
         ShowMessage(this, QString::fromLatin1(kDoesNotExistText));

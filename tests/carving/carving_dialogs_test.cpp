@@ -6,6 +6,8 @@
 //   files written, Open Containing Folder, Back;
 // - the signature wizard: the check-list, Uncheck All and its message, one
 //   ticked type, the type list and the carved-file list;
+// - "Browse" chooses the destination and starts the search; the Video mode
+//   lists its own types;
 // - Stop in the middle of a slowed-down search keeps what was carved;
 // - 2,500 small pictures: the view never holds more than 2,000, the clearing
 //   popup stands for its second over a disabled dialog, the 2,001st picture
@@ -13,11 +15,13 @@
 //   answers (the figure is printed);
 // - a read failure asked on the GUI thread (Cancel ends the search, Skip with
 //   "Apply this action..." asks once);
+// - the sector range: the slider and the edits follow each other;
 // - thumbnails of pictures that decode, and the placeholder for one that does not.
 // With TORVANE_SCREENSHOT_DIR set, the pages are saved as pictures there.
 #include "../e2e/sha256.h"
 #include "app/message_dialog.h"
 #include "app/ui/colour_list.h"
+#include "app/ui/range_slider.h"
 #include "app/ui/sector_range_group.h"
 #include "app/ui/tree_class.h"
 #include "app/ui/tree_item_model.h"
@@ -468,6 +472,31 @@ private slots:
             QVERIFY(types.RowChecked(row).value_or(false));
     }
 
+    void browseChoosesTheDestinationAndStarts()
+    {
+        auto dialog = OpenDialog<CRawSearch>(kModePhoto);
+        QVERIFY(dialog);
+        QVERIFY(SelectDisk(*dialog, sampleDisk_));
+        dialog->NextButton()->click();
+        QCOMPARE(dialog->WizardStep(), 1);
+        test::TempDir out;
+        const QString chosen = QString::fromStdString((out.path() / "new folder").string());
+        answerer_->handler = [&](QWidget* w) {
+            auto* browse = qobject_cast<CSaveBrowse*>(w);
+            if (!browse)
+                return false;
+            browse->PathEdit()->setText(chosen);
+            browse->OnOK();
+            return true;
+        };
+        QSignalSpy ended(dialog.get(), &CarvingSearchDialog::searchEnded);
+        dialog->BrowseButton()->click();
+        QCOMPARE(dialog->DestinationEdit()->text(), chosen);
+        QCOMPARE(dialog->WizardStep(), 2);
+        QVERIFY(ended.wait(60000));
+        QVERIFY(fs::is_directory(out.path() / "new folder" / ProgramBaseName() / "Photo Search" / "General"));
+    }
+
     void videoModeListsItsOwnTypes()
     {
         auto dialog = OpenDialog<CSigDuplicate>(kModeVideo);
@@ -661,6 +690,37 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!dialog->ThumbnailsPending(), 20000);
             answerer_->handler = {};
         }
+    }
+
+    void sectorRangeFollowsBothWays()
+    {
+        CSectorRangeGroup group;
+        group.resize(500, 90);
+        group.show();
+        // The thumbs stand on the range the edits show, inside the drive's bounds.
+        group.SetRange(100, 900, 0, 1000);
+        QCOMPARE(group.StartText(), QStringLiteral("100"));
+        QCOMPARE(group.EndText(), QStringLiteral("900"));
+        QCOMPARE(group.Slider()->Min(), 0.0);
+        QCOMPARE(group.Slider()->Max(), 1000.0);
+        QCOMPARE(group.Slider()->Left(), 100.0);
+        QCOMPARE(group.Slider()->Right(), 900.0);
+        // Typing a pair in order moves the thumbs; a reversed pair does not.
+        group.StartEdit()->clear();
+        QTest::keyClicks(group.StartEdit(), QStringLiteral("200"));
+        QCOMPARE(group.Slider()->Left(), 200.0);
+        group.EndEdit()->clear();
+        QTest::keyClicks(group.EndEdit(), QStringLiteral("150"));
+        QCOMPARE(group.Slider()->Right(), 900.0);
+        QCOMPARE(group.EndText(), QStringLiteral("150"));
+        // Moving the thumbs rewrites both edits.
+        group.Slider()->setFocus();
+        QTest::keyClick(group.Slider(), Qt::Key_Right);
+        std::int64_t left = 0, right = 0;
+        group.Slider()->GetPositions(left, right);
+        QVERIFY(left > 200);
+        QCOMPARE(group.StartText(), QString::number(left));
+        QCOMPARE(group.EndText(), QString::number(right));
     }
 
     void thumbnailsAndThePlaceholder()
