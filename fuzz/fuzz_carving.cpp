@@ -6,7 +6,10 @@
 // files per folder - 1, bit 4 read on the carving thread, bit 5 one failing
 // sector), byte 1 the failing sector's number / 2, bytes 2-3 the length L of
 // a signature data file (u16 LE), then L bytes of it, then the device's
-// bytes, repeated to fill at least one block and 8 sectors (at most two blocks).
+// bytes, repeated to fill at least one block and 8 sectors (at most two
+// blocks). Blocks are 16 sectors here, not the engines' 512: every rule that
+// works at block ends (largest sizes, read failures, the capped first chunk)
+// is met with a device of a few dozen sectors, so many more inputs run.
 // The records of the file alternate between the General and Thorough lists.
 #include "carving/carving_search_job.h"
 #include "carving/signature_probe.h"
@@ -22,6 +25,8 @@
 namespace {
 
 using namespace torvane;
+
+constexpr std::uint32_t kFuzzBlockSectors = 16;
 
 class NullFile final : public TargetFile {
 public:
@@ -134,7 +139,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::string unit(reinterpret_cast<const char*>(blocks), blockBytes);
         unit.resize((unit.size() + kSectorSize - 1) / kSectorSize * kSectorSize, '\0');
         // Just over one block: a block end with files open, and a short last block.
-        while (bytes.size() < 520 * kSectorSize && bytes.size() + unit.size() <= 1024 * kSectorSize)
+        while (bytes.size() < (kFuzzBlockSectors + 8) * kSectorSize &&
+               bytes.size() + unit.size() <= 2 * kFuzzBlockSectors * kSectorSize)
             bytes += unit;
     }
 
@@ -162,6 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     base.thoroughPass = (flags & 0x02) != 0;
     base.filesPerFolder = 1 + ((flags >> 2) & 0x03);
     base.readAheadBlocks = (flags & 0x10) ? 0 : 2;
+    base.blockSectors = kFuzzBlockSectors;
     base.fileSystem = &target;
     if (flags & 0x01) {
         SignatureSearchRequest request;

@@ -31,12 +31,17 @@ void ReadCarvingBlock(Device* device, CarvingBlock& block)
     }
 }
 
-BlockReadAhead::BlockReadAhead(DevicePtr device, std::uint64_t first, std::uint64_t end, std::size_t depth)
-    : first_(first), end_(end < first ? first : end), depth_(depth == 1 ? 2 : depth), device_(std::move(device))
+BlockReadAhead::BlockReadAhead(DevicePtr device, std::uint64_t first, std::uint64_t end, std::size_t depth,
+                               std::uint32_t blockSectors)
+    : first_(first),
+      blockSectors_(blockSectors == 0 ? kCarvingBlockSectors : blockSectors),
+      end_(end < first ? first : end),
+      depth_(depth == 1 ? 2 : depth),
+      device_(std::move(device))
 {
     const std::size_t buffers = depth_ == 0 ? 1 : depth_;
     for (std::size_t i = 0; i < buffers; ++i) {
-        buffers_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kCarvingBlockBytes));
+        buffers_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t{blockSectors_} * kSectorSize));
         CarvingBlock block;
         block.data = buffers_.back().get();
         slots_.push_back(block);
@@ -54,14 +59,14 @@ BlockReadAhead::~BlockReadAhead()
 
 std::uint64_t BlockReadAhead::BlockCount() const
 {
-    return (end_ - first_ + kCarvingBlockSectors - 1) / kCarvingBlockSectors;
+    return (end_ - first_ + blockSectors_ - 1) / blockSectors_;
 }
 
 void BlockReadAhead::Fill(CarvingBlock& block, std::uint64_t index)
 {
-    block.firstSector = first_ + index * kCarvingBlockSectors;
+    block.firstSector = first_ + index * blockSectors_;
     const std::uint64_t left = end_ - block.firstSector;
-    block.sectors = static_cast<std::uint32_t>(left < kCarvingBlockSectors ? left : kCarvingBlockSectors);
+    block.sectors = static_cast<std::uint32_t>(left < blockSectors_ ? left : blockSectors_);
     ReadCarvingBlock(CurrentDevice().get(), block);
 }
 

@@ -64,7 +64,10 @@ public:
     // Reads sectors [first, end) of `device`. `depth` is the number of block
     // buffers (at least 2); 0 reads each block on the caller's thread when
     // Next() asks for it, with no thread at all.
-    BlockReadAhead(DevicePtr device, std::uint64_t first, std::uint64_t end, std::size_t depth = 8);
+    // `blockSectors` is the size of a block (the engines' 512; tests and the
+    // fuzz target take smaller ones to keep their inputs small).
+    BlockReadAhead(DevicePtr device, std::uint64_t first, std::uint64_t end, std::size_t depth = 8,
+                   std::uint32_t blockSectors = kCarvingBlockSectors);
     ~BlockReadAhead();
     BlockReadAhead(const BlockReadAhead&) = delete;
     BlockReadAhead& operator=(const BlockReadAhead&) = delete;
@@ -88,6 +91,7 @@ private:
     void Fill(CarvingBlock& block, std::uint64_t index);
 
     std::uint64_t first_;
+    std::uint32_t blockSectors_ = kCarvingBlockSectors;
     std::uint64_t end_;
     std::size_t depth_;
     std::vector<std::unique_ptr<std::uint8_t[]>> buffers_;

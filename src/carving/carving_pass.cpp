@@ -81,7 +81,8 @@ CarvingPassEnd CarvingPass::Run()
         end = std::min(end, sectors);
     }
     search_.counters.currentSector = setup_.startSector;
-    reader_ = std::make_unique<BlockReadAhead>(search_.device, setup_.startSector, end, search_.readAheadBlocks);
+    reader_ = std::make_unique<BlockReadAhead>(search_.device, setup_.startSector, end, search_.readAheadBlocks,
+                                               search_.blockSectors);
 
     CarvingPassEnd result = CarvingPassEnd::RangeDone;
     for (;;) {

@@ -69,6 +69,7 @@ struct CarvingSearchState {
     CarvingCounters counters;
     std::uint64_t filesPerFolder = kCarvedFilesPerFolder;
     std::size_t readAheadBlocks = 8;
+    std::uint32_t blockSectors = kCarvingBlockSectors;   // smaller in tests and fuzzing
     std::set<std::string> foldersUsed;
 };
 

@@ -36,6 +36,7 @@ CarvingSearchJob::CarvingSearchJob(const CarvingSearchRequest& request, std::str
     state_.searchLevels = {base, modeText + " Search"};
     state_.filesPerFolder = request.filesPerFolder;
     state_.readAheadBlocks = request.readAheadBlocks;
+    state_.blockSectors = request.blockSectors;
     searchFolder_ = CarvingSearchFolder(request.destination, base, modeText);
 }
 

@@ -40,6 +40,7 @@ struct CarvingSearchRequest {
     bool thoroughPass = false;     // also run the Thorough pass (into "Omitted")
     std::uint64_t filesPerFolder = kCarvedFilesPerFolder;
     std::size_t readAheadBlocks = 8;
+    std::uint32_t blockSectors = kCarvingBlockSectors;   // smaller in tests and fuzzing only
     TargetFileSystem* fileSystem = nullptr;  // null: the real file system
 };
 
