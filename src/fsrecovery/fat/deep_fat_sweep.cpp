@@ -52,8 +52,12 @@ void AddBootRow(DeepTables& tables, std::uint64_t s, const std::uint8_t* b, bool
     tables.bootSectors.push_back(std::move(row));
 }
 
-// Whether the FAT cell of `cluster` leads on to another cluster.
-bool CellLeadsOn(DeepFatSweepState& state, std::uint32_t cluster)
+// Whether the FAT still gives `cluster` to a chain: a cell that leads on, or
+// an end-of-chain mark. Such a cluster belongs to a live file or folder (a
+// live folder is found by its first cluster and read along its chain), so
+// only free and bad cells, and cells that cannot be read, make a
+// continuation row: the clusters of folders the FAT has forgotten.
+bool CellInUse(DeepFatSweepState& state, std::uint32_t cluster)
 {
     if (!state.fat)
         return false;
@@ -63,8 +67,8 @@ bool CellLeadsOn(DeepFatSweepState& state, std::uint32_t cluster)
     if (value == 0)
         return false;
     if (state.fatKind == FatKind::Fat16)
-        return value < 0xFFF7;
-    return value < 0x0FFFFFF7;
+        return value != 0xFFF7;
+    return value != 0x0FFFFFF7;
 }
 
 }  // namespace
@@ -172,7 +176,7 @@ void ClassifyDeepFatSectors(DeepFatSweepState& state, DeepTables& tables, ScanRe
         } else if (g.Cluster0Start > 0 && s >= g.Cluster0Start) {
             const std::uint64_t cluster = (s - g.Cluster0Start) / g.SectorsPerCluster;
             if (fatKnown)
-                write = cluster > 0xFFFFFFFFull || !CellLeadsOn(state, static_cast<std::uint32_t>(cluster));
+                write = cluster > 0xFFFFFFFFull || !CellInUse(state, static_cast<std::uint32_t>(cluster));
             else
                 write = !state.haveNewListRow || d > g.SectorsPerCluster;
             row.self = cluster + 1;
