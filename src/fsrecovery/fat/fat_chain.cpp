@@ -59,7 +59,10 @@ FatTable::FatTable(Device& device, FatKind kind, std::uint64_t fatStart, std::ui
 
 bool FatTable::Load(std::uint64_t index)
 {
-    std::uint64_t count = kBatchSectors;
+    // A short walk (one folder's chain) reads a few sectors; a long one
+    // doubles its batches up to 256 KB.
+    std::uint64_t count = batchSize_;
+    batchSize_ = std::min<std::uint64_t>(batchSize_ * 2, kBatchSectors);
     if (sectorsPerFat_ != 0)
         count = std::min<std::uint64_t>(count, static_cast<std::uint64_t>(sectorsPerFat_) + 1 - index);
     std::uint64_t deviceSectors = device_.SizeBytes() / kSectorSize;

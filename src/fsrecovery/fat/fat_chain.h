@@ -26,8 +26,9 @@ namespace torvane {
 
 inline constexpr std::uint32_t kFat32CellMask = 0x0FFFFFFF;
 
-// Reads FAT cells through a batch of FAT sectors kept in memory (up to 512
-// sectors, 256 KB), re-read only when a cell lies outside it.
+// Reads FAT cells through a batch of FAT sectors kept in memory (8 sectors
+// at first, doubling with every further read up to 512 sectors, 256 KB),
+// re-read only when a cell lies outside it.
 class FatTable {
 public:
     // `fatStart`: absolute first sector of the FAT; `sectorsPerFat` bounds the
@@ -58,6 +59,7 @@ private:
     std::uint64_t batchFirst_ = 0;      // FAT sector index of batch_[0]
     std::uint64_t batchCount_ = 0;      // sectors held
     std::uint64_t reads_ = 0;
+    std::uint64_t batchSize_ = 8;       // sectors of the next batch
 };
 
 struct ChainWalkOptions {
