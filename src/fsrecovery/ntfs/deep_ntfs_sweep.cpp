@@ -73,11 +73,16 @@ bool ParseDeepFileRecord(std::uint8_t* record, std::uint64_t sector, DeepNtfsFil
         out.parent = fn->ParentRecord32();
         out.creationTime = fn->creationTime;
     }
+    // Number 0 belongs to the $MFT alone: records a format reserved but
+    // never used (16 to 23) hold 0 there too.
+    if (out.hasNumber && out.number == 0 && out.name != "$MFT")
+        out.hasNumber = false;
     if (std::optional<NtfsAttribute> data = FindNtfsAttribute(view, kNtfsAttrData))
         out.size = data->nonResident ? (data->firstVcn == 0 ? data->dataSize : 0) : data->valueLength;
     if (table) {
         VoteClusterSize(view, *table);
-        if (out.hasNumber && !out.IsExtension() && out.number <= 1)
+        if (out.hasNumber && !out.IsExtension() && out.parent == 5 &&
+            ((out.number == 0 && out.name == "$MFT") || (out.number == 1 && out.name == "$MFTMirr")))
             table->AddRecordCopy(out.number, sector, record);
     }
     return true;

@@ -34,7 +34,7 @@ struct DeepNtfsFileRecord {
     std::uint32_t parent = 0;        // low 32 bits of the $FILE_NAME's parent reference
     std::uint16_t sequence = 0;
     std::uint8_t flags = 0;          // low byte of the record's flags: 2/3 directory, 0/1 file
-    bool hasNumber = false;          // the header is long enough to hold an own number (NTFS 3.1)
+    bool hasNumber = false;          // the header holds an own number (NTFS 3.1; 0 only for "$MFT")
     bool hasName = false;            // a $FILE_NAME was found in the record
     std::string name;                // as stored (UTF-8), trimmed; "" without a $FILE_NAME
 
