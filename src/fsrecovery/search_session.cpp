@@ -178,6 +178,7 @@ SearchSession::~SearchSession()
     saveLogJob_.reset();
     namingJob_.reset();
     listJob_.reset();
+    deepJob_.reset();
     scanJob_.reset();
     results_.SetEvents(nullptr);
 }
@@ -196,7 +197,7 @@ bool SearchSession::HasResults() const
 
 // ---- scanning ----------------------------------------------------------------------
 
-void SearchSession::PrepareScan(const CurrentPartition& partition)
+void SearchSession::ResetForScan(const CurrentPartition& partition)
 {
     if (namingJob_)
         namingJob_->StopAndWait();
@@ -214,6 +215,13 @@ void SearchSession::PrepareScan(const CurrentPartition& partition)
     endBoxShown_ = false;
     resultsLogged_ = false;
     partition_ = partition;
+    deepJob_.reset();
+    scanJob_.reset();
+}
+
+void SearchSession::PrepareScan(const CurrentPartition& partition)
+{
+    ResetForScan(partition);
     scanJob_ = std::make_unique<BasicScanJob>(results_, partition_, reports_.get(), &reports_->scanEnd);
     scanJob_->SetInterimInterval(interim_);
     scanJob_->SetAutomaticPartitionSearch(automaticSearch_);
@@ -237,8 +245,39 @@ bool SearchSession::RunScanHere(const CurrentPartition& partition)
     return ran && FinishScan();
 }
 
+bool SearchSession::StartDeepScan(const CurrentPartition& partition)
+{
+    if (AnyJobRunning())
+        return false;
+    ResetForScan(partition);
+    deepJob_ = std::make_unique<DeepScanJob>(results_, deepTables_, partition_, reports_.get(), &reports_->scanEnd);
+    if (deepPass_.count() >= 0)
+        deepJob_->SetTimedPassInterval(deepPass_);
+    return deepJob_->Start();
+}
+
+bool SearchSession::RunDeepScanHere(const CurrentPartition& partition)
+{
+    if (AnyJobRunning())
+        return false;
+    ResetForScan(partition);
+    deepJob_ = std::make_unique<DeepScanJob>(results_, deepTables_, partition_, reports_.get(), &reports_->scanEnd);
+    deepJob_->SetTimedPassInterval(deepPass_.count() >= 0 ? deepPass_ : std::chrono::milliseconds(0));
+    const bool ran = RunQuietly(*deepJob_);
+    return ran && FinishScan();
+}
+
 bool SearchSession::FinishScan()
 {
+    if (deepJob_) {
+        if (!JoinEnded(*deepJob_))
+            return false;
+        partition_ = deepJob_->Partition();
+        volumes_->Clear();
+        for (const std::shared_ptr<FileSystemVolume>& volume : deepJob_->Volumes())
+            volumes_->Add(volume);
+        return true;
+    }
     if (!scanJob_)
         return false;
     if (!JoinEnded(*scanJob_))
@@ -255,12 +294,15 @@ void SearchSession::StopScan()
     if (!ScanRunning())
         return;
     stoppedByUser_ = true;
-    scanJob_->Stop();
+    if (scanJob_)
+        scanJob_->Stop();
+    if (deepJob_)
+        deepJob_->Stop();
 }
 
 bool SearchSession::ScanRunning() const
 {
-    return scanJob_ && scanJob_->Running();
+    return (scanJob_ && scanJob_->Running()) || (deepJob_ && deepJob_->Running());
 }
 
 std::vector<UnreadableFolderSectors> SearchSession::UnreadableFolders() const
@@ -541,6 +583,7 @@ void SearchSession::Reset()
     extracted_.Clear();
     namingJob_.reset();
     listJob_.reset();
+    deepJob_.reset();
     scanJob_.reset();
     results_.SetLogLoadedFlag(false);
     results_.ForgetResults();
@@ -570,6 +613,8 @@ void SearchSession::StopAll()
         listJob_->StopAndWait();
     if (scanJob_)
         scanJob_->StopAndWait();
+    if (deepJob_)
+        deepJob_->StopAndWait();
 }
 
 }  // namespace torvane

@@ -18,6 +18,8 @@
 #include "base/tree_model.h"
 #include "disk/volume_geometry.h"
 #include "fsrecovery/basic_scan.h"
+#include "fsrecovery/deep/deep_tables.h"
+#include "fsrecovery/deep_scan.h"
 #include "fsrecovery/scan_log_jobs.h"
 #include "fsrecovery/store/found_items.h"
 #include "results/file_list_population.h"
@@ -106,6 +108,23 @@ public:
     // The partition search that scans of a disk listing no partition wait
     // for (the dialog and torvane_e2e hand in the engine's; empty: none).
     void SetAutomaticPartitionSearch(AutomaticPartitionSearch search) { automaticSearch_ = std::move(search); }
+    // ---- the Deep scan (a session made with recovery mode 2) ----------------------------
+    // Starts a Deep scan of the range Descriptor.StartSector .. EndSector
+    // (EndSector one past the last sector) of partition.Device or DevicePath,
+    // for the type Descriptor.FsType ("FAT16", "FAT32", "exFAT", "NTFS"; empty:
+    // FAT). The results tree grows during the sweep; FinishScan() after
+    // OnScanEnded takes one volume per file system found. False when a job runs.
+    bool StartDeepScan(const CurrentPartition& partition);
+    // The same on the calling thread, then FinishScan().
+    bool RunDeepScanHere(const CurrentPartition& partition);
+    const DeepScanJob* DeepJob() const { return deepJob_.get(); }
+    // The period of the Deep scan's incremental passes (tests shorten it).
+    void SetDeepPassInterval(std::chrono::milliseconds ms) { deepPass_ = ms; }
+    // The file systems the Deep scan found so far (any thread).
+    std::vector<DeepFoundFileSystem> FoundFileSystems() const { return deepTables_.FoundFileSystems(); }
+    // The Deep scan's working tables (read them once the scan has ended).
+    const DeepTables& Tables() const { return deepTables_; }
+
     // Takes what the scan reported since the last call.
     ScanDisplay TakeScanDisplay();
     // The folder sectors the last scan could not read, by folder, and the
@@ -200,6 +219,7 @@ private:
     // Joins a job whose worker reported its end; false while it still runs.
     static bool JoinEnded(Job& job);
     void PrepareScan(const CurrentPartition& partition);
+    void ResetForScan(const CurrentPartition& partition);
     void PrepareListing(TreeNodeId item);
     bool PrepareSaveLog(ScanLogSaveRequest& request);
     bool PrepareLoadLog(ScanLogLoadRequest& request);
@@ -214,6 +234,9 @@ private:
     ListRowModel fileRows_;
     FileListState listState_;
     std::unique_ptr<BasicScanJob> scanJob_;
+    DeepTables deepTables_;
+    std::unique_ptr<DeepScanJob> deepJob_;
+    std::chrono::milliseconds deepPass_{-1};
     std::unique_ptr<FileListPopulationJob> listJob_;
     std::unique_ptr<NamingJob> namingJob_;
     std::unique_ptr<ScanLogSaveJob> saveLogJob_;

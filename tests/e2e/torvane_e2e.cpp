@@ -4,12 +4,14 @@
 //   torvane_e2e basic|deep|photo|signature --image IMG [--partition N]
 //               [--range FIRST:LAST] --out DIR [--on-conflict rename|overwrite|skip]
 //               [--log FILE]
+//   torvane_e2e deep --image IMG [--range FIRST:LAST] [--fs FAT16|FAT32|exFAT|NTFS] --out DIR
 //   torvane_e2e load --log FILE [--image IMG] --out DIR
 //
 // --log FILE also writes the scan log of the scan; "load" saves everything a
 // scan log holds (e2e_scan_log.h).
 //
-// Only "basic" runs so far; the other modes answer that they are not there yet.
+// "deep" sweeps sectors FIRST..LAST (both included; default the whole image)
+// for the type given (default: FAT, which finds FAT16 and FAT32 volumes).
 //
 // --partition N numbers partitions as the partitioning tools do: MBR
 // primaries 1-4, logical drives from 5 in chain order, GPT entries from 1.
@@ -47,12 +49,14 @@ struct Options {
     std::string range;
     ReplaceAnswer onConflict = ReplaceAnswer::RenameAll;
     std::string log;
+    std::string fs;
 };
 
 int Usage()
 {
     std::cerr << "usage: torvane_e2e basic --image IMG [--partition N] --out DIR "
                  "[--on-conflict rename|overwrite|skip] [--log FILE]\n"
+                 "       torvane_e2e deep --image IMG [--range FIRST:LAST] [--fs FAT16|FAT32|exFAT|NTFS] --out DIR\n"
                  "       torvane_e2e load --log FILE [--image IMG] --out DIR\n";
     return 2;
 }
@@ -225,6 +229,59 @@ int RunBasic(const Options& options)
     return e2e::SaveEverythingAndReport(search, options.out, options.onConflict);
 }
 
+int RunDeep(const Options& options)
+{
+    std::string error;
+    DevicePtr device = OpenFileDevice(options.image, &error);
+    if (!device) {
+        std::cerr << "cannot open " << options.image << ": " << error << "\n";
+        return 1;
+    }
+    const std::uint64_t diskSectors = device->SizeBytes() / kSectorSize;
+    std::uint64_t first = 0, last = diskSectors ? diskSectors - 1 : 0;
+    if (!options.range.empty()) {
+        unsigned long long a = 0, b = 0;
+        char tail = 0;
+        if (std::sscanf(options.range.c_str(), "%llu:%llu%c", &a, &b, &tail) != 2 || b < a) {
+            std::cerr << "bad range " << options.range << " (FIRST:LAST)\n";
+            return 2;
+        }
+        first = a;
+        last = b;
+    }
+    const std::string fs = options.fs;
+    if (!fs.empty() && fs != "FAT16" && fs != "FAT32" && fs != "exFAT" && fs != "NTFS") {
+        std::cerr << "unknown file-system type " << fs << "\n";
+        return 2;
+    }
+    CurrentPartition partition;
+    partition.Descriptor.FsType = fs;
+    partition.Descriptor.StartSector = first;
+    partition.Descriptor.EndSector = last + 1;
+    partition.Descriptor.EndByte = (last + 1) * kSectorSize;
+    partition.Descriptor.ItemStart = first;
+    partition.Descriptor.ItemEnd = last + 1;
+    partition.Descriptor.ModeText = "Deep Search";
+    partition.DevicePath = options.image;
+    partition.SelectedSourceKind = "Hard Disk";
+    partition.RecoveryMode = 2;
+    partition.CurrentDiskSectorCount = diskSectors;
+    partition.Device = device;
+
+    SearchSession search(2);
+    if (!search.RunDeepScanHere(partition) || !search.DeepJob() || search.DeepJob()->Failed()) {
+        std::cerr << "the scan failed: " << (search.DeepJob() ? search.DeepJob()->ErrorText() : "") << "\n";
+        return 1;
+    }
+    for (const DeepFoundFileSystem& f : search.FoundFileSystems())
+        std::cerr << "found: " << f.kind << " key " << f.key << " boot sector " << f.bootSector << "\n";
+    if (search.DeepJob()->UnreadableSectors() != 0)
+        std::cerr << "unreadable sectors: " << search.DeepJob()->UnreadableSectors() << "\n";
+    if (const std::string unreadable = search.UnreadableFoldersText(); !unreadable.empty())
+        std::cerr << unreadable << "\n";
+    return e2e::SaveEverythingAndReport(search, options.out, options.onConflict);
+}
+
 }  // namespace
 
 int e2e::SaveEverythingAndReport(SearchSession& search, const std::string& out, ReplaceAnswer onConflict)
@@ -285,6 +342,8 @@ int main(int argc, char** argv)
             options.log = value();
         else if (arg == "--range")
             options.range = value();   // the sector range of the sweeping modes; a Basic scan reads the volume
+        else if (arg == "--fs")
+            options.fs = value();
         else if (arg == "--on-conflict") {
             std::string v = value();
             if (v == "rename")
@@ -302,6 +361,8 @@ int main(int argc, char** argv)
         return Usage();
     if (options.mode == "basic")
         return RunBasic(options);
+    if (options.mode == "deep")
+        return RunDeep(options);
     std::cerr << "mode " << options.mode << " is not available yet\n";
     return 2;
 }

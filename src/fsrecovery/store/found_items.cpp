@@ -195,6 +195,28 @@ bool RootDirectoryNameTable::TakeLast(std::uint32_t cluster, RootDirectoryName& 
     return true;
 }
 
+bool RootDirectoryNameTable::TakeLastOf(std::uint32_t cluster, std::uint64_t fsKey, RootDirectoryName& out)
+{
+    auto it = byCluster_.find(cluster);
+    if (it == byCluster_.end())
+        return false;
+    auto& idx = it->second;
+    while (!idx.empty() && taken_[idx.back()])
+        idx.pop_back();
+    // Rows of other file systems stay for their own directories (few per cluster).
+    for (std::size_t k = idx.size(); k-- > 0;) {
+        const std::size_t i = idx[k];
+        if (taken_[i] || rows_[i].fsKey != fsKey)
+            continue;
+        idx.erase(idx.begin() + static_cast<std::ptrdiff_t>(k));
+        taken_[i] = true;
+        --live_;
+        out = rows_[i];
+        return true;
+    }
+    return false;
+}
+
 std::vector<RootDirectoryName> RootDirectoryNameTable::LiveRows() const
 {
     std::vector<RootDirectoryName> out;

@@ -197,6 +197,7 @@ struct RootDirectoryName {
     std::uint16_t time = 0;       // write time (bytes 22-23)
     std::uint64_t sector = 0;     // sector that holds the entry
     bool deleted = false;         // the entry is marked deleted (carried to the folder's mark)
+    std::uint64_t fsKey = 0;      // Deep: the file system whose root holds the entry
 };
 
 // DirNameListTable: rows in root-directory order; the sweep takes the last
@@ -206,6 +207,8 @@ public:
     void Add(RootDirectoryName row);
     // Removes and returns the last live row whose self is `cluster`.
     bool TakeLast(std::uint32_t cluster, RootDirectoryName& out);
+    // The same among the rows of one file system (Deep, several volumes in one range).
+    bool TakeLastOf(std::uint32_t cluster, std::uint64_t fsKey, RootDirectoryName& out);
     // The live rows in order.
     std::vector<RootDirectoryName> LiveRows() const;
     std::size_t LiveCount() const { return live_; }
