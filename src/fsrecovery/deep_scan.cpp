@@ -3,6 +3,7 @@
 #include "fsrecovery/basic_scan.h"
 #include "fsrecovery/exfat/deep_exfat_sweep.h"
 #include "fsrecovery/fat/deep_fat_sweep.h"
+#include "fsrecovery/ntfs/deep_ntfs_sweeper.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -22,8 +23,7 @@ std::unique_ptr<DeepSweeper> MakeDeepSweeper(FsKind kind)
     case FsKind::Exfat:
         return MakeDeepExfatSweeper();
     case FsKind::Ntfs:
-        // The NTFS sweeper (fsrecovery/ntfs/deep_ntfs_*) plugs in here.
-        return nullptr;
+        return std::make_unique<DeepNtfsSweeper>();
     default:
         return nullptr;
     }

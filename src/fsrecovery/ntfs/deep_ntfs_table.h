@@ -1,0 +1,98 @@
+// What the Deep Search finds of an NTFS volume while it sweeps a range
+// sector by sector: FILE records (wherever they lie: in the $MFT, in its
+// mirror, in the leftovers of an older $MFT) and the entries of INDX blocks
+// (directory indexes). The sweep appends, the assembler reads in order; the
+// rows stay put so that a reader can resume where it stopped.
+//
+// Besides the rows, the table keeps what the geometry of a volume without
+// boot sector can be derived from: votes for the cluster size (each
+// non-resident attribute's allocated size over its clusters) and copies of
+// the records 0 ($MFT) and 1 ($MFTMirr), whose data runs say where the $MFT
+// and its mirror lie.
+//
+// Cost: appends are amortised constant, lookups by record number are one hash
+// probe; memory grows with the rows (about 80 bytes plus the name each).
+#pragma once
+
+#include "fsrecovery/store/flat_id_map.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace torvane {
+
+// One FILE record found by the sweep.
+struct DeepNtfsFileRecord {
+    std::uint64_t sector = 0;        // first sector of the record on the device
+    std::uint64_t creationTime = 0;  // of the chosen $FILE_NAME (0 when none)
+    std::uint64_t size = 0;          // of the unnamed $DATA held in the record itself (0: unknown or empty)
+    std::uint64_t baseReference = 0; // 0 for a base record
+    std::uint32_t number = 0;        // the record's own number (u32 @44); see hasNumber
+    std::uint32_t parent = 0;        // low 32 bits of the $FILE_NAME's parent reference
+    std::uint16_t sequence = 0;
+    std::uint8_t flags = 0;          // low byte of the record's flags: 2/3 directory, 0/1 file
+    bool hasNumber = false;          // the header holds an own number (NTFS 3.1; 0 only for "$MFT")
+    bool hasName = false;            // a $FILE_NAME was found in the record
+    std::string name;                // as stored (UTF-8), trimmed; "" without a $FILE_NAME
+
+    bool IsDirectory() const { return flags == 2 || flags == 3; }
+    bool IsExtension() const { return (baseReference & 0x0000FFFFFFFFFFFFull) != 0; }
+};
+
+// One entry of an INDX block (a name a directory lists).
+struct DeepNtfsIndexEntry {
+    std::uint64_t reference = 0;     // file reference of the named record (number + sequence << 48)
+    std::uint64_t creationTime = 0;
+    std::uint64_t size = 0;          // real size as the directory last saw it
+    std::uint64_t indexSector = 0;   // the INDX block that held it
+    std::uint32_t parent = 0;        // low 32 bits of the parent reference
+    bool directory = false;          // 0x10000000 in the $FILE_NAME attributes
+    std::uint8_t nameSpace = 0;
+    std::string name;                // as stored (UTF-8), trimmed
+};
+
+// Copies of the first records of a $MFT (as the $MFT or its mirror holds them).
+struct DeepNtfsRecordCopy {
+    std::uint64_t sector = 0;
+    std::vector<std::uint8_t> record;  // 1024 bytes, fixed up
+};
+
+class DeepNtfsTable {
+public:
+    // Most copies of record 0 or 1 kept (a $MFT and its mirror, old copies).
+    static constexpr std::size_t kMaxRecordCopies = 8;
+
+    void AddFileRecord(DeepNtfsFileRecord row);
+    void AddIndexEntry(DeepNtfsIndexEntry row);
+    void AddIndexBlock() { ++indexBlocks_; }
+    // A copy of record 0 or 1 (by the record's own number); more than
+    // kMaxRecordCopies of one are dropped.
+    void AddRecordCopy(std::uint32_t number, std::uint64_t sector, const std::uint8_t* record1024);
+    // A vote for 2^shift sectors per cluster (shift 0..7).
+    void VoteClusterShift(unsigned shift);
+
+    const std::vector<DeepNtfsFileRecord>& FileRecords() const { return files_; }
+    const std::vector<DeepNtfsIndexEntry>& IndexEntries() const { return entries_; }
+    std::uint64_t IndexBlocks() const { return indexBlocks_; }
+    const std::vector<DeepNtfsRecordCopy>& RecordZeroCopies() const { return zero_; }
+    const std::vector<DeepNtfsRecordCopy>& RecordOneCopies() const { return one_; }
+    const std::array<std::uint64_t, 8>& ClusterShiftVotes() const { return votes_; }
+
+    // The row of the first base record found with own number `number`, or -1.
+    std::int64_t FirstRowOfNumber(std::uint32_t number) const;
+
+    void Clear();
+
+private:
+    std::vector<DeepNtfsFileRecord> files_;
+    std::vector<DeepNtfsIndexEntry> entries_;
+    FlatIdMap<std::uint32_t> firstRow_;  // own number -> first base record row
+    std::vector<DeepNtfsRecordCopy> zero_, one_;
+    std::array<std::uint64_t, 8> votes_{};
+    std::uint64_t indexBlocks_ = 0;
+};
+
+}  // namespace torvane
