@@ -8,7 +8,10 @@
 // and carries an update sequence array, so the fixup and the name decoding
 // are timed as on a real volume. Counters: records per second of the sweep
 // and of the plain read, and their ratio (the sweep's share of the raw read
-// speed).
+// speed); the whole scan (the sweep and the steps that arrange its folders
+// and sort its files) against the plain read (aim: at most 3), and the heap
+// bytes the results hold per found file. BM_MftScanGrowth compares the scan
+// of 100,000 records with that of 1,000,000 (linear is 10).
 #include "disk/sector_reader.h"
 #include "fsrecovery/store/found_items.h"
 #include "fsrecovery/ntfs/mft_run_table.h"
@@ -17,7 +20,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <malloc.h>
+
 #include <chrono>
+#include <map>
+#include <memory>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -31,7 +38,6 @@ using namespace torvane;
 
 constexpr std::uint64_t kRecords = 1000000;
 constexpr std::uint64_t kExtents = 4;
-constexpr std::uint64_t kRecordsPerExtent = kRecords / kExtents;
 constexpr std::uint64_t kGapSectors = 2048;  // 1 MiB between extents
 constexpr std::uint32_t kBlockSectors = 512; // the sweep's 256 KiB
 
@@ -95,9 +101,13 @@ struct Volume {
     DevicePtr device;
     MftRunTable table;
 
-    Volume()
+    std::uint64_t records;
+
+    explicit Volume(std::uint64_t recordCount) : records(recordCount)
     {
-        path = std::filesystem::temp_directory_path() / ("torvane-bench-mft-" + std::to_string(::getpid()) + ".img");
+        const std::uint64_t kRecordsPerExtent = records / kExtents;
+        path = std::filesystem::temp_directory_path() /
+               ("torvane-bench-mft-" + std::to_string(::getpid()) + "-" + std::to_string(records) + ".img");
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         std::vector<std::uint8_t> block(kBlockSectors * 512);
         std::vector<std::uint8_t> gap(kGapSectors * 512, 0x5A);
@@ -158,10 +168,20 @@ struct Volume {
     }
 };
 
-Volume& TheVolume()
+Volume& TheVolume(std::uint64_t records = kRecords)
 {
-    static Volume volume;
-    return volume;
+    static std::map<std::uint64_t, std::unique_ptr<Volume>> volumes;
+    auto& v = volumes[records];
+    if (!v)
+        v = std::make_unique<Volume>(records);
+    return *v;
+}
+
+// Heap bytes in use, the large blocks malloc maps of their own included.
+std::size_t HeapInUse()
+{
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
 }
 
 double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -170,33 +190,80 @@ void BM_MftSweepVsPlainRead(benchmark::State& state)
 {
     Volume& volume = TheVolume();
     const NtfsVolume ntfs = volume.Ntfs();
-    double sweepSeconds = 0, plainSeconds = 0;
+    double sweepSeconds = 0, plainSeconds = 0, scanSeconds = 0, heapBytes = 0;
     std::uint64_t files = 0, folders = 0;
     for (auto _ : state) {
+        malloc_trim(0);
         auto t0 = std::chrono::steady_clock::now();
         benchmark::DoNotOptimize(volume.PlainRead());
         auto t1 = std::chrono::steady_clock::now();
-        ScanResults results;
-        results.SetFsName("NTFS");
-        results.SetRecoveryMode(1);
-        results.EnsureRootItem();
-        MftSweepControl control;
-        control.interimInterval = std::chrono::milliseconds(0);
-        SweepMftRecords(results, ntfs, volume.table, control);
-        auto t2 = std::chrono::steady_clock::now();
-        files = results.FoundEntries().size();
-        folders = results.FoundFolderCount.load();
-        plainSeconds += Seconds(t1 - t0);
-        sweepSeconds += Seconds(t2 - t1);
+        const std::size_t heapBefore = HeapInUse();
+        {
+            ScanResults results;
+            results.SetFsName("NTFS");
+            results.SetRecoveryMode(1);
+            results.EnsureRootItem();
+            MftSweepControl control;
+            control.interimInterval = std::chrono::milliseconds(0);
+            auto t2 = std::chrono::steady_clock::now();
+            SweepMftRecords(results, ntfs, volume.table, control);
+            auto t3 = std::chrono::steady_clock::now();
+            RunBasicNtfsSteps(results, nullptr);
+            auto t4 = std::chrono::steady_clock::now();
+            heapBytes = static_cast<double>(HeapInUse() - heapBefore);
+            files = results.FoundEntries().size();
+            folders = results.FoundFolderCount.load();
+            plainSeconds += Seconds(t1 - t0);
+            sweepSeconds += Seconds(t3 - t2);
+            scanSeconds += Seconds(t4 - t2);
+        }
+        malloc_trim(0);
     }
     const double n = static_cast<double>(state.iterations());
     state.counters["sweep_records_per_second"] = static_cast<double>(kRecords) * n / sweepSeconds;
     state.counters["plain_read_records_per_second"] = static_cast<double>(kRecords) * n / plainSeconds;
     state.counters["sweep_to_plain_ratio"] = plainSeconds / sweepSeconds;
+    state.counters["scan_to_plain_read_ratio"] = scanSeconds / plainSeconds;
+    state.counters["heap_bytes_per_file"] = files ? heapBytes / static_cast<double>(files) : 0;
     state.counters["files_found"] = static_cast<double>(files);
     state.counters["folders_found"] = static_cast<double>(folders);
     state.SetItemsProcessed(static_cast<std::int64_t>(static_cast<double>(kRecords) * n));
 }
 BENCHMARK(BM_MftSweepVsPlainRead)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The whole scan (sweep and steps) of 100,000 and of 1,000,000 records, best of the runs.
+double ScanSeconds(Volume& volume)
+{
+    const NtfsVolume ntfs = volume.Ntfs();
+    malloc_trim(0);
+    auto results = std::make_unique<ScanResults>();
+    results->SetFsName("NTFS");
+    results->SetRecoveryMode(1);
+    results->EnsureRootItem();
+    MftSweepControl control;
+    control.interimInterval = std::chrono::milliseconds(0);
+    auto t0 = std::chrono::steady_clock::now();
+    SweepMftRecords(*results, ntfs, volume.table, control);
+    RunBasicNtfsSteps(*results, nullptr);
+    auto t1 = std::chrono::steady_clock::now();
+    results.reset();
+    malloc_trim(0);
+    return Seconds(t1 - t0);
+}
+
+void BM_MftScanGrowth(benchmark::State& state)
+{
+    Volume& small = TheVolume(kRecords / 10);
+    Volume& large = TheVolume(kRecords);
+    double bestSmall = 1e30, bestLarge = 1e30;
+    for (auto _ : state) {
+        bestSmall = std::min(bestSmall, ScanSeconds(small));
+        bestLarge = std::min(bestLarge, ScanSeconds(large));
+    }
+    state.counters["seconds_100k"] = bestSmall;
+    state.counters["seconds_1M"] = bestLarge;
+    state.counters["ratio_1M_to_100k"] = bestLarge / bestSmall;
+}
+BENCHMARK(BM_MftScanGrowth)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

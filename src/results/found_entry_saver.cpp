@@ -44,19 +44,21 @@ public:
     {
         if (folder.selfId == 0)
             return 0;
-        return Entries(folder.selfId).size();
+        return results_.FoundEntryCount(folder.selfId);
     }
 
-    std::uint64_t CountRootFiles(const std::function<bool()>&) override { return Entries(rootId_).size(); }
+    std::uint64_t CountRootFiles(const std::function<bool()>&) override { return results_.FoundEntryCount(rootId_); }
 
 private:
+    // A copy of the folder's entries (the writers run without the results'
+    // lock); the store's folder index finds them.
     std::vector<FoundEntry> Entries(std::uint64_t parentId)
     {
         auto lock = results_.Lock();
-        results_.SortFoundEntries();
         auto [first, last] = results_.FoundEntryRange(parentId);
         const auto& all = std::as_const(results_).FoundEntries();
         std::vector<FoundEntry> out;
+        out.reserve(last - first);
         for (std::size_t i = first; i < last && i < all.size(); ++i)
             if (all[i].parentId == parentId)
                 out.push_back(all[i]);

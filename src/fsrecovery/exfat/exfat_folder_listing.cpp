@@ -22,7 +22,6 @@ std::vector<ExfatFileRow> ListExfatFolderFiles(ScanResults& results, std::uint64
     std::vector<ExfatFileRow> rows;
     auto lock = results.Lock();
     const std::time_t scanTime = results.ScanTime();
-    results.SortFoundEntries();
     const auto& all = std::as_const(results).FoundEntries();
     if (filesFound)
         *filesFound = !all.empty();

@@ -15,34 +15,70 @@ namespace torvane {
 
 // ---- file index ----------------------------------------------------------------
 
+std::uint64_t ExfatFileIndex::NameHash(std::string_view name)
+{
+    // FNV-1a, never 0 (0 marks a record added without a name).
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (unsigned char c : name)
+        h = (h ^ c) * 0x100000001b3ull;
+    return h == 0 ? 1 : h;
+}
+
 void ExfatFileIndex::Add(const ExfatFileKey& key, const ExfatFileRecord& record)
 {
+    Add(key.ownId, key.parentId, key.name, key.size, record);
+}
+
+void ExfatFileIndex::Add(std::uint64_t ownId, std::uint64_t parentId, std::string_view name, std::uint64_t /*size*/,
+                         const ExfatFileRecord& record)
+{
     std::lock_guard<std::mutex> lock(mutex_);
-    records_.emplace(key.ownId, Entry{key.parentId, key.name, record});
+    slots_.push_back(Slot{ownId, parentId, NameHash(name), record.validLength, record.dataLength, record.firstCluster,
+                          record.noFatChain});
+    sorted_ = false;
 }
 
 void ExfatFileIndex::Add(std::uint64_t ownId, const ExfatFileRecord& record)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    records_.emplace(ownId, Entry{0, std::string(), record});
+    slots_.push_back(Slot{ownId, 0, 0, record.validLength, record.dataLength, record.firstCluster, record.noFatChain});
+    sorted_ = false;
+}
+
+std::pair<std::size_t, std::size_t> ExfatFileIndex::Run(std::uint64_t ownId) const
+{
+    if (!sorted_) {
+        // Stable: the slots of one own id stay in the order they were added.
+        std::stable_sort(slots_.begin(), slots_.end(), [](const Slot& a, const Slot& b) { return a.ownId < b.ownId; });
+        if (slots_.capacity() - slots_.size() > slots_.size() / 8)
+            slots_.shrink_to_fit();
+        sorted_ = true;
+    }
+    auto lo = std::lower_bound(slots_.begin(), slots_.end(), ownId,
+                               [](const Slot& s, std::uint64_t id) { return s.ownId < id; });
+    auto hi = lo;
+    while (hi != slots_.end() && hi->ownId == ownId)
+        ++hi;
+    return {static_cast<std::size_t>(lo - slots_.begin()), static_cast<std::size_t>(hi - slots_.begin())};
 }
 
 bool ExfatFileIndex::FindExact(const ExfatFileKey& key, ExfatFileRecord& out) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto [first, last] = records_.equal_range(key.ownId);
+    const std::uint64_t hash = NameHash(key.name);
+    auto [first, last] = Run(key.ownId);
     bool found = false;
-    for (auto it = first; it != last; ++it) {
-        const Entry& e = it->second;
-        if (e.parentId != key.parentId || e.name != key.name || e.record.dataLength != key.size)
+    for (std::size_t i = last; i-- > first;) {
+        const Slot& e = slots_[i];
+        if (e.parentId != key.parentId || e.nameHash != hash || e.dataLength != key.size)
             continue;
         // The same entry met twice (a directory reached again by the
         // sweep) gives the same record; two that differ cannot be told
         // apart, and neither is used.
-        if (found && (e.record.firstCluster != out.firstCluster || e.record.validLength != out.validLength ||
-                      e.record.noFatChain != out.noFatChain))
+        if (found && (e.firstCluster != out.firstCluster || e.validLength != out.validLength ||
+                      e.noFatChain != out.noFatChain))
             return false;
-        out = e.record;
+        out = e.Record();
         found = true;
     }
     return found;
@@ -51,13 +87,13 @@ bool ExfatFileIndex::FindExact(const ExfatFileKey& key, ExfatFileRecord& out) co
 bool ExfatFileIndex::Find(std::uint64_t ownId, ExfatFileRecord& out, std::uint64_t size) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto [first, last] = records_.equal_range(ownId);
+    auto [first, last] = Run(ownId);
     if (first == last)
         return false;
-    out = first->second.record;
-    for (auto it = first; it != last; ++it)
-        if (it->second.record.dataLength == size) {
-            out = it->second.record;
+    out = slots_[last - 1].Record();
+    for (std::size_t i = last; i-- > first;)
+        if (slots_[i].dataLength == size) {
+            out = slots_[i].Record();
             break;
         }
     return true;
@@ -66,13 +102,20 @@ bool ExfatFileIndex::Find(std::uint64_t ownId, ExfatFileRecord& out, std::uint64
 std::size_t ExfatFileIndex::Size() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return records_.size();
+    return slots_.size();
+}
+
+void ExfatFileIndex::Compact() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    Run(0);
 }
 
 void ExfatFileIndex::Clear()
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    records_.clear();
+    slots_.clear();
+    sorted_ = true;
 }
 
 namespace {
@@ -290,14 +333,13 @@ private:
         entry.ownId = location;
         entry.size = set.dataLength;
         entry.stamp = (static_cast<std::uint64_t>(date) << 16) | time;
-        const std::string name = entry.name;
+        if (index_ && located)
+            index_->Add(location, parentId, entry.name, set.dataLength,
+                        ExfatFileRecord{f, set.validLength, set.dataLength, set.noFatChain});
         {
             auto lock = results_.Lock();
             results_.FoundEntries().push_back(std::move(entry));
         }
-        if (index_ && located)
-            index_->Add(ExfatFileKey{location, parentId, name, set.dataLength},
-                        ExfatFileRecord{f, set.validLength, set.dataLength, set.noFatChain});
     }
 
     ScanResults& results_;
@@ -613,6 +655,8 @@ ExfatScanReport ReadExfatVolumeAt(ScanResults& results, const ExfatVolume& volum
         ExfatWalker walker(results, volume, index, control, report);
         walker.WalkRoot(volume.rootCluster);
         walker.WalkQueue();
+        if (index)
+            index->Compact();
     } catch (const std::bad_alloc&) {
         // Out of memory: what was found stays.
     }
@@ -726,6 +770,8 @@ ExfatScanReport SearchExfatDirectories(ScanResults& results, CurrentPartition& p
                 walker.WalkQueue();
             }
         }
+        if (index)
+            index->Compact();
     } catch (const std::bad_alloc&) {
         // Out of memory: what was found stays.
     }

@@ -31,7 +31,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace torvane {
 
@@ -63,24 +66,42 @@ struct ExfatFileKey {
 
 // The file records of one scan. Two files may start at one cluster: FindExact
 // gives only the record made for the very entry asked about; Find (the own id
-// alone) prefers the record whose DataLength equals `size`.
+// alone) prefers the record whose DataLength equals `size`, else the one added
+// last.
+//
+// Records are kept flat (no name: a 64-bit hash of it tells entries of one
+// own id apart) and sorted by own id on the first look-up after additions.
 class ExfatFileIndex {
 public:
     void Add(const ExfatFileKey& key, const ExfatFileRecord& record);
+    void Add(std::uint64_t ownId, std::uint64_t parentId, std::string_view name, std::uint64_t size,
+             const ExfatFileRecord& record);
     void Add(std::uint64_t ownId, const ExfatFileRecord& record);
     bool FindExact(const ExfatFileKey& key, ExfatFileRecord& out) const;
     bool Find(std::uint64_t ownId, ExfatFileRecord& out, std::uint64_t size = ~std::uint64_t(0)) const;
     std::size_t Size() const;
     void Clear();
+    // Sorts the records and gives back the room their growth left (a scan's end).
+    void Compact() const;
 
 private:
-    struct Entry {
+    struct Slot {
+        std::uint64_t ownId = 0;
         std::uint64_t parentId = 0;
-        std::string name;
-        ExfatFileRecord record;
+        std::uint64_t nameHash = 0;   // 0: added without a name
+        std::uint64_t validLength = 0;
+        std::uint64_t dataLength = 0;
+        std::uint32_t firstCluster = 0;
+        bool noFatChain = false;
+        ExfatFileRecord Record() const { return ExfatFileRecord{firstCluster, validLength, dataLength, noFatChain}; }
     };
+    static std::uint64_t NameHash(std::string_view name);
+    // The slots of `ownId`, added last first: [first, last) walked backwards.
+    std::pair<std::size_t, std::size_t> Run(std::uint64_t ownId) const;
+
     mutable std::mutex mutex_;
-    std::unordered_multimap<std::uint64_t, Entry> records_;
+    mutable std::vector<Slot> slots_;
+    mutable bool sorted_ = true;
 };
 
 struct ExfatScanControl {

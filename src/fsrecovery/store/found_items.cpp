@@ -136,11 +136,34 @@ void PendingDirectoryTable::Clear()
 
 void FoundEntryStore::SortByParent()
 {
-    if (sorted_)
+    if (!sorted_) {
+        std::stable_sort(entries_.begin(), entries_.end(),
+                         [](const FoundEntry& a, const FoundEntry& b) { return a.parentId < b.parentId; });
+        // The room the growth left is not needed any more (a scan's end).
+        if (entries_.capacity() - entries_.size() > entries_.size() / 8)
+            entries_.shrink_to_fit();
+        sorted_ = true;
+        indexed_ = false;
+    }
+    if (!indexed_)
+        BuildIndex();
+}
+
+void FoundEntryStore::BuildIndex()
+{
+    runs_.Clear();
+    // Runs are kept as 32-bit first and count; a store too large for that
+    // (never met: 4 billion entries) is searched by halving instead.
+    if (entries_.size() > 0xFFFFFFFFu)
         return;
-    std::stable_sort(entries_.begin(), entries_.end(),
-                     [](const FoundEntry& a, const FoundEntry& b) { return a.parentId < b.parentId; });
-    sorted_ = true;
+    for (std::size_t i = 0; i < entries_.size();) {
+        std::size_t j = i + 1;
+        while (j < entries_.size() && entries_[j].parentId == entries_[i].parentId)
+            ++j;
+        runs_.Emplace(entries_[i].parentId, (static_cast<std::uint64_t>(i) << 32) | (j - i));
+        i = j;
+    }
+    indexed_ = true;
 }
 
 std::size_t FoundEntryStore::Refile(const std::function<bool(const FoundEntry&)>& lost, std::uint64_t parentId)
@@ -152,14 +175,45 @@ std::size_t FoundEntryStore::Refile(const std::function<bool(const FoundEntry&)>
         e.parentId = parentId;
         ++moved;
     }
-    if (moved != 0)
-        sorted_ = false;
+    if (moved == 0)
+        return 0;
+    if (!sorted_) {
+        Invalidate();
+        return moved;
+    }
+    // The store was sorted: the entries below `parentId` keep their places,
+    // those above it follow the folder's run, and the run is the folder's own
+    // entries and the moved ones in their former order (what a stable sort
+    // would give), made in one pass.
+    std::vector<FoundEntry> below, run, above;
+    below.reserve(entries_.size());
+    for (FoundEntry& e : entries_) {
+        if (e.parentId < parentId)
+            below.push_back(std::move(e));
+        else if (e.parentId == parentId)
+            run.push_back(std::move(e));
+        else
+            above.push_back(std::move(e));
+    }
+    for (FoundEntry& e : run)
+        below.push_back(std::move(e));
+    for (FoundEntry& e : above)
+        below.push_back(std::move(e));
+    entries_.swap(below);
+    indexed_ = false;
     return moved;
 }
 
 std::pair<std::size_t, std::size_t> FoundEntryStore::Range(std::uint64_t parentId)
 {
     SortByParent();
+    if (indexed_) {
+        const std::uint64_t* run = runs_.Find(parentId);
+        if (!run)
+            return {0, 0};
+        const std::size_t first = static_cast<std::size_t>(*run >> 32);
+        return {first, first + static_cast<std::size_t>(*run & 0xFFFFFFFFu)};
+    }
     auto lo = std::lower_bound(entries_.begin(), entries_.end(), parentId,
                                [](const FoundEntry& e, std::uint64_t p) { return e.parentId < p; });
     auto hi = std::upper_bound(lo, entries_.end(), parentId,
@@ -466,6 +520,12 @@ std::pair<std::size_t, std::size_t> ScanResults::FoundEntryRange(std::uint64_t p
 {
     auto lk = Lock();
     return foundEntries_.Range(parentId);
+}
+
+std::size_t ScanResults::FoundEntryCount(std::uint64_t parentId)
+{
+    auto lk = Lock();
+    return foundEntries_.CountOf(parentId);
 }
 
 bool ScanResults::IsIndexedFolderCluster(std::uint32_t cluster) const

@@ -82,19 +82,23 @@ struct FoundEntry {
 
 // FoundEntryStore: every found file, in the order found until the scan ends,
 // then sorted by the id of its folder once, so that a folder's files are one
-// run of the store. Adding an entry undoes the order; reading and completing
-// entries (name, size, time) keeps it. A folder's run is found by halving.
+// run of the store; an index (folder id -> its run) is built with the sort, so
+// a folder's files are found in constant time. Adding or refiling entries
+// undoes the order and the index; reading and completing entries (name, size,
+// time) keeps both.
 class FoundEntryStore {
 public:
     void push_back(FoundEntry entry)
     {
         entries_.push_back(std::move(entry));
-        sorted_ = false;
+        Invalidate();
     }
     void clear()
     {
         entries_.clear();
+        runs_.Clear();
         sorted_ = true;
+        indexed_ = true;
     }
     void reserve(std::size_t n) { entries_.reserve(n); }
     std::size_t size() const { return entries_.size(); }
@@ -108,18 +112,36 @@ public:
 
     // Files filed under a folder that never reached the tree (its record
     // zeroed or unreadable) are filed under `parentId` instead (the
-    // miscellaneous folder): every entry for which `lost` holds. Undoes the
-    // order like an addition. Returns how many moved.
+    // miscellaneous folder): every entry for which `lost` holds. Keeps the
+    // order a stable sort by folder would give. Returns how many moved.
     std::size_t Refile(const std::function<bool(const FoundEntry&)>& lost, std::uint64_t parentId);
-    // Stable sort by parentId; nothing to do when nothing was added since.
+    // Stable sort by parentId and the folder index; nothing to do when
+    // nothing was added since.
     void SortByParent();
     bool Sorted() const { return sorted_; }
-    // [first, last) of the entries of folder `parentId`; sorts first when needed.
+    // [first, last) of the entries of folder `parentId`, every one of them
+    // filed under that folder; sorts and indexes first when needed.
     std::pair<std::size_t, std::size_t> Range(std::uint64_t parentId);
+    // The number of entries of folder `parentId` (as Range).
+    std::size_t CountOf(std::uint64_t parentId)
+    {
+        auto [first, last] = Range(parentId);
+        return last - first;
+    }
 
 private:
+    void Invalidate()
+    {
+        sorted_ = false;
+        indexed_ = false;
+    }
+    void BuildIndex();
+
     std::vector<FoundEntry> entries_;
+    // Folder id -> (first << 32 | count) of its run; valid while indexed_.
+    FlatIdMap<std::uint64_t> runs_;
     bool sorted_ = true;
+    bool indexed_ = true;
 };
 
 // The record behind every folder item of a results tree.
@@ -338,8 +360,11 @@ public:
     // Stable sort of FoundEntryStore by parentId (once: nothing to do when sorted).
     void SortFoundEntries();
     // Entries whose parentId equals `parentId`, as [first, last) indexes
-    // (the store is sorted first when it is not).
+    // (the store is sorted and indexed first when it is not): constant time
+    // once indexed.
     std::pair<std::size_t, std::size_t> FoundEntryRange(std::uint64_t parentId);
+    // How many entries folder `parentId` holds (as FoundEntryRange).
+    std::size_t FoundEntryCount(std::uint64_t parentId);
 
     // True when `cluster` is the first cluster of a folder already in the tree.
     bool IsIndexedFolderCluster(std::uint32_t cluster) const;

@@ -56,6 +56,24 @@ TEST(ExfatFileIndexTest, FilesSharingAFirstClusterKeepTheirOwnRecords)
     index.Add(elsewhere, ExfatFileRecord{10, 2, 8192, false});
     ExfatFileRecord rec;
     EXPECT_FALSE(index.FindExact(elsewhere, rec));
+
+    // By own id alone: the record of the size asked for, else the one added
+    // last; records added after a look-up are found too.
+    ExfatFileIndex byId;
+    byId.Add(ExfatFileKey{512, 5, "a", 100}, ExfatFileRecord{3, 100, 100, false});
+    byId.Add(ExfatFileKey{512, 5, "b", 200}, ExfatFileRecord{3, 200, 200, true});
+    byId.Add(ExfatFileKey{1024, 5, "c", 300}, ExfatFileRecord{4, 300, 300, false});
+    ASSERT_TRUE(byId.Find(512, rec, 100));
+    EXPECT_EQ(rec.validLength, 100u);
+    ASSERT_TRUE(byId.Find(512, rec));
+    EXPECT_EQ(rec.validLength, 200u);
+    EXPECT_FALSE(byId.Find(2048, rec));
+    byId.Add(ExfatFileKey{512, 5, "d", 400}, ExfatFileRecord{3, 400, 400, false});
+    ASSERT_TRUE(byId.Find(512, rec));
+    EXPECT_EQ(rec.validLength, 400u);
+    ASSERT_TRUE(byId.FindExact(ExfatFileKey{512, 5, "b", 200}, rec));
+    EXPECT_TRUE(rec.noFatChain);
+    EXPECT_EQ(byId.Size(), 4u);
 }
 
 // Scans `device` through `session` and saves the whole tree to `out`.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -226,6 +227,72 @@ TEST(NtfsArrangement, RootRecordIsNeverAFolderAndTopLevelIsSorted)
     EXPECT_EQ(t.Text(kids[0]), "alpha");
     EXPECT_EQ(t.Text(kids[1]), "KZU_Miscellaneous");
     EXPECT_EQ(t.Text(kids[2]), "zeta");
+}
+
+// The store's folder index and its refiling keep exactly the order that
+// sorting by folder (stable) when the scan ends, refiling, and sorting again
+// gives (the scan log writes the store in that order).
+TEST(FoundEntryStoreTest, IndexAndRefileMatchAStableSort)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::uint64_t> parents;   // in the order found
+        std::uint64_t lostParent;             // entries of this folder are refiled
+    };
+    const Case cases[] = {
+        {"refiled below the target", {9, 3, 3, 0x0FFFFFFF, 7, 3, 9, 0x0FFFFFFF}, 3},
+        {"refiled above the target", {0x10000000, 5, 0x10000000, 5, 0x0FFFFFFF}, 0x10000000},
+        {"nothing refiled", {4, 2, 4}, 99},
+        {"empty store", {}, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FoundEntryStore store;
+        std::vector<FoundEntry> expected;
+        for (std::size_t i = 0; i < c.parents.size(); ++i) {
+            FoundEntry e;
+            e.name = "f" + std::to_string(i);
+            e.parentId = c.parents[i];
+            store.push_back(e);
+            expected.push_back(e);
+        }
+        store.SortByParent();
+        const std::size_t moved =
+            store.Refile([&](const FoundEntry& e) { return e.parentId == c.lostParent; }, kMiscFolderId);
+        // Sorted when the scan ended, refiled, sorted again.
+        auto byParent = [](const FoundEntry& a, const FoundEntry& b) { return a.parentId < b.parentId; };
+        std::stable_sort(expected.begin(), expected.end(), byParent);
+        for (FoundEntry& e : expected)
+            if (e.parentId == c.lostParent)
+                e.parentId = kMiscFolderId;
+        std::stable_sort(expected.begin(), expected.end(), byParent);
+        EXPECT_EQ(moved, static_cast<std::size_t>(std::count(c.parents.begin(), c.parents.end(), c.lostParent)));
+        ASSERT_EQ(store.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(store[i].name, expected[i].name) << i;
+            EXPECT_EQ(store[i].parentId, expected[i].parentId) << i;
+        }
+        // Every folder's run through the index, and none for a folder without files.
+        std::map<std::uint64_t, std::vector<std::string>> byFolder;
+        for (const FoundEntry& e : expected)
+            byFolder[e.parentId].push_back(e.name);
+        for (const auto& [folder, names] : byFolder) {
+            auto [first, last] = store.Range(folder);
+            ASSERT_EQ(last - first, names.size());
+            EXPECT_EQ(store.CountOf(folder), names.size());
+            for (std::size_t i = first; i < last; ++i)
+                EXPECT_EQ(store[i].name, names[i - first]);
+        }
+        EXPECT_EQ(store.CountOf(123456), 0u);
+        // An addition after the index undoes it; the next look-up sorts again.
+        FoundEntry late;
+        late.name = "late";
+        late.parentId = 1;
+        store.push_back(late);
+        auto [first, last] = store.Range(1);
+        ASSERT_EQ(last - first, 1u);
+        EXPECT_EQ(store[first].name, "late");
+    }
 }
 
 TEST(FoundItems, CommonChildFileSystem)
