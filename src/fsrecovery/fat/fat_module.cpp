@@ -8,9 +8,29 @@
 #include "results/save_walkers.h"
 
 #include <utility>
+#include <vector>
 
 namespace torvane {
 namespace {
+
+// The first clusters of the folders directly below the results tree's root,
+// in tree order: where the FAT32 root's high-word search looks.
+std::function<std::vector<std::uint32_t>()> RootChildFolders(ScanResults& results)
+{
+    return [&results] {
+        std::vector<std::uint32_t> clusters;
+        auto lock = results.Lock();
+        const TreeModel& tree = results.Tree();
+        const TreeNodeId root = tree.RootItem();
+        if (root == kNoTreeNode)
+            return clusters;
+        for (TreeNodeId child : tree.Children(root))
+            if (const RecoveredFolder* folder = results.FolderOfItem(child))
+                if (folder->selfId != 0 && folder->selfId != kMiscFolderId)
+                    clusters.push_back(folder->selfId);
+        return clusters;
+    };
+}
 
 class FatSaver final : public FileSystemSaver {
 public:
@@ -63,6 +83,7 @@ private:
         options.basicSearch = basic_;
         options.isIndexedFolder = [this](std::uint32_t c) { return results_.IsIndexedFolderCluster(c); };
         options.stop = stop;
+        options.rootChildFolders = RootChildFolders(results_);
         return options;
     }
 
@@ -138,6 +159,7 @@ public:
         ctx.deepSearch = listing.deepLayout;
         ctx.isIndexedFolder = [&results](std::uint32_t c) { return results.IsIndexedFolderCluster(c); };
         ctx.abort = listing.abort;
+        ctx.rootChildFolders = RootChildFolders(results);
         ctx.progress = listing.progress;
         return ListFatFolderFiles(*listing.list, listing.firstRow, static_cast<std::uint32_t>(folderId), ctx);
     }
