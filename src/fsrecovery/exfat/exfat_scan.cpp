@@ -207,6 +207,8 @@ private:
                 SectorReadReport read;
                 ReadBytesFrom(*volume_.device, base + off, buffer.data(), n, &read);
                 results_.CurrentScanSector = (base + off) / 512;
+                if (control_.progress)
+                    control_.progress((base + off) / 512);
                 if (read.unreadableSectors == 0) {
                     ended = !FeedEntries(sets, buffer.data(), n, base + off);
                     continue;
@@ -295,6 +297,8 @@ private:
             auto lock = results_.Lock();
             results_.FoundEntries().push_back(std::move(entry));
         }
+        if (control_.liveFile && !set.name.empty())
+            control_.liveFile(set.name);
         if (index_ && located)
             index_->Add(ExfatFileKey{location, parentId, name, set.dataLength},
                         ExfatFileRecord{f, set.validLength, set.dataLength, set.noFatChain});
