@@ -816,6 +816,9 @@ void CBasicSearchView::OnResultsSelChanged(TreeNodeId item)
         m_pPopulate->SetCancelAction([this] { m_session.StopListing(); });
         Dialogs().PopulateWndPtr = m_pPopulate.data();
     }
+    // The dialog is disabled while the list fills, which takes the focus
+    // away: it goes back where it was (Space on the tree ticks the item).
+    m_focusBeforeListing = QApplication::focusWidget();
     if (m_host)
         m_host->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -848,6 +851,9 @@ void CBasicSearchView::OnListJobFinished()
     if (m_host)
         m_host->setEnabled(true);
     m_pResultsTree->setEnabled(true);
+    if (m_focusBeforeListing && m_focusBeforeListing->isVisible() && m_focusBeforeListing->isEnabled())
+        m_focusBeforeListing->setFocus(Qt::OtherFocusReason);
+    m_focusBeforeListing = nullptr;
 
     ListingEndNotice notice = ListingEndNotice::None;
     std::uint64_t files = 0, folders = 0;

@@ -207,6 +207,7 @@ private:
     QPushButton* m_pLoadLog = nullptr;        // 1093
     QPointer<CPopulate> m_pPopulate;
     QPointer<COpenSingleFile> m_pOpenWindow;
+    QPointer<QWidget> m_focusBeforeListing;
 
     QTimer m_timer123;
     QTimer m_timer456;

@@ -109,6 +109,12 @@ CSavingDlg::CSavingDlg(SaveRequest request, QWidget* parent, TargetFileSystem& f
     m_pTotals = new QLabel(this);
     m_pTotals->setObjectName(QStringLiteral("SelectionTotals"));
     layout->addWidget(m_pTotals);
+    m_pGathering = new QLabel(
+        QStringLiteral("Gathering Clusters Linking Information. This may take a while, Please wait..."), this);
+    m_pGathering->setObjectName(QStringLiteral("GatheringClusters"));
+    m_pGathering->setWordWrap(true);
+    m_pGathering->hide();
+    layout->addWidget(m_pGathering);
     auto* buttons = new QHBoxLayout;
     auto* open = MakeIconButton(QStringLiteral("Open Containing Folder"), 373, 28, this);
     open->setObjectName(QStringLiteral("OpenContainingFolder"));
@@ -161,6 +167,7 @@ int CSavingDlg::exec()
 void CSavingDlg::OnTimer()
 {
     SaveCounters& c = m_job->Session().Counters();
+    m_pGathering->setVisible(c.gatheringClusters.load());
     bool hideTotals = false;
     m_pFiles->setText(QString::fromStdString(FormatCountProgress(c.filesWritten.load(), c.totalFiles.load(), &hideTotals)));
     if (hideTotals)
