@@ -381,7 +381,14 @@ private slots:
             if (tree.Text(c) == "SUB")
                 subItem = c;
         QVERIFY(subItem != kNoTreeNode);
-        view->ResultsTree()->ToggleCheck(subItem);
+        // Ticked from the keyboard: the item made current, then Space.
+        {
+            QSignalSpy listed(view, &CBasicSearchView::listPopulated);
+            view->ResultsTree()->SelectItem(subItem);
+            QVERIFY(!listed.isEmpty() || listed.wait(20000));
+        }
+        view->ResultsTree()->setFocus();
+        QTest::keyClick(view->ResultsTree(), Qt::Key_Space);
         QCOMPARE(tree.GetCheck(subItem), CheckState::Checked);
         dest = dir.path() / "from-tree";
         std::unique_ptr<QMenu> treeMenu(view->MakeResultTreeMenu());
