@@ -818,7 +818,8 @@ void CBasicSearchView::OnResultsSelChanged(TreeNodeId item)
     }
     // The dialog is disabled while the list fills, which takes the focus
     // away: it goes back where it was (Space on the tree ticks the item).
-    m_focusBeforeListing = QApplication::focusWidget();
+    // (The dialog's own focus child: the dialog need not be the active window.)
+    m_focusBeforeListing = m_host ? m_host->focusWidget() : QApplication::focusWidget();
     if (m_host)
         m_host->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -851,8 +852,14 @@ void CBasicSearchView::OnListJobFinished()
     if (m_host)
         m_host->setEnabled(true);
     m_pResultsTree->setEnabled(true);
-    if (m_focusBeforeListing && m_focusBeforeListing->isVisible() && m_focusBeforeListing->isEnabled())
+    if (m_focusBeforeListing && m_focusBeforeListing->isVisible() && m_focusBeforeListing->isEnabled()) {
+        // The population window had the keyboard: the dialog takes it back
+        // (without a window manager nobody else would hand it over).
+        if (QWidget* top = m_focusBeforeListing->window();
+            top && !top->isActiveWindow() && !QApplication::activeModalWidget())
+            top->activateWindow();
         m_focusBeforeListing->setFocus(Qt::OtherFocusReason);
+    }
     m_focusBeforeListing = nullptr;
 
     ListingEndNotice notice = ListingEndNotice::None;
