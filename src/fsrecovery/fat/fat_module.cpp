@@ -13,11 +13,12 @@
 namespace torvane {
 namespace {
 
-// The first clusters of the folders directly below the results tree's root,
-// in tree order: where the FAT32 root's high-word search looks.
-std::function<std::vector<std::uint32_t>()> RootChildFolders(ScanResults& results)
+// The first clusters of the folders of volume `fsKey` directly below the
+// results tree's root, in tree order: where the FAT32 root's high-word search
+// looks (a Deep scan's other volumes have folders there too).
+std::function<std::vector<std::uint32_t>()> RootChildFolders(ScanResults& results, std::uint64_t fsKey)
 {
-    return [&results] {
+    return [&results, fsKey] {
         std::vector<std::uint32_t> clusters;
         auto lock = results.Lock();
         const TreeModel& tree = results.Tree();
@@ -26,7 +27,7 @@ std::function<std::vector<std::uint32_t>()> RootChildFolders(ScanResults& result
             return clusters;
         for (TreeNodeId child : tree.Children(root))
             if (const RecoveredFolder* folder = results.FolderOfItem(child))
-                if (folder->selfId != 0 && folder->selfId != kMiscFolderId)
+                if (folder->fsKey == fsKey && folder->selfId != 0 && folder->selfId != kMiscFolderId)
                     clusters.push_back(folder->selfId);
         return clusters;
     };
@@ -34,8 +35,9 @@ std::function<std::vector<std::uint32_t>()> RootChildFolders(ScanResults& result
 
 class FatSaver final : public FileSystemSaver {
 public:
-    FatSaver(ScanResults& results, DevicePtr device, FatVolume volume, bool basicSearch)
-        : results_(results), device_(std::move(device)), volume_(std::move(volume)), basic_(basicSearch)
+    FatSaver(ScanResults& results, DevicePtr device, FatVolume volume, bool basicSearch, std::uint64_t fsKey)
+        : results_(results), device_(std::move(device)), volume_(std::move(volume)), basic_(basicSearch),
+          fsKey_(fsKey)
     {
     }
 
@@ -83,7 +85,7 @@ private:
         options.basicSearch = basic_;
         options.isIndexedFolder = [this](std::uint32_t c) { return results_.IsIndexedFolderCluster(c); };
         options.stop = stop;
-        options.rootChildFolders = RootChildFolders(results_);
+        options.rootChildFolders = RootChildFolders(results_, fsKey_);
         return options;
     }
 
@@ -135,6 +137,7 @@ private:
     DevicePtr device_;
     FatVolume volume_;
     bool basic_;
+    std::uint64_t fsKey_;
 };
 
 class FatFileSystemVolume final : public FileSystemVolume {
@@ -159,7 +162,7 @@ public:
         ctx.deepSearch = listing.deepLayout;
         ctx.isIndexedFolder = [&results](std::uint32_t c) { return results.IsIndexedFolderCluster(c); };
         ctx.abort = listing.abort;
-        ctx.rootChildFolders = RootChildFolders(results);
+        ctx.rootChildFolders = RootChildFolders(results, Key());
         ctx.progress = listing.progress;
         return ListFatFolderFiles(*listing.list, listing.firstRow, static_cast<std::uint32_t>(folderId), ctx);
     }
@@ -174,7 +177,7 @@ public:
     {
         if (!Device())
             return nullptr;
-        return MakeFatSaver(results, Device(), volume_, basicSearch);
+        return MakeFatSaver(results, Device(), volume_, basicSearch, Key());
     }
 
 private:
@@ -184,9 +187,9 @@ private:
 }  // namespace
 
 std::unique_ptr<FileSystemSaver> MakeFatSaver(ScanResults& results, DevicePtr device, FatVolume volume,
-                                              bool basicSearch)
+                                              bool basicSearch, std::uint64_t fsKey)
 {
-    return std::make_unique<FatSaver>(results, std::move(device), std::move(volume), basicSearch);
+    return std::make_unique<FatSaver>(results, std::move(device), std::move(volume), basicSearch, fsKey);
 }
 
 std::shared_ptr<FileSystemVolume> MakeFatFileSystemVolume(const CurrentPartition& partition, std::uint64_t fsKey)
