@@ -18,7 +18,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -79,6 +81,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FatFolderWalkOptions walk;
     walk.followContinuation = true;
     WalkFatFolderEntries(*device, volume, 2, walk);
+    WalkFatFolderEntries(*device, volume, 0, walk);
+    // The root's high-word search: the sub-folder entries of the input, and
+    // root children taken from its bytes.
+    walk.rootChildFolders = [&] {
+        std::vector<std::uint32_t> children;
+        for (std::size_t i = 0; i + 4 <= size && children.size() < 4; i += 97) {
+            std::uint32_t c = 0;
+            std::memcpy(&c, data + i, 4);
+            children.push_back(c);
+        }
+        return children;
+    };
     WalkFatFolderEntries(*device, volume, 0, walk);
 
     // The Basic steps with the folder as the root directory, then the naming pass.

@@ -11,6 +11,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   zstd xvfb xauth python3
   dosfstools mtools
+  adwaita-icon-theme
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -236,6 +236,7 @@ QWidget* CSalvoraDlg::BuildModeTile(int mode, int pictureId, const QString& butt
     button->setStyleSheet(QStringLiteral(
         "QPushButton { background: #1f6fb5; color: white; border: none; border-radius: 4px; font-weight: bold; padding: 6px 18px; }"
         "QPushButton:hover { background: #2b86c9; } QPushButton:pressed { background: #144e86; }"
+        "QPushButton:focus { border: 3px solid #ffb000; padding: 3px 15px; }"
         "QPushButton:disabled { background: #9bb3c9; }"));
     connect(button, &QPushButton::clicked, this, [this, mode] { ModeSelected(mode); });
     layout->addWidget(button);
@@ -392,7 +393,16 @@ void CSalvoraDlg::showEvent(QShowEvent* event)
 
 void CSalvoraDlg::keyPressEvent(QKeyEvent* event)
 {
+    // Enter on a focused mode button presses it, as Space does; elsewhere
     // Escape, Enter and Ctrl+Break do nothing on the main window.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        if (focused && focused->isEnabled() && focused->objectName().startsWith(QStringLiteral("ModeButton"))) {
+            event->accept();
+            focused->click();
+            return;
+        }
+    }
     switch (event->key()) {
     case Qt::Key_Escape:
     case Qt::Key_Return:

@@ -30,6 +30,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace torvane {
 namespace {
 
@@ -288,8 +290,22 @@ void SearchDialogBase::OnBack()
     ProgramState& state = ProgramState::Instance();
     state.RecoveryMode = kModeNone;
     state.PendingScanLogPath.Clear();
-    // The main window first, so the program never has no window on screen.
+    // The main window first, so the program never has no window on screen,
+    // whole and centred on the screen it is on.
     ShowMainWindow();
+    if (QWidget* main = MainWindowWidget()) {
+        if (QScreen* screen = main->screen()) {
+            const QRect area = screen->availableGeometry();
+            const QRect frame = main->frameGeometry();
+            const QSize extra = frame.size() - main->size();
+            if (frame.width() > area.width() || frame.height() > area.height())
+                main->resize(std::min(main->width(), area.width() - extra.width()),
+                             std::min(main->height(), area.height() - extra.height()));
+            QRect placed = main->frameGeometry();
+            placed.moveCenter(area.center());
+            main->move(std::max(placed.left(), area.left()), std::max(placed.top(), area.top()));
+        }
+    }
     if (QPointer<SearchDialogBase>* slot = PointerForMode(m_nRecoveryMode)) {
         if (slot->data() == this) *slot = nullptr;
     }

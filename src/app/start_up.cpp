@@ -60,11 +60,30 @@ std::string ShortenUrlForDisplay(std::string_view url, bool keepWww)
     return text.substr(lead);
 }
 
+std::vector<std::string> HelpFileCandidates(std::string_view programFolder)
+{
+    std::string folder = programFolder.empty() ? std::string(".") : std::string(programFolder);
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    std::vector<std::string> out{(folder == "/" ? folder : folder + "/") + kHelpManualName};
+    const std::string share = std::string("share/torvane/") + kHelpManualName;
+    // <prefix>/bin/torvane: <prefix>/share/torvane.
+    const auto slash = folder.rfind('/');
+    if (slash != std::string::npos && folder != "/") out.push_back(folder.substr(0, slash) + "/" + share);
+    for (const char* prefix : {"/usr/local/", "/usr/"}) {
+        std::string path = prefix + share;
+        if (std::find(out.begin(), out.end(), path) == out.end()) out.push_back(std::move(path));
+    }
+    return out;
+}
+
 std::string HelpFilePath(std::string_view programFolder)
 {
-    std::string path(programFolder);
-    if (path.empty() || path.back() != '/') path += '/';
-    return path + kHelpManualName;
+    const std::vector<std::string> candidates = HelpFileCandidates(programFolder);
+    for (const std::string& path : candidates) {
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(path, ec)) return path;
+    }
+    return candidates.front();
 }
 
 std::string ProgramFolderOf(std::string_view executablePath)

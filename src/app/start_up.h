@@ -23,10 +23,15 @@ std::string ParsePendingScanLogPath(const std::vector<std::string>& positional);
 // then "http://", then "https://", then "www.". Then trim white space.
 std::string ShortenUrlForDisplay(std::string_view url, bool keepWww);
 
-// The help manual beside the program ("Software Guide.html" in the program's
-// folder).
+// The help manual: "Software Guide.html" beside the program (a build tree),
+// else in the share/torvane folder of its installation prefix (the program
+// in <prefix>/bin), else in /usr/local/share/torvane or /usr/share/torvane.
+// The first that exists; the one beside the program when none does (opening
+// it then says that it does not exist).
 inline constexpr const char* kHelpManualName = "Software Guide.html";
 std::string HelpFilePath(std::string_view programFolder);
+// The places looked at, in order.
+std::vector<std::string> HelpFileCandidates(std::string_view programFolder);
 
 // The folder of an executable path (everything before its last '/'); "/" when
 // the path has no folder part other than the root, "." when it has none.

@@ -30,6 +30,8 @@
 
 #include <filesystem>
 
+#include <unistd.h>
+
 namespace torvane {
 namespace {
 
@@ -401,7 +403,10 @@ void CDriveTreeView::FinishReload() {
     JoinWorker();
     m_bReloadRunning = false;
     if (m_pLoading) {
-        m_pLoading->close();
+        // Not close(): the window refuses to be closed by the user (its
+        // reject does nothing), and a refused close would leave it up.
+        m_pLoading->hide();
+        m_pLoading->deleteLater();
         m_pLoading = nullptr;
     }
     SetBusy(false);
@@ -409,8 +414,14 @@ void CDriveTreeView::FinishReload() {
         MainWindowState::Instance().LogicalDrivesListed = m_inventory->LogicalDrivesListed ? 1 : 0;
         SetDriveTreeIcons(m_inventory->Tree);
         ExpandRoots();
+        // The branch just listed is where the user looks next.
+        const TreeNodeId logical = m_inventory->LogicalDrivesItem;
         const TreeNodeId selected = m_inventory->SelectedItem.load();
-        if (selected == kNoTreeNode || !m_inventory->Tree.IsValid(selected)) SelectNode(m_inventory->MyComputerItem);
+        if (logical != kNoTreeNode && m_inventory->Tree.IsValid(logical)) {
+            SelectNode(logical);
+        } else if (selected == kNoTreeNode || !m_inventory->Tree.IsValid(selected)) {
+            SelectNode(m_inventory->MyComputerItem);
+        }
     }
     emit refreshFinished();
 }
@@ -433,7 +444,9 @@ void CDriveTreeView::ShowPermissionNoteOnce() {
     if (shown || !m_inventory || m_inventory->AccessDeniedDisks.empty()) return;
     shown = true;
     auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Message"),
-                                QString::fromUtf8(kDiskPermissionMessage), QMessageBox::Ok, window());
+                                QString::fromStdString(DiskPermissionMessageFor(m_inventory->AccessDeniedDisks,
+                                                                                ::geteuid() == 0)),
+                                QMessageBox::Ok, window());
     box->setObjectName(QStringLiteral("DiskPermissionMessage"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
@@ -557,7 +570,8 @@ void CDriveTreeView::PromptDeviceReconnect() {
     auto* box = new CNoDevice_Rem_Media(owner);
     box->setAttribute(Qt::WA_DeleteOnClose);
     if (m_inventory && !m_inventory->AccessDeniedDisks.empty())
-        box->SetReasonText(QString::fromUtf8(kDiskPermissionMessage));
+        box->SetReasonText(
+            QString::fromStdString(DiskPermissionMessageFor(m_inventory->AccessDeniedDisks, ::geteuid() == 0)));
     m_pNoDevice = box;
     m_bNoDeviceBoxShown = true;
     m_bRetryRunning = false;

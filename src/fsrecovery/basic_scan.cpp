@@ -1,16 +1,82 @@
 #include "fsrecovery/basic_scan.h"
 
 #include "fsrecovery/exfat/exfat_module.h"
+#include "fsrecovery/fat/fat_folder_walk.h"
 #include "fsrecovery/fat/fat_module.h"
 #include "fsrecovery/fat/fat_sweep.h"
 #include "fsrecovery/fat/fat_volume.h"
 #include "fsrecovery/ntfs/ntfs_module.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace torvane {
+namespace {
+
+// While the FAT sweep runs: the files of each folder it adds go to the live
+// list of latest finds (a FAT folder's files are not stored, so its entries
+// are read for this); everything else goes on to whoever listened before.
+class FatLiveFiles final : public ResultsEvents {
+public:
+    FatLiveFiles(ScanResults& results, Device& device, FatVolume volume, ScanSink* sink,
+                 std::function<bool()> stop)
+        : results_(results), inner_(results.Events()), device_(device), volume_(std::move(volume)), sink_(sink),
+          stop_(std::move(stop))
+    {
+        results_.SetEvents(this);
+    }
+    ~FatLiveFiles() override { results_.SetEvents(inner_); }
+    FatLiveFiles(const FatLiveFiles&) = delete;
+    FatLiveFiles& operator=(const FatLiveFiles&) = delete;
+
+    void OnLiveFolder(const std::string& name) override
+    {
+        if (inner_)
+            inner_->OnLiveFolder(name);
+    }
+
+    void OnNewFatFolder(std::uint32_t selfId) override
+    {
+        if (inner_)
+            inner_->OnNewFatFolder(selfId);
+        if (!sink_)
+            return;
+        // The list shows the latest few: a folder's first files, for a few
+        // folders a second, are enough (the arrangement adds thousands).
+        const auto now = std::chrono::steady_clock::now();
+        if (walked_ && now - lastWalk_ < std::chrono::milliseconds(100))
+            return;
+        walked_ = true;
+        lastWalk_ = now;
+        constexpr int kMostFiles = 50;
+        int shown = 0;
+        FatFolderWalkOptions options;
+        options.followContinuation = false;
+        options.stop = [this, &shown] { return shown >= kMostFiles || (stop_ && stop_()); };
+        options.onFile = [this, &shown](const FatFileEntry& f) {
+            if ((f.attribute & 0x08) != 0 || shown >= kMostFiles)
+                return;   // the volume label is no file
+            ++shown;
+            sink_->LiveItem(f.name);
+        };
+        WalkFatFolderEntries(device_, volume_, selfId, options);
+    }
+
+private:
+    ScanResults& results_;
+    ResultsEvents* inner_;
+    Device& device_;
+    FatVolume volume_;
+    ScanSink* sink_;
+    std::function<bool()> stop_;
+    bool walked_ = false;
+    std::chrono::steady_clock::time_point lastWalk_;
+};
+
+}  // namespace
 
 void ClampToDevice(PartitionDescriptor& d, std::uint64_t deviceBytes)
 {
@@ -93,6 +159,7 @@ void BasicScanJob::Run()
     control.interimInterval = interim_;
 
     if (fatFamily) {
+        std::optional<FatLiveFiles> live;   // from the sweep to the end of the steps
         if (!geometryOk && !refusal.empty()) {
             ReportGeometryFailure(refusal);
         } else if (!geometryOk) {
@@ -115,8 +182,9 @@ void BasicScanJob::Run()
                     volume_ = ScanBasicExfat(*this, partition_, results_);
                 } else {
                     volume_ = MakeFatFileSystemVolume(partition_);
-                    SweepFatVolume(results_, FatVolumeFromDescriptor(partition_.Descriptor), *partition_.Device,
-                                   control);
+                    const FatVolume fat = FatVolumeFromDescriptor(partition_.Descriptor);
+                    live.emplace(results_, *partition_.Device, fat, sink_, [this] { return StopRequested(); });
+                    SweepFatVolume(results_, fat, *partition_.Device, control);
                 }
             } catch (const std::exception& e) {
                 if (Events())

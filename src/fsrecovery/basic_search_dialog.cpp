@@ -82,4 +82,19 @@ void CBasicSearch::RestoreBusyState()
         m_pSearchView->ResultsTree()->setEnabled(false);
 }
 
+void CBasicSearch::SetFoundCountStatus(const QString& text)
+{
+    m_pSearchView->SetFoundCountStatus(text);
+}
+
+QString CBasicSearch::SelectedResultsItemText() const
+{
+    return m_pSearchView->SelectedResultsItemText();
+}
+
+bool CBasicSearch::HasSelectedResultsItem() const
+{
+    return !m_pSearchView->SelectedResultsItemText().isNull();
+}
+
 }  // namespace torvane

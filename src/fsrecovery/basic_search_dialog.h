@@ -24,6 +24,9 @@ public:
     void OnClose() override;
     void StopRunningWork() override;
     void RestoreBusyState() override;
+    void SetFoundCountStatus(const QString& text) override;
+    QString SelectedResultsItemText() const override;
+    bool HasSelectedResultsItem() const override;
 
 public slots:
     void OnScanNow();

@@ -10,6 +10,7 @@
 #include "app/ui/tree_item_model.h"
 #include "app/ui/ui_fonts.h"
 #include "app/ui/xp_style_button.h"
+#include "base/status_routines.h"
 #include "base/text_routines.h"
 #include "disk/drive_tree_view.h"
 #include "disk/property_table_view.h"
@@ -20,6 +21,7 @@
 #include "results/open_single_file_dialog.h"
 #include "results/populate_window.h"
 #include "results/save_walkers.h"
+#include "results/file_system_volume.h"
 #include "results/saving_dialog.h"
 #include "results/scan_log_dialog.h"
 
@@ -31,12 +33,18 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStyle>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <initializer_list>
+#include <optional>
+#include <string_view>
 
 namespace torvane {
 
@@ -68,6 +76,40 @@ constexpr char kNoApplicationText[] =
 
 }  // namespace
 
+// ---- one box at a time ------------------------------------------------------------------
+
+class CBasicSearchView::ModalGuard {
+public:
+    explicit ModalGuard(CBasicSearchView* view) : view_(view) { ++view_->m_nModalOpen; }
+    ~ModalGuard()
+    {
+        if (--view_->m_nModalOpen == 0 && !view_->m_deferred.empty())
+            QMetaObject::invokeMethod(view_.data(), [v = view_] { if (v) v->RunDeferred(); }, Qt::QueuedConnection);
+    }
+    ModalGuard(const ModalGuard&) = delete;
+    ModalGuard& operator=(const ModalGuard&) = delete;
+
+private:
+    QPointer<CBasicSearchView> view_;
+};
+
+bool CBasicSearchView::DeferWhileModal(void (CBasicSearchView::*handler)())
+{
+    if (m_nModalOpen == 0)
+        return false;
+    m_deferred.push_back(handler);
+    return true;
+}
+
+void CBasicSearchView::RunDeferred()
+{
+    while (m_nModalOpen == 0 && !m_deferred.empty()) {
+        auto handler = m_deferred.front();
+        m_deferred.erase(m_deferred.begin());
+        (this->*handler)();
+    }
+}
+
 // ---- what the workers report ------------------------------------------------------
 
 // The session's ends and messages, passed to the GUI thread.
@@ -86,7 +128,10 @@ public:
     }
     void OnMessage(const std::string& text) override
     {
-        Post([text](CBasicSearchView* v) { ShowMessage(v->Owner(), Q(text)); });
+        Post([text](CBasicSearchView* v) {
+            ModalGuard guard(v);
+            ShowMessage(v->Owner(), Q(text));
+        });
     }
     void OnLogSaved() override { Post([](CBasicSearchView* v) { v->OnLogSaved(); }); }
     void OnLogLoaded() override { Post([](CBasicSearchView* v) { v->OnLogLoadFinished(); }); }
@@ -178,9 +223,26 @@ void CBasicSearchView::BuildWidgets()
     auto* right = new QWidget(split);
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(0, 0, 0, 0);
+    // "Current Folder" and the folder's counts above the list.
+    auto* folderLine = new QHBoxLayout;
+    folderLine->setContentsMargins(0, 0, 0, 0);
+    m_pFolderCaption = new CColorStatic(QStringLiteral("Current Folder"), right);
+    m_pFolderCaption->setObjectName(QStringLiteral("CurrentFolderCaption"));
+    m_pFolderCaption->setFont(fonts.ArialBold12Font);
+    m_pFolderCaption->SetColors(QColor(40, 40, 40), QColor(242, 242, 242), CColorStatic::Transparent);
+    m_pFolderStatus = new CColorStatic(QString(), right);
+    m_pFolderStatus->setObjectName(QStringLiteral("FolderStatus"));
+    m_pFolderStatus->SetColors(QColor(0, 0, 255), QColor(242, 242, 242), CColorStatic::Transparent);
+    m_pFolderStatus->setTextFormat(Qt::PlainText);
+    m_pFolderStatus->setMinimumWidth(10);
+    m_pFolderStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    folderLine->addWidget(m_pFolderCaption);
+    folderLine->addWidget(m_pFolderStatus, 1);
+    rightLayout->addLayout(folderLine);
     m_pFileList = new CResultsFileList(right);
     m_pFileList->UseRows(&m_session.FileRows());
     m_pFileList->SetupResultColumns();
+    m_pFileList->setContextMenuPolicy(Qt::CustomContextMenu);
     rightLayout->addWidget(m_pFileList);
     m_pLiveList = new QListWidget(right);
     m_pLiveList->setObjectName(QStringLiteral("LiveFoundList"));
@@ -277,6 +339,143 @@ void CBasicSearchView::BuildWidgets()
             m_session.PrepareChildren(item);
     });
     connect(m_pFileList, &QAbstractItemView::doubleClicked, this, &CBasicSearchView::OnResultListDoubleClicked);
+    // The right-click menus.
+    m_pResultsTree->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_pResultsTree, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        if (QMenu* menu = MakeResultTreeMenu()) {
+            menu->exec(m_pResultsTree->viewport()->mapToGlobal(pos));
+            delete menu;
+        }
+    });
+    connect(m_pFileList, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        // A click on a row selects it first, as the list's own click would.
+        const QModelIndex at = m_pFileList->indexAt(pos);
+        if (at.isValid() && m_pFileList->selectionModel() && !m_pFileList->selectionModel()->isRowSelected(at.row(), {}))
+            m_pFileList->selectionModel()->select(at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        if (QMenu* menu = MakeResultListMenu()) {
+            menu->exec(m_pFileList->viewport()->mapToGlobal(pos));
+            delete menu;
+        }
+    });
+}
+
+// ---- the right-click menus ------------------------------------------------------------
+
+QMenu* CBasicSearchView::MakeResultTreeMenu()
+{
+    const TreeModel& tree = m_session.Results().Tree();
+    const TreeNodeId root = tree.RootItem();
+    if (m_session.ScanCount() == 0 || ScanRunning() || root == kNoTreeNode || tree.ChildCount(root) == 0)
+        return nullptr;
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("ResultTreeMenu"));
+    connect(menu->addAction(QStringLiteral("Save")), &QAction::triggered, this, &CBasicSearchView::SaveCheckedItems);
+    return menu;
+}
+
+QMenu* CBasicSearchView::MakeResultListMenu(bool forClick)
+{
+    if (m_session.ScanCount() == 0)
+        return nullptr;
+    if (forClick && (!m_pFileList->selectionModel() || !m_pFileList->selectionModel()->hasSelection()))
+        return nullptr;
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("ResultListMenu"));
+    connect(menu->addAction(QStringLiteral("Open")), &QAction::triggered, this, &CBasicSearchView::OnOpenFile);
+    menu->addSeparator();
+    connect(menu->addAction(QStringLiteral("Save")), &QAction::triggered, this, &CBasicSearchView::SaveSelectedRows);
+    connect(menu->addAction(QStringLiteral("Save All")), &QAction::triggered, this, &CBasicSearchView::SaveAllRows);
+    return menu;
+}
+
+bool CBasicSearchView::RefuseSaveNow()
+{
+    QWidget* owner = Owner();
+    if (m_session.ScanCount() == 0) {
+        ShowMessage(owner, QString::fromLatin1(kSaveBeforeScanText));
+        RestoreBusyState();
+        return true;
+    }
+    if (ScanRunning() || ListBusy()) {
+        ShowMessage(owner, Q(Texts().ScanRunningSaveDataText));
+        RestoreBusyState();
+        return true;
+    }
+    return false;
+}
+
+void CBasicSearchView::SaveCheckedItems()
+{
+    if (RefuseSaveNow())
+        return;
+    SaveCheckedTreeItems(Owner(), m_session.Results(), m_session.Volumes(), true);
+}
+
+std::vector<SaveRow> CBasicSearchView::SelectedSaveRows() const
+{
+    std::vector<SaveRow> rows;
+    if (!m_pFileList->selectionModel())
+        return rows;
+    QModelIndexList selected = m_pFileList->selectionModel()->selectedRows();
+    // In the order the list shows them.
+    std::sort(selected.begin(), selected.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    ListRowModel& list = m_pFileList->Rows();
+    for (const QModelIndex& index : selected) {
+        const int row = m_pFileList->sourceRow(index.row());
+        if (row < 0 || row >= list.RowCount() || TrimWhite(list.Cell(row, kListType)).empty())
+            continue;
+        rows.push_back(SaveRowOfListRow(list, row, false));
+    }
+    return rows;
+}
+
+void CBasicSearchView::SaveSelectedRows()
+{
+    if (RefuseSaveNow())
+        return;
+    std::vector<SaveRow> rows = SelectedSaveRows();
+    if (rows.empty())
+        return;
+    SaveSelectedListItems(Owner(), m_session.Results(), m_session.Volumes(), true, std::move(rows));
+    m_pFileList->setFocus();
+}
+
+void CBasicSearchView::SaveAllRows()
+{
+    if (RefuseSaveNow())
+        return;
+    m_pFileList->selectAll();
+    SaveSelectedRows();
+}
+
+void CBasicSearchView::SetFoundCountStatus(const QString& text)
+{
+    m_pFolderStatus->setText(text);
+    m_pFolderStatus->setToolTip(text);
+}
+
+void CBasicSearchView::ShowFolderCounts()
+{
+    const ProgramState& state = ProgramState::Instance();
+    const QString name = SelectedResultsItemText();
+    std::optional<std::string> selected;
+    if (!name.isNull())
+        selected = name.toStdString();
+    SetFoundCountStatus(Q(FormatFoundCountStatus(state.StatusFileCount.load(), state.StatusFolderCount.load(),
+                                                 selected ? std::optional<std::string_view>(*selected)
+                                                          : std::nullopt)));
+}
+
+QString CBasicSearchView::SelectedResultsItemText() const
+{
+    if (m_session.ScanCount() == 0 || ScanRunning())
+        return QString();
+    const TreeNodeId item = m_pResultsTree->SelectedItem();
+    const TreeModel& tree = m_session.Results().Tree();
+    if (item == kNoTreeNode || !tree.IsValid(item))
+        return QString();
+    return Q(tree.Text(item));
 }
 
 QWidget* CBasicSearchView::Owner() const
@@ -287,6 +486,11 @@ QWidget* CBasicSearchView::Owner() const
 QLabel* CBasicSearchView::CounterLabel() const { return m_pCounters; }
 QLabel* CBasicSearchView::StepLabel() const { return m_pStepText; }
 QLabel* CBasicSearchView::InstructionLabel() const { return m_pInstruction; }
+QLabel* CBasicSearchView::FolderStatusLabel() const { return m_pFolderStatus; }
+QLabel* CBasicSearchView::RangeLabel() const { return m_pRangeLabel; }
+QLabel* CBasicSearchView::RangeTextLabel() const { return m_pRangeText; }
+QLabel* CBasicSearchView::ScanStatusLabel() const { return m_pOfTotal; }
+QLabel* CBasicSearchView::CurrentSectorLabel() const { return m_pSector; }
 COpenSingleFile* CBasicSearchView::OpenFileWindow() const { return m_pOpenWindow.data(); }
 
 bool CBasicSearchView::ResultsShown() const
@@ -341,8 +545,11 @@ void CBasicSearchView::ShowResultViews(bool show)
 
 void CBasicSearchView::ShowStopSearchControls(bool show)
 {
-    m_pStop->setVisible(show);
-    m_pProgress->setVisible(show);
+    // The range searched, the sector counter and the status line belong to
+    // a running search: a finished one does not leave them on screen.
+    for (QWidget* w : std::initializer_list<QWidget*>{m_pStop, m_pProgress, m_pRangeLabel, m_pRangeText, m_pSector,
+                                                      m_pStatus, m_pOfTotal})
+        w->setVisible(show);
 }
 
 // ---- Scan Now -------------------------------------------------------------------------
@@ -395,9 +602,12 @@ void CBasicSearchView::OnScanNow()
     m_pSaveLog->show();
     m_pStatus->setText(QString());
     m_pSector->setText(QString());
+    m_pFolderStatus->setText(QString());
     m_rangeStart = start.rangeStart;
     m_rangeEnd = start.rangeEnd;
     SetProgressRange64(m_pProgress, start.rangeStart, start.rangeEnd, 512);
+    m_barLow = start.rangeStart;
+    m_barHigh = start.rangeEnd;
     m_pRangeText->setText(Q(ScanRangeText(start.rangeStart, start.rangeEnd)));
     m_pOfTotal->setText(QString());
 
@@ -448,8 +658,18 @@ void CBasicSearchView::ShowScanDisplay()
         m_pLiveList->insertItem(0, Q(name));
     while (m_pLiveList->count() > 100)
         delete m_pLiveList->takeItem(m_pLiveList->count() - 1);
-    if (d.progressHigh > 0)
-        UpdateProgress64(m_pProgress, d.progressLow, d.progressHigh, d.progressPos, 512, true);
+    // exFAT folders lie anywhere on the volume: its bar only moves forward.
+    if (d.progressHigh > 0) {
+        // A step of the scan measures its own range (the $MFT's sectors, the
+        // partition's): the bar starts again over it.
+        if (d.progressLow != m_barLow || d.progressHigh != m_barHigh) {
+            m_barLow = d.progressLow;
+            m_barHigh = d.progressHigh;
+            SetProgressRange64(m_pProgress, m_barLow, m_barHigh, 1);
+        }
+        UpdateProgress64(m_pProgress, d.progressLow, d.progressHigh, d.progressPos, 512, true,
+                         m_session.Results().Kind() == FsKind::Exfat);
+    }
 }
 
 void CBasicSearchView::UpdateCounters()
@@ -493,7 +713,12 @@ void CBasicSearchView::OnTimer456()
 
 void CBasicSearchView::OnStop()
 {
-    if (!AskYesNo(Owner(), Q(Texts().StopSearchQuestionText)))
+    bool yes = false;
+    {
+        ModalGuard guard(this);
+        yes = AskYesNo(Owner(), Q(Texts().StopSearchQuestionText));
+    }
+    if (!yes)
         return;
     if (!ScanRunning())
         return;
@@ -511,6 +736,10 @@ void CBasicSearchView::OnStop()
 
 void CBasicSearchView::OnScanJobFinished()
 {
+    // The reason a scan could not run (or a Stop question still open) comes
+    // before what the end of the scan shows.
+    if (DeferWhileModal(&CBasicSearchView::OnScanJobFinished))
+        return;
     if (!m_session.FinishScan())
         return;
     m_timer123.stop();
@@ -520,14 +749,17 @@ void CBasicSearchView::OnScanJobFinished()
     // Folder sectors the scan could not read: what they held is missing, and
     // the user is told so, with the folders.
     const std::string unreadable = m_session.UnreadableFoldersText();
-    if (!unreadable.empty())
+    if (!unreadable.empty()) {
+        ModalGuard guard(this);
         ShowMessage(Owner(), Q(unreadable));
+    }
 }
 
 void CBasicSearchView::ApplyResultState()
 {
     ShowStopSearchControls(false);
     m_pStepText->hide();
+    m_pScanPanel->hide();
     m_pStatus->setText(QString());
     m_pInstruction->setText(Q(Texts().SelectFilesToSaveText));
     ScanResults& results = m_session.Results();
@@ -584,6 +816,10 @@ void CBasicSearchView::OnResultsSelChanged(TreeNodeId item)
         m_pPopulate->SetCancelAction([this] { m_session.StopListing(); });
         Dialogs().PopulateWndPtr = m_pPopulate.data();
     }
+    // The dialog is disabled while the list fills, which takes the focus
+    // away: it goes back where it was (Space on the tree ticks the item).
+    // (The dialog's own focus child: the dialog need not be the active window.)
+    m_focusBeforeListing = m_host ? m_host->focusWidget() : QApplication::focusWidget();
     if (m_host)
         m_host->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -601,6 +837,8 @@ void CBasicSearchView::OnResultsSelChanged(TreeNodeId item)
 
 void CBasicSearchView::OnListJobFinished()
 {
+    if (DeferWhileModal(&CBasicSearchView::OnListJobFinished))
+        return;
     if (!m_session.FinishListing())
         return;
     if (m_pPopulate) {
@@ -610,9 +848,19 @@ void CBasicSearchView::OnListJobFinished()
     QApplication::restoreOverrideCursor();
     m_pFileList->setUpdatesEnabled(true);
     m_pFileList->ApplyIcons();
+    m_pFileList->FitColumnsToContent();
     if (m_host)
         m_host->setEnabled(true);
     m_pResultsTree->setEnabled(true);
+    if (m_focusBeforeListing && m_focusBeforeListing->isVisible() && m_focusBeforeListing->isEnabled()) {
+        // The population window had the keyboard: the dialog takes it back
+        // (without a window manager nobody else would hand it over).
+        if (QWidget* top = m_focusBeforeListing->window();
+            top && !top->isActiveWindow() && !QApplication::activeModalWidget())
+            top->activateWindow();
+        m_focusBeforeListing->setFocus(Qt::OtherFocusReason);
+    }
+    m_focusBeforeListing = nullptr;
 
     ListingEndNotice notice = ListingEndNotice::None;
     std::uint64_t files = 0, folders = 0;
@@ -623,7 +871,7 @@ void CBasicSearchView::OnListJobFinished()
     }
     ProgramState::Instance().StatusFileCount = files;
     ProgramState::Instance().StatusFolderCount = folders;
-    ShowFoundCountStatus();
+    ShowFolderCounts();
     if (RecoveredFolder* rec = m_session.Results().FolderOfItem(m_session.ListState().LastPopulatedItem)) {
         m_pTreeCount->setText(QStringLiteral("Tree:%1").arg(rec->fileCount));
         m_pTreeCount->show();
@@ -666,7 +914,7 @@ void CBasicSearchView::OpenListRow(int row)
         return;
     // A folder row opens the folder in the tree.
     if (IsFolderListRow(rows, row)) {
-        ShowFoundCountStatus();
+        ShowFolderCounts();
         const TreeNodeId item = static_cast<TreeNodeId>(ParseDecimalU64(rows.Cell(row, kListTreeItem)));
         if (m_session.Results().Tree().IsValid(item))
             m_pResultsTree->SelectItem(item);
@@ -732,18 +980,7 @@ void CBasicSearchView::OnOpenFileFinished()
 
 void CBasicSearchView::OnSaveData()
 {
-    QWidget* owner = Owner();
-    if (m_session.ScanCount() == 0) {
-        ShowMessage(owner, QString::fromLatin1(kSaveBeforeScanText));
-        RestoreBusyState();
-        return;
-    }
-    if (ScanRunning() || ListBusy()) {
-        ShowMessage(owner, Q(Texts().ScanRunningSaveDataText));
-        RestoreBusyState();
-        return;
-    }
-    SaveCheckedTreeItems(owner, m_session.Results(), m_session.Volumes(), true);
+    SaveCheckedItems();
 }
 
 void CBasicSearchView::OnSaveLog()
@@ -852,7 +1089,7 @@ void CBasicSearchView::OnLoadLog()
     m_loadPath = path;
     state.StatusFileCount = 0;
     state.StatusFolderCount = 0;
-    ShowFoundCountStatus();
+    ShowFolderCounts();
 
     // The loading view: the progress of the tree and the file table.
     ShowResultViews(false);
@@ -1032,6 +1269,7 @@ void CBasicSearchView::ResetForNewSelection()
 
 bool CBasicSearchView::ConfirmClose()
 {
+    ModalGuard guard(this);
     QWidget* owner = Owner();
     if (m_session.ScanCount() > 0 && !m_session.ResultsLogged() && !ScanRunning() && !LogJobRunning() &&
         !m_session.Results().LogLoadedFlag() && ResultsShown()) {

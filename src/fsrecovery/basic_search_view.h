@@ -31,6 +31,7 @@ class QEventLoop;
 
 class QLabel;
 class QListWidget;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 
@@ -64,8 +65,22 @@ public slots:
     // "Open" of the file list: the first selected row (a folder is selected
     // in the tree, a file copied and opened with its application).
     void OnOpenFile();
+    // The results tree's "Save": what is ticked.
+    void SaveCheckedItems();
+    // The file list's "Save": the selected rows (a folder row with all below
+    // it); "Save All": every row of the list.
+    void SaveSelectedRows();
+    void SaveAllRows();
 
 public:
+    // The status line above the file list ("( folder )    N Files, M Folders").
+    void SetFoundCountStatus(const QString& text);
+    // The text of the selected results-tree item; a null text when none is selected.
+    QString SelectedResultsItemText() const;
+    // The right-click menus, as they open at `pos` (in the view's viewport);
+    // null when no menu belongs there now (tests run its actions).
+    QMenu* MakeResultTreeMenu();
+    QMenu* MakeResultListMenu(bool forClick = true);
     // Writes the results to a scan log the user chooses (Save Log, and the
     // save asked for by Back and Close). 1 when written; 0 when cancelled or
     // when it failed (the user was told why).
@@ -104,6 +119,11 @@ public:
     QLabel* CounterLabel() const;      // static 1331
     QLabel* StepLabel() const;         // static 1197
     QLabel* InstructionLabel() const;  // static 1011
+    QLabel* FolderStatusLabel() const;   // static 1174
+    QLabel* RangeLabel() const;          // static 1077
+    QLabel* RangeTextLabel() const;      // static 1078
+    QLabel* ScanStatusLabel() const;     // "sectors  of  total"
+    QLabel* CurrentSectorLabel() const;  // static 1208
     QProgressBar* ScanProgress() const { return m_pProgress; }
     // The interim tree period of the next scan (tests may shorten it).
     void SetInterimInterval(std::chrono::milliseconds ms) { m_session.SetInterimInterval(ms); }
@@ -134,6 +154,14 @@ private:
     void OnResultsSelChanged(TreeNodeId item);
     void OnListJobFinished();
     void OnResultListDoubleClicked(const QModelIndex& index);
+    bool RefuseSaveNow();
+    // One question or message at a time: while one is open, the ends of
+    // the workers (and the boxes they bring) wait for it to close.
+    class ModalGuard;
+    bool DeferWhileModal(void (CBasicSearchView::*handler)());
+    void RunDeferred();
+    void ShowFolderCounts();
+    std::vector<SaveRow> SelectedSaveRows() const;
     void OpenListRow(int row);
     void OnOpenFileFinished();
     void OnLogSaved();
@@ -158,6 +186,8 @@ private:
     QWidget* m_pResultsArea = nullptr;
     CTreeClass* m_pResultsTree = nullptr;     // 1008
     CResultsFileList* m_pFileList = nullptr;  // 1004 as the results list
+    CColorStatic* m_pFolderCaption = nullptr; // 1167 "Current Folder"
+    CColorStatic* m_pFolderStatus = nullptr;  // 1174
     QListWidget* m_pLiveList = nullptr;       // 1186
     QWidget* m_pScanPanel = nullptr;
     QProgressBar* m_pProgress = nullptr;      // 1073
@@ -177,6 +207,7 @@ private:
     QPushButton* m_pLoadLog = nullptr;        // 1093
     QPointer<CPopulate> m_pPopulate;
     QPointer<COpenSingleFile> m_pOpenWindow;
+    QPointer<QWidget> m_focusBeforeListing;
 
     QTimer m_timer123;
     QTimer m_timer456;
@@ -189,8 +220,11 @@ private:
     std::unique_ptr<SessionEvents> m_events;
     SearchSession m_session{1};
 
+    int m_nModalOpen = 0;
+    std::vector<void (CBasicSearchView::*)()> m_deferred;
     bool m_bStopRequest = false;       // StopRequestFlag
     std::uint64_t m_rangeStart = 0, m_rangeEnd = 0;
+    std::uint64_t m_barLow = 0, m_barHigh = 0;   // the range the bar shows now
     std::string m_selectionDescription;
 };
 

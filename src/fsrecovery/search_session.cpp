@@ -28,6 +28,7 @@ public:
         pos_ = lo;
     }
     void Progress(std::uint64_t pos) override { pos_ = pos; }
+    void LiveItem(const std::string& name) override { OnLiveFolder(name); }
     void Message(const std::string& text) override
     {
         if (SearchSessionObserver* o = observer_.load())

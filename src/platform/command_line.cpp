@@ -53,4 +53,36 @@ DeviceOptionsResult ApplyDeviceOptions(int argc, const char* const* argv, Device
     return result;
 }
 
+bool WantsUsage(int argc, const char* const* argv)
+{
+    for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--")
+            return false;
+        if (arg == "--help" || arg == "-h")
+            return true;
+    }
+    return false;
+}
+
+std::string UsageText(const std::string& programName)
+{
+    const std::string name = programName.empty() ? std::string("torvane") : programName;
+    return "Usage: " + name + " [OPTION]... [SCAN_LOG]\n"
+           "Finds deleted and lost files and folders on disks, partitions, memory cards\n"
+           "and disk images, and copies them to a folder of your choice. Devices are only\n"
+           "ever read.\n"
+           "\n"
+           "  SCAN_LOG                  a scan log (.VQL) saved before: opens its results\n"
+           "  --image PATH              list a disk image as a further physical disk\n"
+           "  --removable-image PATH    list a disk image as removable media (a dump of a\n"
+           "                            memory card)\n"
+           "  -h, --help                show this text and exit\n"
+           "\n"
+           "--image=PATH and --removable-image=PATH are accepted too; \"--\" ends the options.\n"
+           "Images named in the environment variable TORVANE_DISK_IMAGES (separated by\n"
+           "colons) are listed as well. Reading disks needs root or membership of the\n"
+           "\"disk\" group.\n";
+}
+
 }  // namespace torvane

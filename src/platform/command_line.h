@@ -32,4 +32,10 @@ DeviceOptionsResult ApplyDeviceOptions(int argc, const char* const* argv,
                                        DeviceRegistry& registry = DeviceRegistry::Instance(),
                                        bool readEnvironment = true);
 
+// True when the command line asks for the usage (--help or -h before "--").
+bool WantsUsage(int argc, const char* const* argv);
+
+// What `torvane --help` prints: the program's command line and its options.
+std::string UsageText(const std::string& programName);
+
 }  // namespace torvane

@@ -223,6 +223,25 @@ bool IsPermissionErrno(int e)
     return e == EACCES || e == EPERM;
 }
 
+std::string DiskPermissionMessageFor(const std::vector<int>& diskNumbers, bool runningAsRoot)
+{
+    std::string which;
+    for (int n : diskNumbers) {
+        const std::optional<RegisteredDisk> disk = DeviceRegistry::Instance().Disk(n);
+        if (!disk)
+            continue;
+        which += "\n    " + (disk->backingPath.empty() ? disk->id : disk->backingPath);
+        if (!disk->openError.empty())
+            which += ": " + disk->openError;
+    }
+    if (!runningAsRoot)
+        return std::string(kDiskPermissionMessage) + (which.empty() ? "" : "\n" + which);
+    return "Some disks cannot be read, although the program runs with administrator rights: the system refused "
+           "to open them (a security policy, a container without access to the device, or a device that is "
+           "locked)." +
+           (which.empty() ? std::string() : "\n" + which);
+}
+
 DeviceRegistry& DeviceRegistry::Instance()
 {
     static DeviceRegistry registry;

@@ -45,6 +45,12 @@ inline constexpr const char* kDiskPermissionMessage =
     "Some disks cannot be read: reading disks needs administrator rights (run the program as root) "
     "or membership of the \"disk\" group.";
 
+// The same message for the disks given (their numbers), saying what failed
+// for each ("/dev/sdb: Permission denied"). A program that runs as root
+// already has the rights the message above asks for: then it says that the
+// system refused even root (a security policy, a container, a locked device).
+std::string DiskPermissionMessageFor(const std::vector<int>& diskNumbers, bool runningAsRoot);
+
 // "\\.\PhysicalDrive3"
 std::string PhysicalDrivePath(int diskNumber);
 // "\\.\E:"

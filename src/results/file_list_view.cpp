@@ -7,6 +7,8 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 
+#include <algorithm>
+
 namespace torvane {
 
 CResultsFileList::CResultsFileList(QWidget* parent) : CColorListCtrl(parent)
@@ -61,6 +63,21 @@ void CResultsFileList::ApplyIcons()
     setImageList(icons.Icons());
     if (itemModel())
         itemModel()->publishChanges();
+}
+
+void CResultsFileList::FitColumnsToContent()
+{
+    if (!model())
+        return;
+    int others = 0;
+    for (int c = kListType; c <= kListTime; ++c) {
+        resizeColumnToContents(c);
+        setColumnWidth(c, std::clamp(columnWidth(c), 60, 220));
+        others += columnWidth(c);
+    }
+    resizeColumnToContents(kListName);
+    const int room = viewport()->width() - others - 2;
+    setColumnWidth(kListName, std::clamp(columnWidth(kListName), 140, std::max(140, room)));
 }
 
 void CResultsFileList::focusInEvent(QFocusEvent* event)

@@ -25,6 +25,10 @@ public:
     // Gives every row without an image the shell icon of its name's
     // extension (GUI thread, after a listing).
     void ApplyIcons();
+    // Sizes the shown columns to their texts (after a listing), the name
+    // column taking what is left of the list's width, so that "Time" is on
+    // screen at the dialog's default size.
+    void FitColumnsToContent();
 
 protected:
     void focusInEvent(QFocusEvent* event) override;

@@ -31,6 +31,9 @@ struct SaveCounters {
     std::atomic<std::uint64_t> fileBytesDone{0};  // bytes of the current file written so far
     std::atomic<std::uint64_t> fileBytesTotal{0}; // size of the current file
     std::atomic<std::uint64_t> bytesWritten{0};   // bytes of every file written so far
+    // A writer follows a file's cluster chain through the FAT before its data
+    // (a large file on a large volume takes a while): the saving dialog says so.
+    std::atomic<bool> gatheringClusters{false};
 
     void Reset()
     {

@@ -1,6 +1,7 @@
 #include "results/saving_dialog.h"
 
 #include "app/message_dialog.h"
+#include "base/program_state.h"
 #include "app/ui/xp_style_button.h"
 #include "results/counting_dialog.h"
 #include "results/open_export_folder_dialog.h"
@@ -47,11 +48,20 @@ namespace {
 
 QLabel* AddRow(QGridLayout* grid, int row, const QString& caption, QWidget* parent, const QString& name)
 {
-    grid->addWidget(new QLabel(caption, parent), row, 0);
+    // The caption keeps its whole width; the value takes the rest and wraps
+    // (a long path breaks at its slashes) instead of widening the dialog.
+    auto* label = new QLabel(caption, parent);
+    label->setMinimumWidth(label->sizeHint().width());
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    grid->addWidget(label, row, 0);
     auto* value = new QLabel(parent);
     value->setObjectName(name);
     value->setWordWrap(true);
+    value->setTextFormat(Qt::PlainText);
+    value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::MinimumExpanding);
+    value->setMinimumWidth(200);
     grid->addWidget(value, row, 1);
+    grid->setColumnStretch(1, 1);
     return value;
 }
 
@@ -67,6 +77,11 @@ CSavingDlg::CSavingDlg(SaveRequest request, QWidget* parent, TargetFileSystem& f
     setWindowTitle(QStringLiteral("Saving Data"));
     setWindowIcon(ProgramIcon());
     auto* layout = new QVBoxLayout(this);
+    setMinimumWidth(560);
+    auto* advice = new QLabel(QString::fromStdString(ProgramState::Instance().Messages.StopSavingAdviceText), this);
+    advice->setObjectName(QStringLiteral("StopSavingAdvice"));
+    advice->setWordWrap(true);
+    layout->addWidget(advice);
     auto* grid = new QGridLayout;
     m_pName = AddRow(grid, 0, QStringLiteral("File Name :"), this, QStringLiteral("FileName"));
     m_pPath = AddRow(grid, 1, QStringLiteral("File Path  :"), this, QStringLiteral("FilePath"));
@@ -94,6 +109,12 @@ CSavingDlg::CSavingDlg(SaveRequest request, QWidget* parent, TargetFileSystem& f
     m_pTotals = new QLabel(this);
     m_pTotals->setObjectName(QStringLiteral("SelectionTotals"));
     layout->addWidget(m_pTotals);
+    m_pGathering = new QLabel(
+        QStringLiteral("Gathering Clusters Linking Information. This may take a while, Please wait..."), this);
+    m_pGathering->setObjectName(QStringLiteral("GatheringClusters"));
+    m_pGathering->setWordWrap(true);
+    m_pGathering->hide();
+    layout->addWidget(m_pGathering);
     auto* buttons = new QHBoxLayout;
     auto* open = MakeIconButton(QStringLiteral("Open Containing Folder"), 373, 28, this);
     open->setObjectName(QStringLiteral("OpenContainingFolder"));
@@ -146,6 +167,7 @@ int CSavingDlg::exec()
 void CSavingDlg::OnTimer()
 {
     SaveCounters& c = m_job->Session().Counters();
+    m_pGathering->setVisible(c.gatheringClusters.load());
     bool hideTotals = false;
     m_pFiles->setText(QString::fromStdString(FormatCountProgress(c.filesWritten.load(), c.totalFiles.load(), &hideTotals)));
     if (hideTotals)

@@ -67,6 +67,7 @@ private:
     QLabel* m_pTotals = nullptr;
     QLabel* m_pInvalidLabel = nullptr;
     QLabel* m_pInvalid = nullptr;
+    QLabel* m_pGathering = nullptr;   // "Gathering Clusters Linking Information..."
     QString m_strCompletion;
     bool m_bCounted = false;
     bool m_bFinished = false;

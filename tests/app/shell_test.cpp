@@ -30,6 +30,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QtTest>
+#include <QScreen>
 
 #include <atomic>
 #include <condition_variable>
@@ -264,8 +265,14 @@ private slots:
 
         m_builder.Close();  // hold the drive list until the loading window was seen
         const int callsBefore = m_builder.calls.load();
-        if (mode == kModeVideo) Main()->OnVideoSearch();
-        else Main()->ModeButton(mode)->click();
+        // Pressed from the keyboard: Enter on the focused button.
+        Main()->move(0, 0);
+        if (mode == kModeVideo) {
+            Main()->OnVideoSearch();
+        } else {
+            Main()->ModeButton(mode)->setFocus();
+            QTest::keyClick(Main()->ModeButton(mode), Qt::Key_Return);
+        }
         QVERIFY(Main()->SearchDialogActive());
         CModeless1* loading = Main()->LoadingWindow();
         QVERIFY(loading != nullptr);
@@ -301,6 +308,12 @@ private slots:
         QTRY_VERIFY(guard.isNull());
         QVERIFY(Main()->isVisible());
         QVERIFY(Main()->isEnabled());
+        // Whole on the screen, centred.
+        const QRect area = Main()->screen()->availableGeometry();
+        const QRect frame = Main()->frameGeometry();
+        QVERIFY(area.contains(frame) || frame.width() >= area.width() || frame.height() >= area.height());
+        if (frame.width() < area.width())
+            QVERIFY(std::abs(frame.center().x() - area.center().x()) <= 1);
         QCOMPARE(state.RecoveryMode.load(), int(kModeNone));
         QVERIFY(!Main()->SearchDialogActive());
         QVERIFY(CurrentSearchDialog() == nullptr);

@@ -3,6 +3,8 @@
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>
+#include <vector>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -44,7 +46,28 @@ TEST(ShortenUrl, RemovesSchemesAndOptionallyWww)
     EXPECT_EQ(ShortenUrlForDisplay("https://www.torvane.example/", true), "www.torvane.example/");
     EXPECT_EQ(ShortenUrlForDisplay("http://torvane.example", false), "torvane.example");
     EXPECT_EQ(ShortenUrlForDisplay("www.a.example www.b.example", false), "a.example b.example");
-    EXPECT_EQ(HelpFilePath("/opt/torvane"), "/opt/torvane/Software Guide.html");
+    EXPECT_EQ(HelpFilePath("/nonexistent/opt/torvane"), "/nonexistent/opt/torvane/Software Guide.html");
+}
+
+// Beside the program first (a build tree), then the share folder of the
+// installation prefix: an installed copy finds its manual.
+TEST(HelpManual, IsFoundBesideTheProgramOrInItsShareFolder)
+{
+    EXPECT_EQ(HelpFileCandidates("/opt/tv/bin"),
+              (std::vector<std::string>{"/opt/tv/bin/Software Guide.html", "/opt/tv/share/torvane/Software Guide.html",
+                                        "/usr/local/share/torvane/Software Guide.html",
+                                        "/usr/share/torvane/Software Guide.html"}));
+    const std::filesystem::path root = std::filesystem::temp_directory_path() /
+                                       ("torvane-help-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(root / "bin");
+    std::filesystem::create_directories(root / "share/torvane");
+    const std::string installed = (root / "share/torvane" / kHelpManualName).string();
+    std::ofstream(installed) << "<html></html>";
+    EXPECT_EQ(HelpFilePath((root / "bin").string()), installed);
+    const std::string beside = (root / "bin" / kHelpManualName).string();
+    std::ofstream(beside) << "<html></html>";
+    EXPECT_EQ(HelpFilePath((root / "bin").string()), beside);
+    std::filesystem::remove_all(root);
 }
 
 TEST(ProgramFolder, IsEverythingBeforeTheLastSlash)

@@ -5,6 +5,7 @@
 #include "app/search_dialog.h"
 #include "app/ui/tree_class.h"
 #include "app/ui/tree_item_model.h"
+#include "app/wait_window.h"
 #include "base/program_state.h"
 #include "disk/device_events.h"
 #include "disk/drive_refresh.h"
@@ -264,6 +265,12 @@ void DriveTreeViewTest::showLogicalDrivesAddsAndRemovesBranch() {
     QVERIFY(inv.LogicalDrivesItem != kNoTreeNode);
     QCOMPARE(ChildTexts(inv.Tree, inv.MyComputerItem),
              (std::vector<std::string>{"Physical Drives", "Logical Drives"}));
+    // The loading window is gone (not left over the property values), and
+    // the branch just listed is selected.
+    QCoreApplication::processEvents();
+    for (CModeless1* loading : f.host.findChildren<CModeless1*>())
+        QVERIFY(!loading->isVisible());
+    QCOMPARE(f.panel->Tree()->SelectedItem(), inv.LogicalDrivesItem);
     const TreeNodeId volume = inv.Tree.FirstChild(inv.LogicalDrivesItem);
     QCOMPARE(inv.Tree.Text(volume).substr(0, 2), std::string("E:"));
     QCOMPARE(inv.Tree.Image(volume), int(kImageVolume));

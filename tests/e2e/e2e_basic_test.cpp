@@ -204,6 +204,35 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, E2eBasic,
                                            Volume{"ntfs.img", 0}, Volume{"mbr.img", 2}, Volume{"gpt.img", 3}),
                          Name);
 
+// fat32-highword.img: the deleted GONE.BIN lies beyond cluster 0xFFFF, its
+// root entry lost its high word, and a sub-folder entry comes before it.
+// Saved from the tree, every file is byte-identical, GONE.BIN included.
+TEST(E2eBasicHighWord, ADeletedRootFileThatLostItsHighWordSavesByteForByte)
+{
+    if (!fs::exists(test::FixtureImage("fat32-highword.img")))
+        GTEST_SKIP() << "fixture not unpacked";
+    test::TempDir temp;
+    const fs::path out = temp.path() / "out";
+    RunResult run = RunE2e(Volume{"fat32-highword.img", 0}, out);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto saved = test::HashFolder(out);
+    int checked = 0;
+    for (const auto& m : test::LoadManifest("fat32-highword.img")) {
+        if (m.IsDir())
+            continue;
+        std::string path = m.path.substr(1);   // the folder's hashes are keyed relative
+        if (m.IsDeleted() && !saved.count(path)) {
+            const std::string leaf = path.substr(path.rfind('/') + 1);
+            path = path.substr(0, path.rfind('/') + 1) + DeletedForm(leaf);
+        }
+        auto it = saved.find(path);
+        ASSERT_NE(it, saved.end()) << m.path << " not saved; saved: " << saved.size() << " files";
+        EXPECT_EQ(it->second, m.sha256) << m.path;
+        ++checked;
+    }
+    EXPECT_EQ(checked, 4);
+}
+
 // The public broken FAT32 images: each one is scanned and saved to the end,
 // without a crash or a hang, and nothing lands outside the destination.
 class E2eBrokenFat32 : public ::testing::TestWithParam<std::string> {};

@@ -77,5 +77,24 @@ TEST_F(CommandLineTest, EnvironmentImagesComeFirst)
     EXPECT_EQ(disks[1].backingPath, a_);
 }
 
+
+// --help and -h ask for the usage (not after "--", where they would be a
+// scan log's name); the usage names every option.
+TEST(CommandLineUsage, HelpPrintsTheOptions)
+{
+    const char* help[] = {"torvane", "--image", "a.img", "--help"};
+    const char* shortHelp[] = {"torvane", "-h"};
+    const char* afterEnd[] = {"torvane", "--", "--help"};
+    const char* plain[] = {"torvane", "log.VQL"};
+    EXPECT_TRUE(WantsUsage(4, help));
+    EXPECT_TRUE(WantsUsage(2, shortHelp));
+    EXPECT_FALSE(WantsUsage(3, afterEnd));
+    EXPECT_FALSE(WantsUsage(2, plain));
+    const std::string usage = UsageText("torvane");
+    EXPECT_EQ(usage.rfind("Usage: torvane ", 0), 0u);
+    for (const char* option : {"--image PATH", "--removable-image PATH", "SCAN_LOG", "--help"})
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+}
+
 }  // namespace
 }  // namespace torvane

@@ -424,5 +424,23 @@ TEST(DeviceRegistry, ReadSectorsGoesThroughTheProgramRegistry)
     EXPECT_EQ(std::string(buf.data(), 4), "sda|");
 }
 
+
+// The permission note names what failed; run as root, it does not ask for
+// the rights the program already has.
+TEST(DiskPermissionMessage, NamesTheDisksAndFitsTheUser)
+{
+    const int n = DeviceRegistry::Instance().RegisterMemoryDisk(MakeMemoryDevice("refused", std::string(4096, '\0')));
+    ASSERT_GE(n, 0);
+    const std::string user = DiskPermissionMessageFor({n}, false);
+    EXPECT_EQ(user.rfind(kDiskPermissionMessage, 0), 0u);
+    EXPECT_NE(user.find("refused"), std::string::npos) << user;
+    const std::string root = DiskPermissionMessageFor({n}, true);
+    EXPECT_EQ(root.find("run the program as root"), std::string::npos) << root;
+    EXPECT_NE(root.find("administrator rights"), std::string::npos) << root;
+    EXPECT_NE(root.find("refused"), std::string::npos) << root;
+    EXPECT_EQ(DiskPermissionMessageFor({}, false), kDiskPermissionMessage);
+    DeviceRegistry::Instance().RemoveDisk(n);
+}
+
 }  // namespace
 }  // namespace torvane

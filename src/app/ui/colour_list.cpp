@@ -252,7 +252,8 @@ CColorListCtrl::CColorListCtrl(QWidget* parent) : QTableView(parent) {
     PrepareTable(this);
     proxy_ = new ColorListSortProxy(this);
     horizontalHeader()->setSectionsClickable(true);
-    horizontalHeader()->setSortIndicatorShown(true);
+    // No arrow until the list is sorted by a column.
+    horizontalHeader()->setSortIndicatorShown(false);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &CColorListCtrl::onHeaderClicked);
 }
 
@@ -295,6 +296,7 @@ void CColorListCtrl::SortByColumn(int column, bool ascending) {
     m_bSortAscending = ascending;
     const Qt::SortOrder order = ascending ? Qt::AscendingOrder : Qt::DescendingOrder;
     proxy_->sort(column, order);
+    horizontalHeader()->setSortIndicatorShown(true);
     horizontalHeader()->setSortIndicator(column, order);
     emit sorted(column, ascending);
 }

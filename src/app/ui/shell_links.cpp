@@ -20,7 +20,11 @@ void ShellOpen(QWidget* owner, int mode, const QString& target)
         // The links are already %-escaped (the support mail body): keep them.
         QUrl url = QUrl::fromEncoded(target.toUtf8(), QUrl::TolerantMode);
         if (!url.isValid()) url = QUrl(target);
-        QDesktopServices::openUrl(url);
+        // Without a browser or mail program nothing would happen at all.
+        if (!QDesktopServices::openUrl(url))
+            ShowMessage(owner, QStringLiteral("No program could be started to open \"%1\".\n\nSet up a default web "
+                                              "browser and mail program for the desktop, or open the address "
+                                              "yourself.").arg(target));
         return;
     }
     const QFileInfo info(target);
@@ -28,10 +32,14 @@ void ShellOpen(QWidget* owner, int mode, const QString& target)
         ShowMessage(owner, QStringLiteral("Does not exist."));
         return;
     }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()))) {
-        // No application takes the file: show it in its folder instead.
-        QDesktopServices::openUrl(QUrl::fromLocalFile(info.absolutePath()));
-    }
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath())))
+        return;
+    // No application takes the file: show it in its folder instead, and say
+    // so when not even a file manager is there.
+    if (info.isDir() || !QDesktopServices::openUrl(QUrl::fromLocalFile(info.absolutePath())))
+        ShowMessage(owner, QStringLiteral("No program could be started to open \"%1\".\n\nSet up a default "
+                                          "application for it on the desktop, or open it yourself.")
+                               .arg(info.absoluteFilePath()));
 }
 
 QString ProgramFolder()

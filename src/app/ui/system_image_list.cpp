@@ -1,6 +1,8 @@
 #include "app/ui/system_image_list.h"
 
 #include <QFileIconProvider>
+#include <QFileInfo>
+#include <QIcon>
 #include <QMimeDatabase>
 #include <QMimeType>
 
@@ -8,7 +10,29 @@
 
 namespace torvane {
 
+namespace {
+
+// Outside a desktop session (a bare X server, a window manager without a
+// theme) Qt knows no icon theme and every file would get the same blank
+// icon: take the first full theme installed.
+void ChooseIconTheme() {
+    const QString current = QIcon::themeName();
+    if (!current.isEmpty() && current != QLatin1String("hicolor")) return;
+    const QStringList paths = QIcon::themeSearchPaths();
+    for (const char* name : {"Adwaita", "breeze", "oxygen", "gnome", "Tango", "elementary"}) {
+        for (const QString& dir : paths) {
+            if (QFileInfo::exists(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral("/index.theme"))) {
+                QIcon::setThemeName(QLatin1String(name));
+                return;
+            }
+        }
+    }
+}
+
+}  // namespace
+
 CSystemImageList::CSystemImageList() {
+    ChooseIconTheme();
     QFileIconProvider provider;
     icons_.append(provider.icon(QFileIconProvider::File));    // 0: no extension
     icons_.append(provider.icon(QFileIconProvider::Folder));  // 1: folders

@@ -7,6 +7,7 @@
 #include "results/found_entry_saver.h"
 
 #include <atomic>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -91,6 +92,24 @@ std::shared_ptr<FileSystemVolume> ScanBasicExfat(ScanControl& control, CurrentPa
         if (ScanSink* sink = control.Sink())
             sink->UnreadableFolder(folder);
     };
+    // The walk's place on the volume and the files it finds, as the FAT sweep
+    // shows its own: "sectors  of  total", the bar over the partition (it
+    // only moves forward: folders lie anywhere), the live list.
+    if (ScanSink* sink = control.Sink()) {
+        const std::uint64_t end = partition.Descriptor.EndSector;
+        char text[64];
+        std::snprintf(text, sizeof text, "sectors  of  total %llu", static_cast<unsigned long long>(end));
+        sink->StatusText(text);
+        sink->ProgressRange(partition.Descriptor.StartSector, end);
+        std::uint64_t furthest = partition.Descriptor.StartSector;
+        exfatControl.progress = [sink, furthest](std::uint64_t sector) mutable {
+            if (sector > furthest) {
+                furthest = sector;
+                sink->Progress(sector);
+            }
+        };
+        exfatControl.liveFile = [sink](const std::string& name) { sink->LiveItem(name); };
+    }
     const ExfatScanReport report = ReadExfatVolume(results, partition, *partition.Device, index.get(), exfatControl);
     // The root the walk read (the backup boot sector's when the first one is
     // damaged) is the one its files are filed under, and the one a scan log

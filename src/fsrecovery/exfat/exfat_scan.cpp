@@ -250,6 +250,8 @@ private:
                 SectorReadReport read;
                 ReadBytesFrom(*volume_.device, base + off, buffer.data(), n, &read);
                 results_.CurrentScanSector = (base + off) / 512;
+                if (control_.progress)
+                    control_.progress((base + off) / 512);
                 if (read.unreadableSectors == 0) {
                     ended = !FeedEntries(sets, buffer.data(), n, base + off);
                     continue;
@@ -340,6 +342,8 @@ private:
             auto lock = results_.Lock();
             results_.FoundEntries().push_back(std::move(entry));
         }
+        if (control_.liveFile && !set.name.empty())
+            control_.liveFile(set.name);
     }
 
     ScanResults& results_;

@@ -109,6 +109,10 @@ struct ExfatScanControl {
     // Told, at the end of a folder's walk, how many of its sectors could not
     // be read (their entries are lost; the walk went on behind them).
     std::function<void(const UnreadableFolderSectors&)> unreadableFolder;
+    // The device sector the walk reads (after each read), and the name of
+    // each file it finds; both for what the dialog shows while it runs.
+    std::function<void(std::uint64_t)> progress;
+    std::function<void(const std::string&)> liveFile;
 };
 
 struct ExfatScanReport {

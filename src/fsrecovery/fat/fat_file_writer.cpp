@@ -138,7 +138,9 @@ FileOutcome SaveFatFile(SaveSession& session, Device& device, const FatVolume& v
         ++counters.filesWritten;
     }
     session.SetCurrentItem(file.name, file.target);
+    counters.gatheringClusters = true;
     FatDataPlan plan = PlanFatFileData(device, volume, file.firstCluster, file.size, file.deleted);
+    counters.gatheringClusters = false;
     FileOutcome failure = FileOutcome::Failed;
     std::unique_ptr<TargetFile> target = OpenRecoveredTarget(session, file.target, file.name, failure);
     if (!target)

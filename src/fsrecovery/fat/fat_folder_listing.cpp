@@ -31,6 +31,7 @@ std::uint64_t ListFatFolderFiles(ListRowModel& list, std::uint64_t firstRow, std
     options.countFiles = true;
     options.isIndexedFolder = context.isIndexedFolder;
     options.stop = context.abort;
+    options.rootChildFolders = context.rootChildFolders;
     options.onFile = [&](const FatFileEntry& f) {
         if (context.abort && context.abort())
             return;

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace torvane {
 
@@ -30,6 +31,9 @@ struct FatListingContext {
     std::function<bool(std::uint32_t)> isIndexedFolder;
     // Tested per sector and per entry: true ends the listing (Cancel).
     std::function<bool()> abort;
+    // The FAT32 root's high-word search: the first clusters of the folders
+    // directly below the results tree's root (see WalkFatFolderEntries).
+    std::function<std::vector<std::uint32_t>()> rootChildFolders;
     // Called after every 50th row with the number of files listed by this call.
     std::function<void(std::uint64_t)> progress;
 };

@@ -71,6 +71,40 @@ bool IsClusterAfterFileUnlisted(std::uint64_t& lastTried, std::uint32_t& next, s
     return !(isIndexedFolder && isIndexedFolder(next));
 }
 
+bool SeedRootHighWordGuess(Device& device, const FatVolume& volume, std::uint32_t lastSubfolder,
+                           const FatFolderWalkOptions& options, FatGuessState& guess)
+{
+    if (lastSubfolder == 0 || volume.fs != FsKind::Fat32)
+        return false;
+    FatFolderWalkOptions sub;
+    sub.followContinuation = true;
+    sub.countFiles = true;
+    sub.basicSearch = options.basicSearch;
+    sub.isIndexedFolder = options.isIndexedFolder;
+    sub.stop = options.stop;
+    sub.maxContinuations = options.maxContinuations;
+    auto seedFrom = [&](std::uint32_t folder) {
+        const FatFolderWalkResult r = WalkFatFolderEntries(device, volume, folder, sub);
+        if (r.count == 0)
+            return false;
+        guess.previousCluster = r.lastFileCluster;
+        guess.previousCount = ClustersOf(r.lastFileSize, volume.sectorsPerCluster);
+        guess.highWord = r.lastHighWord;
+        return true;
+    };
+    if (lastSubfolder < 0x10000 && options.rootChildFolders) {
+        for (std::uint32_t child : options.rootChildFolders()) {
+            if (child < 0x10000 || (child & 0xFFFFu) != lastSubfolder || child == 0x0FFFFFFF)
+                continue;
+            // The first match decides, as the folder the entry named.
+            if (seedFrom(child))
+                return true;
+            break;
+        }
+    }
+    return seedFrom(lastSubfolder);
+}
+
 FatFolderWalkResult WalkFatFolderEntries(Device& device, const FatVolume& volume, std::uint32_t cluster,
                                          const FatFolderWalkOptions& options)
 {
@@ -87,6 +121,11 @@ FatFolderWalkResult WalkFatFolderEntries(Device& device, const FatVolume& volume
     rules.filesOnly = true;
     rules.endByte = volume.endByte;
     auto stopped = [&options] { return options.stop && options.stop(); };
+    // The FAT32 root's high-word search (see the header): the last
+    // sub-folder entry met before the first file.
+    const bool rootSearch = cluster == 0 && fat32 && options.rootChildFolders != nullptr;
+    std::uint32_t lastSubfolder = 0;
+    bool rootSeeded = false;
 
     // Returns false at the end of the directory.
     auto walkSector = [&](std::uint64_t sectorNo, std::uint32_t chainCluster, bool withGuess,
@@ -101,9 +140,17 @@ FatFolderWalkResult WalkFatFolderEntries(Device& device, const FatVolume& volume
             std::string name = ParseFatDirEntry(data, i, sectorNo, rules, previous, r);
             if (r.endOfDirectory)
                 return false;
-            if (name.empty())
-                continue;
             const std::uint8_t* e = data + i * kFatEntrySize;
+            if (name.empty()) {
+                // Deleted folders count too: their files were written as well.
+                if (rootSearch && !fileMet && e[0] != 0 && e[0] != '.' && e[11] != 0x0F && (e[11] & 0x10) != 0)
+                    lastSubfolder = FatEntryFirstCluster(e);
+                continue;
+            }
+            if (rootSearch && !rootSeeded && !fileMet && lastSubfolder != 0) {
+                rootSeeded = true;
+                SeedRootHighWordGuess(device, volume, lastSubfolder, options, guess);
+            }
             FatFileEntry f;
             f.name = name;
             f.shortName = r.shortName;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace torvane {
 
@@ -70,6 +71,11 @@ struct FatFolderWalkOptions {
     std::function<void(const FatFileEntry&)> onFile;      // every file met
     // Bound on continuations (each into a cluster not walked before).
     std::uint32_t maxContinuations = 4096;
+    // The FAT32 root only: the first cluster of each folder directly below
+    // the results tree's root, in tree order. When set, the guess of the
+    // root's first file starts from the last file of the last sub-folder
+    // entry met before it (see WalkFatFolderEntries).
+    std::function<std::vector<std::uint32_t>()> rootChildFolders;
 };
 
 struct FatFolderWalkResult {
@@ -84,7 +90,22 @@ struct FatFolderWalkResult {
 // root (FAT32: the root cluster; FAT16: the fixed root area, where an
 // end-of-directory entry ends only its sector). Cluster 0x0FFFFFFF is the
 // miscellaneous folder and holds nothing.
+//
+// The FAT32 root with options.rootChildFolders: the root cluster is low, so
+// nothing in the root itself tells the high word of a deleted file whose
+// entry lost it. A file written after a sub-folder was filled lies behind
+// that folder's last file; so before the root's first file, the last
+// sub-folder entry met (cluster D) is walked and its last file seeds the
+// guess. When D is below 0x10000 (its own high word may be gone), the first
+// root child folder whose cluster has D as its low word and a high word
+// above 0 is walked first and, when it holds a file, seeds the guess instead.
 FatFolderWalkResult WalkFatFolderEntries(Device& device, const FatVolume& volume, std::uint32_t cluster,
                                          const FatFolderWalkOptions& options = {});
+
+// The last file of folder `cluster` as the root's high-word guess uses it
+// (the walk above, with its continuation): P, N and H for the first root file.
+// False when no folder below gives one.
+bool SeedRootHighWordGuess(Device& device, const FatVolume& volume, std::uint32_t lastSubfolder,
+                           const FatFolderWalkOptions& options, FatGuessState& guess);
 
 }  // namespace torvane

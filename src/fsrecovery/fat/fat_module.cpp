@@ -8,14 +8,36 @@
 #include "results/save_walkers.h"
 
 #include <utility>
+#include <vector>
 
 namespace torvane {
 namespace {
 
+// The first clusters of the folders of volume `fsKey` directly below the
+// results tree's root, in tree order: where the FAT32 root's high-word search
+// looks (a Deep scan's other volumes have folders there too).
+std::function<std::vector<std::uint32_t>()> RootChildFolders(ScanResults& results, std::uint64_t fsKey)
+{
+    return [&results, fsKey] {
+        std::vector<std::uint32_t> clusters;
+        auto lock = results.Lock();
+        const TreeModel& tree = results.Tree();
+        const TreeNodeId root = tree.RootItem();
+        if (root == kNoTreeNode)
+            return clusters;
+        for (TreeNodeId child : tree.Children(root))
+            if (const RecoveredFolder* folder = results.FolderOfItem(child))
+                if (folder->fsKey == fsKey && folder->selfId != 0 && folder->selfId != kMiscFolderId)
+                    clusters.push_back(folder->selfId);
+        return clusters;
+    };
+}
+
 class FatSaver final : public FileSystemSaver {
 public:
-    FatSaver(ScanResults& results, DevicePtr device, FatVolume volume, bool basicSearch)
-        : results_(results), device_(std::move(device)), volume_(std::move(volume)), basic_(basicSearch)
+    FatSaver(ScanResults& results, DevicePtr device, FatVolume volume, bool basicSearch, std::uint64_t fsKey)
+        : results_(results), device_(std::move(device)), volume_(std::move(volume)), basic_(basicSearch),
+          fsKey_(fsKey)
     {
     }
 
@@ -63,6 +85,7 @@ private:
         options.basicSearch = basic_;
         options.isIndexedFolder = [this](std::uint32_t c) { return results_.IsIndexedFolderCluster(c); };
         options.stop = stop;
+        options.rootChildFolders = RootChildFolders(results_, fsKey_);
         return options;
     }
 
@@ -114,6 +137,7 @@ private:
     DevicePtr device_;
     FatVolume volume_;
     bool basic_;
+    std::uint64_t fsKey_;
 };
 
 class FatFileSystemVolume final : public FileSystemVolume {
@@ -138,6 +162,7 @@ public:
         ctx.deepSearch = listing.deepLayout;
         ctx.isIndexedFolder = [&results](std::uint32_t c) { return results.IsIndexedFolderCluster(c); };
         ctx.abort = listing.abort;
+        ctx.rootChildFolders = RootChildFolders(results, Key());
         ctx.progress = listing.progress;
         return ListFatFolderFiles(*listing.list, listing.firstRow, static_cast<std::uint32_t>(folderId), ctx);
     }
@@ -152,7 +177,7 @@ public:
     {
         if (!Device())
             return nullptr;
-        return MakeFatSaver(results, Device(), volume_, basicSearch);
+        return MakeFatSaver(results, Device(), volume_, basicSearch, Key());
     }
 
 private:
@@ -162,9 +187,9 @@ private:
 }  // namespace
 
 std::unique_ptr<FileSystemSaver> MakeFatSaver(ScanResults& results, DevicePtr device, FatVolume volume,
-                                              bool basicSearch)
+                                              bool basicSearch, std::uint64_t fsKey)
 {
-    return std::make_unique<FatSaver>(results, std::move(device), std::move(volume), basicSearch);
+    return std::make_unique<FatSaver>(results, std::move(device), std::move(volume), basicSearch, fsKey);
 }
 
 std::shared_ptr<FileSystemVolume> MakeFatFileSystemVolume(const CurrentPartition& partition, std::uint64_t fsKey)

@@ -19,6 +19,6 @@ std::shared_ptr<FileSystemVolume> MakeFatFileSystemVolume(const CurrentPartition
 
 // The saver of a FAT volume (also for tests that build a volume by hand).
 std::unique_ptr<FileSystemSaver> MakeFatSaver(ScanResults& results, DevicePtr device, FatVolume volume,
-                                              bool basicSearch = true);
+                                              bool basicSearch = true, std::uint64_t fsKey = 0);
 
 }  // namespace torvane

@@ -7,6 +7,7 @@
 #include "results/file_type_texts.h"
 #include "results/found_entry_saver.h"
 
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,12 +30,19 @@ public:
         if (!listing.list)
             return 0;
         ListRowModel& list = *listing.list;
+        const NtfsSaveContext context = Context();
         NtfsVolume volume;
         volume.device = Device().get();
-        volume.cluster0Sector = context_.cluster0Sector;
-        volume.sectorsPerCluster = context_.sectorsPerCluster;
-        volume.endSector = context_.endSector;
-        NtfsListing found = ListNtfsFolderFiles(results, folderId, volume, context_.mft.get(), listing.abort);
+        volume.cluster0Sector = context.cluster0Sector;
+        volume.sectorsPerCluster = context.sectorsPerCluster;
+        volume.endSector = context.endSector;
+        NtfsListing found = ListNtfsFolderFiles(results, folderId, volume, context.mft.get(), listing.abort);
+        // $MFTMirr's size proved the cluster size the boot sector could not
+        // tell: the files listed from now on, and every save, read with it.
+        if (found.sectorsPerCluster && *found.sectorsPerCluster != context.sectorsPerCluster) {
+            std::lock_guard<std::mutex> lock(contextMutex_);
+            context_.sectorsPerCluster = *found.sectorsPerCluster;
+        }
         const bool deep = list.ColumnCount() >= kDeepListColumnCount;
         std::uint64_t row = listing.firstRow;
         for (const NtfsListedFile& f : found.files) {
@@ -61,10 +69,17 @@ public:
     {
         if (!Device())
             return nullptr;
-        return MakeFoundEntrySaver(results, Device(), kNtfsRootId, MakeNtfsEntryWriter(context_));
+        return MakeFoundEntrySaver(results, Device(), kNtfsRootId, MakeNtfsEntryWriter(Context()));
     }
 
 private:
+    NtfsSaveContext Context() const
+    {
+        std::lock_guard<std::mutex> lock(contextMutex_);
+        return context_;
+    }
+
+    mutable std::mutex contextMutex_;
     NtfsSaveContext context_;
 };
 
@@ -88,6 +103,8 @@ std::shared_ptr<FileSystemVolume> ScanBasicNtfs(ScanControl& control, CurrentPar
     MftSweepControl sweep;
     sweep.stop = [&control] { return control.StopRequested(); };
     sweep.sink = control.Sink();
+    if (ScanSink* sink = sweep.sink)
+        sweep.status = [sink](const std::string& text) { sink->StatusText(text); };
     sweep.interimInterval = control.InterimInterval();
     SweepMftRecords(results, volume, *table, sweep);
     RunBasicNtfsSteps(results, sweep.sink);

@@ -36,6 +36,8 @@ public:
     virtual void StatusText(const std::string& /*text*/) {}
     virtual void ProgressRange(std::uint64_t /*lo*/, std::uint64_t /*hi*/) {}
     virtual void Progress(std::uint64_t /*pos*/) {}
+    // A file or folder just found, for the dialog's live list of latest finds.
+    virtual void LiveItem(const std::string& /*name*/) {}
     // A message box for the user ("Unable to calculate partition parameters...").
     virtual void Message(const std::string& /*text*/) {}
     // Sectors of a folder that could not be read (see UnreadableFolderSectors);

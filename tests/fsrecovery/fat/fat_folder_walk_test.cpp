@@ -1,8 +1,14 @@
 #include "fsrecovery/fat/fat_folder_walk.h"
 
+#include "disk/volume_geometry.h"
+#include "support/fixtures.h"
+#include "../../e2e/sha256.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 namespace torvane {
@@ -212,6 +218,119 @@ TEST(FatFolderWalk, TheContinuationClusterGetsTheStrictNameTest)
     ASSERT_EQ(names.size(), 17u);
     EXPECT_EQ(names[0], "\u00A5" "ANDU.TXT");
     EXPECT_EQ(names[16], "IMG_0003.JPG");
+}
+
+
+// The FAT32 root of fat32-highword.img: folders /FILL (a 33 MiB file) and
+// /SUB, then the deleted GONE.BIN, written behind /SUB's files beyond cluster
+// 0xFFFF, whose entry lost its high word. The root's own cluster (2) tells
+// nothing; the last sub-folder entry before the file does.
+class Fat32RootHighWord : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto path = test::FixtureImage("fat32-highword.img");
+        std::ifstream in(path, std::ios::binary);
+        if (!in)
+            GTEST_SKIP() << "fixture not unpacked: " << path;
+        bytes_.assign(std::istreambuf_iterator<char>(in), {});
+        for (const auto& m : test::LoadManifest("fat32-highword.img"))
+            if (m.path == "/GONE.BIN")
+                gone_ = m;
+        ASSERT_EQ(gone_.state, "deleted");
+    }
+
+    // The volume of `bytes` and the first cluster the root walk gives GONE.BIN.
+    std::uint32_t GoneCluster(const std::string& bytes, const FatFolderWalkOptions& base, FatVolume* out = nullptr)
+    {
+        DevicePtr dev = MakeMemoryDevice("highword", bytes);
+        CurrentPartition p;
+        p.Descriptor.FsType = "FAT32";
+        p.Descriptor.StartSector = 0;
+        p.Descriptor.EndSector = bytes.size() / 512;
+        p.Descriptor.EndByte = bytes.size();
+        EXPECT_EQ(ReadVolumeParameters(p, *dev), 1);
+        p.Descriptor.CopyGeometry(p.Geometry, false);
+        p.Descriptor.FsName = "FAT32";
+        const FatVolume v = FatVolumeFromDescriptor(p.Descriptor);
+        if (out)
+            *out = v;
+        std::uint32_t cluster = 0;
+        FatFolderWalkOptions options = base;
+        options.onFile = [&](const FatFileEntry& f) {
+            if (f.deleted && f.size == gone_.size)
+                cluster = f.firstCluster;
+        };
+        WalkFatFolderEntries(*dev, v, 0, options);
+        return cluster;
+    }
+
+    // The cluster GONE.BIN's data really starts at: where its first bytes are.
+    std::uint32_t TrueCluster(const FatVolume& v, std::uint32_t storedLow)
+    {
+        for (std::uint32_t high = 0; high < 0x10; ++high) {
+            const std::uint32_t c = high << 16 | storedLow;
+            const std::uint64_t at = v.ClusterSector(c) * 512;
+            if (at + 512 > bytes_.size())
+                break;
+            if (test::Sha256Hex(bytes_.substr(at, gone_.size)) == gone_.sha256)
+                return c;
+        }
+        return 0;
+    }
+
+    std::string bytes_;
+    test::ManifestEntry gone_;
+};
+
+TEST_F(Fat32RootHighWord, TheLastSubfolderBeforeTheFileGivesTheHighWord)
+{
+    FatVolume v;
+    FatFolderWalkOptions plain;
+    const std::uint32_t stored = GoneCluster(bytes_, plain, &v);
+    ASSERT_LT(stored, 0x10000u) << "the fixture's entry keeps its high word";
+    const std::uint32_t truth = TrueCluster(v, stored);
+    ASSERT_GE(truth, 0x10000u) << "GONE.BIN's data not found beyond cluster 0xFFFF";
+
+    FatFolderWalkOptions search;
+    search.rootChildFolders = [] { return std::vector<std::uint32_t>{}; };
+    EXPECT_EQ(GoneCluster(bytes_, search), truth);
+}
+
+// /SUB deleted too, its entry's high word cleared as well: the walk of the
+// low cluster its entry names finds no file, and the root child folder the
+// scan found with that low word (its "." entry gives its real cluster) is
+// walked instead. Without that folder among the root's children nothing
+// seeds the guess.
+TEST_F(Fat32RootHighWord, AFolderEntryThatLostItsHighWordIsFoundAmongTheRootsChildren)
+{
+    FatVolume v;
+    FatFolderWalkOptions plain;
+    const std::uint32_t stored = GoneCluster(bytes_, plain, &v);
+    const std::uint32_t truth = TrueCluster(v, stored);
+    ASSERT_GE(truth, 0x10000u);
+
+    std::string patched = bytes_;
+    const std::uint64_t root = v.ClusterSector(v.rootStart) * 512;
+    std::uint32_t subCluster = 0;
+    for (std::uint64_t at = root; at < root + 512; at += 32) {
+        if (patched.compare(at, 11, "SUB        ") != 0)
+            continue;
+        const auto* e = reinterpret_cast<const std::uint8_t*>(patched.data() + at);
+        subCluster = static_cast<std::uint32_t>(e[21] << 24 | e[20] << 16 | e[27] << 8 | e[26]);
+        patched[at] = static_cast<char>(0xE5);
+        patched[at + 20] = 0;
+        patched[at + 21] = 0;
+    }
+    ASSERT_GE(subCluster, 0x10000u);
+
+    FatFolderWalkOptions search;
+    const std::uint32_t fill = 3;   // any low folder first: only the low word decides
+    search.rootChildFolders = [&] { return std::vector<std::uint32_t>{fill, subCluster}; };
+    EXPECT_EQ(GoneCluster(patched, search), truth);
+
+    search.rootChildFolders = [&] { return std::vector<std::uint32_t>{fill}; };
+    EXPECT_NE(GoneCluster(patched, search), truth);
 }
 
 }  // namespace
