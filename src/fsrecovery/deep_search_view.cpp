@@ -41,25 +41,31 @@ CDeepSearchView::CDeepSearchView(SearchDialogBase* host, CDriveTreeView* drives,
     m_pRangePanel = new QWidget(parent);
     m_pRangePanel->setObjectName(QStringLiteral("DeepRangePanel"));
     m_pRangePanel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-    auto* panel = new QVBoxLayout(m_pRangePanel);
+    // The choice beside the range group, to keep the drive view low.
+    auto* panel = new QHBoxLayout(m_pRangePanel);
     panel->setContentsMargins(0, 0, 0, 0);
-    panel->setSpacing(4);
-    auto* fsRow = new QHBoxLayout;
+    panel->setSpacing(8);
+    m_pRange = new CSectorRangeGroup(m_pRangePanel);
+    m_pRange->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    panel->addWidget(m_pRange, 1);
+    auto* fsColumn = new QVBoxLayout;
+    fsColumn->setSpacing(4);
     auto* fsLabel = new QLabel(QString::fromLatin1(kDeepFileSystemLabel), m_pRangePanel);
     fsLabel->setObjectName(QStringLiteral("FileSystemLabel"));
+    fsLabel->setWordWrap(true);
+    fsLabel->setMinimumWidth(180);
+    fsLabel->setMaximumWidth(200);
     m_pFsCombo = new QComboBox(m_pRangePanel);
     m_pFsCombo->setObjectName(QStringLiteral("FileSystemCombo"));
     for (const char* choice : kDeepFileSystemChoices)
         m_pFsCombo->addItem(QString::fromLatin1(choice));
     m_pFsCombo->setCurrentIndex(kDeepFileSystemChoiceCount - 1);
     fsLabel->setBuddy(m_pFsCombo);
-    fsRow->addWidget(fsLabel);
-    fsRow->addWidget(m_pFsCombo);
-    fsRow->addStretch();
-    panel->addLayout(fsRow);
-    m_pRange = new CSectorRangeGroup(m_pRangePanel);
-    m_pRange->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-    panel->addWidget(m_pRange);
+    fsColumn->addStretch();
+    fsColumn->addWidget(fsLabel);
+    fsColumn->addWidget(m_pFsCombo);
+    fsColumn->addStretch();
+    panel->addLayout(fsColumn);
 
     // The file systems the sweep found, under the results.
     m_foundRows.InsertColumn(0, "Found File System", 130);
