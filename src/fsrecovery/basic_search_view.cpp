@@ -157,8 +157,9 @@ private:
 // ---- construction -------------------------------------------------------------------
 
 CBasicSearchView::CBasicSearchView(SearchDialogBase* host, CDriveTreeView* drives, QWidget* driveArea,
-                                   QWidget* placeholder, QWidget* parent)
-    : QWidget(parent), m_host(host), m_drives(drives), m_driveArea(driveArea), m_placeholder(placeholder)
+                                   QWidget* placeholder, QWidget* parent, int recoveryMode)
+    : QWidget(parent), m_host(host), m_drives(drives), m_driveArea(driveArea), m_placeholder(placeholder),
+      m_session(recoveryMode)
 {
     setObjectName(QStringLiteral("BasicSearchView"));
     m_events = std::make_unique<SessionEvents>(this);
@@ -573,7 +574,7 @@ void CBasicSearchView::OnScanNow()
     in.basicScanCount = m_session.ScanCount();
     in.askLogicalScan = [] { return RunLogicalScanPrompt(); };
 
-    BasicScanStart start = ResolveBasicScanStart(inv, in);
+    BasicScanStart start = ResolveScanStart(inv, in);
     switch (start.outcome) {
     case ScanStartOutcome::Refused:
         return;
@@ -641,6 +642,11 @@ void CBasicSearchView::OnScanNow()
         m_timer456.stop();
         ApplyResultState();
     }
+}
+
+BasicScanStart CBasicSearchView::ResolveScanStart(const DriveInventory& inv, const BasicScanStartInput& in)
+{
+    return ResolveBasicScanStart(inv, in);
 }
 
 // ---- timers ----------------------------------------------------------------------------

@@ -49,13 +49,14 @@ public:
     // `host` is the dialog (message boxes, Back to the main window);
     // `driveArea` and `placeholder` are the frame's drive-view widgets, which
     // this view hides while it shows a scan or its results.
+    // `recoveryMode`: the session's (the Deep Search view passes 2).
     CBasicSearchView(SearchDialogBase* host, CDriveTreeView* drives, QWidget* driveArea, QWidget* placeholder,
-                     QWidget* parent = nullptr);
+                     QWidget* parent = nullptr, int recoveryMode = 1);
     ~CBasicSearchView() override;
 
     // ---- the dialog's handlers ------------------------------------------------
 public slots:
-    void OnScanNow();
+    virtual void OnScanNow();
     void OnStop();
     void OnSaveData();
     void OnSaveLog();
@@ -140,15 +141,20 @@ signals:
     // An open of a found file ended (opened or not).
     void fileOpened();
 
+protected:
+    // Hooks of the Deep Search view: what Scan Now starts (it resolves its
+    // own range and type), the drive view, and the timers 123 and 456.
+    virtual BasicScanStart ResolveScanStart(const DriveInventory& inv, const BasicScanStartInput& in);
+    virtual void ShowDriveViews(bool show);
+    virtual void OnTimer123();
+    virtual void OnTimer456();
+
 private:
     class SessionEvents;
 
     void BuildWidgets();
-    void ShowDriveViews(bool show);
     void ShowResultViews(bool show);
     void ShowStopSearchControls(bool show);
-    void OnTimer123();
-    void OnTimer456();
     void OnScanJobFinished();
     void ApplyResultState();
     void OnResultsSelChanged(TreeNodeId item);

@@ -1,28 +1,31 @@
 // The Deep Search dialog: sweeps every sector of a chosen range for folders
-// and file systems whose boot data or partition entry is lost.
-// (Its drive tree, sweep and results views are filled in by the Deep Search
-// itself; this is the frame the main window opens.)
+// and file systems whose boot data or partition entry is lost. It is the
+// Basic Search's frame (CFileSystemSearch) with the Deep Search's view: the
+// sector range group and the file-system choice in the drive view, and the
+// found file systems beside the results.
 #pragma once
 
-#include "app/search_dialog.h"
+#include "fsrecovery/fs_search_dialog.h"
 
 namespace torvane {
 
-class CDriveTreeView;
+class CDeepSearchView;
 
-class CDeepSearch : public SearchDialogBase {
+class CDeepSearch : public CFileSystemSearch {
     Q_OBJECT
 public:
     explicit CDeepSearch(QWidget* parent = nullptr);
 
-    // The drive tree with its property list (the drive view).
-    CDriveTreeView* DrivePanel() const { return m_pDrivePanel; }
-    void FillDriveTree(const std::shared_ptr<DriveListSnapshot>& drives) override;
-    void ReselectDriveTreeItem(int flag) override;
+    CDeepSearchView* DeepView() const { return m_pDeepView; }
 
+    void ReselectDriveTreeItem(int flag) override;
+    void ShowSectorRangeControls(bool show) override;
+    void InitSectorRangeControls(std::uint64_t start, std::uint64_t end, std::uint64_t minimum,
+                                 std::uint64_t maximum) override;
+    void SelectFileSystemInCombo(int index) override;
 
 private:
-    CDriveTreeView* m_pDrivePanel = nullptr;
+    CDeepSearchView* m_pDeepView = nullptr;
 };
 
 }  // namespace torvane

@@ -232,6 +232,8 @@ bool SearchSession::StartScan(const CurrentPartition& partition)
 {
     if (AnyJobRunning())
         return false;
+    if (recoveryMode_ == 2)
+        return StartDeepScan(partition);
     PrepareScan(partition);
     return scanJob_->Start();
 }

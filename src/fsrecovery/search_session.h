@@ -93,6 +93,7 @@ public:
     // ---- scanning ------------------------------------------------------------------
     // Starts a scan of `partition` on a worker (forgetting what was found
     // before); false when a scan or a listing runs or no worker could start.
+    // In a Deep session (mode 2) this is StartDeepScan.
     bool StartScan(const CurrentPartition& partition);
     // The same scan on the calling thread, then FinishScan() (headless use).
     bool RunScanHere(const CurrentPartition& partition);
