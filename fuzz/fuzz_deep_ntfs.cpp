@@ -5,7 +5,8 @@
 // INDX block size is also tried directly on the input's start, so that torn
 // and hostile index blocks meet the entry walk at every size.
 //
-// Input: the sectors (a partial last sector is ignored by the sweep).
+// Input: the sectors, at most 256 KiB (a partial last sector is ignored by
+// the sweep).
 #include "fsrecovery/ntfs/deep_ntfs_assemble.h"
 #include "fsrecovery/ntfs/deep_ntfs_sweep.h"
 #include "fsrecovery/ntfs/deep_ntfs_table.h"
@@ -15,16 +16,43 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace {
+
+// The input itself as the device (read in place: no copy per input).
+class InputDevice final : public torvane::Device {
+public:
+    InputDevice(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override
+    {
+        if (offset >= size_ || length == 0)
+            return 0;
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - offset));
+        std::memcpy(buffer, data_ + offset, n);
+        return static_cast<std::int64_t>(n);
+    }
+    std::uint64_t SizeBytes() const override { return size_; }
+    const std::string& Path() const override { return path_; }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::string path_ = "fuzz";
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     using namespace torvane;
-    if (size > (1u << 20))
+    // 256 KiB: room for a $MFT head, its mirror and index blocks of every size.
+    if (size > (1u << 18))
         return 0;
-    std::string bytes(reinterpret_cast<const char*>(data), size);
-    DevicePtr device = MakeMemoryDevice("fuzz", bytes);
+    auto device = std::make_shared<InputDevice>(data, size);
     const std::uint64_t sectors = size / 512;
 
     // The INDX walk on the input's first bytes at each size it may claim.

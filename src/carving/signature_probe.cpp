@@ -42,8 +42,8 @@ SignatureProbe::SignatureProbe(const SignatureList& list)
               [&](std::size_t a, std::size_t b) { return firstNamed[a] < firstNamed[b]; });
 
     keyOffsets_.reserve(positions.size());
-    begin_.assign(positions.size() * 257, 0);
     keyBits_.assign(positions.size() * 4, 0);
+    slots_.assign(positions.size() * 4, 0);
     for (std::size_t k = 0; k < positions.size(); ++k) {
         keyOffsets_.push_back(static_cast<std::uint16_t>(positions[k] - 1));
         // A stable counting sort by key byte keeps list order within one byte.
@@ -51,15 +51,16 @@ SignatureProbe::SignatureProbe(const SignatureList& list)
         std::array<std::uint32_t, 257> counts{};
         for (std::uint32_t index : records)
             ++counts[static_cast<std::uint8_t>(list.records[index].header[0]) + 1u];
-        std::uint32_t* begin = &begin_[k * 257];
         const auto base = static_cast<std::uint32_t>(candidates_.size());
-        for (int b = 0; b < 256; ++b) {
-            counts[static_cast<std::size_t>(b) + 1] += counts[static_cast<std::size_t>(b)];
-            begin[b] = base + counts[static_cast<std::size_t>(b)];
-            if (counts[static_cast<std::size_t>(b) + 1] != counts[static_cast<std::size_t>(b)])
-                keyBits_[k * 4 + static_cast<std::size_t>(b >> 6)] |= std::uint64_t{1} << (b & 63);
+        for (std::size_t b = 0; b < 256; ++b) {
+            if (b % 64 == 0)
+                slots_[k * 4 + b / 64] = static_cast<std::uint32_t>(starts_.size());
+            counts[b + 1] += counts[b];
+            if (counts[b + 1] != counts[b]) {
+                keyBits_[k * 4 + b / 64] |= std::uint64_t{1} << (b % 64);
+                starts_.push_back(base + counts[b]);
+            }
         }
-        begin[256] = base + static_cast<std::uint32_t>(records.size());
         candidates_.resize(candidates_.size() + records.size());
         for (std::uint32_t index : records) {
             const FileType1& r = list.records[index];
@@ -72,6 +73,9 @@ SignatureProbe::SignatureProbe(const SignatureList& list)
                 bytes_.push_back(static_cast<std::uint8_t>(r.header[static_cast<std::size_t>(j)]));
         }
     }
+    // Closes the last byte's candidates (those of every other byte end where
+    // the next byte's, or the next key offset's, begin).
+    starts_.push_back(static_cast<std::uint32_t>(candidates_.size()));
 }
 
 bool SignatureProbe::Matches(const Candidate& c, const std::uint8_t* sector) const
@@ -84,9 +88,10 @@ int SignatureProbe::FirstHit(const std::uint8_t* sector) const
     if (!AnyCandidate(sector))
         return -1;
     for (std::size_t k = 0; k < keyOffsets_.size(); ++k) {
-        const std::uint32_t* begin = &begin_[k * 257];
-        const std::uint8_t key = sector[keyOffsets_[k]];
-        for (std::uint32_t i = begin[key], end = begin[key + 1]; i < end; ++i) {
+        std::uint32_t first = 0, last = 0;
+        if (!Range(k, sector[keyOffsets_[k]], first, last))
+            continue;
+        for (std::uint32_t i = first; i < last; ++i) {
             if (Matches(candidates_[i], sector))
                 return static_cast<int>(candidates_[i].record);
         }
@@ -98,9 +103,10 @@ void SignatureProbe::CollectHits(std::size_t key, const std::uint8_t* sector, st
 {
     if (key >= keyOffsets_.size())
         return;
-    const std::uint32_t* begin = &begin_[key * 257];
-    const std::uint8_t byte = sector[keyOffsets_[key]];
-    for (std::uint32_t i = begin[byte], end = begin[byte + 1]; i < end; ++i) {
+    std::uint32_t first = 0, last = 0;
+    if (!Range(key, sector[keyOffsets_[key]], first, last))
+        return;
+    for (std::uint32_t i = first; i < last; ++i) {
         if (Matches(candidates_[i], sector))
             hits.push_back(candidates_[i].record);
     }

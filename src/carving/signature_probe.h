@@ -11,7 +11,9 @@
 // probe instead keeps, per key offset, the records of each possible key byte
 // (in list order), so a sector costs one table look-up per key offset plus a
 // compare for the few records that share the byte, and gives exactly the hits
-// of the linear walk, in the same order.
+// of the linear walk, in the same order. The index holds, per key offset, a
+// 256-bit set of the bytes that have records and one entry per byte of that
+// set: its size follows the records, not key offsets times 256.
 //
 // A record whose header does not lie inside the sector, or whose extension
 // leaves no name (see CarvedExtensionText), never matches.
@@ -19,6 +21,7 @@
 
 #include "carving/signature_file.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -43,6 +46,13 @@ public:
     void CollectHits(std::size_t key, const std::uint8_t* sector, std::vector<std::uint32_t>& hits) const;
     // Every match of every key offset, in probe order.
     void AllHits(const std::uint8_t* sector, std::vector<std::uint32_t>& hits) const;
+    // Bytes the index takes (for the tests: it grows with the records).
+    std::size_t IndexBytes() const
+    {
+        return keyOffsets_.size() * sizeof(std::uint16_t) + keyBits_.size() * sizeof(std::uint64_t) +
+               slots_.size() * sizeof(std::uint32_t) + starts_.size() * sizeof(std::uint32_t) +
+               candidates_.size() * sizeof(Candidate) + bytes_.size();
+    }
     // Whether any key offset of the sector holds a byte some record starts
     // with: most sectors hold none, and are done with one test per offset.
     bool AnyCandidate(const std::uint8_t* sector) const
@@ -64,9 +74,29 @@ private:
     };
 
     bool Matches(const Candidate& c, const std::uint8_t* sector) const;
+    // The candidates of key offset number `key` for `byte`: [first, last);
+    // false when there are none.
+    bool Range(std::size_t key, std::uint8_t byte, std::uint32_t& first, std::uint32_t& last) const
+    {
+        const std::size_t word = key * 4 + (byte >> 6);
+        const std::uint64_t bits = keyBits_[word];
+        const std::uint64_t bit = std::uint64_t{1} << (byte & 63);
+        if ((bits & bit) == 0)
+            return false;
+        const std::size_t slot = slots_[word] + static_cast<std::size_t>(std::popcount(bits & (bit - 1)));
+        first = starts_[slot];
+        last = starts_[slot + 1];
+        return true;
+    }
+
     std::vector<std::uint16_t> keyOffsets_;  // 0-based, probe order
     std::vector<std::uint64_t> keyBits_;     // per key offset 256 bits: bytes that have candidates
-    std::vector<std::uint32_t> begin_;       // per key offset 257 entries into candidates_
+    // Per key offset and 64-bit word of keyBits_: the entry of starts_ of
+    // the word's first byte; the bytes of the word follow in order.
+    std::vector<std::uint32_t> slots_;
+    // Per (key offset, byte with candidates): where its candidates begin;
+    // the next entry is where they end (one more entry closes the last).
+    std::vector<std::uint32_t> starts_;
     std::vector<Candidate> candidates_;
     std::vector<std::uint8_t> bytes_;
 };

@@ -73,6 +73,64 @@ TEST(SignatureProbe, SameHitsInTheSameOrderAsTheLinearWalk)
     }
 }
 
+TEST(SignatureProbe, KeyBytesAcrossTheWholeByteRange)
+{
+    // Bytes at the ends of each 64-byte word of the index's byte sets.
+    const std::uint8_t alphabet[] = {0, 1, 62, 63, 64, 65, 127, 128, 191, 192, 254, 255};
+    std::mt19937 rng(99);
+    for (int round = 0; round < 200; ++round) {
+        SignatureList list;
+        const int records = 1 + static_cast<int>(rng() % 60);
+        for (int i = 0; i < records; ++i) {
+            FileType1 r;
+            r.extension = ".e" + std::to_string(rng() % 5);
+            r.maxSize = "100";
+            r.headerLen = 1 + static_cast<int>(rng() % 2);
+            for (int j = 0; j < r.headerLen; ++j)
+                r.header[static_cast<std::size_t>(j)] = alphabet[rng() % std::size(alphabet)];
+            r.keyByte = r.header[0];
+            r.keyPos = 1 + static_cast<int>(rng() % 4);
+            list.Append(r);
+        }
+        const SignatureProbe probe(list);
+        for (int s = 0; s < 50; ++s) {
+            std::vector<std::uint8_t> sector(512);
+            for (auto& b : sector)
+                b = alphabet[rng() % std::size(alphabet)];
+            const std::vector<std::uint32_t> every = LinearWalk(list, sector.data(), false);
+            std::vector<std::uint32_t> got;
+            probe.AllHits(sector.data(), got);
+            ASSERT_EQ(got, every) << "round " << round;
+            ASSERT_EQ(probe.FirstHit(sector.data()), every.empty() ? -1 : static_cast<int>(every.front()));
+        }
+    }
+}
+
+TEST(SignatureProbe, IndexGrowsWithTheRecordsNotTheKeyOffsets)
+{
+    // One record at each of the 512 key offsets: the index stays a few dozen
+    // bytes per record (a table of 257 entries per offset would be 1 KiB each).
+    SignatureList list;
+    for (int pos = 1; pos <= 512; ++pos) {
+        FileType1 r;
+        r.extension = ".k";
+        r.maxSize = "100";
+        r.headerLen = 1;
+        r.header[0] = pos % 256;
+        r.keyByte = r.header[0];
+        r.keyPos = pos;
+        list.Append(r);
+    }
+    const SignatureProbe probe(list);
+    EXPECT_EQ(probe.KeyCount(), 512u);
+    EXPECT_LT(probe.IndexBytes(), 512u * 80);
+    std::vector<std::uint8_t> sector(512, 0);
+    sector[299] = 300 % 256;
+    EXPECT_EQ(probe.FirstHit(sector.data()), 255);  // offset 256 holds byte 0 too: the first in list order
+    sector[255] = 1;
+    EXPECT_EQ(probe.FirstHit(sector.data()), 299);
+}
+
 TEST(SignatureProbe, RecordsThatCannotMatch)
 {
     // Key offset 0, a header running past the sector, an empty header and an

@@ -96,8 +96,8 @@ private:
     const DeepNtfsTable& table_;
     std::shared_ptr<const MftRunTable> mft_;
     std::size_t taken_ = 0;
-    FlatIdMap<std::uint8_t> folders_;      // numbers of the folders given
-    FlatIdMap<std::uint16_t> files_;       // numbers of the file records given -> sequence
+    DeepNumberMap<std::uint8_t> folders_;  // numbers of the folders given
+    DeepNumberMap<std::uint16_t> files_;   // numbers of the file records given -> sequence
     std::uint64_t namelessDirs_ = 0;
 };
 

@@ -27,23 +27,48 @@ constexpr std::uint32_t kFileNameDirectory = 0x10000000;
 
 // Cluster size votes: a non-resident attribute that holds its whole run list
 // (first VCN 0) was given (last VCN + 1) clusters for its allocated size.
-void VoteClusterSize(NtfsBytes record, DeepNtfsTable& table)
+void VoteClusterSize(const NtfsAttribute& a, DeepNtfsTable& table)
 {
-    NtfsAttributeCursor cursor(record);
-    NtfsAttribute a;
-    while (cursor.Next(a)) {
-        if (!a.nonResident || a.firstVcn != 0 || a.lastVcn >= (1ull << 40) || a.allocatedSize == 0)
-            continue;
-        const std::uint64_t clusters = a.lastVcn + 1;
-        if (a.allocatedSize % clusters != 0)
-            continue;
-        const std::uint64_t bytes = a.allocatedSize / clusters;
-        for (unsigned shift = 0; shift < 8; ++shift)
-            if (bytes == (kSector << shift)) {
-                table.VoteClusterShift(shift);
-                break;
-            }
-    }
+    if (!a.nonResident || a.firstVcn != 0 || a.lastVcn >= (1ull << 40) || a.allocatedSize == 0)
+        return;
+    const std::uint64_t clusters = a.lastVcn + 1;
+    if (a.allocatedSize % clusters != 0)
+        return;
+    const std::uint64_t bytes = a.allocatedSize / clusters;
+    for (unsigned shift = 0; shift < 8; ++shift)
+        if (bytes == (kSector << shift)) {
+            table.VoteClusterShift(shift);
+            return;
+        }
+}
+
+// The $FILE_NAME value's fixed part (66 bytes) and the name it announces
+// both lie inside the value: what ParseNtfsFileNameValue accepts.
+constexpr std::uint32_t kFileNameFixedSize = 66;
+bool FileNameValueFits(NtfsBytes value)
+{
+    return value.Has(0, kFileNameFixedSize) && value.Has(kFileNameFixedSize, 2u * value.U8(64));
+}
+
+// The rank of a namespace in the order names are chosen (kNtfsNamespaceOrder),
+// 4 for none of them.
+int NamespaceRank(std::uint8_t nameSpace)
+{
+    for (int i = 0; i < 4; ++i)
+        if (kNtfsNamespaceOrder[i] == nameSpace)
+            return i;
+    return 4;
+}
+
+// White space as TrimWhite drops it.
+bool IsWhiteByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+// TrimWhite(name), without a copy when there is nothing to trim.
+std::string Trimmed(std::string&& name)
+{
+    if (name.empty() || (!IsWhiteByte(name.front()) && !IsWhiteByte(name.back())))
+        return std::move(name);
+    return TrimWhite(name);
 }
 
 }  // namespace
@@ -67,20 +92,42 @@ bool ParseDeepFileRecord(std::uint8_t* record, std::uint64_t sector, DeepNtfsFil
     // array begins after it (at 48).
     out.hasNumber = header.updateSequenceOffset >= 48;
     out.number = out.hasNumber ? header.recordNumber : 0;
-    if (std::optional<NtfsFileName> fn = FindNtfsFileName(view)) {
+    // One walk over the attributes: the name in namespace order (the first
+    // value of the best namespace), the first unnamed $DATA, the votes.
+    NtfsBytes nameValue;
+    int nameRank = 4;
+    bool dataSeen = false;
+    NtfsAttributeCursor cursor(view);
+    NtfsAttribute a;
+    while (cursor.Next(a)) {
+        if (a.type == kNtfsAttrFileName && nameRank != 0 && !a.IsNamed() && !a.nonResident) {
+            const NtfsBytes value = a.Value(view);
+            if (FileNameValueFits(value)) {
+                const int rank = NamespaceRank(value.U8(65));
+                if (rank < nameRank) {
+                    nameRank = rank;
+                    nameValue = value;
+                }
+            }
+        } else if (a.type == kNtfsAttrData && !dataSeen && !a.IsNamed()) {
+            dataSeen = true;
+            out.size = a.nonResident ? (a.firstVcn == 0 ? a.dataSize : 0) : a.valueLength;
+        }
+        if (table)
+            VoteClusterSize(a, *table);
+    }
+    NtfsFileName fn;
+    if (nameRank < 4 && ParseNtfsFileNameValue(nameValue, fn)) {
         out.hasName = true;
-        out.name = TrimWhite(fn->name);
-        out.parent = fn->ParentRecord32();
-        out.creationTime = fn->creationTime;
+        out.name = Trimmed(std::move(fn.name));
+        out.parent = fn.ParentRecord32();
+        out.creationTime = fn.creationTime;
     }
     // Number 0 belongs to the $MFT alone: records a format reserved but
     // never used (16 to 23) hold 0 there too.
     if (out.hasNumber && out.number == 0 && out.name != "$MFT")
         out.hasNumber = false;
-    if (std::optional<NtfsAttribute> data = FindNtfsAttribute(view, kNtfsAttrData))
-        out.size = data->nonResident ? (data->firstVcn == 0 ? data->dataSize : 0) : data->valueLength;
     if (table) {
-        VoteClusterSize(view, *table);
         if (out.hasNumber && !out.IsExtension() && out.parent == 5 &&
             ((out.number == 0 && out.name == "$MFT") || (out.number == 1 && out.name == "$MFTMirr")))
             table->AddRecordCopy(out.number, sector, record);
@@ -139,7 +186,7 @@ std::size_t ParseDeepIndexBlock(std::uint8_t* block, std::size_t size, std::uint
             e.indexSector = sector;
             e.directory = (fn.fileAttributes & kFileNameDirectory) != 0;
             e.nameSpace = fn.nameSpace;
-            e.name = TrimWhite(fn.name);
+            e.name = Trimmed(std::move(fn.name));
             out.push_back(std::move(e));
         }
         at += length;
@@ -148,7 +195,7 @@ std::size_t ParseDeepIndexBlock(std::uint8_t* block, std::size_t size, std::uint
 }
 
 DeepNtfsSweep::DeepNtfsSweep(DeepNtfsTable& table, DeepSectorReader read, std::uint64_t endSector)
-    : table_(table), read_(std::move(read)), endSector_(endSector), buffer_(kMaxIndxBlockBytes)
+    : table_(table), read_(std::move(read)), endSector_(endSector)
 {
 }
 
@@ -171,6 +218,15 @@ bool DeepNtfsSweep::Fetch(const std::uint8_t* data, std::size_t bytes, std::uint
     return read_ && read_(next, rest, out + inChunk);
 }
 
+std::uint8_t* DeepNtfsSweep::Buffer(std::size_t bytes)
+{
+    // Grown on demand: most sweeps meet records (1 KiB) and 4 KiB index
+    // blocks only, and a sweep of a few sectors should not clear 64 KiB.
+    if (buffer_.size() < bytes)
+        buffer_.resize(bytes);
+    return buffer_.data();
+}
+
 void DeepNtfsSweep::ExamineChunk(const std::uint8_t* data, std::size_t bytes, std::uint64_t firstSector)
 {
     const std::size_t sectors = bytes / kSector;
@@ -179,7 +235,7 @@ void DeepNtfsSweep::ExamineChunk(const std::uint8_t* data, std::size_t bytes, st
         if (s[0] == 'F' && s[1] == 'I' && s[2] == 'L' && s[3] == 'E') {
             if ((s[28] | (s[29] << 8)) != kMftRecordSize)
                 continue;
-            if (!Fetch(data, bytes, firstSector, i, 2, buffer_.data()))
+            if (!Fetch(data, bytes, firstSector, i, 2, Buffer(kMftRecordSize)))
                 continue;
             DeepNtfsFileRecord row;
             if (ParseDeepFileRecord(buffer_.data(), firstSector + i, row, &table_)) {
@@ -188,8 +244,8 @@ void DeepNtfsSweep::ExamineChunk(const std::uint8_t* data, std::size_t bytes, st
             }
         } else if (s[0] == 'I' && s[1] == 'N' && s[2] == 'D' && s[3] == 'X') {
             const std::size_t size = DeepIndexBlockSize(s, kSector);
-            if (size == 0 || !Fetch(data, bytes, firstSector, i, static_cast<std::uint32_t>(size / kSector),
-                                    buffer_.data()))
+            if (size == 0 ||
+                !Fetch(data, bytes, firstSector, i, static_cast<std::uint32_t>(size / kSector), Buffer(size)))
                 continue;
             entries_.clear();
             if (ParseDeepIndexBlock(buffer_.data(), size, firstSector + i, entries_) != 0) {

@@ -68,13 +68,15 @@ public:
 
 private:
     // Copies `sectors` sectors from the chunk, reading what lies past its end.
+    // The copy buffer, at least `bytes` long.
+    std::uint8_t* Buffer(std::size_t bytes);
     bool Fetch(const std::uint8_t* data, std::size_t bytes, std::uint64_t firstSector, std::size_t at,
                std::uint32_t sectors, std::uint8_t* out);
 
     DeepNtfsTable& table_;
     DeepSectorReader read_;
     std::uint64_t endSector_;
-    std::vector<std::uint8_t> buffer_;
+    std::vector<std::uint8_t> buffer_;  // grows to the largest structure met
     std::vector<DeepNtfsIndexEntry> entries_;
     std::uint64_t fileRecords_ = 0;
     std::uint64_t indexBlocks_ = 0;

@@ -10,12 +10,14 @@
 // the records 0 ($MFT) and 1 ($MFTMirr), whose data runs say where the $MFT
 // and its mirror lie.
 //
-// Cost: appends are amortised constant, lookups by record number are one hash
-// probe; memory grows with the rows (about 80 bytes plus the name each).
+// Cost: appends are amortised constant, lookups by record number are one
+// array index (or one hash probe for a number far above the others); memory
+// grows with the rows (about 80 bytes plus the name each).
 #pragma once
 
 #include "fsrecovery/store/flat_id_map.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +25,64 @@
 #include <vector>
 
 namespace torvane {
+
+// A map from record numbers (32 bits) to small values. A $MFT numbers its
+// records from 0 up without gaps, so the numbers found lie mostly below a few
+// times their count: those are kept in an array indexed by number (one cache
+// line touched in order, where a hash probe misses the cache once a million
+// numbers are held); a number far above (a stray or hostile record) goes to a
+// hash map. The array never grows past max(kDenseFloor, 4 x entries) slots,
+// so memory follows the entries whatever the numbers.
+template <class Value>
+class DeepNumberMap {
+public:
+    static constexpr std::size_t kDenseFloor = std::size_t{1} << 16;
+
+    // Inserts `number` -> `value` unless `number` is present; true when inserted.
+    bool Emplace(std::uint32_t number, Value value)
+    {
+        if (Find(number) != nullptr)
+            return false;
+        if (number >= dense_.size() && number < DenseLimit()) {
+            std::size_t size = std::max<std::size_t>(dense_.size() * 2, 1024);
+            while (size <= number)
+                size *= 2;
+            dense_.resize(std::min(size, DenseLimit()));
+        }
+        if (number < dense_.size()) {
+            dense_[number] = Slot{value, true};
+        } else {
+            sparse_.Emplace(number, value);
+        }
+        ++count_;
+        return true;
+    }
+    // The value of `number`, or nullptr.
+    const Value* Find(std::uint32_t number) const
+    {
+        if (number < dense_.size() && dense_[number].used)
+            return &dense_[number].value;
+        return sparse_.Size() == 0 ? nullptr : sparse_.Find(number);
+    }
+    std::size_t Size() const { return count_; }
+    void Clear()
+    {
+        dense_.clear();
+        sparse_.Clear();
+        count_ = 0;
+    }
+
+private:
+    struct Slot {
+        Value value{};
+        bool used = false;
+    };
+    std::size_t DenseLimit() const { return std::max(kDenseFloor, 4 * (count_ + 1)); }
+
+    std::vector<Slot> dense_;
+    FlatIdMap<Value> sparse_;
+    std::size_t count_ = 0;
+};
 
 // One FILE record found by the sweep.
 struct DeepNtfsFileRecord {
@@ -89,7 +149,7 @@ public:
 private:
     std::vector<DeepNtfsFileRecord> files_;
     std::vector<DeepNtfsIndexEntry> entries_;
-    FlatIdMap<std::uint32_t> firstRow_;  // own number -> first base record row
+    DeepNumberMap<std::uint32_t> firstRow_;  // own number -> first base record row
     std::vector<DeepNtfsRecordCopy> zero_, one_;
     std::array<std::uint64_t, 8> votes_{};
     std::uint64_t indexBlocks_ = 0;
