@@ -145,7 +145,10 @@ void DeepScanJob::SweepChunks(DeepSweepContext& ctx)
     const std::uint64_t start = partition_.Descriptor.StartSector;
     const std::uint64_t end = partition_.Descriptor.EndSector;
     Device& device = ctx.device;
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kDeepChunkSectors) * kSectorSize);
+    // A range shorter than a chunk (a small card, a test, a fuzz input)
+    // needs no chunk-sized buffer.
+    const std::uint64_t bufferSectors = end > start ? std::min<std::uint64_t>(kDeepChunkSectors, end - start) : 1;
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(bufferSectors) * kSectorSize);
     const std::chrono::milliseconds interval =
         passInterval_.count() >= 0 ? passInterval_ : sweeper_->TimedPassInterval();
     auto lastPass = std::chrono::steady_clock::now();
