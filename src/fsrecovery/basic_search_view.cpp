@@ -878,7 +878,9 @@ void CBasicSearchView::OnListJobFinished()
     ProgramState::Instance().StatusFileCount = files;
     ProgramState::Instance().StatusFolderCount = folders;
     ShowFolderCounts();
-    if (RecoveredFolder* rec = m_session.Results().FolderOfItem(m_session.ListState().LastPopulatedItem)) {
+    // The folder's own file count beside the description (the Basic Search only).
+    RecoveredFolder* rec = m_session.RecoveryMode() == 1 ? m_session.Results().FolderOfItem(m_session.ListState().LastPopulatedItem) : nullptr;
+    if (rec) {
         m_pTreeCount->setText(QStringLiteral("Tree:%1").arg(rec->fileCount));
         m_pTreeCount->show();
     }

@@ -53,18 +53,22 @@ CDeepSearchView::CDeepSearchView(SearchDialogBase* host, CDriveTreeView* drives,
     auto* fsLabel = new QLabel(QString::fromLatin1(kDeepFileSystemLabel), m_pRangePanel);
     fsLabel->setObjectName(QStringLiteral("FileSystemLabel"));
     fsLabel->setWordWrap(true);
-    fsLabel->setMinimumWidth(180);
-    fsLabel->setMaximumWidth(200);
+    // A fixed column: the caption keeps its two lines whether or not the
+    // range group beside it is shown.
+    fsLabel->setFixedWidth(200);
+    fsLabel->setMinimumHeight(fsLabel->heightForWidth(200));
     m_pFsCombo = new QComboBox(m_pRangePanel);
     m_pFsCombo->setObjectName(QStringLiteral("FileSystemCombo"));
     for (const char* choice : kDeepFileSystemChoices)
         m_pFsCombo->addItem(QString::fromLatin1(choice));
     m_pFsCombo->setCurrentIndex(kDeepFileSystemChoiceCount - 1);
+    m_pFsCombo->setFixedWidth(200);
     fsLabel->setBuddy(m_pFsCombo);
     fsColumn->addStretch();
     fsColumn->addWidget(fsLabel);
     fsColumn->addWidget(m_pFsCombo);
     fsColumn->addStretch();
+    panel->addStretch(0);
     panel->addLayout(fsColumn);
 
     // The file systems the sweep found, under the results.
