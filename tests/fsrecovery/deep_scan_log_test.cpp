@@ -1,0 +1,203 @@
+// The scan log of a Deep Search through search sessions: a Deep scan of a
+// fixture range, its log, the log loaded into a fresh Deep session: the same
+// tree and records, the same listings, the same found file systems and one
+// volume per file system again, the same log when saved again and the same
+// files when everything is saved. Also the text forms of the Deep tables'
+// rows, and rows a hostile log may hold.
+#include "fsrecovery/deep_scan_log.h"
+#include "fsrecovery/scan_log_test_support.h"
+#include "fsrecovery/search_session.h"
+#include "results/scan_log_reader.h"
+#include "support/session_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace torvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::uint8_t> FileBytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(DeepScanLogRows, FileSystemAndExtentRowsReadBackAsWritten)
+{
+    FatFileSystemRow r;
+    r.sector = 2048;
+    r.sectorsPerFat = 1009;
+    r.sectorsPerCluster = 8;
+    r.rootSectors = 0;
+    r.rootStart = 2;
+    r.reservedSectors = 32;
+    r.cluster0Start = 0xFFFFFFFFFFFFFFF0ull;   // a wrapped value stays what it was
+    r.firstFat = 2080;
+    r.secondFat = 3089;
+    r.totalSectors = 106496;
+    r.partType = "FAT32";
+    const ScanLogFileSystemRow texts = ScanLogTextsOfFileSystemRow(r);
+    EXPECT_EQ(texts, (ScanLogFileSystemRow{"2048", "1009", "8", "0", "2", "32", "18446744073709551600", "2080", "3089",
+                                           "106496", "FAT32", ""}));
+    const FatFileSystemRow back = FileSystemRowOfScanLogTexts(texts);
+    EXPECT_EQ(ScanLogTextsOfFileSystemRow(back), texts);
+    EXPECT_EQ(back.cluster0Start, r.cluster0Start);
+    r.endSector = 5;
+    EXPECT_EQ(ScanLogTextsOfFileSystemRow(r)[11], "5");
+
+    PartitionExtentRow e{"0", 2, 108544, 180224, 108544, 215040};
+    const ScanLogExtentRow et = ScanLogTextsOfExtentRow(e);
+    EXPECT_EQ(et, (ScanLogExtentRow{"0", "2", "108544", "180224", "108544", "215040"}));
+    EXPECT_EQ(ScanLogTextsOfExtentRow(ExtentRowOfScanLogTexts(et)), et);
+
+    // Garbage, blanks and values too wide for a 32-bit column.
+    const FatFileSystemRow hostile = FileSystemRowOfScanLogTexts(
+        ScanLogFileSystemRow{"x", "99999999999", "-1", "", " 7", "1e9", "99999999999999999999999", "", "", "", " FAT16 ",
+                             "zz"});
+    EXPECT_EQ(hostile.sector, 0u);
+    EXPECT_EQ(hostile.sectorsPerFat, 0u);
+    EXPECT_EQ(hostile.rootStart, 7u);
+    EXPECT_EQ(hostile.reservedSectors, 1u);
+    EXPECT_EQ(hostile.cluster0Start, 0xFFFFFFFFFFFFFFFFull);
+    EXPECT_EQ(hostile.partType, "FAT16");
+    EXPECT_EQ(hostile.endSector, 0u);
+}
+
+TEST(DeepScanLogRows, RestoringTablesPublishesTheFoundFileSystemsAndBoundsTheRows)
+{
+    DeepTables tables;
+    tables.dirs.push_back(DirTableRow{});
+    DeepScanLogTables log(tables);
+    std::vector<ScanLogFileSystemRow> rows(kMaxDeepLogFileSystems + 3,
+                                           ScanLogFileSystemRow{"63", "1", "4", "32", "67", "1", "35", "64", "65",
+                                                                "20063", "FAT16", ""});
+    rows[1][6] = "1000";
+    log.RestoreTables(rows, {ScanLogExtentRow{"0", "1", "63", "20063", "63", "20480"}});
+    EXPECT_TRUE(tables.dirs.empty());
+    ASSERT_EQ(tables.fileSystems.size(), kMaxDeepLogFileSystems);
+    EXPECT_EQ(tables.fileSystems[1].cluster0Start, 1000u);
+    ASSERT_EQ(tables.extents.size(), 1u);
+    EXPECT_EQ(tables.extents[0].driveEndSector, 20480u);
+    const std::vector<DeepFoundFileSystem> found = tables.FoundFileSystems();
+    ASSERT_EQ(found.size(), kMaxDeepLogFileSystems);
+    EXPECT_EQ(found[0].kind, "FAT16");
+    EXPECT_EQ(found[0].key, 35u);
+    EXPECT_EQ(found[0].bootSector, 63u);
+    EXPECT_EQ(found[0].endSector, 20063u);
+}
+
+struct DeepLogCase {
+    const char* name;
+    const char* image;
+    int partition;       // 0: the whole disk
+    const char* fs;
+    std::vector<std::uint64_t> zeroedTables;   // partition-table sectors whose four entries are zeroed first
+    std::size_t volumes;
+};
+
+class DeepScanLogRoundTrip : public ::testing::TestWithParam<DeepLogCase> {
+protected:
+    test::ScopedTestRegistry registry_;
+};
+
+TEST_P(DeepScanLogRoundTrip, ALoadedDeepLogGivesTheScannedResultBack)
+{
+    const DeepLogCase c = GetParam();
+    if (!fs::exists(test::FixtureImage(c.image)))
+        GTEST_SKIP() << "fixture not unpacked";
+    test::TempDir dir;
+    fs::path image = test::FixtureImage(c.image);
+    if (!c.zeroedTables.empty()) {
+        const fs::path copy = dir.path() / c.image;
+        fs::copy_file(image, copy);
+        std::fstream f(copy, std::ios::in | std::ios::out | std::ios::binary);
+        const std::string zeros(64, '\0');
+        for (std::uint64_t s : c.zeroedTables) {
+            f.seekp(static_cast<std::streamoff>(s * 512 + 446));
+            f.write(zeros.data(), 64);
+        }
+        image = copy;
+    }
+    const int disk = DeviceRegistry::Instance().AddImage(image.string(), false);
+    ASSERT_GE(disk, 0);
+    std::optional<CurrentPartition> p = test::FixtureDiskPartition(test::LoggedFixture{c.image, c.partition, c.fs}, disk);
+    ASSERT_TRUE(p);
+    p->Descriptor.ModeText = "Deep Search";
+    p->RecoveryMode = 2;
+
+    SearchSession scanned(2);
+    ASSERT_TRUE(scanned.RunDeepScanHere(*p));
+    ASSERT_EQ(scanned.Volumes()->Size(), c.volumes);
+    ScanLogSaveRequest save;
+    save.path = dir.path() / "deep.VQL";
+    save.source = test::FixtureFacts(scanned.Partition());
+    ASSERT_TRUE(scanned.RunSaveLogHere(save));
+    const ScanLogReadResult read = ReadScanLogFile(save.path, ScanLogReaderKind::Deep);
+    ASSERT_TRUE(read.loaded());
+    EXPECT_EQ(read.document.header.mode, kScanLogDeepMode);
+    EXPECT_EQ(read.document.fileSystemRows.size(), scanned.Tables().fileSystems.size());
+
+    SearchSession loaded(2);
+    ScanLogLoadRequest load;
+    load.path = save.path;
+    ASSERT_TRUE(loaded.RunLoadLogHere(load));
+    ASSERT_EQ(loaded.LoadLogJob()->Outcome(), ScanLogLoadOutcome::Loaded) << loaded.LoadLogJob()->Message();
+
+    // The volumes, by key and kind, and the found file systems.
+    const auto a = scanned.Volumes()->All();
+    const auto b = loaded.Volumes()->All();
+    ASSERT_EQ(b.size(), a.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(b[i]->Key(), a[i]->Key());
+        EXPECT_EQ(b[i]->Kind(), a[i]->Kind());
+        EXPECT_EQ(b[i]->Partition().Descriptor.StartSector, a[i]->Partition().Descriptor.StartSector);
+    }
+    const auto foundA = scanned.FoundFileSystems();
+    const auto foundB = loaded.FoundFileSystems();
+    ASSERT_EQ(foundB.size(), foundA.size());
+    for (std::size_t i = 0; i < foundA.size(); ++i) {
+        EXPECT_EQ(foundB[i].kind, foundA[i].kind);
+        EXPECT_EQ(foundB[i].key, foundA[i].key);
+        EXPECT_EQ(foundB[i].bootSector, foundA[i].bootSector);
+    }
+
+    // The tree and its records, the listings, the log written again.
+    const std::vector<std::string> tree = test::DescribeTree(scanned.Results());
+    EXPECT_GT(tree.size(), 2u);
+    EXPECT_EQ(test::DescribeTree(loaded.Results()), tree);
+    EXPECT_EQ(test::DescribeListings(loaded), test::DescribeListings(scanned));
+    ScanLogSaveRequest again;
+    again.path = dir.path() / "again.VQL";
+    again.source = test::FixtureFacts(loaded.Partition());
+    ASSERT_TRUE(loaded.RunSaveLogHere(again));
+    EXPECT_EQ(FileBytes(again.path), FileBytes(save.path));
+
+    // A save of everything.
+    test::SavedEverything sa = test::SaveEverything(scanned, dir.path() / "scanned");
+    test::SavedEverything sb = test::SaveEverything(loaded, dir.path() / "loaded");
+    ASSERT_TRUE(sa.ran);
+    ASSERT_TRUE(sb.ran);
+    const auto files = test::HashFolder(dir.path() / "scanned");
+    EXPECT_GT(files.size(), 3u);
+    EXPECT_EQ(test::HashFolder(dir.path() / "loaded"), files);
+    EXPECT_EQ(sb.written, sa.written);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, DeepScanLogRoundTrip,
+                         ::testing::Values(DeepLogCase{"fat32_p1", "mbr.img", 1, "FAT32", {}, 1},
+                                           DeepLogCase{"ntfs_p2", "mbr.img", 2, "NTFS", {}, 1},
+                                           DeepLogCase{"fat16_p5", "mbr.img", 5, "FAT16", {}, 1},
+                                           DeepLogCase{"exfat_p6", "mbr.img", 6, "exFAT", {}, 1},
+                                           DeepLogCase{"two_fat_volumes", "mbr.img", 0, "FAT32",
+                                                       {0, 108544, 180224}, 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace torvane
