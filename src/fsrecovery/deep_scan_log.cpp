@@ -1,7 +1,10 @@
 #include "fsrecovery/deep_scan_log.h"
 
+#include "base/byte_view.h"
 #include "base/text_routines.h"
+#include "disk/sector_reader.h"
 #include "fsrecovery/fat/deep_fat_steps.h"
+#include "fsrecovery/store/name_rules.h"
 
 #include <string>
 
@@ -16,6 +19,42 @@ std::uint32_t U32(const std::string& text)
 {
     const std::uint64_t v = ParseDecimalU64(text);
     return v > 0xFFFFFFFFull ? 0u : static_cast<std::uint32_t>(v);
+}
+
+// An exFAT volume the Deep scan read without its boot sector keeps the
+// layout it derived (cluster-0 sector, cluster size, root cluster, FAT size)
+// in the geometry the log holds, but not where its FAT begins: that is found
+// again as the scan found it, the first sector between the volume's start and
+// its cluster heap that begins with the media cell F8 FF FF FF and the end
+// cell FF FF FF FF (64 MiB at most).
+void RestoreDerivedExfatLayout(CurrentPartition& p)
+{
+    const VolumeGeometry& g = p.Geometry;
+    if (p.Exfat.BytesPerSector != 0 || g.SectorsPerCluster == 0 || g.SectorsPerCluster > 65536 || !p.Device)
+        return;
+    p.ExfatFallbackGeometry = true;
+    p.Exfat.Cluster0Sector = g.Cluster0Start;
+    p.Exfat.VolumeByteBase = p.Descriptor.StartSector * kSectorSize;
+    p.Exfat.SectorsPerCluster = g.SectorsPerCluster;
+    const std::uint64_t heapByte = (g.Cluster0Start + 2ull * g.SectorsPerCluster) * kSectorSize;
+    if (heapByte < p.Exfat.VolumeByteBase)
+        return;
+    p.Exfat.HeapOffsetClusters =
+        static_cast<std::uint32_t>((heapByte - p.Exfat.VolumeByteBase) / kSectorSize / g.SectorsPerCluster);
+    if (g.SectorsPerFat == 0)
+        return;   // the scan found no FAT either
+    const std::uint64_t base = p.Exfat.VolumeByteBase;
+    std::uint8_t s[kSectorSize];
+    for (std::uint64_t b = base; b + kSectorSize <= heapByte && b < base + (64ull << 20); b += kSectorSize) {
+        if (ReadBytesFrom(*p.Device, b, s, sizeof s) == 0)
+            continue;
+        const ByteView fat(s, sizeof s);
+        if (fat.U32(0) == 0xFFFFFFF8u && fat.U32(4) == 0xFFFFFFFFu) {
+            if (b - base <= 0xFFFFFFFFull)
+                p.Exfat.FatByteOffset = static_cast<std::uint32_t>(b - base);
+            return;
+        }
+    }
 }
 
 }  // namespace
@@ -115,8 +154,11 @@ std::vector<std::shared_ptr<FileSystemVolume>> DeepScanLogTables::RebuildVolumes
         LoadFatVolumeRow(tables_.fileSystems.front(), p.Descriptor);
         return MakeDeepFatVolumesOf(tables_.fileSystems, p);
     }
+    CurrentPartition p = partition;
+    if (kind == FsKind::Exfat)
+        RestoreDerivedExfatLayout(p);
     std::vector<std::shared_ptr<FileSystemVolume>> volumes;
-    if (std::shared_ptr<FileSystemVolume> volume = MakeLoadedVolume(partition))
+    if (std::shared_ptr<FileSystemVolume> volume = MakeLoadedVolume(p))
         volumes.push_back(std::move(volume));
     return volumes;
 }

@@ -168,16 +168,26 @@ TEST_P(DeepScanLogRoundTrip, ALoadedDeepLogGivesTheScannedResultBack)
         EXPECT_EQ(foundB[i].bootSector, foundA[i].bootSector);
     }
 
-    // The tree and its records, the listings, the log written again.
+    // The tree and its records, the log written again, the listings.
     const std::vector<std::string> tree = test::DescribeTree(scanned.Results());
     EXPECT_GT(tree.size(), 2u);
     EXPECT_EQ(test::DescribeTree(loaded.Results()), tree);
-    EXPECT_EQ(test::DescribeListings(loaded), test::DescribeListings(scanned));
+    // Saved again at once (a listing stores the file counts it met), the
+    // loaded result gives the same log.
     ScanLogSaveRequest again;
     again.path = dir.path() / "again.VQL";
     again.source = test::FixtureFacts(loaded.Partition());
     ASSERT_TRUE(loaded.RunSaveLogHere(again));
-    EXPECT_EQ(FileBytes(again.path), FileBytes(save.path));
+    const std::vector<std::uint8_t> first = FileBytes(save.path), second = FileBytes(again.path);
+    std::size_t differ = 0;
+    while (differ < first.size() && differ < second.size() && first[differ] == second[differ])
+        ++differ;
+    std::string around;
+    for (std::size_t i = differ > 24 ? differ - 24 : 0; i < differ + 24 && i < first.size() && i < second.size(); ++i)
+        around += std::to_string(first[i]) + "/" + std::to_string(second[i]) + " ";
+    EXPECT_TRUE(first == second) << "the logs differ from byte " << differ << " on (sizes " << first.size() << ", "
+                                 << second.size() << "): " << around;
+    EXPECT_EQ(test::DescribeListings(loaded), test::DescribeListings(scanned));
 
     // A save of everything.
     test::SavedEverything sa = test::SaveEverything(scanned, dir.path() / "scanned");
