@@ -14,8 +14,8 @@ namespace {
 
 class FatSaver final : public FileSystemSaver {
 public:
-    FatSaver(ScanResults& results, DevicePtr device, FatVolume volume, bool basicSearch)
-        : results_(results), device_(std::move(device)), volume_(std::move(volume)), basic_(basicSearch)
+    FatSaver(ScanResults& results, DevicePtr device, FatVolume volume, bool basicSearch, std::uint64_t fsKey)
+        : results_(results), device_(std::move(device)), volume_(std::move(volume)), basic_(basicSearch), fsKey_(fsKey)
     {
     }
 
@@ -61,7 +61,7 @@ private:
         FatFolderWalkOptions options;
         options.followContinuation = true;
         options.basicSearch = basic_;
-        options.isIndexedFolder = [this](std::uint32_t c) { return results_.IsIndexedFolderCluster(c); };
+        options.isIndexedFolder = [this](std::uint32_t c) { return results_.IsIndexedFolderCluster(c, fsKey_); };
         options.stop = stop;
         return options;
     }
@@ -114,6 +114,7 @@ private:
     DevicePtr device_;
     FatVolume volume_;
     bool basic_;
+    std::uint64_t fsKey_;
 };
 
 class FatFileSystemVolume final : public FileSystemVolume {
@@ -136,7 +137,8 @@ public:
         ctx.device = Device().get();
         ctx.volume = volume_;
         ctx.deepSearch = listing.deepLayout;
-        ctx.isIndexedFolder = [&results](std::uint32_t c) { return results.IsIndexedFolderCluster(c); };
+        const std::uint64_t key = Key();
+        ctx.isIndexedFolder = [&results, key](std::uint32_t c) { return results.IsIndexedFolderCluster(c, key); };
         ctx.abort = listing.abort;
         ctx.progress = listing.progress;
         return ListFatFolderFiles(*listing.list, listing.firstRow, static_cast<std::uint32_t>(folderId), ctx);
@@ -152,7 +154,7 @@ public:
     {
         if (!Device())
             return nullptr;
-        return MakeFatSaver(results, Device(), volume_, basicSearch);
+        return MakeFatSaver(results, Device(), volume_, basicSearch, Key());
     }
 
 private:
@@ -162,9 +164,9 @@ private:
 }  // namespace
 
 std::unique_ptr<FileSystemSaver> MakeFatSaver(ScanResults& results, DevicePtr device, FatVolume volume,
-                                              bool basicSearch)
+                                              bool basicSearch, std::uint64_t fsKey)
 {
-    return std::make_unique<FatSaver>(results, std::move(device), std::move(volume), basicSearch);
+    return std::make_unique<FatSaver>(results, std::move(device), std::move(volume), basicSearch, fsKey);
 }
 
 std::shared_ptr<FileSystemVolume> MakeFatFileSystemVolume(const CurrentPartition& partition, std::uint64_t fsKey)

@@ -17,8 +17,10 @@ namespace torvane {
 // The FAT volume of a scanned partition (its geometry as the scan used it).
 std::shared_ptr<FileSystemVolume> MakeFatFileSystemVolume(const CurrentPartition& partition, std::uint64_t fsKey = 0);
 
-// The saver of a FAT volume (also for tests that build a volume by hand).
+// The saver of a FAT volume (also for tests that build a volume by hand);
+// `fsKey` is the volume's key (the folders of a Deep result of several
+// volumes are told apart by it).
 std::unique_ptr<FileSystemSaver> MakeFatSaver(ScanResults& results, DevicePtr device, FatVolume volume,
-                                              bool basicSearch = true);
+                                              bool basicSearch = true, std::uint64_t fsKey = 0);
 
 }  // namespace torvane
