@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -104,6 +105,8 @@ struct Case {
     std::size_t offset = 0, length = 512;
     std::vector<std::string> foundKinds;  // the file systems the load must list again
 };
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class E2eDeepLog : public ::testing::TestWithParam<Case> {};
 

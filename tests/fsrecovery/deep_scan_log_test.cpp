@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,8 @@ struct DeepLogCase {
     std::vector<std::uint64_t> zeroedTables;   // partition-table sectors whose four entries are zeroed first
     std::size_t volumes;
 };
+
+void PrintTo(const DeepLogCase& c, std::ostream* os) { *os << c.name; }
 
 class DeepScanLogRoundTrip : public ::testing::TestWithParam<DeepLogCase> {
 protected:
