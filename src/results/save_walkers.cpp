@@ -114,6 +114,16 @@ std::vector<FileSystemSaver*> SaverSet::ForRoots()
     return savers;
 }
 
+FileSystemSaver* SaverSet::ForRow(const SaveRow& row)
+{
+    if (row.volumeRow != 0) {
+        const std::vector<std::shared_ptr<FileSystemVolume>> all = volumes_.All();
+        if (row.volumeRow <= all.size() && IsFatKind(all[row.volumeRow - 1]->Kind()))
+            return ForVolume(all[row.volumeRow - 1]);
+    }
+    return ForKey(row.fsKey);
+}
+
 FileSystemSaver* SaverSet::ForKey(std::uint64_t fsKey)
 {
     std::shared_ptr<FileSystemVolume> volume = volumes_.Find(fsKey);
@@ -278,7 +288,7 @@ void SaveSelectedRows(SaveSession& session, ScanResults& results, SaverSet& save
             SaveFolderSubtree(session, results, savers, row.item, JoinPath(destination, folderNames[i]));
         } else {
             const std::string target = FileTarget(session, destination, row.name, row.shortName);
-            if (FileSystemSaver* saver = savers.ForKey(row.fsKey))
+            if (FileSystemSaver* saver = savers.ForRow(row))
                 saver->SaveFileRow(session, target, row);
             else
                 session.Report().Add(FileOutcome::Failed, target, "no volume to read it from");

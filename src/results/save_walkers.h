@@ -42,6 +42,9 @@ public:
     FileSystemSaver* ForFolder(const RecoveredFolder* folder);
     // The saver of the volume `fsKey` names, else of the first volume.
     FileSystemSaver* ForKey(std::uint64_t fsKey);
+    // The saver of the volume a list row was listed from: its FAT volume row
+    // when it names one of the FAT volumes, else as ForKey(row.fsKey).
+    FileSystemSaver* ForRow(const SaveRow& row);
     // The saver of the volume whose root files the root item stands for (the first).
     FileSystemSaver* ForRoot() { return ForFolder(nullptr); }
     // The savers of every volume, in the order the volumes were added: the

@@ -3,10 +3,13 @@
 // tree and records, the same listings, the same found file systems and one
 // volume per file system again, the same log when saved again and the same
 // files when everything is saved. Also the text forms of the Deep tables'
-// rows, and rows a hostile log may hold.
+// rows, and rows a hostile log may hold; and the file rows listed for a
+// folder of the second of two volumes in one range, saved from that volume.
 #include "fsrecovery/deep_scan_log.h"
 #include "fsrecovery/scan_log_test_support.h"
 #include "fsrecovery/search_session.h"
+#include "results/file_list_rows.h"
+#include "results/save_job.h"
 #include "results/scan_log_reader.h"
 #include "support/session_support.h"
 
@@ -211,6 +214,99 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, DeepScanLogRoundTrip,
                                            DeepLogCase{"two_fat_volumes", "mbr.img", 0, "FAT32",
                                                        {0, 108544, 180224}, 2}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Two FAT volumes in one range (the disk's partition tables zeroed): the
+// file rows listed for a folder of either volume save from that volume, as
+// the same folder saved from the tree does; the rows say which volume.
+TEST(DeepTwoVolumes, ListedFileRowsSaveFromTheirOwnVolume)
+{
+    if (!fs::exists(test::FixtureImage("mbr.img")))
+        GTEST_SKIP() << "fixture not unpacked";
+    test::TempDir dir;
+    const fs::path image = dir.path() / "mbr.img";
+    fs::copy_file(test::FixtureImage("mbr.img"), image);
+    {
+        std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+        const std::string zeros(64, '\0');
+        for (std::uint64_t s : {0ull, 108544ull, 180224ull}) {
+            f.seekp(static_cast<std::streamoff>(s * 512 + 446));
+            f.write(zeros.data(), 64);
+        }
+    }
+    DevicePtr device = OpenFileDevice(image.string());
+    ASSERT_TRUE(device);
+    CurrentPartition p;
+    p.Descriptor.FsType = "FAT32";
+    p.Descriptor.EndSector = device->SizeBytes() / kSectorSize;
+    p.Descriptor.EndByte = device->SizeBytes();
+    p.DevicePath = device->Path();
+    p.Device = device;
+    p.RecoveryMode = 2;
+    SearchSession session(2);
+    ASSERT_TRUE(session.RunDeepScanHere(p));
+    const auto volumes = session.Volumes()->All();
+    ASSERT_EQ(volumes.size(), 2u);
+
+    // A top-level folder of each volume that holds files.
+    int checked = 0;
+    for (std::size_t v = 0; v < volumes.size(); ++v) {
+        TreeNodeId folder = kNoTreeNode;
+        std::vector<SaveRow> rows;
+        const TreeModel& tree = session.Results().Tree();
+        for (TreeNodeId child : tree.Children(tree.RootItem())) {
+            const RecoveredFolder* rec = session.Results().FolderOfItem(child);
+            if (!rec || rec->fsKey != volumes[v]->Key())
+                continue;
+            ASSERT_TRUE(session.RunListingHere(child));
+            rows.clear();
+            for (int r = 0; r < session.FileRows().RowCount(); ++r) {
+                const SaveRow row = SaveRowOfListRow(session.FileRows(), r, true);
+                if (!row.isFolder && row.size > 0)
+                    rows.push_back(row);
+            }
+            if (!rows.empty()) {
+                folder = child;
+                break;
+            }
+        }
+        ASSERT_NE(folder, kNoTreeNode) << "volume " << v + 1;
+        for (const SaveRow& row : rows)
+            EXPECT_EQ(row.volumeRow, v + 1) << row.name;
+
+        // The rows, and the folder ticked in the tree, saved.
+        const fs::path byRows = dir.path() / ("rows" + std::to_string(v));
+        SaveRequest request = session.ListSaveRequest(rows);
+        request.destination = byRows.string();
+        SaveJob listSave(request);
+        ASSERT_TRUE(listSave.RunHere());
+        TreeModel& ticks = session.Results().Tree();
+        ticks.SetSubtreeCheck(ticks.RootItem(), CheckState::Unchecked);
+        ticks.SetSubtreeCheck(folder, CheckState::Checked);
+        ticks.SetCheck(ticks.RootItem(), CheckState::Partial);
+        const fs::path byTree = dir.path() / ("tree" + std::to_string(v));
+        SaveRequest treeRequest = session.TreeSaveRequest();
+        treeRequest.destination = byTree.string();
+        SaveJob treeSave(treeRequest);
+        ASSERT_TRUE(treeSave.RunHere());
+        const auto fromRows = test::HashFolder(byRows);
+        // The one folder the tree save made (its name may carry a suffix
+        // that tells it from the other volume's folder of the same name).
+        fs::path saved;
+        for (const auto& entry : fs::directory_iterator(byTree))
+            if (entry.is_directory())
+                saved = entry.path();
+        ASSERT_FALSE(saved.empty());
+        const auto fromTree = test::HashFolder(saved);
+        ASSERT_FALSE(fromRows.empty());
+        for (const auto& [path, sha] : fromRows) {
+            auto it = fromTree.find(path);
+            ASSERT_NE(it, fromTree.end()) << path;
+            EXPECT_EQ(sha, it->second) << "volume " << v + 1 << ": " << path;
+        }
+        ++checked;
+    }
+    EXPECT_EQ(checked, 2);
+}
 
 }  // namespace
 }  // namespace torvane

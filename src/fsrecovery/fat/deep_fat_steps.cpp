@@ -236,7 +236,9 @@ std::vector<std::shared_ptr<FileSystemVolume>> MakeDeepFatVolumesOf(const std::v
                                                                     const CurrentPartition& partition)
 {
     std::vector<std::shared_ptr<FileSystemVolume>> out;
+    std::uint32_t number = 0;
     for (const FatFileSystemRow& row : rows) {
+        ++number;
         CurrentPartition p = partition;
         LoadFatVolumeRow(row, p.Descriptor);
         p.Descriptor.FsType = row.partType;
@@ -247,7 +249,7 @@ std::vector<std::shared_ptr<FileSystemVolume>> MakeDeepFatVolumesOf(const std::v
             p.Descriptor.EndByte = p.Descriptor.EndSector * kSectorSize;
         }
         p.Geometry = p.Descriptor.GeometryCopy();
-        out.push_back(MakeFatFileSystemVolume(p, row.cluster0Start));
+        out.push_back(MakeFatFileSystemVolume(p, row.cluster0Start, number));
     }
     return out;
 }
