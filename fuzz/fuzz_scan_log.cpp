@@ -3,7 +3,10 @@
 // written must load again with the same contents (the writer's own mending of
 // line texts, the source kind and a folder count of 0 aside). What was read
 // (whole or up to a break) then goes into a session's results as a load puts
-// it there: the tree by indentation, the found files from their texts.
+// it there: the tree by indentation, the found files from their texts, and a
+// Deep log's file-system and extent rows into a Deep session's tables (whose
+// rows must read back as the texts they were written as).
+#include "fsrecovery/deep_scan_log.h"
 #include "fsrecovery/scan_log_session.h"
 #include "results/scan_log_document.h"
 #include "results/scan_log_reader.h"
@@ -80,7 +83,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Check(count.files == (HasFileTable(doc) ? doc.files.size() : 0));
         Check(results.Tree().RootItem() != kNoTreeNode);
         (void)ScanTimeOfExfatRows(doc.files);
-        (void)ScanLogPartitionOf(doc);
+        const CurrentPartition partition = ScanLogPartitionOf(doc);
+
+        // The Deep tables: rows restored, bounded, and written back as the
+        // same texts once read; without a device no volume is made.
+        DeepTables tables;
+        DeepScanLogTables deep(tables);
+        deep.RestoreTables(doc.fileSystemRows, doc.extents);
+        Check(tables.fileSystems.size() <= kMaxDeepLogFileSystems);
+        Check(tables.FoundFileSystems().size() == tables.fileSystems.size());
+        const std::vector<ScanLogFileSystemRow> rows = deep.FileSystemRows();
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            Check(FileSystemRowOfScanLogTexts(rows[i]).cluster0Start == tables.fileSystems[i].cluster0Start);
+        Check(deep.ExtentRows().size() == doc.extents.size());
+        Check(deep.RebuildVolumes(partition, results).empty());
     }
     return 0;
 }

@@ -31,7 +31,7 @@ TSAN_TARGETS=(test_base search_session_test session_open_file_test scan_log_sess
 cmake --build build-tsan -j "$JOBS" --target "${TSAN_TARGETS[@]}"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan --output-on-failure -j "$JOBS" \
-        -R '^(Job|Jobs|SearchSession|Fixtures/SearchSession|SessionOpenFile|Fixtures/SessionOpenFile|ScanLogLoad|ScanSources|DiskNodeScan.Stop|RemovableMedia.Stop|DeepScan|DeepNtfsStop)'
+        -R '^(Job|Jobs|SearchSession|Fixtures/SearchSession|SessionOpenFile|Fixtures/SessionOpenFile|ScanLogLoad|ScanSources|DiskNodeScan.Stop|DiskNodeDeepScan.Stop|RemovableMedia.Stop|DeepScan|DeepNtfsStop)'
 
 echo "== fuzz targets (short runs)"
 bash scripts/fuzz.sh "${TORVANE_FUZZ_SECONDS:-30}"

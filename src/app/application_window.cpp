@@ -11,6 +11,7 @@
 #include "carving/signature_file.h"
 #include "platform/command_line.h"
 #include "platform/file_association.h"
+#include "results/scan_log_dialog.h"
 
 #include <QApplication>
 #include <QDir>
@@ -95,6 +96,8 @@ int CSalvoraApp::InitInstance(int argc, char** argv)
     std::vector<std::string> positional;
     if (devices.remainingArgs.size() > 1) positional.assign(devices.remainingArgs.begin() + 1, devices.remainingArgs.end());
     state.PendingScanLogPath.Set(ParsePendingScanLogPath(positional));
+    // Deep Search logs load into the Deep dialog like Basic ones into theirs.
+    SetDeepSearchLoadsScanLogs(true);
 
     // The signature data files: the photo lists, and every file of the
     // enabled searches must open.

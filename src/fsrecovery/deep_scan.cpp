@@ -66,11 +66,21 @@ void DeepScanJob::Run()
     PartitionDescriptor& d = partition_.Descriptor;
     if (d.FsType.empty())
         d.FsType = "FAT32";   // no type chosen: the FAT sweep finds FAT16 and FAT32 alike
+
+    diskOutcome_ = DiskWithoutPartitionsOutcome::NotApplicable;
+    if (partition_.Device || OpenCurrentDevice(partition_)) {
+        ClampToDevice(d, partition_.Device->SizeBytes());
+        // A disk that lists no partition: what it holds decides the range.
+        if (partition_.DiskListsNoPartition) {
+            const DevicePtr device = partition_.Device;
+            diskOutcome_ = PrepareDiskWithoutPartitions(partition_, *device, search_,
+                                                        [this] { return StopRequested(); },
+                                                        &results_.CurrentScanSector, sink_);
+            results_.CurrentScanSector = 0;
+        }
+    }
     const std::string chosen = d.FsType;
     const FsKind kind = FsKindFromText(chosen);
-
-    if (partition_.Device || OpenCurrentDevice(partition_))
-        ClampToDevice(d, partition_.Device->SizeBytes());
     if (!partition_.Device || d.StartSector >= d.EndSector) {
         outside_ = partition_.Device != nullptr;
     } else {

@@ -12,12 +12,19 @@
 // A chunk whose read fails is read again sector by sector, so that one bad
 // sector does not hide the other 1,023. A range beyond the device's end is
 // swept only as far as the device goes.
+//
+// A disk that lists no partition (CurrentPartition::DiskListsNoPartition)
+// is settled first as the Basic scan settles it (disk_without_partitions.h):
+// a volume at sector 0 is swept as its own type, and a disk with no boot
+// sector where the sweep was to start waits, stop-aware, for the automatic
+// partition search and sweeps the first partition it finds.
 #pragma once
 
 #include "base/job.h"
 #include "disk/volume_geometry.h"
 #include "fsrecovery/deep/deep_sweeper.h"
 #include "fsrecovery/deep/deep_tables.h"
+#include "fsrecovery/disk_without_partitions.h"
 #include "fsrecovery/store/found_items.h"
 #include "fsrecovery/store/scan_control.h"
 #include "results/file_system_volume.h"
@@ -49,6 +56,8 @@ public:
     void SetSweeper(std::unique_ptr<DeepSweeper> sweeper) { sweeper_ = std::move(sweeper); }
     // The period of the incremental passes (default: the sweeper's own; zero: none).
     void SetTimedPassInterval(std::chrono::milliseconds interval) { passInterval_ = interval; }
+    // The partition search a disk listing no partition waits for (empty: none).
+    void SetAutomaticPartitionSearch(AutomaticPartitionSearch search) { search_ = std::move(search); }
 
     // After the job.
     const CurrentPartition& Partition() const { return partition_; }
@@ -59,6 +68,8 @@ public:
     int EndNoticeState() const { return endNotice_; }
     // The range did not lie on the device at all.
     bool RangeOutsideDevice() const { return outside_; }
+    // What a disk listing no partition gave (NotApplicable for any other source).
+    DiskWithoutPartitionsOutcome DiskOutcome() const { return diskOutcome_; }
     bool StopRequested() const override { return Job::StopRequested(); }
 
 protected:
@@ -78,6 +89,8 @@ private:
     ScanSink* sink_;
     std::unique_ptr<DeepSweeper> sweeper_;
     std::chrono::milliseconds passInterval_{-1};
+    AutomaticPartitionSearch search_;
+    DiskWithoutPartitionsOutcome diskOutcome_ = DiskWithoutPartitionsOutcome::NotApplicable;
     std::vector<std::shared_ptr<FileSystemVolume>> volumes_;
     std::uint64_t unreadable_ = 0;
     int endNotice_ = 0;

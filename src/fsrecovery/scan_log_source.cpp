@@ -156,12 +156,19 @@ std::optional<CurrentPartition> FindLoggedPartition(const CurrentPartition& logg
                                                     DeviceRegistry& registry)
 {
     std::optional<CurrentPartition> undecided;
+    const bool deep = logged.RecoveryMode == 2;
     for (const ScanLogCandidate& c : candidates) {
         DevicePtr device = registry.Open(c.devicePath);
         if (!device)
             continue;
         CurrentPartition found;
-        const LoggedVolumeCheck check = CheckLoggedVolume(logged, *device, &found);
+        LoggedVolumeCheck check = CheckLoggedVolume(logged, *device, &found);
+        // A Deep Search reads a range, not a volume: its first sector may
+        // hold anything (a partition table, another volume's boot sector),
+        // and the scan keeps the layout it found, not the one a boot sector
+        // gives. Such a log is confirmed by the disk alone.
+        if (check == LoggedVolumeCheck::Other && deep)
+            check = LoggedVolumeCheck::Unreadable;
         if (check == LoggedVolumeCheck::Other)
             continue;
         if (check == LoggedVolumeCheck::Unreadable) {

@@ -62,7 +62,9 @@ LoggedVolumeCheck CheckLoggedVolume(const CurrentPartition& logged, Device& devi
 
 // The partition of the log on the device it was written from: the first
 // candidate whose boot sector confirms the log, else the first one whose
-// boot sector reads as no volume; its device opened through `registry`.
+// boot sector reads as no volume; its device opened through `registry`. A
+// Deep log (`logged.RecoveryMode` 2) names a range, not a volume: another
+// boot sector there does not rule a candidate out.
 // nullopt when no candidate will do (the media-moved case).
 std::optional<CurrentPartition> FindLoggedPartition(const CurrentPartition& logged,
                                                     const std::vector<ScanLogCandidate>& candidates,

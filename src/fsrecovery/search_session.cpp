@@ -254,6 +254,7 @@ bool SearchSession::StartDeepScan(const CurrentPartition& partition)
         return false;
     ResetForScan(partition);
     deepJob_ = std::make_unique<DeepScanJob>(results_, deepTables_, partition_, reports_.get(), &reports_->scanEnd);
+    deepJob_->SetAutomaticPartitionSearch(automaticSearch_);
     if (deepPass_.count() >= 0)
         deepJob_->SetTimedPassInterval(deepPass_);
     return deepJob_->Start();
@@ -265,6 +266,7 @@ bool SearchSession::RunDeepScanHere(const CurrentPartition& partition)
         return false;
     ResetForScan(partition);
     deepJob_ = std::make_unique<DeepScanJob>(results_, deepTables_, partition_, reports_.get(), &reports_->scanEnd);
+    deepJob_->SetAutomaticPartitionSearch(automaticSearch_);
     deepJob_->SetTimedPassInterval(deepPass_.count() >= 0 ? deepPass_ : std::chrono::milliseconds(0));
     const bool ran = RunQuietly(*deepJob_);
     return ran && FinishScan();
@@ -428,6 +430,7 @@ bool SearchSession::PrepareSaveLog(ScanLogSaveRequest& request)
     if (namingJob_)
         namingJob_->StopAndWait();
     request.mode = recoveryMode_;
+    request.deep = recoveryMode_ == 2 ? &deepLogTables_ : nullptr;
     saveLogJob_.reset();
     saveLogJob_ = std::make_unique<ScanLogSaveJob>(results_, partition_, std::move(request), &reports_->logSaveEnd);
     return true;
@@ -473,7 +476,10 @@ bool SearchSession::PrepareLoadLog(ScanLogLoadRequest& request)
     results_.ForgetResults();
     reports_->Reset();
     partition_ = CurrentPartition{};
+    deepJob_.reset();
+    deepTables_.Clear();
     request.mode = recoveryMode_;
+    request.deep = recoveryMode_ == 2 ? &deepLogTables_ : nullptr;
     loadLogJob_.reset();
     loadLogJob_ = std::make_unique<ScanLogLoadJob>(results_, std::move(request), &reports_->logLoadEnd);
     return true;
@@ -517,6 +523,7 @@ bool SearchSession::FinishLoadLog()
     } else {
         results_.ForgetResults();
         volumes_->Clear();
+        deepTables_.Clear();
         partition_ = CurrentPartition{};
         scanCount_ = 0;
         resultsLogged_ = false;
@@ -588,6 +595,7 @@ void SearchSession::Reset()
     listJob_.reset();
     deepJob_.reset();
     scanJob_.reset();
+    deepTables_.Clear();
     results_.SetLogLoadedFlag(false);
     results_.ForgetResults();
     volumes_->Clear();

@@ -20,6 +20,7 @@
 #include "fsrecovery/basic_scan.h"
 #include "fsrecovery/deep/deep_tables.h"
 #include "fsrecovery/deep_scan.h"
+#include "fsrecovery/deep_scan_log.h"
 #include "fsrecovery/scan_log_jobs.h"
 #include "fsrecovery/store/found_items.h"
 #include "results/file_list_population.h"
@@ -106,8 +107,9 @@ public:
     const BasicScanJob* ScanJob() const { return scanJob_.get(); }
     // The interim tree period of the next scan (tests shorten it).
     void SetInterimInterval(std::chrono::milliseconds ms) { interim_ = ms; }
-    // The partition search that scans of a disk listing no partition wait
-    // for (the dialog and torvane_e2e hand in the engine's; empty: none).
+    // The partition search that scans (Basic and Deep) of a disk listing no
+    // partition wait for (the dialog and torvane_e2e hand in the engine's;
+    // empty: none).
     void SetAutomaticPartitionSearch(AutomaticPartitionSearch search) { automaticSearch_ = std::move(search); }
     // ---- the Deep scan (a session made with recovery mode 2) ----------------------------
     // Starts a Deep scan of the range Descriptor.StartSector .. EndSector
@@ -123,7 +125,8 @@ public:
     void SetDeepPassInterval(std::chrono::milliseconds ms) { deepPass_ = ms; }
     // The file systems the Deep scan found so far (any thread).
     std::vector<DeepFoundFileSystem> FoundFileSystems() const { return deepTables_.FoundFileSystems(); }
-    // The Deep scan's working tables (read them once the scan has ended).
+    // The Deep scan's working tables (read them once the scan or the loading
+    // of a Deep log has ended).
     const DeepTables& Tables() const { return deepTables_; }
 
     // Takes what the scan reported since the last call.
@@ -168,7 +171,8 @@ public:
     // ---- the scan log ------------------------------------------------------------------------
     // Writes the results to a scan log on a worker (OnLogSaved follows).
     // False when nothing was scanned or loaded yet, or a scan, a listing or
-    // another log job runs. The request's mode is the session's.
+    // another log job runs. The request's mode is the session's; a Deep
+    // session writes its tables' rows too.
     bool StartSaveLog(ScanLogSaveRequest request);
     // The same on the calling thread, then FinishSaveLog(); true when written.
     bool RunSaveLogHere(ScanLogSaveRequest request);
@@ -179,7 +183,9 @@ public:
 
     // Loads a scan log into the session on a worker (OnLogLoaded follows).
     // False when the session holds results (a scan ran or a log is loaded)
-    // or a job runs. The request's mode is the session's.
+    // or a job runs. The request's mode is the session's; a Deep session
+    // takes back its tables (the found file systems) and one volume per
+    // file system.
     bool StartLoadLog(ScanLogLoadRequest request);
     // The same on the calling thread, then FinishLoadLog(); true when
     // something was loaded (Loaded or Damaged).
@@ -236,6 +242,7 @@ private:
     FileListState listState_;
     std::unique_ptr<BasicScanJob> scanJob_;
     DeepTables deepTables_;
+    DeepScanLogTables deepLogTables_{deepTables_};
     std::unique_ptr<DeepScanJob> deepJob_;
     std::chrono::milliseconds deepPass_{-1};
     std::unique_ptr<FileListPopulationJob> listJob_;

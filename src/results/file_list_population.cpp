@@ -246,8 +246,18 @@ void FileListPopulationJob::Run()
     AddSubfolderRows(item, rowCount);
     if (StopRequested())
         return;
-    if (volume)
+    if (rootSelected && volumes_) {
+        // The root item stands for the root of every volume found.
+        bool first = true;
+        for (const std::shared_ptr<FileSystemVolume>& v : volumes_->All()) {
+            if (StopRequested())
+                return;
+            FillFolderFileList(*v, v->RootFolderId(), first ? rowCount : static_cast<std::uint64_t>(list_.RowCount()));
+            first = false;
+        }
+    } else if (volume) {
         FillFolderFileList(*volume, folderId, rowCount);
+    }
 
     if (record && Progress().files.load() > record->fileCount)
         record->fileCount = Progress().files.load();

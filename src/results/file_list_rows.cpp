@@ -30,6 +30,12 @@ SaveRow SaveRowOfListRow(const ListRowModel& list, int row, bool deepLayout)
     r.deleted = (list.RowData(row) & kRowDeletedBit) != 0;
     if (r.isFolder)
         r.item = static_cast<TreeNodeId>(ParseDecimalU64(list.Cell(row, kListTreeItem)));
+    // A Deep FAT file row names the volume it was listed from (a range may
+    // hold several); only FAT rows carry a short name.
+    if (deepLayout && !r.isFolder && !r.shortName.empty()) {
+        const std::uint64_t volume = ParseDecimalU64(list.Cell(row, kDeepListVolumeRow));
+        r.volumeRow = volume <= 0xFFFFFFFFull ? static_cast<std::uint32_t>(volume) : 0;
+    }
     const std::string addend = TrimWhite(list.Cell(row, deepLayout ? kDeepListAddend : kBasicListAddend));
     // The addend column of NTFS and exFAT rows in the Deep layout holds the
     // index mark instead; only FAT rows carry a short name or an addend there.

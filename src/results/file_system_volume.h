@@ -40,6 +40,9 @@ struct SaveRow {
     bool deleted = false;
     std::uint32_t highClusterAddend = 0;   // FAT32: the high word the folder walk guessed (deleted files)
     std::uint64_t fsKey = 0;          // the volume the row was listed from
+    // Deep FAT file rows: the FAT volume (1-based, in the order the volumes
+    // were found) the row was listed from; 0 when the row does not say.
+    std::uint32_t volumeRow = 0;
 };
 
 // How one volume's files are saved: which files a folder holds and how each

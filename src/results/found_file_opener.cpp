@@ -92,7 +92,7 @@ std::uint64_t NextExtractNumber()
 
 ExtractedFileKey ExtractedFileKeyOf(const SaveRow& row)
 {
-    return ExtractedFileKey{row.fsKey, row.id, row.name, row.size};
+    return ExtractedFileKey{row.fsKey, row.id, row.name, row.size, row.volumeRow};
 }
 
 // ---- the registry ------------------------------------------------------------------
@@ -186,7 +186,7 @@ void OpenFoundFileJob::Run()
     ::unlink(path_.c_str());   // a leftover of that name goes; a failure shows at the copy
 
     SaverSet savers(*request_.results, *request_.volumes, request_.basicSearch);
-    FileSystemSaver* saver = savers.ForKey(request_.row.fsKey);
+    FileSystemSaver* saver = savers.ForRow(request_.row);
     if (!saver) {
         message_ = "There is no scanned volume to read the file from.";
         return;

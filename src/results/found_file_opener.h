@@ -47,6 +47,7 @@ struct ExtractedFileKey {
     std::uint64_t id = 0;        // FAT: the first cluster; NTFS and exFAT: the entry's own id
     std::string name;
     std::uint64_t size = 0;
+    std::uint32_t volumeRow = 0; // Deep FAT: the volume the row was listed from
 
     bool operator==(const ExtractedFileKey&) const = default;
 };

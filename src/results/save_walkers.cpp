@@ -105,6 +105,25 @@ FileSystemSaver* SaverSet::ForFolder(const RecoveredFolder* folder)
     return ForVolume(volumes_.OfFolder(folder));
 }
 
+std::vector<FileSystemSaver*> SaverSet::ForRoots()
+{
+    std::vector<FileSystemSaver*> savers;
+    for (const std::shared_ptr<FileSystemVolume>& volume : volumes_.All())
+        if (FileSystemSaver* saver = ForVolume(volume))
+            savers.push_back(saver);
+    return savers;
+}
+
+FileSystemSaver* SaverSet::ForRow(const SaveRow& row)
+{
+    if (row.volumeRow != 0) {
+        const std::vector<std::shared_ptr<FileSystemVolume>> all = volumes_.All();
+        if (row.volumeRow <= all.size() && IsFatKind(all[row.volumeRow - 1]->Kind()))
+            return ForVolume(all[row.volumeRow - 1]);
+    }
+    return ForKey(row.fsKey);
+}
+
 FileSystemSaver* SaverSet::ForKey(std::uint64_t fsKey)
 {
     std::shared_ptr<FileSystemVolume> volume = volumes_.Find(fsKey);
@@ -168,9 +187,10 @@ void WalkAndSaveTree(SaveSession& session, ScanResults& results, SaverSet& saver
             saver->PrepareChildren(visit.node);
         pushChildren(visit.node, path);
     }
-    if (rootState == CheckState::Checked && !session.StopRequested())
-        if (FileSystemSaver* saver = savers.ForRoot())
-            saver->SaveRootFiles(session, destination);
+    if (rootState == CheckState::Checked)
+        for (FileSystemSaver* saver : savers.ForRoots())
+            if (!session.StopRequested())
+                saver->SaveRootFiles(session, destination);
 }
 
 void CountCheckedTreeItems(ScanResults& results, SaverSet& savers, SaveCounters& counters,
@@ -206,9 +226,10 @@ void CountCheckedTreeItems(ScanResults& results, SaverSet& savers, SaveCounters&
                     counters.totalFiles += saver->CountFolderFiles(*folder, stop);
         pushChildren(node);
     }
-    if (rootState == CheckState::Checked && !stopped())
-        if (FileSystemSaver* saver = savers.ForRoot())
-            counters.totalFiles += saver->CountRootFiles(stop);
+    if (rootState == CheckState::Checked)
+        for (FileSystemSaver* saver : savers.ForRoots())
+            if (!stopped())
+                counters.totalFiles += saver->CountRootFiles(stop);
 }
 
 namespace {
@@ -267,7 +288,7 @@ void SaveSelectedRows(SaveSession& session, ScanResults& results, SaverSet& save
             SaveFolderSubtree(session, results, savers, row.item, JoinPath(destination, folderNames[i]));
         } else {
             const std::string target = FileTarget(session, destination, row.name, row.shortName);
-            if (FileSystemSaver* saver = savers.ForKey(row.fsKey))
+            if (FileSystemSaver* saver = savers.ForRow(row))
                 saver->SaveFileRow(session, target, row);
             else
                 session.Report().Add(FileOutcome::Failed, target, "no volume to read it from");

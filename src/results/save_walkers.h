@@ -42,8 +42,15 @@ public:
     FileSystemSaver* ForFolder(const RecoveredFolder* folder);
     // The saver of the volume `fsKey` names, else of the first volume.
     FileSystemSaver* ForKey(std::uint64_t fsKey);
+    // The saver of the volume a list row was listed from: its FAT volume row
+    // when it names one of the FAT volumes, else as ForKey(row.fsKey).
+    FileSystemSaver* ForRow(const SaveRow& row);
     // The saver of the volume whose root files the root item stands for (the first).
     FileSystemSaver* ForRoot() { return ForFolder(nullptr); }
+    // The savers of every volume, in the order the volumes were added: the
+    // root item stands for the root files of each (a Deep result may hold
+    // several volumes, each with files in its own root).
+    std::vector<FileSystemSaver*> ForRoots();
     // The saver of a folder item (its record's volume; the first for an item without one).
     FileSystemSaver* ForItem(TreeNodeId item) { return ForFolder(results_.FolderOfItem(item)); }
     // No volume at all: nothing can be saved.

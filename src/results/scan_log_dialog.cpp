@@ -101,6 +101,11 @@ void SetDeepSearchLoadsScanLogs(bool loads)
     g_deepLoadsLogs = loads;
 }
 
+bool DeepSearchLoadsScanLogs()
+{
+    return g_deepLoadsLogs;
+}
+
 void OpenPendingScanLog(QWidget* owner)
 {
     ProgramState& state = ProgramState::Instance();

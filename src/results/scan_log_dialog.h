@@ -39,6 +39,7 @@ void HandOverScanLog(QWidget* from, int mode, const std::string& path);
 // Whether the Deep Search dialog loads scan logs (set by that dialog once it
 // does); until then a Deep log is refused with kDeepScanLogNotAvailableText.
 void SetDeepSearchLoadsScanLogs(bool loads);
+bool DeepSearchLoadsScanLogs();
 inline constexpr char kDeepScanLogNotAvailableText[] =
     "This scanning log file was saved by Deep Search, which cannot load scanning logs in this version yet.";
 

@@ -2,7 +2,8 @@
 // the command line, as the desktop passes a file of the registered type)
 // opens the Basic Search dialog with the log's results before the main
 // window shows; the main window's Load Log does the same; a garbage, empty,
-// missing or Deep log gives its message and the program goes on.
+// missing log (or a Deep log while the Deep Search loads none) gives its
+// message and the program goes on.
 #include "app/application_window.h"
 #include "app/main_window.h"
 #include "app/message_dialog.h"
@@ -170,6 +171,8 @@ private slots:
         QVERIFY(ProgramState::Instance().PendingScanLogPath.Empty());
         QCOMPARE(ProgramState::Instance().RecoveryMode.load(), int(kModeNone));
         QVERIFY(!ExitRequested());
+        // The program starts with the Deep Search loading its logs.
+        QVERIFY(DeepSearchLoadsScanLogs());
     }
 
     // Load Log of the main window: a good log opens the dialog; garbage, an
@@ -206,6 +209,8 @@ private slots:
             {"missing.VQL", QStringLiteral("The scanning log file \"%1\" cannot be opened: No such file or directory.")
                                 .arg(QString::fromStdString((m_dir.path() / "missing.VQL").string()))},
         };
+        // A program whose Deep Search loads no logs refuses a Deep log.
+        SetDeepSearchLoadsScanLogs(false);
         for (const Case& c : cases) {
             m_answerer->texts.clear();
             const QString path = QString::fromStdString((m_dir.path() / c.file).string());
@@ -217,6 +222,8 @@ private slots:
             QVERIFY(Dialogs().BasicSearchPtr.isNull());
             QVERIFY(!ExitRequested());
         }
+
+        SetDeepSearchLoadsScanLogs(true);
 
         // A good one opens the dialog with the results.
         const int before = m_dialogsRun;

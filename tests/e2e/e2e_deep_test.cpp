@@ -12,13 +12,18 @@
 //       their partition, so each came from its own volume); its exFAT volume
 //       swept with the exFAT type over its range;
 //   (d) a FAT32 volume quick-formatted anew over old contents: the old folders
-//       come back as lost folders with their files.
+//       come back as lost folders with their files;
+//   (e) the same disk with files put into both FAT volumes' roots: each root
+//       file saved from its own volume;
+//   (f) the NTFS partition of that disk, recorded again by Search More
+//       Partitions and swept over the range it recorded: every file of it.
 #include "sha256.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -228,6 +233,111 @@ TEST(E2eDeepReformatted, OldFoldersComeBackAsLostFolders)
     for (const auto& [path, sha] : saved.byPath)
         anhang = anhang || BelowTop(path) == "/Anhang/kurz.txt";
     EXPECT_TRUE(anhang);
+}
+
+// The same disk with a file put into each FAT volume's root directory (with
+// mtools, before the tables were zeroed), and a file of one name in both
+// roots with other contents: one sweep finds both volumes, and each root file
+// is saved from its own volume (the two of one name both, one renamed).
+TEST(E2eDeepDisk, RootFilesOfBothVolumesSaveFromTheirOwnVolumes)
+{
+    if (!Unpacked("mbr.img"))
+        GTEST_SKIP();
+    if (std::system("command -v mcopy >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "mtools is not installed";
+    test::TempDir temp;
+    const fs::path image = temp.path() / "mbr.img";
+    fs::copy_file(test::FixtureImage("mbr.img"), image);
+    struct RootFile {
+        std::uint64_t volumeSector;
+        std::string name, content;
+    };
+    std::string big32, big16;
+    for (int i = 0; i < 3000; ++i) {
+        big32 += "FAT32 volume, line " + std::to_string(i) + "\n";
+        big16 += "FAT16 volume, line " + std::to_string(i) + "\n";
+    }
+    const RootFile files[] = {{2048, "ROOT32.TXT", big32},
+                              {110592, "ROOT16.TXT", big16},
+                              {2048, "SAME.TXT", "the copy in the FAT32 root\n"},
+                              {110592, "SAME.TXT", "the copy in the FAT16 root, longer than the other\n"}};
+    for (const RootFile& f : files) {
+        const fs::path source = temp.path() / "source" / std::to_string(f.volumeSector) / f.name;
+        fs::create_directories(source.parent_path());
+        std::ofstream(source, std::ios::binary) << f.content;
+        const std::string cmd = "MTOOLS_SKIP_CHECK=1 mcopy -o -i '" + image.string() + "@@" +
+                                std::to_string(f.volumeSector * 512) + "' '" + source.string() + "' ::/ 2>&1";
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    }
+    {
+        std::fstream disk(image, std::ios::in | std::ios::out | std::ios::binary);
+        const std::string zeros(64, '\0');
+        for (std::uint64_t s : {0ull, 108544ull, 180224ull}) {
+            disk.seekp(static_cast<std::streamoff>(s * 512 + 446));
+            disk.write(zeros.data(), 64);
+        }
+    }
+
+    const fs::path out = temp.path() / "out";
+    RunResult run = RunE2e("deep --image '" + image.string() + "' --fs FAT32", out);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Saved saved = Collect(out);
+    for (const RootFile& f : files) {
+        const std::string sha = test::Sha256Hex(f.content);
+        bool atRoot = false;
+        auto range = saved.bySha.equal_range(sha);
+        for (auto it = range.first; it != range.second; ++it)
+            atRoot = atRoot || it->second.find('/', 1) == std::string::npos;
+        EXPECT_TRUE(atRoot) << f.name << " of the volume at " << f.volumeSector << " is not in the saved root";
+    }
+    // The volumes' own live files are all there as before (the new files may
+    // have taken the clusters of deleted ones).
+    const auto all = test::LoadManifest("mbr.img");
+    for (int part : {1, 5}) {
+        std::vector<test::ManifestEntry> live;
+        for (const auto& m : test::ManifestOfPartition(all, part))
+            if (!m.IsDeleted())
+                live.push_back(m);
+        auto bad = Check(saved, live, Place::BelowTop, false);
+        EXPECT_TRUE(bad.empty()) << "p" << part << ": " << bad.size() << " not recovered, first: " << bad.front();
+    }
+}
+
+// A disk whose partition tables were zeroed: Search More Partitions (the
+// Advanced depth: the Standard one stops at the first partition) records
+// the NTFS partition by its boot sector, and a Deep scan of that partition's
+// range gives every file of the NTFS volume back byte for byte.
+TEST(E2eDeepDisk, NtfsPartitionRecordedByThePartitionSearch)
+{
+    if (!Unpacked("mbr.img"))
+        GTEST_SKIP();
+    test::TempDir temp;
+    const fs::path image = PatchedCopy(temp, "mbr.img", {0, 108544, 180224}, 446, 64);
+    const std::string cmd = std::string("'") + TORVANE_E2E_PROGRAM + "' partitions --image '" + image.string() +
+                            "' --depth advanced 2>/dev/null";
+    std::string listing;
+    if (FILE* pipe = ::popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
+            listing.append(buf, n);
+        ASSERT_EQ(::pclose(pipe), 0);
+    }
+    unsigned long long start = 0, sectors = 0;
+    const std::size_t at = listing.find("NTFS ");
+    ASSERT_NE(at, std::string::npos) << listing;
+    ASSERT_EQ(std::sscanf(listing.c_str() + at, "NTFS %llu %llu", &start, &sectors), 2) << listing;
+    ASSERT_GT(sectors, 0u);
+
+    const fs::path out = temp.path() / "out";
+    RunResult run = RunE2e("deep --image '" + image.string() + "' --fs NTFS --range " + std::to_string(start) + ":" +
+                               std::to_string(start + sectors - 1),
+                           out);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto manifest = test::ManifestOfPartition(test::LoadManifest("mbr.img"), 2);
+    ASSERT_FALSE(manifest.empty());
+    auto bad = Check(Collect(out), manifest, Place::Exact, false);
+    EXPECT_TRUE(bad.empty()) << "p2: " << bad.size() << " not recovered, first: " << bad.front();
 }
 
 // A range past the end of the image, and a range of one sector: clean ends.

@@ -80,6 +80,8 @@ int RunLoad(int argc, char** argv)
         std::cerr << "the scan log was not loaded: " << (job ? job->Message() : std::string("refused")) << "\n";
         return 1;
     }
+    for (const DeepFoundFileSystem& f : session.FoundFileSystems())
+        std::cerr << "found: " << f.kind << " key " << f.key << " boot sector " << f.bootSector << "\n";
     const bool whole = job->Outcome() == ScanLogLoadOutcome::Loaded;
     if (!whole)
         std::cerr << "the scan log breaks off: " << job->Read().detail << "; saving what it holds\n";

@@ -1,5 +1,6 @@
 // The scan-log modes of torvane_e2e:
-//   torvane_e2e basic --image IMG ... --log FILE   also writes the scan's log
+//   torvane_e2e basic|deep --image IMG ... --log FILE
+//                                                   also writes the scan's log
 //   torvane_e2e load --log FILE [--image IMG] --out DIR
 //                                                   loads a log and saves
 //                                                   everything it holds

@@ -4,7 +4,7 @@
 //   torvane_e2e basic|deep|photo|signature --image IMG [--partition N]
 //               [--range FIRST:LAST] --out DIR [--on-conflict rename|overwrite|skip]
 //               [--log FILE]
-//   torvane_e2e deep --image IMG [--range FIRST:LAST] [--fs FAT16|FAT32|exFAT|NTFS] --out DIR
+//   torvane_e2e deep --image IMG [--range FIRST:LAST] [--fs FAT16|FAT32|exFAT|NTFS] --out DIR [--log FILE]
 //   torvane_e2e load --log FILE [--image IMG] --out DIR
 //
 // --log FILE also writes the scan log of the scan; "load" saves everything a
@@ -56,7 +56,8 @@ int Usage()
 {
     std::cerr << "usage: torvane_e2e basic --image IMG [--partition N] --out DIR "
                  "[--on-conflict rename|overwrite|skip] [--log FILE]\n"
-                 "       torvane_e2e deep --image IMG [--range FIRST:LAST] [--fs FAT16|FAT32|exFAT|NTFS] --out DIR\n"
+                 "       torvane_e2e deep --image IMG [--range FIRST:LAST] [--fs FAT16|FAT32|exFAT|NTFS] --out DIR "
+                 "[--log FILE]\n"
                  "       torvane_e2e load --log FILE [--image IMG] --out DIR\n";
     return 2;
 }
@@ -255,6 +256,11 @@ int RunDeep(const Options& options)
         return 2;
     }
     CurrentPartition partition;
+    // A logged scan reads the image as the registry's only disk (the log names it).
+    if (!options.log.empty() && !e2e::UseImageAsOnlyDisk(options.image, partition))
+        return 1;
+    if (partition.Device)
+        device = partition.Device;
     partition.Descriptor.FsType = fs;
     partition.Descriptor.StartSector = first;
     partition.Descriptor.EndSector = last + 1;
@@ -262,7 +268,8 @@ int RunDeep(const Options& options)
     partition.Descriptor.ItemStart = first;
     partition.Descriptor.ItemEnd = last + 1;
     partition.Descriptor.ModeText = "Deep Search";
-    partition.DevicePath = options.image;
+    if (partition.DevicePath.empty())
+        partition.DevicePath = options.image;
     partition.SelectedSourceKind = "Hard Disk";
     partition.RecoveryMode = 2;
     partition.CurrentDiskSectorCount = diskSectors;
@@ -279,6 +286,8 @@ int RunDeep(const Options& options)
         std::cerr << "unreadable sectors: " << search.DeepJob()->UnreadableSectors() << "\n";
     if (const std::string unreadable = search.UnreadableFoldersText(); !unreadable.empty())
         std::cerr << unreadable << "\n";
+    if (!options.log.empty() && !e2e::WriteScanLogOf(search, options.log, options.image))
+        return 1;
     return e2e::SaveEverythingAndReport(search, options.out, options.onConflict);
 }
 

@@ -395,5 +395,106 @@ TEST(DiskNodeScan, StopDuringTheAutomaticSearchEndsItAtItsNextProbe)
     EXPECT_LT(session.Results().CurrentScanSector.load(), 64 * kGiB / kSectorSize / 2);
 }
 
+// The Deep Search of the same disks: a disk that lists no partition and
+// shows no boot sector where the sweep was to start waits for the partition
+// search and sweeps the first partition it finds; Stop during that wait ends
+// the search at its next probe and the sweep with it.
+CurrentPartition DeepRangeOfDisk(const DevicePtr& disk, const std::string& type)
+{
+    CurrentPartition p;
+    const std::uint64_t sectors = disk->SizeBytes() / kSectorSize;
+    p.Descriptor.FsType = type;
+    p.Descriptor.StartSector = 0;
+    p.Descriptor.EndSector = sectors;
+    p.Descriptor.EndByte = sectors * kSectorSize;
+    p.Descriptor.ItemStart = 0;
+    p.Descriptor.ItemEnd = sectors;
+    p.Descriptor.ModeText = "Deep Search";
+    p.DevicePath = disk->Path();
+    p.Device = disk;
+    p.RecoveryMode = 2;
+    p.CurrentDiskSectorCount = sectors;
+    p.DiskListsNoPartition = true;
+    p.SelectedSourceKind = "Hard Disk";
+    return p;
+}
+
+TEST(DiskNodeDeepScan, ADiskWithoutTableSweepsTheFirstPartitionTheSearchFinds)
+{
+    struct Case {
+        const char* type;   // the type chosen for the sweep
+    };
+    for (const Case c : {Case{"FAT32"}, Case{"NTFS"}}) {
+        SCOPED_TRACE(c.type);
+        DevicePtr disk = test::DiskWithoutTable("mbr.img");
+        if (!disk)
+            GTEST_SKIP() << "mbr.img is not unpacked";
+        SearchSession session(2);
+        session.SetAutomaticPartitionSearch(MakeAutomaticPartitionSearch());
+        ASSERT_TRUE(session.RunDeepScanHere(DeepRangeOfDisk(disk, c.type)));
+        const DeepScanJob& job = *session.DeepJob();
+        EXPECT_EQ(job.DiskOutcome(), Outcome::PartitionFound);
+        const PartitionDescriptor& d = session.Partition().Descriptor;
+        EXPECT_EQ(d.FsType, "FAT32");
+        EXPECT_EQ(d.StartSector, 2048u);
+        EXPECT_EQ(d.EndSector, 2048u + 73710u);
+        ASSERT_EQ(session.FoundFileSystems().size(), 1u);
+        EXPECT_EQ(session.FoundFileSystems()[0].bootSector, 2048u);
+
+        test::TempDir tmp;
+        const test::ScanAndSaveResult saved = SaveAll(session, tmp.path() / "deep");
+        ASSERT_TRUE(saved.scanned) << saved.error;
+        int live = 0;
+        for (const test::ManifestEntry& e : test::ManifestOfPartition(test::LoadManifest("mbr.img"), 1)) {
+            if (e.state != "live")
+                continue;
+            ++live;
+            auto it = saved.files.find(e.path);
+            ASSERT_NE(it, saved.files.end()) << e.path;
+            EXPECT_EQ(it->second.sha, e.sha256) << e.path;
+        }
+        EXPECT_GT(live, 0);
+    }
+
+    // Without a search handed in, or with a range that is no whole disk, the
+    // sweep reads the range it was given.
+    DevicePtr disk = test::DiskWithoutTable("mbr.img");
+    SearchSession plain(2);
+    ASSERT_TRUE(plain.RunDeepScanHere(DeepRangeOfDisk(disk, "FAT32")));
+    EXPECT_EQ(plain.DeepJob()->DiskOutcome(), Outcome::NothingFound);
+    EXPECT_EQ(plain.Partition().Descriptor.StartSector, 0u);
+    EXPECT_EQ(plain.FoundFileSystems().size(), 2u);
+    CurrentPartition listed = DeepRangeOfDisk(disk, "FAT32");
+    listed.DiskListsNoPartition = false;
+    SearchSession withSearch(2);
+    withSearch.SetAutomaticPartitionSearch(MakeAutomaticPartitionSearch());
+    ASSERT_TRUE(withSearch.RunDeepScanHere(listed));
+    EXPECT_EQ(withSearch.DeepJob()->DiskOutcome(), Outcome::NotApplicable);
+    EXPECT_EQ(withSearch.FoundFileSystems().size(), 2u);
+}
+
+TEST(DiskNodeDeepScan, StopDuringTheAutomaticSearchEndsItAndTheSweep)
+{
+    auto blank = std::make_shared<test::SparseDevice>(64 * kGiB, test::ByteFunction{}, "blank");
+    auto slow = std::make_shared<test::SlowDevice>(blank, 5, 512);
+    SearchSession session(2);
+    std::atomic<int> searches{0};
+    AutomaticPartitionSearch search = MakeAutomaticPartitionSearch();
+    session.SetAutomaticPartitionSearch([&](const AutomaticSearchRequest& request) {
+        ++searches;
+        return search(request);
+    });
+    ASSERT_TRUE(session.StartDeepScan(DeepRangeOfDisk(slow, "NTFS")));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while ((searches.load() == 0 || session.Results().CurrentScanSector.load() < 100) &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(searches.load(), 1);
+    session.StopScan();
+    ASSERT_TRUE(session.FinishScan());
+    EXPECT_EQ(session.DeepJob()->DiskOutcome(), Outcome::NothingFound);
+    EXPECT_LT(session.DeepJob()->Progress().done.load(), 64 * kGiB / kSectorSize / 2);
+}
+
 }  // namespace
 }  // namespace torvane

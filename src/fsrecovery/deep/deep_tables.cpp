@@ -75,4 +75,13 @@ const FatFileSystemRow* FindFatVolumeRow(const std::vector<FatFileSystemRow>& ro
     return nullptr;
 }
 
+std::vector<DeepFoundFileSystem> FoundFatFileSystems(const std::vector<FatFileSystemRow>& rows)
+{
+    std::vector<DeepFoundFileSystem> found;
+    found.reserve(rows.size());
+    for (const FatFileSystemRow& r : rows)
+        found.push_back(DeepFoundFileSystem{r.partType, r.cluster0Start, r.sector, r.totalSectors, r.sectorsPerCluster});
+    return found;
+}
+
 }  // namespace torvane

@@ -151,4 +151,7 @@ void LoadFatVolumeRow(const FatFileSystemRow& row, PartitionDescriptor& d);
 // The row whose "Cluster0Start" is `key` (the first such), or null.
 const FatFileSystemRow* FindFatVolumeRow(const std::vector<FatFileSystemRow>& rows, std::uint64_t key);
 
+// The FAT file systems of FileSystemTable rows, as a dialog lists them.
+std::vector<DeepFoundFileSystem> FoundFatFileSystems(const std::vector<FatFileSystemRow>& rows);
+
 }  // namespace torvane

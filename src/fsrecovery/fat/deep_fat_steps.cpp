@@ -229,19 +229,27 @@ void RunDeepFatFinish(DeepFatStepContext& ctx)
 
 std::vector<std::shared_ptr<FileSystemVolume>> MakeDeepFatVolumes(DeepFatStepContext& ctx)
 {
+    return MakeDeepFatVolumesOf(ctx.tables.fileSystems, ctx.partition);
+}
+
+std::vector<std::shared_ptr<FileSystemVolume>> MakeDeepFatVolumesOf(const std::vector<FatFileSystemRow>& rows,
+                                                                    const CurrentPartition& partition)
+{
     std::vector<std::shared_ptr<FileSystemVolume>> out;
-    for (const FatFileSystemRow& row : ctx.tables.fileSystems) {
-        CurrentPartition p = ctx.partition;
+    std::uint32_t number = 0;
+    for (const FatFileSystemRow& row : rows) {
+        ++number;
+        CurrentPartition p = partition;
         LoadFatVolumeRow(row, p.Descriptor);
         p.Descriptor.FsType = row.partType;
         // The volume's own extent where its boot sector told it.
         if (row.sector != 0 && row.totalSectors > row.sector) {
             p.Descriptor.StartSector = row.sector;
-            p.Descriptor.EndSector = std::min(row.totalSectors, ctx.partition.Descriptor.EndSector);
+            p.Descriptor.EndSector = std::min(row.totalSectors, partition.Descriptor.EndSector);
             p.Descriptor.EndByte = p.Descriptor.EndSector * kSectorSize;
         }
         p.Geometry = p.Descriptor.GeometryCopy();
-        out.push_back(MakeFatFileSystemVolume(p, row.cluster0Start));
+        out.push_back(MakeFatFileSystemVolume(p, row.cluster0Start, number));
     }
     return out;
 }

@@ -26,5 +26,10 @@ void ArrangeDeepFatDirectories(DeepFatStepContext& ctx, bool quick);
 
 // One volume per FileSystemTable row, keyed by its cluster-0 sector.
 std::vector<std::shared_ptr<FileSystemVolume>> MakeDeepFatVolumes(DeepFatStepContext& ctx);
+// The same for `rows` found in the range of `partition` (its device set):
+// each volume read through the partition with the row's geometry, within
+// the volume's own extent where its boot sector gave one.
+std::vector<std::shared_ptr<FileSystemVolume>> MakeDeepFatVolumesOf(const std::vector<FatFileSystemRow>& rows,
+                                                                    const CurrentPartition& partition);
 
 }  // namespace torvane

@@ -241,11 +241,7 @@ private:
 
     static void PublishFound(DeepSweepContext& ctx)
     {
-        std::vector<DeepFoundFileSystem> found;
-        for (const FatFileSystemRow& r : ctx.tables.fileSystems)
-            found.push_back(DeepFoundFileSystem{r.partType, r.cluster0Start, r.sector, r.totalSectors,
-                                                r.sectorsPerCluster});
-        ctx.tables.Publish(std::move(found));
+        ctx.tables.Publish(FoundFatFileSystems(ctx.tables.fileSystems));
     }
 
     DeepFatSweepState state_;

@@ -52,8 +52,10 @@ int NameLostFoldersFromDirSector(ScanResults& results, Device& device, const Fat
     auto lk = results.Lock();
     const RecoveredFolder* parentRec = results.FolderOfItem(parentItem);
     const std::uint64_t fromSequence = parentRec ? parentRec->sequence : 0;
+    // Only the parent's own volume's folders: another volume may use the same clusters.
+    const std::uint64_t fsKey = parentRec ? parentRec->fsKey : 0;
     for (const NamedEntry& e : entries) {
-        RecoveredFolder* rec = results.FindFolderByParentSelf(parentSelfId, e.cluster, fromSequence);
+        RecoveredFolder* rec = results.FindFolderByParentSelf(parentSelfId, e.cluster, fromSequence, fsKey);
         if (!rec)
             continue;
         std::string newName = e.name;
@@ -73,6 +75,7 @@ bool NameLostSubfolders(ScanResults& results, Device& device, const FatVolume& v
     if (!IsFatKind(volume.fs))
         return false;
     std::uint32_t selfId = 0;
+    std::uint64_t fsKey = 0;
     {
         auto lk = results.Lock();
         TreeModel& tree = results.Tree();
@@ -92,9 +95,10 @@ bool NameLostSubfolders(ScanResults& results, Device& device, const FatVolume& v
         if (first == kNoTreeNode || tree.Text(first).find("DIR") == std::string::npos)
             return false;
         selfId = rec->selfId;
+        fsKey = rec->fsKey;
     }
     ChainWalkOptions options;
-    options.isIndexedFolder = [&results](std::uint32_t c) { return results.IsIndexedFolderCluster(c); };
+    options.isIndexedFolder = [&results, fsKey](std::uint32_t c) { return results.IsIndexedFolderCluster(c, fsKey); };
     std::vector<std::uint32_t> chain = BuildVolumeClusterChain(device, volume, selfId, options);
     SectorFetch previous = ChainOrderPrevious(device, volume, chain);
     for (std::uint32_t cluster : chain) {

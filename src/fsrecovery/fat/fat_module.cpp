@@ -83,7 +83,7 @@ private:
         FatFolderWalkOptions options;
         options.followContinuation = true;
         options.basicSearch = basic_;
-        options.isIndexedFolder = [this](std::uint32_t c) { return results_.IsIndexedFolderCluster(c); };
+        options.isIndexedFolder = [this](std::uint32_t c) { return results_.IsIndexedFolderCluster(c, fsKey_); };
         options.stop = stop;
         options.rootChildFolders = RootChildFolders(results_, fsKey_);
         return options;
@@ -142,11 +142,12 @@ private:
 
 class FatFileSystemVolume final : public FileSystemVolume {
 public:
-    FatFileSystemVolume(const CurrentPartition& partition, std::uint64_t fsKey)
+    FatFileSystemVolume(const CurrentPartition& partition, std::uint64_t fsKey, std::uint32_t volumeRow)
         : FileSystemVolume(FsKindFromText(partition.Descriptor.FsName.empty() ? partition.Descriptor.FsType
                                                                                 : partition.Descriptor.FsName),
                            partition, fsKey),
-          volume_(FatVolumeFromPartition(partition))
+          volume_(FatVolumeFromPartition(partition)),
+          volumeRow_(volumeRow)
     {
     }
 
@@ -160,7 +161,9 @@ public:
         ctx.device = Device().get();
         ctx.volume = volume_;
         ctx.deepSearch = listing.deepLayout;
-        ctx.isIndexedFolder = [&results](std::uint32_t c) { return results.IsIndexedFolderCluster(c); };
+        ctx.volumeRow = static_cast<int>(volumeRow_);
+        const std::uint64_t key = Key();
+        ctx.isIndexedFolder = [&results, key](std::uint32_t c) { return results.IsIndexedFolderCluster(c, key); };
         ctx.abort = listing.abort;
         ctx.rootChildFolders = RootChildFolders(results, Key());
         ctx.progress = listing.progress;
@@ -182,6 +185,7 @@ public:
 
 private:
     FatVolume volume_;
+    std::uint32_t volumeRow_;
 };
 
 }  // namespace
@@ -192,9 +196,10 @@ std::unique_ptr<FileSystemSaver> MakeFatSaver(ScanResults& results, DevicePtr de
     return std::make_unique<FatSaver>(results, std::move(device), std::move(volume), basicSearch, fsKey);
 }
 
-std::shared_ptr<FileSystemVolume> MakeFatFileSystemVolume(const CurrentPartition& partition, std::uint64_t fsKey)
+std::shared_ptr<FileSystemVolume> MakeFatFileSystemVolume(const CurrentPartition& partition, std::uint64_t fsKey,
+                                                          std::uint32_t volumeRow)
 {
-    return std::make_shared<FatFileSystemVolume>(partition, fsKey);
+    return std::make_shared<FatFileSystemVolume>(partition, fsKey, volumeRow);
 }
 
 }  // namespace torvane

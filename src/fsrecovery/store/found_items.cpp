@@ -447,6 +447,7 @@ void ScanResults::ClearFoundStores()
 {
     auto lk = Lock();
     treeTable_.Clear();
+    keyedFolderClusters_.clear();
     foundEntries_.clear();
     dirList_.Clear();
 }
@@ -532,6 +533,20 @@ bool ScanResults::IsIndexedFolderCluster(std::uint32_t cluster) const
 {
     auto lk = Lock();
     return treeTable_.Contains(cluster);
+}
+
+bool ScanResults::FoldersKeyedByFileSystem() const
+{
+    auto lk = Lock();
+    return recoveryMode_ == 2 && fileSystemCount_ > 1 && IsFatKind(fsKind_);
+}
+
+bool ScanResults::IsIndexedFolderCluster(std::uint32_t cluster, std::uint64_t fsKey) const
+{
+    auto lk = Lock();
+    if (!FoldersKeyedByFileSystem())
+        return treeTable_.Contains(cluster);
+    return keyedFolderClusters_.count({fsKey, cluster}) != 0;
 }
 
 TreeNodeId ScanResults::InsertRecoveredFolder(TreeNodeId parentItem, std::string name, std::uint64_t selfId,
@@ -621,6 +636,8 @@ TreeNodeId ScanResults::InsertRecoveredFolder(TreeNodeId parentItem, std::string
     // 9. Index completion.
     if (indexAfterInsert)
         treeTable_.Add(selfId, item);
+    if (fat)
+        keyedFolderClusters_.insert({fsKey, static_cast<std::uint32_t>(selfId)});
 
     // 10. Record.
     RecoveredFolder& rec = folders_.emplace_back();
@@ -683,6 +700,22 @@ RecoveredFolder* ScanResults::FindFolderByParentSelf(std::uint32_t parentId, std
         return nullptr;
     std::uint64_t seq = it->second.first;
     while (seq != kNoSequence && seq < fromSequence)
+        seq = nextSameParentSelf_[seq];
+    return seq == kNoSequence ? nullptr : &folders_[seq];
+}
+
+RecoveredFolder* ScanResults::FindFolderByParentSelf(std::uint32_t parentId, std::uint32_t selfId,
+                                                    std::uint64_t fromSequence, std::uint64_t fsKey)
+{
+    auto lk = Lock();
+    if (!FoldersKeyedByFileSystem())
+        return FindFolderByParentSelf(parentId, selfId, fromSequence);
+    BuildParentSelfIndex();
+    auto it = foldersByParentSelf_.find(ParentSelfKey(parentId, selfId));
+    if (it == foldersByParentSelf_.end())
+        return nullptr;
+    std::uint64_t seq = it->second.first;
+    while (seq != kNoSequence && (seq < fromSequence || folders_[seq].fsKey != fsKey))
         seq = nextSameParentSelf_[seq];
     return seq == kNoSequence ? nullptr : &folders_[seq];
 }

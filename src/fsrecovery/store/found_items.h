@@ -41,6 +41,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -368,6 +369,13 @@ public:
 
     // True when `cluster` is the first cluster of a folder already in the tree.
     bool IsIndexedFolderCluster(std::uint32_t cluster) const;
+    // The same for the volume `fsKey`: while the folders are keyed by file
+    // system (FoldersKeyedByFileSystem), only a folder of that volume counts;
+    // otherwise as above.
+    bool IsIndexedFolderCluster(std::uint32_t cluster, std::uint64_t fsKey) const;
+    // A Deep result of several FAT file systems: folders are told apart by
+    // (file system, cluster), since two volumes may use the same numbers.
+    bool FoldersKeyedByFileSystem() const;
     // True (and *child set) when `parentItem` has a child whose text equals
     // `name` exactly and begins with "DIR".
     bool FindDirNameChild(TreeNodeId parentItem, std::string_view name, TreeNodeId* child = nullptr) const;
@@ -380,6 +388,10 @@ public:
     // after `fromSequence` (creation order), or null: the naming of lost
     // sub-folders finds the records an entry names with it.
     RecoveredFolder* FindFolderByParentSelf(std::uint32_t parentId, std::uint32_t selfId, std::uint64_t fromSequence);
+    // The same, among the folders of the volume `fsKey` only while the
+    // folders are keyed by file system.
+    RecoveredFolder* FindFolderByParentSelf(std::uint32_t parentId, std::uint32_t selfId, std::uint64_t fromSequence,
+                                            std::uint64_t fsKey);
 
     // Number of folders ever given a "DIR_<n>" name by the arrangement (program-wide).
     static int NextUnnamedDirNumber();
@@ -402,6 +414,15 @@ private:
     PendingDirectoryTable dirList_;
     RootDirectoryNameTable dirNameList_;
     FolderIndex treeTable_;
+    // (file system, first cluster) of the FAT folders in the tree, for the
+    // keyed lookups; emptied with treeTable_.
+    struct KeyedClusterHash {
+        std::size_t operator()(const std::pair<std::uint64_t, std::uint32_t>& k) const
+        {
+            return std::hash<std::uint64_t>()(k.first * 0x9E3779B97F4A7C15ull ^ k.second);
+        }
+    };
+    std::unordered_set<std::pair<std::uint64_t, std::uint32_t>, KeyedClusterHash> keyedFolderClusters_;
     FoundEntryStore foundEntries_;
     std::deque<RecoveredFolder> folders_;
     // (parentId << 32 | selfId) -> first and last record of that pair, the

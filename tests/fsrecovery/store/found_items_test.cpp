@@ -1,5 +1,7 @@
 #include "fsrecovery/store/found_items.h"
 #include "fsrecovery/store/lost_directory_arrangement.h"
+#include "fsrecovery/fat/fat_lost_folder_names.h"
+#include "support/device_doubles.h"
 
 #include <gtest/gtest.h>
 
@@ -327,6 +329,64 @@ TEST(UnreadableFolders, TheMessageCountsAndNamesThem)
     EXPECT_EQ(UnreadableFolderSectorsText({{"/A", 1}, {"", 1}}),
               "1 sector of folders could not be read; the files and folders they held are missing from the "
               "results:\n  /A (1 sector)\n\n1 sector where folders may have begun could not be read.");
+}
+
+}  // namespace
+}  // namespace torvane
+
+namespace torvane {
+namespace {
+
+// A Deep result of two FAT volumes whose cluster numbers collide: a folder
+// is found, indexed and named by (file system, cluster), never by the
+// cluster alone.
+TEST(FoundItemsKeyed, TwoVolumesWithCollidingClustersStayApart)
+{
+    ScanResults r;
+    r.SetFsName("FAT32");
+    r.SetRecoveryMode(2);
+    r.SetFileSystemCount(2);
+    ASSERT_TRUE(r.FoldersKeyedByFileSystem());
+    const TreeNodeId root = r.EnsureRootItem();
+    const TreeNodeId parentA = r.InsertRecoveredFolder(root, "Parent", 7, 0, 0, 0, 0, 1000, 0);
+    const TreeNodeId parentB = r.InsertRecoveredFolder(root, "Parent", 7, 0, 0, 0, 0, 5000, 0);
+    ASSERT_NE(parentA, parentB);
+    const TreeNodeId childA = r.InsertRecoveredFolder(parentA, "DIR_9", 9, 0, 0, 7, 0, 1000, 0);
+    const TreeNodeId childB = r.InsertRecoveredFolder(parentB, "DIR_9", 9, 0, 0, 7, 0, 5000, 0);
+    ASSERT_NE(childA, childB);
+
+    EXPECT_TRUE(r.IsIndexedFolderCluster(9, 1000));
+    EXPECT_TRUE(r.IsIndexedFolderCluster(9, 5000));
+    EXPECT_FALSE(r.IsIndexedFolderCluster(9, 7777));
+    EXPECT_FALSE(r.IsIndexedFolderCluster(11, 1000));
+    EXPECT_TRUE(r.IsIndexedFolderCluster(9));
+    EXPECT_EQ(r.FindFolderByParentSelf(7, 9, 0, 1000), r.FolderOfItem(childA));
+    EXPECT_EQ(r.FindFolderByParentSelf(7, 9, 0, 5000), r.FolderOfItem(childB));
+    EXPECT_EQ(r.FindFolderByParentSelf(7, 9, 0, 7777), nullptr);
+
+    // The second volume's directory names its sub-folder at cluster 9: only
+    // that volume's folder takes the name.
+    auto device = std::make_shared<test::SparseDevice>(1 << 20);
+    std::string sector(512, '\0');
+    sector.replace(0, 11, "REALNAME   ");
+    sector[11] = 0x10;
+    sector[26] = 9;
+    device->WriteSector(100, sector);
+    FatVolume volume;
+    volume.kind = FatKind::Fat32;
+    volume.fs = FsKind::Fat32;
+    volume.endSector = 2048;
+    volume.endByte = 1 << 20;
+    volume.sectorsPerCluster = 1;
+    EXPECT_EQ(NameLostFoldersFromDirSector(r, *device, volume, 100, 7, parentB), 0);
+    EXPECT_EQ(r.Tree().Text(childB), "REALNAME");
+    EXPECT_EQ(r.Tree().Text(childA), "DIR_9");
+
+    // One file system: the cluster alone, as in every other result.
+    r.SetFileSystemCount(1);
+    EXPECT_FALSE(r.FoldersKeyedByFileSystem());
+    EXPECT_TRUE(r.IsIndexedFolderCluster(9, 7777));
+    EXPECT_EQ(r.FindFolderByParentSelf(7, 9, 0, 7777), r.FolderOfItem(childA));
 }
 
 }  // namespace
