@@ -154,6 +154,8 @@ TEST(LogicalDriveSweep, BootSectorEdgeCases)
     if (exfat.empty() || fat16.empty() || ntfs.empty())
         GTEST_SKIP() << "fixture images not unpacked";
     const std::uint64_t exfatSize = ByteView(reinterpret_cast<const std::uint8_t*>(exfat.data()), 512).U64(0x48);
+    const std::uint64_t fat16Size = ByteView(reinterpret_cast<const std::uint8_t*>(fat16.data()), 512).U16(0x13);
+    ASSERT_GT(fat16Size, 30000u);
 
     RecognisedVolume listedExfat;
     listedExfat.Key = RecognisedVolumeKey(kVolume);
@@ -182,8 +184,8 @@ TEST(LogicalDriveSweep, BootSectorEdgeCases)
         {"a FAT16 size of 0", 50000, {{0, fat16NoSize}}, {}, 0, {}},
         {"a FAT16 file system ending beyond the drive", 30000, {{0, fat16}}, {}, 0, {}},
         {"only sectors below E, not a multiple of 512", 40000, {{1000, fat16}, {33800, fat16}}, {}, 33800,
-         {{1000, 33768}}},
-        {"without a sector count, the device's size", 40000, {{0, fat16}}, {}, 0, {{0, 32768}}},
+         {{1000, 1000 + fat16Size}}},
+        {"without a sector count, the device's size", 40000, {{0, fat16}}, {}, 0, {{0, fat16Size}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
