@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -215,6 +216,58 @@ TEST(LogicalDriveSweep, UnreadableChunkIsSkippedAndMissingDriveFindsNothing)
     const LogicalSweepOutcome none = RunLogicalDriveSweep(Params(nullptr));
     EXPECT_FALSE(none.opened);
     EXPECT_TRUE(none.added.empty());
+}
+
+// Another device with some sectors reading as zeros (a boot sector wiped).
+class WipedSectors final : public Device {
+public:
+    WipedSectors(DevicePtr inner, std::vector<std::uint64_t> sectors) : inner_(std::move(inner)), wiped_(std::move(sectors)) {}
+    std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override
+    {
+        const std::int64_t n = inner_->ReadAt(offset, buffer, length);
+        for (std::uint64_t s : wiped_) {
+            const std::uint64_t a = std::max(offset, s * kSectorSize), b = std::min(offset + length, (s + 1) * kSectorSize);
+            if (n > 0 && a < b && a < offset + static_cast<std::uint64_t>(n))
+                std::memset(static_cast<char*>(buffer) + (a - offset), 0,
+                            static_cast<std::size_t>(std::min<std::uint64_t>(b, offset + n) - a));
+        }
+        return n;
+    }
+    std::uint64_t SizeBytes() const override { return inner_->SizeBytes(); }
+    const std::string& Path() const override { return inner_->Path(); }
+
+private:
+    DevicePtr inner_;
+    std::vector<std::uint64_t> wiped_;
+};
+
+// Without its boot sectors, the FAT32 file system is placed by the traces it
+// left (its folders' first sectors and the FSInfo sector in front of its FATs);
+// the FAT16 file system's folders are known by its row and add nothing.
+TEST(LogicalDriveSweep, FileSystemWithoutBootSectorFoundByItsTraces)
+{
+    DevicePtr fixture = LogicalFixture();
+    if (!fixture)
+        GTEST_SKIP() << "fixture logical.img not unpacked";
+    auto wiped = std::make_shared<WipedSectors>(fixture, std::vector<std::uint64_t>{32768, 32774});
+    const LogicalSweepOutcome out = RunLogicalDriveSweep(Params(wiped));
+    ASSERT_EQ(out.added.size(), 2u);
+    EXPECT_EQ(out.addedBy[0], FoundBy::BootSector);
+    EXPECT_EQ(out.added[0].FsName, "FAT16");
+    EXPECT_EQ(out.addedBy[1], FoundBy::FatFolders);
+    EXPECT_EQ(out.added[1].FsName, "FAT32");
+    EXPECT_EQ(out.added[1].Name, "Recognised2");
+    EXPECT_EQ(out.added[1].Start, 32768u);
+    EXPECT_EQ(out.added[1].End, 102400u);
+    EXPECT_EQ(out.added[1].TreeText(), "Recognised2 - 34.00 MB - FAT32");
+    // Its geometry is the one the boot sector had.
+    const LogicalSweepOutcome intact = RunLogicalDriveSweep(Params(fixture));
+    ASSERT_EQ(intact.added.size(), 2u);
+    const VolumeGeometry found = out.added[1].ScanGeometry(), real = intact.added[1].ScanGeometry();
+    EXPECT_EQ(found.Cluster0Start, real.Cluster0Start);
+    EXPECT_EQ(found.SectorsPerCluster, real.SectorsPerCluster);
+    EXPECT_EQ(found.FirstFatStart, real.FirstFatStart);
+    EXPECT_EQ(found.SecondFatStart, real.SecondFatStart);
 }
 
 // The fixture listed as logical drive C: of a Deep Search drive list.
