@@ -389,7 +389,10 @@ void EnumerateLogicalDrives(DriveInventory& inv, const std::vector<LogicalVolume
         d->Dynamic = v.Dynamic ? 1 : 0;
         d->ExtentStart = v.Extent.StartSector;
         d->ExtentEnd = v.Extent.EndSector;
-        if (v.Image) d->ExtentEnd = v.SectorCount;  // the image is its own extent
+        if (v.Image) {
+            d->ExtentEnd = v.SectorCount;  // the image is its own extent
+            d->OnListedDisk = false;
+        }
         d->DeviceId = v.Id;
         d->DevicePath = v.BlockDevice;
         d->MountPoint = v.MountPoint;

@@ -344,7 +344,7 @@ private:
         row.Start = P;
         row.End = E_;
         row.SizeSectors = E_ - P;
-        row.Geometry = {Num(n.sectorsPerCluster), Num(n.sectorsPerCluster), Num(n.fileRecordSectors), Num(E_),
+        row.Geometry = {Num(n.sectorsPerCluster), "", Num(n.fileRecordSectors), Num(E_),
                         Num(n.mftStart), Num(n.mftMirrStart), "", ""};
         Add(std::move(row), FoundBy::MftMirr);
     }

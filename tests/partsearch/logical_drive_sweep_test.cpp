@@ -14,6 +14,7 @@
 #include "disk/drive_refresh.h"
 #include "disk/drive_selection.h"
 #include "disk/recognised_volumes.h"
+#include "fsrecovery/basic_scan_start.h"
 #include "partsearch/logical_drive_sweep.h"
 #include "platform/command_line.h"
 #include "platform/device_registry.h"
@@ -433,6 +434,20 @@ TEST(LogicalDriveSweep, LogicalImageOptionListsTheImageAsALogicalDrive)
     EXPECT_EQ(d->ExtentEnd, 102400u);
     EXPECT_EQ(inv.VolumeSizeList, std::vector<std::string>{"\\\\.\\C:|102400"});
     ASSERT_NE(registry.Open("\\\\.\\C:"), nullptr);
+
+    // Scan Now of the Basic Search reads the image itself: no disk holds it.
+    BasicScanStartInput in;
+    in.selectedItem = drive;
+    in.source = DescribeDriveNode(inv, drive);
+    in.canOpen = [](const std::string&) { return true; };
+    in.askLogicalScan = [] { ADD_FAILURE() << "asked how to scan an image"; return 0; };
+    const BasicScanStart start = ResolveBasicScanStart(inv, in);
+    ASSERT_EQ(start.outcome, ScanStartOutcome::Start) << start.message;
+    EXPECT_FALSE(start.logicalVolumeViaDisk);
+    EXPECT_EQ(start.partition.DevicePath, "\\\\.\\C:");
+    EXPECT_EQ(start.partition.Descriptor.FsType, "FAT16");
+    EXPECT_EQ(start.partition.Descriptor.StartSector, 0u);
+    EXPECT_EQ(start.partition.Descriptor.EndSector, 102400u);
 }
 
 TEST(LogicalDriveSweep, StopEndsTheSweepOnItsWorker)
