@@ -27,11 +27,11 @@ echo "== thread sanitizer build (jobs, search sessions, drive selection)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTORVANE_GUI=OFF -DTORVANE_BENCH=OFF \
       -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
 TSAN_TARGETS=(test_base search_session_test session_open_file_test scan_log_session_test drive_selection_test
-              partsearch_disk_test deep_scan_test deep_ntfs_stop_test)
+              partsearch_disk_test deep_scan_test deep_ntfs_stop_test logical_sweep_test)
 cmake --build build-tsan -j "$JOBS" --target "${TSAN_TARGETS[@]}"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan --output-on-failure -j "$JOBS" \
-        -R '^(Job|Jobs|SearchSession|Fixtures/SearchSession|SessionOpenFile|Fixtures/SessionOpenFile|ScanLogLoad|ScanSources|DiskNodeScan.Stop|DiskNodeDeepScan.Stop|RemovableMedia.Stop|DeepScan|DeepNtfsStop)'
+        -R '^(Job|Jobs|SearchSession|Fixtures/SearchSession|SessionOpenFile|Fixtures/SessionOpenFile|ScanLogLoad|ScanSources|DiskNodeScan.Stop|DiskNodeDeepScan.Stop|RemovableMedia.Stop|DeepScan|DeepNtfsStop|LogicalDriveSweep.Stop)'
 
 echo "== fuzz targets (short runs)"
 bash scripts/fuzz.sh "${TORVANE_FUZZ_SECONDS:-30}"

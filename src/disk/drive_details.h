@@ -58,6 +58,7 @@ struct DriveDetails {
     std::string OpenError;               // D: why it cannot be opened
     std::uint32_t LogicalBlockSize = 512;// D: sectors other than 512 bytes are not supported
     std::string Note;                    // D: why the disk is listed without partitions, or empty
+    bool OnListedDisk = true;            // V: false for an image listed as a volume (no disk holds it)
     bool IsVolume() const { return KindText == "Logical Drives"; }
 };
 

@@ -49,6 +49,7 @@ void DriveInventory::ResetForRefresh() {
     SmpParamList.clear();
     AccessDeniedDisks.clear();
     DynamicDisks.clear();
+    RecognisedVolumes.Clear();
     LogicalDrivesListed = false;
 }
 

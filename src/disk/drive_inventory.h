@@ -17,6 +17,7 @@
 #include "base/tree_model.h"
 #include "disk/drive_details.h"
 #include "disk/partition_table.h"
+#include "disk/recognised_volumes.h"
 #include "platform/device.h"
 
 #include <atomic>
@@ -89,6 +90,9 @@ public:
     // ---- logical drives ---------------------------------------------------------
     bool LogicalDrivesListed = false;            // m_bLogicalDrivesListed
     std::uint64_t LastVolumeSectorCount = 0;     // sector count of the volume listed last
+    // The file systems the Deep Search found inside logical drives (its
+    // recognised-volume list); emptied with the drive list.
+    RecognisedVolumeTable RecognisedVolumes;
 
     // Records are owned here and stay valid until ClearRecords().
     DriveDetails* NewRecord();

@@ -295,12 +295,29 @@ DriveSelection PrepareDriveSelection(const DriveInventory& inv, TreeNodeId node,
         break;
     }
 
-    case DriveNodeKind::Recognised:
-        // The volumes found inside a logical drive are listed by the Deep
-        // Search's logical-drive sweep, which keeps their table itself.
+    case DriveNodeKind::Recognised: {
+        // A file system the Deep Search's sweep found inside a logical drive:
+        // the drive's rows in the "Found File System" list, the type in the
+        // combo, the row's extent in the range group.
         s.NodeKindText = SelectedNodeKindText(s.Kind);
         s.ShownItem = std::string();
+        s.ShowTable = false;
+        s.ShowProgressStatics = false;
+        s.Recognised = DescribeRecognisedNode(inv, node);
+        if (!s.Recognised || mode != kModeDeep) break;
+        s.ShowFoundFsList = true;
+        s.VolumePath = s.Recognised->VolumePath;
+        s.DeviceId = s.Recognised->VolumePath;
+        s.FsComboName = s.Recognised->FsName;
+        const RecognisedRange range = RecognisedSelectionRange(*s.Recognised);
+        s.ShowRange = true;
+        s.SetRange = true;
+        s.RangeStart = range.Start;
+        s.RangeEnd = range.End;
+        s.RangeMin = range.Min;
+        s.RangeMax = range.Max;
         break;
+    }
 
     case DriveNodeKind::None: break;
     }

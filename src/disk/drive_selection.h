@@ -19,6 +19,7 @@
 #include "disk/drive_properties.h"
 #include "disk/drive_tree_rules.h"
 #include "disk/partition_table.h"
+#include "disk/recognised_volumes.h"
 #include "disk/volume_geometry.h"
 
 #include <cstdint>
@@ -119,6 +120,11 @@ struct DriveSelection {
     int PartitionPosition = -1;           // the record of a partition node
 
     ScanSource Source;                    // what the node stands for (Scan Now reads this)
+    // A "Recognised" node (Deep Search): its drive's rows, which the "Found
+    // File System" list shows (the row named Recognised->Name in blue), and
+    // what Scan Now reads of it (PrepareRecognisedDeepScan).
+    std::optional<RecognisedSource> Recognised;
+    bool ShowFoundFsList = false;         // show the "Found File System" list (else hide it in Deep)
 };
 
 // CTreeClass::OnSelChanged for the drive tree: classifies `node`, describes

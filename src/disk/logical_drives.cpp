@@ -248,7 +248,8 @@ std::vector<LogicalVolumeInfo> CollectLogicalVolumes(DeviceRegistry& registry, c
         const std::string name = fs::path(rv.blockDevice).filename().string();
         const std::string mountType = m != mounted.end() ? m->FsType : std::string();
 
-        if (sources.UseStatvfs && !v.MountPoint.empty()) {
+        v.Image = rv.isImage;
+        if (sources.UseStatvfs && !v.MountPoint.empty() && !v.Image) {
             struct statvfs st {};
             if (statvfs(v.MountPoint.c_str(), &st) == 0) {
                 v.SizeKnown = true;
@@ -257,7 +258,7 @@ std::vector<LogicalVolumeInfo> CollectLogicalVolumes(DeviceRegistry& registry, c
             }
         }
         // Sector count of the device itself.
-        v.SectorCount = SysfsSectorCount(registry.SysfsRoot(), name);
+        v.SectorCount = v.Image ? 0 : SysfsSectorCount(registry.SysfsRoot(), name);
         DevicePtr device = registry.Open(rv.id);
         if (device && v.SectorCount == 0) v.SectorCount = device->SizeBytes() / kSectorSize;
         if (v.SectorCount == 0) v.SectorCount = v.TotalBytes / kSectorSize;
@@ -299,6 +300,13 @@ std::vector<LogicalVolumeInfo> CollectLogicalVolumes(DeviceRegistry& registry, c
 #endif
         if (v.FsName.empty()) v.FsName = FsNameFromMountType(mountType, v.SectorCount * kSectorSize);
 
+        if (v.Image) {
+            // The image is the whole volume; it lies on no listed disk.
+            v.SizeKnown = true;
+            v.TotalBytes = v.SectorCount * kSectorSize;
+            out.push_back(std::move(v));
+            continue;
+        }
         v.Dynamic = QueryVolumeDiskExtent(registry, rv.blockDevice, v.Extent);
         if (v.Extent.Known) {
             auto disk = registry.Disk(static_cast<int>(v.Extent.DiskNumber));
@@ -336,7 +344,7 @@ void EnumerateLogicalDrives(DriveInventory& inv, const std::vector<LogicalVolume
                     if (inv.DiskMediaList[i] == number && inv.DiskMediaList[i + 1].find("External") != std::string::npos)
                         external = true;
             }
-            if (!v.Removable && !external) continue;
+            if (!v.Removable && !external && !v.Image) continue;
         }
         std::string fsName = v.FsName.empty() ? "Unknown" : v.FsName;
         if (fsName == "FAT") fsName = "FAT16";
@@ -381,6 +389,10 @@ void EnumerateLogicalDrives(DriveInventory& inv, const std::vector<LogicalVolume
         d->Dynamic = v.Dynamic ? 1 : 0;
         d->ExtentStart = v.Extent.StartSector;
         d->ExtentEnd = v.Extent.EndSector;
+        if (v.Image) {
+            d->ExtentEnd = v.SectorCount;  // the image is its own extent
+            d->OnListedDisk = false;
+        }
         d->DeviceId = v.Id;
         d->DevicePath = v.BlockDevice;
         d->MountPoint = v.MountPoint;

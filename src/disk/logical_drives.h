@@ -74,6 +74,7 @@ struct LogicalVolumeInfo {
     VolumeDiskExtent Extent;
     bool Dynamic = false;
     bool Removable = false;       // the volume's disk holds removable media
+    bool Image = false;           // an image file listed as a volume (--logical-image): no disk holds it
 };
 
 // File-system name, label and serial from a volume's first sector.

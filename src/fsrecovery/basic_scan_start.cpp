@@ -47,7 +47,9 @@ BasicScanStart ResolveBasicScanStart(const DriveInventory& inv, const BasicScanS
     // otherwise it is scanned through its physical disk.
     int answer = 0;
     if (parentText == "Logical Drives") {
-        if (src.Volume.Extent.Dynamic != 0) {
+        if (!src.Volume.Record.OnListedDisk) {
+            answer = 1;   // an image listed as a volume lies on no disk: read it itself
+        } else if (src.Volume.Extent.Dynamic != 0) {
             answer = in.askLogicalScan ? in.askLogicalScan() : 0;
             if (answer != 1 && answer != 2)
                 return out;   // cancelled

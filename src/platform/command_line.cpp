@@ -25,6 +25,22 @@ DeviceOptionsResult ApplyDeviceOptions(int argc, const char* const* argv, Device
             optionsEnded = true;
             continue;
         }
+        // --logical-image PATH: an image of one volume, listed as a logical drive.
+        if (arg == "--logical-image" || arg.rfind("--logical-image=", 0) == 0) {
+            std::string path;
+            if (arg == "--logical-image") {
+                if (i + 1 < argc && argv[i + 1])
+                    path = argv[++i];
+            } else {
+                path = arg.substr(std::string("--logical-image=").size());
+            }
+            std::string error;
+            if (path.empty())
+                result.errors.push_back("--logical-image needs a path");
+            else if (registry.AddVolumeImage(path, &error) == 0)
+                result.errors.push_back("cannot list volume image " + path + ": " + error);
+            continue;
+        }
         bool matched = false;
         for (const auto& [name, removable] : {std::pair<std::string, bool>{"--image", false},
                                               std::pair<std::string, bool>{"--removable-image", true}}) {

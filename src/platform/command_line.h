@@ -4,7 +4,11 @@
 //   --removable-image PATH    the same, listed as removable media (a dump of a
 //                             memory card, so the removable-media partition
 //                             discovery runs on it)
-//   --image=PATH, --removable-image=PATH are accepted too; "--" ends the options.
+//   --logical-image PATH      an image of one volume (a file system, not a
+//                             disk), listed as a mounted logical drive, so the
+//                             searches that start from a logical drive run on it
+//   --image=PATH, --removable-image=PATH, --logical-image=PATH are accepted too;
+//   "--" ends the options.
 //
 // Images named in TORVANE_DISK_IMAGES (colon-separated) are listed first, then
 // those of the command line, in the order given; all come after the real disks.

@@ -490,7 +490,7 @@ std::vector<RegisteredVolume> DeviceRegistry::SetMountedVolumes(const std::vecto
     // Volumes no longer mounted give their letters back (test volumes stay).
     volumes_.erase(std::remove_if(volumes_.begin(), volumes_.end(),
                                   [&](const RegisteredVolume& v) {
-                                      if (v.memory)
+                                      if (v.memory || v.isImage)
                                           return false;
                                       return std::none_of(mounted.begin(), mounted.end(), [&](const MountedVolume& m) {
                                           return m.blockDevice == v.blockDevice;
@@ -499,7 +499,9 @@ std::vector<RegisteredVolume> DeviceRegistry::SetMountedVolumes(const std::vecto
                    volumes_.end());
     for (const MountedVolume& m : mounted) {
         auto known = std::find_if(volumes_.begin(), volumes_.end(),
-                                  [&](const RegisteredVolume& v) { return !v.memory && v.blockDevice == m.blockDevice; });
+                                  [&](const RegisteredVolume& v) {
+                                      return !v.memory && !v.isImage && v.blockDevice == m.blockDevice;
+                                  });
         if (known != volumes_.end()) {
             known->mountPoint = m.mountPoint;
             continue;
@@ -518,6 +520,46 @@ std::vector<RegisteredVolume> DeviceRegistry::SetMountedVolumes(const std::vecto
                   [](const RegisteredVolume& a, const RegisteredVolume& b) { return a.letter < b.letter; });
     }
     return volumes_;
+}
+
+char DeviceRegistry::AddVolumeImage(const std::string& path, std::string* error)
+{
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(path, ec);
+    const std::string key = ec ? path : absolute.lexically_normal().string();
+    {
+        std::lock_guard lock(mutex_);
+        for (const RegisteredVolume& v : volumes_)
+            if (v.isImage && v.blockDevice == key)
+                return v.letter;
+    }
+    std::string why;
+    int e = 0;
+    Opener opener;
+    {
+        std::lock_guard lock(mutex_);
+        opener = opener_;
+    }
+    DevicePtr probe = opener ? opener(key, &why, &e) : OpenFileDevice(key, &why, &e);
+    if (!probe) {
+        if (error)
+            *error = why.empty() ? std::string("cannot be opened") : why;
+        return 0;
+    }
+    std::lock_guard lock(mutex_);
+    for (char l = 'C'; l <= 'Z'; ++l) {
+        if (std::any_of(volumes_.begin(), volumes_.end(), [&](const RegisteredVolume& v) { return v.letter == l; }))
+            continue;
+        RegisteredVolume v{l, VolumePath(l), key, std::string(), nullptr};
+        v.isImage = true;
+        volumes_.push_back(std::move(v));
+        std::sort(volumes_.begin(), volumes_.end(),
+                  [](const RegisteredVolume& a, const RegisteredVolume& b) { return a.letter < b.letter; });
+        return l;
+    }
+    if (error)
+        *error = "no drive letter is free";
+    return 0;
 }
 
 void DeviceRegistry::RegisterVolume(char letter, std::string blockDevice, std::string mountPoint)

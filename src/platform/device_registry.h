@@ -95,6 +95,7 @@ struct RegisteredVolume {
     std::string blockDevice;      // /dev/sdb1
     std::string mountPoint;       // /media/user/CARD
     DevicePtr memory;             // set for in-memory volumes registered by tests
+    bool isImage = false;         // an image file listed as a volume (--logical-image)
 };
 
 // One mounted block-device file system, as the mount table lists it.
@@ -139,6 +140,12 @@ public:
     // devices in mount order; letters from C are given at first sight and kept
     // while the device stays mounted. Returns the volumes in letter order.
     std::vector<RegisteredVolume> SetMountedVolumes(const std::vector<MountedVolume>& mounted);
+    // Lists an image file of one volume (a file system, not a disk) as a
+    // mounted logical drive and returns its letter: the first free one from C,
+    // kept while the program runs. Adding a path already listed returns its
+    // letter again. Returns 0 (and the reason in `error`) when the file cannot
+    // be opened or C..Z are all taken.
+    char AddVolumeImage(const std::string& path, std::string* error = nullptr);
     // Tests: a volume letter backed by a path or by an in-memory device.
     void RegisterVolume(char letter, std::string blockDevice, std::string mountPoint);
     void RegisterMemoryVolume(char letter, DevicePtr device, std::string mountPoint = {});

@@ -6,6 +6,10 @@
 //               [--log FILE]
 //   torvane_e2e deep --image IMG [--range FIRST:LAST] [--fs FAT16|FAT32|exFAT|NTFS] --out DIR [--log FILE]
 //   torvane_e2e load --log FILE [--image IMG] --out DIR
+//   torvane_e2e logical --logical-image IMG [--sweeps N] [--scan K [--fs TYPE] --out DIR]
+//
+// "logical" sweeps a volume image listed as a logical drive for the file
+// systems inside it and Deep-scans one of them (e2e_logical.cpp).
 //
 // --log FILE also writes the scan log of the scan; "load" saves everything a
 // scan log holds (e2e_scan_log.h).
@@ -331,6 +335,8 @@ int main(int argc, char** argv)
         return torvane::RunCarvingMode(argc, argv);
     if (argc >= 2 && std::string(argv[1]) == "partitions")
         return RunPartitionsMode(argc, argv);
+    if (argc >= 2 && std::string(argv[1]) == "logical")
+        return torvane::RunLogicalMode(argc, argv);
     using namespace torvane;
     if (argc >= 2 && std::string(argv[1]) == "load")
         return e2e::RunLoad(argc, argv);
