@@ -88,11 +88,7 @@ struct FoundEntry {
 // time) keeps both.
 class FoundEntryStore {
 public:
-    void push_back(FoundEntry entry)
-    {
-        entries_.push_back(std::move(entry));
-        Invalidate();
-    }
+    void push_back(FoundEntry entry);
     void clear()
     {
         entries_.clear();
@@ -100,7 +96,8 @@ public:
         sorted_ = true;
         indexed_ = true;
     }
-    void reserve(std::size_t n) { entries_.reserve(n); }
+    // Room for `n` entries (a scan that knows how many it may find).
+    void reserve(std::size_t n);
     std::size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
     // An entry may be completed in place; its parentId must not change.
