@@ -121,6 +121,8 @@ void PendingDirectoryTable::PurgePlaced()
     std::erase_if(rows_, [](const PendingDirectory& r) { return r.placed; });
     if (rows_.size() != before)
         rangesValid_ = false;
+    if (rows_.empty())
+        std::vector<PendingDirectory>().swap(rows_);   // every folder placed: the room goes back
 }
 
 void PendingDirectoryTable::SortByParent()
@@ -205,7 +207,7 @@ void FoundEntryStore::SortByParent()
                 std::stable_sort(entries_.begin(), entries_.end(),
                                  [](const FoundEntry& a, const FoundEntry& b) { return a.parentId < b.parentId; });
             // The room the growth left is not needed any more (a scan's end).
-            if (entries_.capacity() - entries_.size() > entries_.size() / 8) {
+            if (entries_.capacity() - entries_.size() > entries_.size() / 32) {
                 std::vector<FoundEntry> exact;
                 ReserveLarge(exact, entries_.size());
                 for (FoundEntry& e : entries_)
@@ -453,10 +455,13 @@ void ScanResults::IndexChildText(TreeNodeId parent, const std::string& text, int
         return;
     std::uint64_t key = ChildTextKey(parent, text);
     if (delta > 0) {
-        if (std::uint32_t* n = dirChildTexts_.Find(key))
+        if (std::uint32_t* n = dirChildTexts_.Find(key)) {
             ++*n;
-        else
+        } else {
+            if (dirChildTexts_.Size() == 0)
+                dirChildTexts_.Reserve(reservedFolders_);   // room made only where such names occur
             dirChildTexts_.Emplace(key, 1);
+        }
     } else if (std::uint32_t* n = dirChildTexts_.Find(key)) {
         if (--*n == 0)
             dirChildTexts_.Erase(key);
@@ -479,7 +484,7 @@ void ScanResults::ReserveFolders(std::size_t n)
 {
     auto lk = Lock();
     treeTable_.Reserve(n);
-    dirChildTexts_.Reserve(n);
+    reservedFolders_ = n;
 }
 
 void ScanResults::RenameFolder(RecoveredFolder& folder, const std::string& name)

@@ -408,6 +408,7 @@ private:
     // Children whose text begins with "DIR", by a 64-bit hash of (parent
     // item, text), with their count: FindDirNameChild.
     FlatIdMap<std::uint32_t> dirChildTexts_;
+    std::size_t reservedFolders_ = 0;   // ReserveFolders: dirChildTexts_ takes it on its first text
     bool parentSelfIndexBuilt_ = false;
     void BuildParentSelfIndex();
     void IndexParentSelf(const RecoveredFolder& rec);
