@@ -1,5 +1,6 @@
 #include "fsrecovery/exfat/exfat_scan.h"
 
+#include "base/large_buffers.h"
 #include "base/text_routines.h"
 #include "disk/sector_reader.h"
 #include "fsrecovery/exfat/exfat_entry_set.h"
@@ -15,10 +16,14 @@ namespace torvane {
 
 // ---- file index ----------------------------------------------------------------
 
-std::uint64_t ExfatFileIndex::NameHash(std::string_view name)
+std::uint64_t ExfatFileIndex::KeyHash(std::uint64_t parentId, std::string_view name)
 {
-    // FNV-1a, never 0 (0 marks a record added without a name).
+    // FNV-1a over the folder id and the name, never 0 (0 marks a record
+    // added without a name). 64 bits: a false match between two entries of
+    // one first cluster and one length is practically impossible.
     std::uint64_t h = 0xcbf29ce484222325ull;
+    for (unsigned i = 0; i < 8; ++i)
+        h = (h ^ ((parentId >> (8 * i)) & 0xFF)) * 0x100000001b3ull;
     for (unsigned char c : name)
         h = (h ^ c) * 0x100000001b3ull;
     return h == 0 ? 1 : h;
@@ -33,25 +38,54 @@ void ExfatFileIndex::Add(std::uint64_t ownId, std::uint64_t parentId, std::strin
                          const ExfatFileRecord& record)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    slots_.push_back(Slot{ownId, parentId, NameHash(name), record.validLength, record.dataLength, record.firstCluster,
-                          record.noFatChain});
+    Push(ownId, KeyHash(parentId, name), record);
+}
+
+void ExfatFileIndex::Push(std::uint64_t ownId, std::uint64_t keyHash, const ExfatFileRecord& record)
+{
+    std::uint32_t extra = record.noFatChain ? kNoFatChain : 0;
+    if (record.validLength != record.dataLength) {
+        // More than 2^30 such files cannot fit in memory anyway; past that
+        // the valid length is taken as the data length.
+        if (validLengths_.size() <= kAsideMask) {
+            extra |= kValidAside | static_cast<std::uint32_t>(validLengths_.size());
+            validLengths_.push_back(record.validLength);
+        }
+    }
+    ReserveOneMore(slots_);
+    slots_.push_back(Slot{ownId, keyHash, record.dataLength, record.firstCluster, extra});
     sorted_ = false;
+}
+
+ExfatFileRecord ExfatFileIndex::RecordOf(const Slot& slot) const
+{
+    ExfatFileRecord r;
+    r.firstCluster = slot.firstCluster;
+    r.dataLength = slot.dataLength;
+    r.validLength = (slot.extra & kValidAside) ? validLengths_[slot.extra & kAsideMask] : slot.dataLength;
+    r.noFatChain = (slot.extra & kNoFatChain) != 0;
+    return r;
 }
 
 void ExfatFileIndex::Add(std::uint64_t ownId, const ExfatFileRecord& record)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    slots_.push_back(Slot{ownId, 0, 0, record.validLength, record.dataLength, record.firstCluster, record.noFatChain});
-    sorted_ = false;
+    Push(ownId, 0, record);
 }
 
 std::pair<std::size_t, std::size_t> ExfatFileIndex::Run(std::uint64_t ownId) const
 {
     if (!sorted_) {
         // Stable: the slots of one own id stay in the order they were added.
-        std::stable_sort(slots_.begin(), slots_.end(), [](const Slot& a, const Slot& b) { return a.ownId < b.ownId; });
-        if (slots_.capacity() - slots_.size() > slots_.size() / 8)
-            slots_.shrink_to_fit();
+        auto byOwnId = [](const Slot& a, const Slot& b) { return a.ownId < b.ownId; };
+        if (!std::is_sorted(slots_.begin(), slots_.end(), byOwnId))
+            std::stable_sort(slots_.begin(), slots_.end(), byOwnId);
+        if (slots_.capacity() - slots_.size() > slots_.size() / 32) {
+            std::vector<Slot> exact;
+            ReserveLarge(exact, slots_.size());
+            exact.assign(slots_.begin(), slots_.end());
+            slots_.swap(exact);
+        }
         sorted_ = true;
     }
     auto lo = std::lower_bound(slots_.begin(), slots_.end(), ownId,
@@ -65,20 +99,21 @@ std::pair<std::size_t, std::size_t> ExfatFileIndex::Run(std::uint64_t ownId) con
 bool ExfatFileIndex::FindExact(const ExfatFileKey& key, ExfatFileRecord& out) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    const std::uint64_t hash = NameHash(key.name);
+    const std::uint64_t hash = KeyHash(key.parentId, key.name);
     auto [first, last] = Run(key.ownId);
     bool found = false;
     for (std::size_t i = last; i-- > first;) {
         const Slot& e = slots_[i];
-        if (e.parentId != key.parentId || e.nameHash != hash || e.dataLength != key.size)
+        if (e.keyHash != hash || e.dataLength != key.size)
             continue;
         // The same entry met twice (a directory reached again by the
         // sweep) gives the same record; two that differ cannot be told
         // apart, and neither is used.
-        if (found && (e.firstCluster != out.firstCluster || e.validLength != out.validLength ||
-                      e.noFatChain != out.noFatChain))
+        const ExfatFileRecord record = RecordOf(e);
+        if (found && (record.firstCluster != out.firstCluster || record.validLength != out.validLength ||
+                      record.noFatChain != out.noFatChain))
             return false;
-        out = e.Record();
+        out = record;
         found = true;
     }
     return found;
@@ -90,10 +125,10 @@ bool ExfatFileIndex::Find(std::uint64_t ownId, ExfatFileRecord& out, std::uint64
     auto [first, last] = Run(ownId);
     if (first == last)
         return false;
-    out = slots_[last - 1].Record();
+    out = RecordOf(slots_[last - 1]);
     for (std::size_t i = last; i-- > first;)
         if (slots_[i].dataLength == size) {
-            out = slots_[i].Record();
+            out = RecordOf(slots_[i]);
             break;
         }
     return true;
@@ -115,6 +150,7 @@ void ExfatFileIndex::Clear()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     slots_.clear();
+    validLengths_.clear();
     sorted_ = true;
 }
 

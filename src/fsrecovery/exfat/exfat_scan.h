@@ -69,8 +69,9 @@ struct ExfatFileKey {
 // alone) prefers the record whose DataLength equals `size`, else the one added
 // last.
 //
-// Records are kept flat (no name: a 64-bit hash of it tells entries of one
-// own id apart) and sorted by own id on the first look-up after additions.
+// Records are kept flat (no name nor folder: a 64-bit hash of both tells
+// entries of one own id apart) and sorted by own id on the first look-up after
+// additions.
 class ExfatFileIndex {
 public:
     void Add(const ExfatFileKey& key, const ExfatFileRecord& record);
@@ -85,22 +86,28 @@ public:
     void Compact() const;
 
 private:
+    // 32 bytes. The valid length is nearly always the data length; the few
+    // that differ are kept aside (validLengths_), the slot holding their place.
     struct Slot {
         std::uint64_t ownId = 0;
-        std::uint64_t parentId = 0;
-        std::uint64_t nameHash = 0;   // 0: added without a name
-        std::uint64_t validLength = 0;
+        std::uint64_t keyHash = 0;    // of the folder id and the name; 0: added without them
         std::uint64_t dataLength = 0;
         std::uint32_t firstCluster = 0;
-        bool noFatChain = false;
-        ExfatFileRecord Record() const { return ExfatFileRecord{firstCluster, validLength, dataLength, noFatChain}; }
+        std::uint32_t extra = 0;      // kNoFatChain | kValidAside | place in validLengths_
     };
-    static std::uint64_t NameHash(std::string_view name);
+    static constexpr std::uint32_t kNoFatChain = 0x80000000u;
+    static constexpr std::uint32_t kValidAside = 0x40000000u;
+    static constexpr std::uint32_t kAsideMask = 0x3FFFFFFFu;
+    // Adds a slot for `record` (mutex held).
+    void Push(std::uint64_t ownId, std::uint64_t keyHash, const ExfatFileRecord& record);
+    ExfatFileRecord RecordOf(const Slot& slot) const;
+    static std::uint64_t KeyHash(std::uint64_t parentId, std::string_view name);
     // The slots of `ownId`, added last first: [first, last) walked backwards.
     std::pair<std::size_t, std::size_t> Run(std::uint64_t ownId) const;
 
     mutable std::mutex mutex_;
     mutable std::vector<Slot> slots_;
+    std::vector<std::uint64_t> validLengths_;
     mutable bool sorted_ = true;
 };
 

@@ -296,7 +296,16 @@ void FileOrphanedNtfsEntries(ScanResults& results)
 {
     auto lk = results.Lock();
     const FolderIndex& folders = results.TreeTable();
-    auto lost = [&folders](const FoundEntry& e) { return e.parentId != kNtfsRootId && !folders.Contains(e.parentId); };
+    // The store is sorted by folder: one look-up per run of a folder.
+    std::uint64_t lastParent = kNtfsRootId;
+    bool lastLost = false;
+    auto lost = [&](const FoundEntry& e) {
+        if (e.parentId != lastParent) {
+            lastParent = e.parentId;
+            lastLost = e.parentId != kNtfsRootId && !folders.Contains(e.parentId);
+        }
+        return lastLost;
+    };
     const FoundEntryStore& entries = std::as_const(results).FoundEntries();
     if (std::none_of(entries.begin(), entries.end(), lost))
         return;

@@ -4,6 +4,8 @@
 // single cache miss where a node-based map costs two or three.
 #pragma once
 
+#include "base/large_buffers.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -76,7 +78,7 @@ public:
             return;
         std::vector<Slot> old;
         old.swap(slots_);
-        slots_.assign(want, Slot{});
+        Allocate(want);
         count_ = 0;
         for (const Slot& s : old)
             if (s.used)
@@ -102,11 +104,17 @@ private:
         z ^= z >> 31;
         return static_cast<std::size_t>(z) & (slots_.size() - 1);
     }
+    // `n` empty slots (slots_ is empty): large tables in huge pages.
+    void Allocate(std::size_t n)
+    {
+        ReserveLarge(slots_, n);
+        slots_.assign(n, Slot{});
+    }
     void Grow()
     {
         std::vector<Slot> old;
         old.swap(slots_);
-        slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+        Allocate(old.empty() ? 64 : old.size() * 2);
         count_ = 0;
         for (const Slot& s : old)
             if (s.used)

@@ -1,9 +1,11 @@
 #include "fsrecovery/store/found_items.h"
 
+#include "base/large_buffers.h"
 #include "disk/drive_text.h"
 #include "fsrecovery/store/name_rules.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace torvane {
@@ -38,6 +40,63 @@ std::uint64_t ParentSelfKey(std::uint32_t parentId, std::uint32_t selfId)
     return (static_cast<std::uint64_t>(parentId) << 32) | selfId;
 }
 
+// The stable ascending order of the rows of a table by a key of each:
+// `order` gets, position by position, the row that goes there. Keys below
+// 2^32 (every folder id of a real volume) are packed with their row's
+// position in one word and sorted by radix over the key's bytes, passing over
+// the bytes every key shares: linear in the rows. False (nothing done) when a
+// key is wider or the table too long; the caller sorts otherwise.
+template <class KeyOf>
+bool StableOrderByKey(std::size_t n, KeyOf keyOf, std::vector<std::uint64_t>& order)
+{
+    if (n > 0xFFFFFFFFu)
+        return false;
+    order.clear();
+    ReserveLarge(order, n);
+    std::array<std::array<std::size_t, 256>, 4> counts{};
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t key = keyOf(i);
+        if (key > 0xFFFFFFFFu)
+            return false;
+        order.push_back(key << 32 | i);
+        for (unsigned b = 0; b < 4; ++b)
+            ++counts[b][(key >> (8 * b)) & 0xFF];
+    }
+    std::vector<std::uint64_t> tmp;
+    for (unsigned b = 0; b < 4; ++b) {
+        std::array<std::size_t, 256>& count = counts[b];
+        if (std::find(count.begin(), count.end(), n) != count.end())
+            continue;   // every key has the same byte here
+        std::size_t sum = 0;
+        for (std::size_t& c : count) {
+            const std::size_t here = c;
+            c = sum;
+            sum += here;
+        }
+        if (tmp.empty()) {
+            ReserveLarge(tmp, n);
+            tmp.resize(n);
+        }
+        const unsigned shift = 32 + 8 * b;
+        for (const std::uint64_t k : order)
+            tmp[count[(k >> shift) & 0xFF]++] = k;
+        order.swap(tmp);
+    }
+    return true;
+}
+
+// Moves the rows of `rows` into `order` (StableOrderByKey), each row once,
+// into a table of exactly their number.
+template <class Row>
+void Reorder(std::vector<Row>& rows, const std::vector<std::uint64_t>& order)
+{
+    std::vector<Row> sorted;
+    ReserveLarge(sorted, rows.size());
+    for (const std::uint64_t k : order)
+        sorted.push_back(std::move(rows[static_cast<std::size_t>(k & 0xFFFFFFFFu)]));
+    rows = std::move(sorted);
+}
+
 }  // namespace
 
 // ---- PendingDirectoryTable ---------------------------------------------------
@@ -46,6 +105,7 @@ std::size_t PendingDirectoryTable::Add(PendingDirectory row)
 {
     sorted_ = false;
     rangesValid_ = false;
+    ReserveOneMore(rows_);
     if (rows_.empty()) {
         rows_.push_back(std::move(row));
         return 0;
@@ -61,40 +121,24 @@ void PendingDirectoryTable::PurgePlaced()
     std::erase_if(rows_, [](const PendingDirectory& r) { return r.placed; });
     if (rows_.size() != before)
         rangesValid_ = false;
+    if (rows_.empty())
+        std::vector<PendingDirectory>().swap(rows_);   // every folder placed: the room goes back
 }
 
 void PendingDirectoryTable::SortByParent()
 {
-    // A stable sort of (parent, row) keys, then every row moves once. Parents
-    // below 2^32 (all of them, on any real volume) are sorted by radix in four
-    // byte passes: linear in the number of rows.
-    const std::size_t n = rows_.size();
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> keys(n), tmp;
-    bool narrow = n <= 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < n; ++i) {
-        keys[i] = {rows_[i].parent, static_cast<std::uint32_t>(i)};
-        narrow = narrow && rows_[i].parent <= 0xFFFFFFFFu;
+    // A stable sort by parent; every row moves once.
+    bool ordered = true;
+    for (std::size_t i = 1; i < rows_.size() && ordered; ++i)
+        ordered = rows_[i - 1].parent <= rows_[i].parent;
+    if (!ordered) {
+        std::vector<std::uint64_t> order;
+        if (StableOrderByKey(rows_.size(), [this](std::size_t i) { return rows_[i].parent; }, order))
+            Reorder(rows_, order);
+        else
+            std::stable_sort(rows_.begin(), rows_.end(),
+                             [](const PendingDirectory& a, const PendingDirectory& b) { return a.parent < b.parent; });
     }
-    if (narrow) {
-        tmp.resize(n);
-        for (unsigned shift = 0; shift < 32; shift += 8) {
-            std::size_t count[257] = {};
-            for (const auto& k : keys)
-                ++count[((k.first >> shift) & 0xFF) + 1];
-            for (int b = 0; b < 256; ++b)
-                count[b + 1] += count[b];
-            for (const auto& k : keys)
-                tmp[count[(k.first >> shift) & 0xFF]++] = k;
-            keys.swap(tmp);
-        }
-    } else {
-        std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    }
-    std::vector<PendingDirectory> sorted;
-    sorted.reserve(n);
-    for (const auto& k : keys)
-        sorted.push_back(std::move(rows_[k.second]));
-    rows_ = std::move(sorted);
     sorted_ = true;
     rangesValid_ = false;
 }
@@ -134,14 +178,43 @@ void PendingDirectoryTable::Clear()
 
 // ---- FoundEntryStore ---------------------------------------------------------
 
+void FoundEntryStore::push_back(FoundEntry entry)
+{
+    ReserveOneMore(entries_);
+    entries_.push_back(std::move(entry));
+    Invalidate();
+}
+
+void FoundEntryStore::reserve(std::size_t n)
+{
+    ReserveLarge(entries_, n);
+}
+
 void FoundEntryStore::SortByParent()
 {
     if (!sorted_) {
-        std::stable_sort(entries_.begin(), entries_.end(),
-                         [](const FoundEntry& a, const FoundEntry& b) { return a.parentId < b.parentId; });
-        // The room the growth left is not needed any more (a scan's end).
-        if (entries_.capacity() - entries_.size() > entries_.size() / 8)
-            entries_.shrink_to_fit();
+        // Found in the order of the volume's records or directories: often
+        // in folder order already.
+        bool ordered = true;
+        for (std::size_t i = 1; i < entries_.size() && ordered; ++i)
+            ordered = entries_[i - 1].parentId <= entries_[i].parentId;
+        std::vector<std::uint64_t> order;
+        if (!ordered &&
+            StableOrderByKey(entries_.size(), [this](std::size_t i) { return entries_[i].parentId; }, order)) {
+            Reorder(entries_, order);   // also gives back the room the growth left
+        } else {
+            if (!ordered)
+                std::stable_sort(entries_.begin(), entries_.end(),
+                                 [](const FoundEntry& a, const FoundEntry& b) { return a.parentId < b.parentId; });
+            // The room the growth left is not needed any more (a scan's end).
+            if (entries_.capacity() - entries_.size() > entries_.size() / 32) {
+                std::vector<FoundEntry> exact;
+                ReserveLarge(exact, entries_.size());
+                for (FoundEntry& e : entries_)
+                    exact.push_back(std::move(e));
+                entries_.swap(exact);
+            }
+        }
         sorted_ = true;
         indexed_ = false;
     }
@@ -181,25 +254,22 @@ std::size_t FoundEntryStore::Refile(const std::function<bool(const FoundEntry&)>
         Invalidate();
         return moved;
     }
-    // The store was sorted: the entries below `parentId` keep their places,
+    // The store was sorted: the entries below `parentId` keep their order,
     // those above it follow the folder's run, and the run is the folder's own
     // entries and the moved ones in their former order (what a stable sort
-    // would give), made in one pass.
-    std::vector<FoundEntry> below, run, above;
-    below.reserve(entries_.size());
-    for (FoundEntry& e : entries_) {
+    // would give): three passes over the store, every entry moved once.
+    std::vector<FoundEntry> refiled;
+    ReserveLarge(refiled, entries_.size());
+    for (FoundEntry& e : entries_)
         if (e.parentId < parentId)
-            below.push_back(std::move(e));
-        else if (e.parentId == parentId)
-            run.push_back(std::move(e));
-        else
-            above.push_back(std::move(e));
-    }
-    for (FoundEntry& e : run)
-        below.push_back(std::move(e));
-    for (FoundEntry& e : above)
-        below.push_back(std::move(e));
-    entries_.swap(below);
+            refiled.push_back(std::move(e));
+    for (FoundEntry& e : entries_)
+        if (e.parentId == parentId)
+            refiled.push_back(std::move(e));
+    for (FoundEntry& e : entries_)
+        if (e.parentId > parentId)
+            refiled.push_back(std::move(e));
+    entries_.swap(refiled);
     indexed_ = false;
     return moved;
 }
@@ -385,10 +455,13 @@ void ScanResults::IndexChildText(TreeNodeId parent, const std::string& text, int
         return;
     std::uint64_t key = ChildTextKey(parent, text);
     if (delta > 0) {
-        if (std::uint32_t* n = dirChildTexts_.Find(key))
+        if (std::uint32_t* n = dirChildTexts_.Find(key)) {
             ++*n;
-        else
+        } else {
+            if (dirChildTexts_.Size() == 0)
+                dirChildTexts_.Reserve(reservedFolders_);   // room made only where such names occur
             dirChildTexts_.Emplace(key, 1);
+        }
     } else if (std::uint32_t* n = dirChildTexts_.Find(key)) {
         if (--*n == 0)
             dirChildTexts_.Erase(key);
@@ -411,7 +484,7 @@ void ScanResults::ReserveFolders(std::size_t n)
 {
     auto lk = Lock();
     treeTable_.Reserve(n);
-    dirChildTexts_.Reserve(n);
+    reservedFolders_ = n;
 }
 
 void ScanResults::RenameFolder(RecoveredFolder& folder, const std::string& name)

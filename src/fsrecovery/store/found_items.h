@@ -89,11 +89,7 @@ struct FoundEntry {
 // time) keeps both.
 class FoundEntryStore {
 public:
-    void push_back(FoundEntry entry)
-    {
-        entries_.push_back(std::move(entry));
-        Invalidate();
-    }
+    void push_back(FoundEntry entry);
     void clear()
     {
         entries_.clear();
@@ -101,7 +97,8 @@ public:
         sorted_ = true;
         indexed_ = true;
     }
-    void reserve(std::size_t n) { entries_.reserve(n); }
+    // Room for `n` entries (a scan that knows how many it may find).
+    void reserve(std::size_t n);
     std::size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
     // An entry may be completed in place; its parentId must not change.
@@ -432,6 +429,7 @@ private:
     // Children whose text begins with "DIR", by a 64-bit hash of (parent
     // item, text), with their count: FindDirNameChild.
     FlatIdMap<std::uint32_t> dirChildTexts_;
+    std::size_t reservedFolders_ = 0;   // ReserveFolders: dirChildTexts_ takes it on its first text
     bool parentSelfIndexBuilt_ = false;
     void BuildParentSelfIndex();
     void IndexParentSelf(const RecoveredFolder& rec);
