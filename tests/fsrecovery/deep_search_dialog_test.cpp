@@ -341,6 +341,9 @@ private slots:
         sizes.erase(0);
         // Folders showed before the sweep's end.
         QVERIFY(!sizes.empty());
+        // The end-of-search box comes after the root's listing, once no other
+        // box is open: wait until it was shown and answered.
+        QTRY_VERIFY_WITH_TIMEOUT(view->Session().EndBoxShown(), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeModalWidget() == nullptr, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!view->ListBusy(), 20000);
 
@@ -454,6 +457,7 @@ private slots:
         QVERIFY2(sizes.size() >= 2, seen.c_str());
         // The found file systems were listed while the sweep ran.
         QVERIFY(foundRows.size() >= 2);
+        QTRY_VERIFY_WITH_TIMEOUT(view->Session().EndBoxShown(), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeModalWidget() == nullptr, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!view->ListBusy(), 20000);
         std::set<std::string> kinds;
