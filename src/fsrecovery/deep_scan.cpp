@@ -4,6 +4,7 @@
 #include "fsrecovery/exfat/deep_exfat_sweep.h"
 #include "fsrecovery/fat/deep_fat_sweep.h"
 #include "fsrecovery/ntfs/deep_ntfs_sweeper.h"
+#include "disk/partition_table.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -79,6 +80,8 @@ void DeepScanJob::Run()
             results_.CurrentScanSector = 0;
         }
     }
+    if (partition_.Device)
+        FillPartitionExtents();
     const std::string chosen = d.FsType;
     const FsKind kind = FsKindFromText(chosen);
     if (!partition_.Device || d.StartSector >= d.EndSector) {
@@ -148,6 +151,32 @@ void DeepScanJob::Run()
     }
     if (sink_)
         sink_->StepText("");
+}
+
+// The extents of the partitions of the disk scanned, as its table lists them
+// now (kept with the results and written to the scan log). A logical drive
+// or a recognised file system has no table of its own: no rows.
+void DeepScanJob::FillPartitionExtents()
+{
+    const std::string& kind = partition_.SelectedSourceKind;
+    if (kind != "Hard Disk" && kind != "part")
+        return;
+    Device& device = *partition_.Device;
+    std::uint64_t diskSectors = partition_.CurrentDiskSectorCount;
+    if (diskSectors == 0 || diskSectors > device.SizeBytes() / kSectorSize)
+        diskSectors = device.SizeBytes() / kSectorSize;
+    const PartitionWalk walk = WalkPartitionTable(device, diskSectors);
+    std::uint32_t position = 0;
+    for (const FoundPartition& part : walk.Partitions) {
+        PartitionExtentRow row;
+        row.drive = std::to_string(partition_.Descriptor.DiskNumber);
+        row.part = ++position;
+        row.startSector = part.StartSector;
+        row.endSector = std::min(part.EndSector, diskSectors);
+        row.cluster0 = part.StartSector;
+        row.driveEndSector = diskSectors;
+        tables_.extents.push_back(std::move(row));
+    }
 }
 
 void DeepScanJob::SweepChunks(DeepSweepContext& ctx)

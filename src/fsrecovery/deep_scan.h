@@ -81,6 +81,7 @@ private:
     std::chrono::milliseconds InterimInterval() const override { return passInterval_; }
     void ReportUnusableVolume() override;
 
+    void FillPartitionExtents();
     void SweepChunks(DeepSweepContext& ctx);
 
     ScanResults& results_;

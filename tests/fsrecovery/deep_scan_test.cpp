@@ -18,6 +18,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace torvane {
 namespace {
@@ -307,6 +308,43 @@ TEST(DeepScan, TruncatedImageAndRangePastTheEnd)
     EXPECT_TRUE(past.DeepJob()->RangeOutsideDevice());
     EXPECT_EQ(past.DeepJob()->EndNoticeState(), 1);
     EXPECT_EQ(past.Results().FolderCount(), 0u);
+}
+
+// A scan of a disk (or of a partition read through its disk) keeps the
+// extents its table lists; a logical drive has no table of its own.
+TEST(DeepScan, ExtentsOfTheDiskScannedAreKept)
+{
+    DevicePtr dev = FixtureDevice("mbr.img");
+    const std::uint64_t sectors = dev->SizeBytes() / 512;
+    struct Row { std::uint64_t start, end; };
+    // The fixture's table: three primaries (the third extended) and two logical partitions.
+    const std::vector<Row> expected = {{2048, 75776}, {75776, 108544}, {110592, 180224}, {182272, 215040}};
+    for (const char* kind : {"Hard Disk", "part", "Logical"}) {
+        SCOPED_TRACE(kind);
+        CurrentPartition p = RangeOf(dev, 2048, 75776, "FAT32");
+        p.SelectedSourceKind = kind;
+        p.Descriptor.DiskNumber = 3;
+        p.CurrentDiskSectorCount = sectors;
+        SearchSession session(2);
+        ASSERT_TRUE(session.RunDeepScanHere(p));
+        const auto& rows = session.Tables().extents;
+        if (std::string(kind) == "Logical") {
+            EXPECT_TRUE(rows.empty());
+            continue;
+        }
+        ASSERT_GE(rows.size(), expected.size());
+        std::size_t matched = 0;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(rows[i].drive, "3");
+            EXPECT_EQ(rows[i].part, i + 1);
+            EXPECT_EQ(rows[i].cluster0, rows[i].startSector);
+            EXPECT_LE(rows[i].endSector, sectors);
+            EXPECT_EQ(rows[i].driveEndSector, sectors);
+            for (const Row& e : expected)
+                matched += rows[i].startSector == e.start && rows[i].endSector == e.end;
+        }
+        EXPECT_EQ(matched, expected.size());
+    }
 }
 
 }  // namespace
