@@ -56,7 +56,6 @@ CDeepSearchView::CDeepSearchView(SearchDialogBase* host, CDriveTreeView* drives,
     // A fixed column: the caption keeps its two lines whether or not the
     // range group beside it is shown.
     fsLabel->setFixedWidth(200);
-    fsLabel->setMinimumHeight(fsLabel->heightForWidth(200));
     m_pFsCombo = new QComboBox(m_pRangePanel);
     m_pFsCombo->setObjectName(QStringLiteral("FileSystemCombo"));
     for (const char* choice : kDeepFileSystemChoices)
