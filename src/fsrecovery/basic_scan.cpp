@@ -108,9 +108,10 @@ void BasicScanJob::ReportGeometryFailure(const std::string& text)
 {
     geometryFailed_ = true;
     geometryFailureText_ = text;
+    // Once: a session hears both its sink and its job's events.
     if (sink_)
         sink_->Message(text);
-    if (Events())
+    else if (Events())
         Events()->OnError(text);
 }
 

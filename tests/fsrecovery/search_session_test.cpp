@@ -243,6 +243,45 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, SearchSessionTest,
                          CaseName);
 
 // Back forgets everything: a second scan starts from nothing.
+// A volume whose geometry cannot be found says so once (the dialog would
+// otherwise show the same box twice, the second over the end of the search).
+TEST(SearchSessionMessages, AnUnusableVolumeIsReportedOnce)
+{
+    class Messages final : public SearchSessionObserver {
+    public:
+        void OnMessage(const std::string& text) override
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            texts.push_back(text);
+        }
+        void OnScanEnded() override
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ended = true;
+            cv.notify_all();
+        }
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::vector<std::string> texts;
+        bool ended = false;
+    } messages;
+    SearchSession session;
+    session.SetObserver(&messages);
+    CurrentPartition p;
+    p.Device = MakeMemoryDevice("blank ntfs", std::string(2048 * 512, '\0'));
+    p.Descriptor.FsType = "NTFS";
+    p.Descriptor.EndSector = 2048;
+    ASSERT_TRUE(session.StartScan(p));
+    {
+        std::unique_lock<std::mutex> lock(messages.mutex);
+        ASSERT_TRUE(messages.cv.wait_for(lock, std::chrono::seconds(30), [&] { return messages.ended; }));
+    }
+    ASSERT_TRUE(session.FinishScan());
+    session.SetObserver(nullptr);
+    ASSERT_EQ(messages.texts.size(), 1u);
+    EXPECT_EQ(messages.texts.front(), kUnableToCalculateText);
+}
+
 TEST(SearchSessionReset, BackForgetsTheResultAndItsState)
 {
     SearchSession session(1);
