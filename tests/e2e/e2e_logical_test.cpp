@@ -7,6 +7,7 @@
 //     nothing more;
 //   - the scan of either item saves every file of that file system byte for
 //     byte at its path, and nothing of the other one.
+#include "e2e_run.h"
 #include "sha256.h"
 #include "support/fixtures.h"
 
@@ -25,29 +26,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct RunResult {
-    int exitCode = -1;
-    std::string out, err;
-};
-
-RunResult RunE2e(const std::string& args, const fs::path& errFile)
-{
-    const std::string cmd = std::string("'") + TORVANE_E2E_PROGRAM + "' " + args + " 2>'" + errFile.string() + "'";
-    RunResult r;
-    FILE* pipe = ::popen(cmd.c_str(), "r");
-    if (!pipe)
-        return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-        r.out.append(buf, n);
-    const int status = ::pclose(pipe);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::stringstream ss;
-    ss << std::ifstream(errFile).rdbuf();
-    r.err = ss.str();
-    return r;
-}
+using e2e_test::RunE2e;
+using e2e_test::RunResult;
 
 // The lines of `out` that begin with `prefix`, without it.
 std::vector<std::string> Lines(const std::string& out, const std::string& prefix)
