@@ -94,6 +94,29 @@ DeepScanStart ResolveDeepScanStart(const DriveInventory& inv, const DeepScanStar
         return Tell(out, texts.EndSectorOrderText);
     std::uint64_t start = *first, end = *last;
 
+    // A file system found inside a logical drive: its row gives the geometry.
+    if (src.Kind == DriveNodeKind::Recognised) {
+        if (!in.recognised || !in.recognised->Row)
+            return Tell(out, texts.SelectDriveText);
+        if (in.fileSystemChoice < 0 || in.fileSystemChoice >= kDeepFileSystemChoiceCount - 1)
+            return Tell(out, kSelectFileSystemText);
+        // Never past the drive's end.
+        if (in.recognised->DriveSectors != 0 && end > in.recognised->DriveSectors)
+            end = in.recognised->DriveSectors;
+        if (start >= end)
+            return Tell(out, texts.EndSectorOrderText);
+        const std::string type = kDeepFileSystemChoices[in.fileSystemChoice];
+        out.partition = PrepareRecognisedDeepScan(*in.recognised, start, end, type, &out.selectionDescription);
+        if (out.partition.DevicePath.empty() ||
+            !(in.canOpen ? in.canOpen(out.partition.DevicePath) : CanOpenCurrentDevice(out.partition)))
+            return Tell(out, texts.DriveUnavailableText);
+        out.currentDiskIndex = 0;
+        out.rangeStart = start;
+        out.rangeEnd = end;
+        out.outcome = ScanStartOutcome::Start;
+        return out;
+    }
+
     // The type listed for the selection; a disk's is its first record's.
     PartitionDescriptor& d = p.Descriptor;
     out.currentDiskIndex = std::max(src.DiskNumber, 0);

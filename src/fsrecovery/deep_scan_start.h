@@ -14,6 +14,7 @@
 // user sees; nothing here touches a window or writes the inventory.
 #pragma once
 
+#include "disk/recognised_volumes.h"
 #include "fsrecovery/basic_scan_start.h"
 
 #include <optional>
@@ -38,6 +39,11 @@ struct DeepScanStartInput {
     int fileSystemChoice = -1;                 // the combo's entry (-1: none chosen)
     std::function<int()> askLogicalScan;       // as for the Basic Search
     std::function<bool(const std::string& devicePath)> canOpen;
+    // A "Recognised" selection: the file system found inside a logical drive
+    // (what the selection described). The range and the combo's type are
+    // those of the edits and the combo; the geometry is the row's, and the
+    // drive is read through its own device.
+    std::optional<RecognisedSource> recognised;
 };
 
 // The same result as the Basic Search's; rangeStart .. rangeEnd is what is

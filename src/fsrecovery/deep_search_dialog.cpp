@@ -3,6 +3,7 @@
 #include "base/program_state.h"
 #include "disk/drive_tree_view.h"
 #include "fsrecovery/deep_search_view.h"
+#include "partsearch/partition_search_view.h"
 
 #include <QVBoxLayout>
 
@@ -15,6 +16,9 @@ CDeepSearch::CDeepSearch(QWidget* parent) : CFileSystemSearch(kModeDeep, parent)
     // The range group and the file-system choice sit under the drive row.
     BodyLayout()->addWidget(m_pDeepView->RangePanel(), 0);
     AttachSearchView(m_pDeepView);
+    // The file systems Search More Partitions finds inside a logical drive.
+    if (CPartitionSearchView* search = PartitionSearch())
+        connect(search, &CPartitionSearchView::recognisedAdded, m_pDeepView, &CDeepSearchView::OnRecognisedAdded);
 }
 
 void CDeepSearch::ReselectDriveTreeItem(int /*flag*/)

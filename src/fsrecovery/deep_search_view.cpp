@@ -6,6 +6,8 @@
 #include "base/program_state.h"
 #include "base/text_routines.h"
 #include "disk/drive_tree_view.h"
+#include "disk/property_table_view.h"
+#include "disk/recognised_volumes.h"
 #include "fsrecovery/deep_scan_start.h"
 #include "fsrecovery/store/name_rules.h"
 
@@ -16,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 namespace torvane {
@@ -28,6 +31,40 @@ QString Q(const std::string& s)
 {
     return QString::fromStdString(s);
 }
+
+// The box layout, at any depth below `layout`, that holds `widget`.
+QBoxLayout* BoxHolding(QLayout* layout, QWidget* widget)
+{
+    if (layout == nullptr)
+        return nullptr;
+    auto* box = qobject_cast<QBoxLayout*>(layout);
+    if (box != nullptr && box->indexOf(widget) >= 0)
+        return box;
+    for (int i = 0; i < layout->count(); ++i)
+        if (QBoxLayout* found = BoxHolding(layout->itemAt(i)->layout(), widget))
+            return found;
+    return nullptr;
+}
+
+// Draws the text of one row (the selected file system's) in blue.
+class BlueRowDelegate : public QStyledItemDelegate {
+public:
+    BlueRowDelegate(const int* row, QObject* parent) : QStyledItemDelegate(parent), row_(row) {}
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.row() == *row_)
+            option->palette.setColor(QPalette::Text, QColor(0, 0, 255));
+    }
+
+private:
+    const int* row_;
+};
+
+// Visible columns of the list in the drive view ("Found File System" .. "Size").
+constexpr int kRecognisedShownColumns = static_cast<int>(kFoundFsVisibleColumns);
 
 }  // namespace
 
@@ -94,6 +131,34 @@ CDeepSearchView::CDeepSearchView(SearchDialogBase* host, CDriveTreeView* drives,
         box->insertWidget(area ? box->indexOf(area) + 1 : box->count(), m_pFoundList);
     }
     m_pFoundList->hide();
+    m_pFoundList->setItemDelegate(new BlueRowDelegate(&m_nBlueRow, m_pFoundList));
+
+    // The drive view's rows: a "Recognised" item's drive; and the hidden
+    // list of every file system found inside the dialog's logical drives.
+    static constexpr int kShownWidths[kRecognisedShownColumns] = {130, 110, 100, 100, 90};
+    for (std::size_t c = 1; c < kRecognisedColumnCount; ++c) {
+        const int shown = static_cast<int>(c) - 1;
+        m_recognisedRows.InsertColumn(shown, kRecognisedColumnTitles[c],
+                                      shown < kRecognisedShownColumns ? kShownWidths[shown] : 0);
+    }
+    for (std::size_t c = 0; c < kRecognisedColumnCount; ++c)
+        m_recognisedTable.InsertColumn(static_cast<int>(c), kRecognisedColumnTitles[c], c < 6 ? 75 : 50);
+    m_pRecognisedList = new CHideColumn(this);
+    m_pRecognisedList->setObjectName(QStringLiteral("RecognisedVolumeList"));
+    m_pRecognisedList->setRowModel(&m_recognisedTable);
+    m_pRecognisedList->setVisible(ProgramState::DebugMode);
+
+    m_pDrives = drives;
+    m_pDrivePlaceholder = placeholder;
+    if (drives) {
+        connect(drives, &CDriveTreeView::driveSelected, this, [this](int) { OnDriveSelected(); });
+        // A rebuilt drive list holds no recognised file system.
+        connect(drives, &CDriveTreeView::refreshFinished, this, [this] {
+            FillRecognisedTable();
+            if (m_pDrives && m_pDrives->LastSelection().Kind != DriveNodeKind::Recognised)
+                HideRecognisedRows();
+        });
+    }
 
     m_timer789.setInterval(10000);
     connect(&m_timer789, &QTimer::timeout, this, &CDeepSearchView::OnTimer789);
@@ -107,6 +172,7 @@ CDeepSearchView::~CDeepSearchView()
     m_timer789.stop();
     m_timer222.stop();
     m_pFoundList->setRowModel(nullptr);
+    m_pRecognisedList->setRowModel(nullptr);
 }
 
 // ---- the drive view -----------------------------------------------------------------
@@ -136,12 +202,140 @@ void CDeepSearchView::ShowDriveViews(bool show)
     m_pRangePanel->setVisible(show);
     m_pRange->setVisible(show && m_bRangeShown);
     if (show) {
+        PlaceFoundList(false);
         m_foundRows.Clear();
         if (m_pFoundList->itemModel())
             m_pFoundList->itemModel()->publishChanges();
         m_pFoundList->hide();
         m_pFsCombo->setEnabled(true);
+        // A "Recognised" item still selected shows its drive's rows again.
+        OnDriveSelected();
+    } else {
+        PlaceFoundList(false);
+        m_pFoundList->hide();
     }
+}
+
+// ---- the file systems found inside logical drives ------------------------------------------
+
+void CDeepSearchView::PlaceFoundList(bool driveView)
+{
+    if (driveView == m_bFoundListInDriveView)
+        return;
+    const int rowHeight = m_pFoundList->verticalHeader()->defaultSectionSize();
+    if (driveView) {
+        // Where the property list goes: beside the drive tree, after the placeholder.
+        QWidget* placeholder = m_pDrivePlaceholder;
+        QBoxLayout* box = placeholder && placeholder->parentWidget()
+                              ? BoxHolding(placeholder->parentWidget()->layout(), placeholder)
+                              : nullptr;
+        if (box == nullptr)
+            return;
+        const int index = box->indexOf(placeholder);
+        box->insertWidget(index + 1, m_pFoundList, box->stretch(index));
+        m_pFoundList->setMinimumHeight(m_pFoundList->horizontalHeader()->sizeHint().height() + rowHeight * 2 + 4);
+        m_pFoundList->setMaximumHeight(QWIDGETSIZE_MAX);
+        m_pFoundList->setRowModel(&m_recognisedRows);
+        for (int c = 0; c < m_recognisedRows.ColumnCount(); ++c) {
+            m_pFoundList->setColumnWidth(c, m_recognisedRows.Column(c).width);
+            m_pFoundList->ShowColumn(c, c < kRecognisedShownColumns);
+        }
+    } else {
+        if (auto* box = qobject_cast<QBoxLayout*>(layout())) {
+            // Below the results tree and list, above the scan panel.
+            QWidget* area = ResultsTree()->parentWidget();
+            while (area && area->parentWidget() != this)
+                area = area->parentWidget();
+            box->insertWidget(area ? box->indexOf(area) + 1 : box->count(), m_pFoundList);
+        }
+        m_pFoundList->setFixedHeight(m_pFoundList->horizontalHeader()->sizeHint().height() + rowHeight * 3 + 4);
+        for (int c = 0; c < m_recognisedRows.ColumnCount(); ++c)
+            m_pFoundList->ShowColumn(c, true);
+        m_pFoundList->setRowModel(&m_foundRows);
+        for (int c = 0; c < m_foundRows.ColumnCount(); ++c)
+            m_pFoundList->setColumnWidth(c, m_foundRows.Column(c).width);
+        m_nBlueRow = -1;
+    }
+    m_bFoundListInDriveView = driveView;
+}
+
+void CDeepSearchView::OnDriveSelected()
+{
+    FillRecognisedTable();
+    if (!m_pDrives || !m_bDriveView)
+        return;
+    const DriveSelection& s = m_pDrives->LastSelection();
+    if (s.Kind == DriveNodeKind::Recognised && s.ShowFoundFsList && s.Recognised)
+        ShowRecognisedRows(s.Recognised->DriveItem, s.Recognised->Name);
+    else
+        HideRecognisedRows();
+}
+
+void CDeepSearchView::OnRecognisedAdded(TreeNodeId driveItem, TreeNodeId /*item*/)
+{
+    FillRecognisedTable();
+    // The drive's rows grow in the drive view while its sweep runs.
+    if (m_bDriveView)
+        ShowRecognisedRows(driveItem, std::string());
+}
+
+void CDeepSearchView::ShowRecognisedRows(TreeNodeId driveItem, const std::string& blueName)
+{
+    const std::shared_ptr<DriveInventory> inv = m_pDrives ? m_pDrives->Inventory() : nullptr;
+    if (!inv)
+        return;
+    std::string path;
+    {
+        auto lock = inv->Lock();
+        if (const auto* d = inv->Tree.PayloadAs<const DriveDetails>(driveItem))
+            path = d->DeviceId;
+    }
+    PlaceFoundList(true);
+    if (!m_bFoundListInDriveView)
+        return;
+    m_recognisedRows.Clear();
+    m_nBlueRow = -1;
+    if (!path.empty()) {
+        for (const RecognisedVolume& row : inv->RecognisedVolumes.RowsOf(RecognisedVolumeKey(path))) {
+            const int at = m_recognisedRows.AppendRow(row.FoundFsCells());
+            if (!blueName.empty() && row.Name == blueName)
+                m_nBlueRow = at;
+        }
+    }
+    if (m_pFoundList->itemModel())
+        m_pFoundList->itemModel()->publishChanges();
+    if (m_nBlueRow >= 0)
+        m_pFoundList->selectRow(m_nBlueRow);
+    m_pFoundList->viewport()->update();
+    // The list stands in for the property list and the placeholder.
+    m_pDrives->PropertyList()->hide();
+    if (m_pDrivePlaceholder)
+        m_pDrivePlaceholder->hide();
+    m_pFoundList->show();
+}
+
+void CDeepSearchView::HideRecognisedRows()
+{
+    if (!m_bFoundListInDriveView)
+        return;
+    m_pFoundList->hide();
+    m_recognisedRows.Clear();
+    m_nBlueRow = -1;
+    if (m_pFoundList->itemModel())
+        m_pFoundList->itemModel()->publishChanges();
+    // Nothing else to show beside the tree: the placeholder comes back.
+    if (m_pDrives && m_pDrives->PropertyList()->isHidden() && m_pDrivePlaceholder && m_bDriveView)
+        m_pDrivePlaceholder->show();
+}
+
+void CDeepSearchView::FillRecognisedTable()
+{
+    m_recognisedTable.Clear();
+    if (const std::shared_ptr<DriveInventory> inv = m_pDrives ? m_pDrives->Inventory() : nullptr)
+        for (const RecognisedVolume& row : inv->RecognisedVolumes.Rows())
+            m_recognisedTable.AppendRow(row.Cells());
+    if (m_pRecognisedList->itemModel())
+        m_pRecognisedList->itemModel()->publishChanges();
 }
 
 void CDeepSearchView::SetPassIntervals(std::chrono::milliseconds pass, std::chrono::milliseconds timers)
@@ -165,6 +359,9 @@ BasicScanStart CDeepSearchView::ResolveScanStart(const DriveInventory& inv, cons
     deep.rangeMin = m_pRange->Minimum();
     deep.rangeMax = m_pRange->Maximum();
     deep.fileSystemChoice = m_pFsCombo->currentIndex();
+    // A file system found inside a logical drive, as its row stands now.
+    if (in.source.Kind == DriveNodeKind::Recognised)
+        deep.recognised = DescribeRecognisedNode(inv, in.selectedItem);
     DeepScanStart start = ResolveDeepScanStart(inv, deep);
     if (start.outcome == ScanStartOutcome::Message && start.message == kSelectFileSystemText)
         m_pFsCombo->setFocus();

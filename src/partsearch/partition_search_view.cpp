@@ -33,6 +33,14 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 constexpr std::uint64_t kCylinderSectors = 255 * 63;
 
+QString NoStorageInDriveText(const std::string& drive)
+{
+    return QStringLiteral("No physical storage area found in Drive(Drive - %1 ).\n\nIf you have connected your "
+                          "storage using any usb hub or extension, check storage connections or connect the storage "
+                          "media directly to your system.")
+        .arg(Q(drive));
+}
+
 template <typename F>
 void PostTo(const QPointer<CPartitionSearchView>& view, F f)
 {
@@ -96,6 +104,26 @@ public:
     {
         const unsigned g = generation_;
         PostTo(view_, [g](CPartitionSearchView* v) { v->OnMediaFinished(g); });
+    }
+
+private:
+    QPointer<CPartitionSearchView> view_;
+    unsigned generation_;
+};
+
+// What the logical-drive sweep reports, likewise.
+class CPartitionSearchView::SweepEvents final : public LogicalSweepEvents {
+public:
+    SweepEvents(CPartitionSearchView* view, unsigned generation) : view_(view), generation_(generation) {}
+    void OnRecognised(const RecognisedVolume& row, FoundBy /*by*/) override
+    {
+        const unsigned g = generation_;
+        PostTo(view_, [g, row](CPartitionSearchView* v) { v->OnSweepRecognised(g, row); });
+    }
+    void OnFinished(bool /*stopped*/) override
+    {
+        const unsigned g = generation_;
+        PostTo(view_, [g](CPartitionSearchView* v) { v->OnSweepFinished(g); });
     }
 
 private:
@@ -170,8 +198,11 @@ CPartitionSearchView::~CPartitionSearchView()
         m_searchJob->StopAndWait();
     if (m_mediaJob)
         m_mediaJob->StopAndWait();
+    if (m_sweepJob)
+        m_sweepJob->StopAndWait();
     m_searchJob.reset();
     m_mediaJob.reset();
+    m_sweepJob.reset();
 }
 
 QLabel* CPartitionSearchView::StatusLabel() const { return m_pStatus; }
@@ -250,6 +281,10 @@ void CPartitionSearchView::OnTimer999()
         const std::uint64_t sector = m_searchJob->Progress().done.load();
         m_pCounter->setText(QString::number(sector));
         UpdateProgress64(m_pProgress, 0, m_ullSearchSectors, sector, 512, true);
+    } else if (m_bSweepActive && m_sweepJob) {
+        const std::uint64_t sector = m_sweepJob->Progress().done.load();
+        m_pCounter->setText(QString::number(sector));
+        UpdateProgress64(m_pProgress, 0, m_ullSearchSectors, sector, 1024, true);
     } else if (m_bDiscoveryActive && m_mediaJob) {
         const std::uint64_t cylinder = m_mediaJob->Progress().done.load() / kCylinderSectors;
         m_pCounter->setText(QString::number(cylinder));
@@ -320,6 +355,14 @@ void CPartitionSearchView::OnSearchMorePartitions()
         return;
     CTreeClass* tree = m_drives->Tree();
     const TreeNodeId selected = tree ? tree->SelectedItem() : kNoTreeNode;
+    // The Deep Search sweeps a logical drive for the file systems inside it.
+    if (m_host && m_host->RecoveryMode() == kModeDeep) {
+        const TreeNodeId drive = LogicalSweepDriveItem(*inv, selected);
+        if (drive != kNoTreeNode) {
+            StartLogicalSweep(inv, drive);
+            return;
+        }
+    }
     const PartitionSearchTarget target = PartitionSearchTargetOf(*inv, selected);
     if (target.disk < 0) {
         // Not a disk: while the no-device box asks for one, nothing; else the
@@ -409,6 +452,16 @@ void CPartitionSearchView::OnStopSearchingPartitions()
     }
     if (!m_confirmStop(Owner(), Q(ProgramState::Instance().Messages.StopPartitionSearchQuestionText)))
         return;   // the search goes on
+    if (m_bSweepActive) {
+        // The worker ends at its next chunk; the items added so far stay.
+        m_bSweepActive = false;
+        if (m_sweepJob)
+            m_sweepJob->Stop();
+        EndSweep();
+        m_showMessage(Owner(), Q(LogicalSweepResultText(m_nRecognisedCount, m_sweepDriveText)));
+        emit sweepFinished();
+        return;
+    }
     if (m_bEngineActive) {
         // The worker ends at its next block; what it reports from now on is dropped.
         m_bEngineActive = false;
@@ -435,6 +488,96 @@ void CPartitionSearchView::OnStopSearchingPartitions()
     }
     ClearPartitionSearchState();
     emit discoveryFinished();
+}
+
+// ---- the sweep of a logical drive (Deep Search) -------------------------------------------
+
+bool CPartitionSearchView::StartLogicalSweep(const std::shared_ptr<DriveInventory>& inv, TreeNodeId driveItem)
+{
+    // A "Recognised" item sweeps its drive: the drive is shown.
+    if (m_drives && m_drives->Tree() && m_drives->Tree()->SelectedItem() != driveItem)
+        SelectInTree(driveItem);
+    LogicalSweepParams params = PrepareLogicalDriveSweep(*inv, driveItem);
+    std::uint64_t sectors = params.driveSectors;
+    if (sectors == 0 && params.device)
+        sectors = params.device->SizeBytes() / kSectorSize;
+    if (sectors == 0) {
+        m_showMessage(Owner(), NoStorageInDriveText(params.driveText));
+        return false;
+    }
+    if (Busy() || Inventory() != inv)
+        return false;
+
+    m_sweepJob.reset();   // a stopped sweep's worker is at most a chunk from its end
+    m_inventory = inv;
+    m_sweepDrive = driveItem;
+    m_sweepDriveText = params.driveText;
+    m_lastRecognised = kNoTreeNode;
+    m_nRecognisedCount = 0;
+    m_ullSearchSectors = sectors;
+    m_sweepEvents = std::make_unique<SweepEvents>(this, ++m_nSweepGeneration);
+    m_sweepJob = std::make_unique<LogicalDriveSweepJob>(std::move(params), m_sweepEvents.get());
+    m_bSweepActive = true;
+    BeginRun(true);
+    SetPartitionSearchStatus(QString());
+    m_pOfTotal->setText(QStringLiteral(" / %1 sectors").arg(sectors));
+    SetProgressRange64(m_pProgress, 0, sectors, 1024);
+    if (!m_sweepJob->Start()) {
+        m_bSweepActive = false;
+        RestoreControls();
+        ClearPartitionSearchState();
+        return false;
+    }
+    return true;
+}
+
+void CPartitionSearchView::OnSweepRecognised(unsigned generation, const RecognisedVolume& row)
+{
+    if (generation != m_nSweepGeneration || !m_bSweepActive)
+        return;
+    // A refresh rebuilt the tree meanwhile: the drive belongs to a tree that is gone.
+    const std::shared_ptr<DriveInventory> inv = Inventory();
+    if (!inv || inv != m_inventory)
+        return;
+    const TreeNodeId item = AddRecognisedVolume(*inv, m_sweepDrive, row);
+    if (item == kNoTreeNode)
+        return;
+    ++m_nRecognisedCount;
+    m_lastRecognised = item;
+    if (m_drives && m_drives->Tree()) {
+        CTreeClass* tree = m_drives->Tree();
+        tree->itemModel()->publishChanges();
+        tree->ExpandItem(m_sweepDrive);
+        tree->scrollTo(tree->indexFromNode(item));
+    }
+    emit recognisedAdded(m_sweepDrive, item);
+}
+
+void CPartitionSearchView::OnSweepFinished(unsigned generation)
+{
+    if (generation != m_nSweepGeneration || !m_sweepJob)
+        return;
+    m_sweepJob->Wait();
+    if (!m_bSweepActive)
+        return;   // stopped: the Stop handler showed the result
+    m_bSweepActive = false;
+    EndSweep();
+    m_showMessage(Owner(), Q(m_sweepJob->ResultText()));
+    emit sweepFinished();
+}
+
+void CPartitionSearchView::EndSweep()
+{
+    RestoreControls();
+    // The last file system found shows with its drive's rows; without one,
+    // the drive's range group comes back.
+    if (m_lastRecognised != kNoTreeNode && Inventory() == m_inventory)
+        SelectInTree(m_lastRecognised);
+    else if (m_host)
+        m_host->ShowSectorRangeControls(true);
+    if (m_drives && m_drives->Tree())
+        m_drives->Tree()->setFocus();
+    ClearPartitionSearchState();
 }
 
 // ---- the removable-media discovery ------------------------------------------------------------

@@ -14,12 +14,19 @@
 // shown with what was found so far; the worker ends at its next block or
 // cylinder and nothing it reports afterwards is applied.
 //
+// In the Deep Search, Search More Partitions on a logical drive (or on a
+// "Recognised" item inside one, whose drive is selected first) sweeps the
+// drive for the file systems inside it instead: each one found becomes a
+// "Recognised" item under the drive (recognisedAdded tells the dialog), and
+// at the end the last one is selected.
+//
 // The scans of a disk that lists no partition take AutomaticSearch(): the
 // engine's automatic way, whose find is shown in the drive tree as well.
 #pragma once
 
 #include "disk/drive_inventory.h"
 #include "fsrecovery/disk_without_partitions.h"
+#include "partsearch/logical_drive_sweep.h"
 #include "partsearch/partition_search.h"
 #include "partsearch/partition_search_tree.h"
 #include "partsearch/removable_media_scan.h"
@@ -30,6 +37,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 class QLabel;
 class QProgressBar;
@@ -60,7 +68,9 @@ public:
     // a stopped one is over at once, even while its worker finishes its block).
     bool SearchRunning() const { return m_bEngineActive; }
     bool DiscoveryRunning() const { return m_bDiscoveryActive; }
-    bool Busy() const { return m_bEngineActive || m_bDiscoveryActive; }
+    // The Deep Search's sweep of a logical drive is under way.
+    bool SweepRunning() const { return m_bSweepActive; }
+    bool Busy() const { return m_bEngineActive || m_bDiscoveryActive || m_bSweepActive; }
     // Partitions the current or last run added (m_nFoundPartitions).
     int FoundPartitions() const { return m_nFoundPartitions; }
     // The sector count timer 999 shows progress against (PartitionSearchSectors).
@@ -69,6 +79,9 @@ public:
     // finishing a block after a Stop.
     const PartitionSearchJob* SearchJob() const { return m_searchJob.get(); }
     const RemovableMediaScanJob* DiscoveryJob() const { return m_mediaJob.get(); }
+    const LogicalDriveSweepJob* SweepJob() const { return m_sweepJob.get(); }
+    // "Recognised" items the current or last sweep added.
+    int RecognisedCount() const { return m_nRecognisedCount; }
 
     // The partition search the scans of a disk listing no partition wait for.
     AutomaticPartitionSearch AutomaticSearch();
@@ -94,10 +107,15 @@ signals:
     void searchFinished();
     // The discovery ended (all disks, or stopped) and the dialog is restored.
     void discoveryFinished();
+    // A sweep of a logical drive added `item` under `driveItem`.
+    void recognisedAdded(TreeNodeId driveItem, TreeNodeId item);
+    // A sweep of a logical drive ended and its result was shown (after Stop too).
+    void sweepFinished();
 
 private:
     class EngineEvents;
     class MediaEvents;
+    class SweepEvents;
 
     std::shared_ptr<DriveInventory> Inventory() const;
     QWidget* Owner() const;
@@ -118,6 +136,11 @@ private:
     void OnMediaDiskEnded(unsigned generation, const MediaScanDisk& disk, int gained);
     void OnMediaQuestion(unsigned generation, const QString& text, std::function<void(int)> reply);
     void OnMediaFinished(unsigned generation);
+    // The logical-drive sweep (GUI thread).
+    bool StartLogicalSweep(const std::shared_ptr<DriveInventory>& inv, TreeNodeId driveItem);
+    void OnSweepRecognised(unsigned generation, const RecognisedVolume& row);
+    void OnSweepFinished(unsigned generation);
+    void EndSweep();
     // The automatic way's find (GUI thread).
     void ShowAutomaticFind(int disk, FoundPartitionEvent found);
 
@@ -139,8 +162,10 @@ private:
     // The events outlive the jobs (declared first).
     std::unique_ptr<EngineEvents> m_engineEvents;
     std::unique_ptr<MediaEvents> m_mediaEvents;
+    std::unique_ptr<SweepEvents> m_sweepEvents;
     std::unique_ptr<PartitionSearchJob> m_searchJob;
     std::unique_ptr<RemovableMediaScanJob> m_mediaJob;
+    std::unique_ptr<LogicalDriveSweepJob> m_sweepJob;
 
     // What the running (or last) run works on.
     std::shared_ptr<DriveInventory> m_inventory;   // the inventory it applies to
@@ -149,8 +174,15 @@ private:
     bool m_bMediaDiskOpen = false;                  // a disk was started and has not ended
     unsigned m_nEngineGeneration = 0;               // events of older runs are dropped
     unsigned m_nMediaGeneration = 0;
+    unsigned m_nSweepGeneration = 0;
     bool m_bEngineActive = false;
     bool m_bDiscoveryActive = false;
+    bool m_bSweepActive = false;
+    // The sweep's drive, its letter ("E:") and the last item it added.
+    TreeNodeId m_sweepDrive = kNoTreeNode;
+    std::string m_sweepDriveText;
+    TreeNodeId m_lastRecognised = kNoTreeNode;
+    int m_nRecognisedCount = 0;
     bool m_bLocked = false;
     int m_nFoundPartitions = 0;
     std::uint64_t m_ullSearchSectors = 0;
