@@ -6,20 +6,27 @@
 // zeroed, whose type must be chosen in the combo, swept over a range holding
 // its FAT32 and its FAT16 volume, saved at once with each file from its own
 // volume; Stop in the middle of a sweep keeping what was found; Back, and the
-// exit question. With TORVANE_SCREENSHOT_DIR set the dialog is saved as
-// pictures there (before, during and after a scan).
+// exit question. A logical drive holding a FAT16 and a FAT32 file system back
+// to back: Search More Partitions lists each once as a "Recognised" item and a
+// row of the "Found File System" list, a second sweep adds nothing, Scan Now
+// on one recovers its files, and Stop in the middle of a sweep keeps what was
+// found. With TORVANE_SCREENSHOT_DIR set the dialog is saved as pictures
+// there (before, during and after a scan).
 #include "app/message_dialog.h"
 #include "app/ui/range_slider.h"
 #include "app/ui/sector_range_group.h"
 #include "app/ui/tree_class.h"
 #include "app/ui/tree_item_model.h"
+#include "app/ui/colour_list.h"
 #include "base/program_state.h"
 #include "disk/device_events.h"
 #include "disk/drive_refresh.h"
 #include "disk/drive_tree_view.h"
+#include "disk/property_table_view.h"
 #include "fsrecovery/deep_scan_start.h"
 #include "fsrecovery/deep_search_dialog.h"
 #include "fsrecovery/deep_search_view.h"
+#include "partsearch/partition_search_view.h"
 #include "platform/device_registry.h"
 #include "results/file_list_columns.h"
 #include "results/file_list_view.h"
@@ -157,23 +164,27 @@ class DeepSearchDialogTest : public QObject {
 private:
     std::shared_ptr<test::SlowDevice> disk_;       // mbr.img
     std::shared_ptr<test::SlowDevice> bare_;       // mbr.img with its partition tables zeroed
+    std::shared_ptr<test::SlowDevice> logical_;    // logical.img, the logical drive L:
     int diskNumber_ = -1, bareNumber_ = -1;
     std::vector<test::ManifestEntry> all_;
     test::TempDir temp_;
     BoxAnswerer* answerer_ = nullptr;
 
-    std::unique_ptr<CDeepSearch> OpenDialog()
+    // `logicalDrives`: the drive list shows the test's logical drive too.
+    std::unique_ptr<CDeepSearch> OpenDialog(bool logicalDrives = false)
     {
         auto dialog = std::make_unique<CDeepSearch>();
         CDriveTreeView* panel = dialog->DrivePanel();
         panel->SetDeviceEventSource(std::make_unique<ManualDeviceEventSource>());
         panel->SetShowLogicalNote(false);
-        panel->SetInventoryBuilder([](int mode, bool withLogical) {
+        panel->SetInventoryBuilder([logicalDrives](int mode, bool withLogical) {
             auto inv = std::make_shared<DriveInventory>();
             inv->RecoveryMode = mode;
             DriveRefreshOptions options;
-            options.WithLogicalDrives = withLogical;
+            options.WithLogicalDrives = withLogical || logicalDrives;
             options.RefreshRegistry = false;
+            options.Logical.UseStatvfs = !logicalDrives;
+            options.Logical.UseBlkid = !logicalDrives;
             options.Logical.MountInfoPath = "/nonexistent/mountinfo";
             BuildDriveInventory(*inv, DeviceRegistry::Instance(), options);
             return inv;
@@ -281,7 +292,62 @@ private slots:
         QVERIFY(bareNumber_ >= 0);
         all_ = test::LoadManifest("mbr.img");
         QVERIFY(!all_.empty());
+
+        // A logical drive: one volume image holding two file systems.
+        DevicePtr logical = OpenFileDevice(test::FixtureImage("logical.img").string(), &error);
+        QVERIFY2(logical != nullptr, error.c_str());
+        logical_ = std::make_shared<test::SlowDevice>(logical);
+        DeviceRegistry::Instance().RegisterMemoryVolume('L', logical_);
         answerer_ = new BoxAnswerer;
+    }
+
+    TreeNodeId LogicalDriveItem(CDeepSearch& dialog)
+    {
+        DriveInventory& inv = *dialog.DrivePanel()->Inventory();
+        auto lock = inv.Lock();
+        if (inv.LogicalDrivesItem == kNoTreeNode)
+            return kNoTreeNode;
+        for (TreeNodeId c : inv.Tree.Children(inv.LogicalDrivesItem))
+            if (inv.Tree.Text(c).rfind("L:", 0) == 0)
+                return c;
+        return kNoTreeNode;
+    }
+
+    std::vector<std::string> ChildTexts(CDeepSearch& dialog, TreeNodeId item)
+    {
+        DriveInventory& inv = *dialog.DrivePanel()->Inventory();
+        auto lock = inv.Lock();
+        std::vector<std::string> texts;
+        for (TreeNodeId c : inv.Tree.Children(item))
+            texts.push_back(inv.Tree.Text(c));
+        return texts;
+    }
+
+    // The visible cells of the "Found File System" list, a row a line.
+    std::vector<std::string> ShownFoundRows(CDeepSearchView& view)
+    {
+        std::vector<std::string> rows;
+        ListRowModel& model = view.RecognisedDriveRows();
+        for (int r = 0; r < model.RowCount(); ++r) {
+            std::string line;
+            for (int c = 0; c < 5; ++c)
+                line += (c ? "|" : "") + model.Cell(r, c);
+            rows.push_back(line);
+        }
+        return rows;
+    }
+
+    // Search More Partitions on the selected item; the result message.
+    QString Sweep(CDeepSearch& dialog)
+    {
+        CPartitionSearchView* search = dialog.PartitionSearch();
+        QString result;
+        search->SetMessenger([&](QWidget*, const QString& text) { result = text; });
+        QSignalSpy done(search, &CPartitionSearchView::sweepFinished);
+        search->SearchMoreButton()->click();
+        if (!search->SweepRunning() || !done.wait(30000))
+            return QStringLiteral("(no sweep)");
+        return result;
     }
 
     void cleanupTestCase() { delete answerer_; }
@@ -522,6 +588,153 @@ private slots:
         answerer_->handler = nullptr;
         QCOMPARE(offered, QStringLiteral("CExit_Confirmation"));
         view->StopRunningWork();
+    }
+
+    // Search More Partitions on a logical drive: two "Recognised" items, once
+    // each in the tree and the list, the last one selected with its row in
+    // blue; again on one of them (its drive is swept) nothing is added; Scan
+    // Now on the FAT32 one recovers its files and none of the FAT16 one.
+    void logicalDriveSweepListsScansAndSaves()
+    {
+        logical_->delayMs = 0;
+        auto dialog = OpenDialog(true);
+        QVERIFY(dialog);
+        CDeepSearchView* view = dialog->DeepView();
+        CPartitionSearchView* search = dialog->PartitionSearch();
+        DriveInventory& inv = *dialog->DrivePanel()->Inventory();
+        const TreeNodeId drive = LogicalDriveItem(*dialog);
+        QVERIFY(drive != kNoTreeNode);
+        QVERIFY(Select(*dialog, drive));
+        QCOMPARE(dialog->DrivePanel()->LastSelection().NodeKindText, std::string("Logical"));
+        QVERIFY(!view->FoundFileSystemList()->isVisible());
+
+        QCOMPARE(Sweep(*dialog), QStringLiteral("Found 2 more partitions in selected Drive ( Drive - L: )"));
+        QVERIFY(!search->SweepRunning());
+        QVERIFY(search->SearchMoreButton()->isVisible());
+        QVERIFY(!search->StopButton()->isVisible());
+        const std::vector<std::string> items = {"Recognised1 - 16.00 MB - FAT16", "Recognised2 - 34.00 MB - FAT32"};
+        QCOMPARE(ChildTexts(*dialog, drive), items);
+        const std::vector<std::string> rows = {"Recognised1|FAT16|0|32768|16.00 MB",
+                                               "Recognised2|FAT32|32768|102400|34.00 MB"};
+        // The last one found is selected: its drive's rows, its own in blue,
+        // its type and extent in the drive view.
+        const TreeNodeId fat32 = FindRecognisedItem(inv, drive, "Recognised2");
+        QCOMPARE(dialog->DrivePanel()->Tree()->SelectedItem(), fat32);
+        QCOMPARE(dialog->DrivePanel()->LastSelection().NodeKindText, std::string("Recognised"));
+        QVERIFY(view->FoundFileSystemList()->isVisible());
+        QVERIFY(!dialog->DrivePanel()->PropertyList()->isVisible());
+        QCOMPARE(ShownFoundRows(*view), rows);
+        QCOMPARE(view->HighlightedFoundRow(), 1);
+        QCOMPARE(view->FileSystemCombo()->currentText(), QStringLiteral("FAT32"));
+        QCOMPARE(view->RangeGroup()->StartText(), QStringLiteral("32768"));
+        QCOMPARE(view->RangeGroup()->EndText(), QStringLiteral("102400"));
+        QVERIFY(view->RangeGroup()->isVisible());
+        // The hidden list holds every row with its drive's key.
+        QVERIFY(!view->RecognisedVolumeList()->isVisible());
+        QCOMPARE(view->RecognisedVolumeRows().RowCount(), 2);
+        QCOMPARE(view->RecognisedVolumeRows().Cell(0, 0), std::string("Log|\\\\.\\L:|"));
+        QCOMPARE(view->RecognisedVolumeRows().Cell(1, 2), std::string("FAT32"));
+        Screenshot(*dialog, "deep-search-recognised.png");
+
+        // The other item: the same rows, its own in blue.
+        const TreeNodeId fat16 = FindRecognisedItem(inv, drive, "Recognised1");
+        QVERIFY(Select(*dialog, fat16));
+        QCOMPARE(ShownFoundRows(*view), rows);
+        QCOMPARE(view->HighlightedFoundRow(), 0);
+        QCOMPARE(view->FileSystemCombo()->currentText(), QStringLiteral("FAT16"));
+        QCOMPARE(view->RangeGroup()->EndText(), QStringLiteral("32768"));
+
+        // Again, from the item: its drive is swept and nothing is added.
+        QCOMPARE(Sweep(*dialog), QStringLiteral("No more partitions found in selected Drive ( Drive - L: )"));
+        QCOMPARE(ChildTexts(*dialog, drive), items);
+        QCOMPARE(view->RecognisedVolumeRows().RowCount(), 2);
+        QCOMPARE(dialog->DrivePanel()->Tree()->SelectedItem(), drive);
+        QVERIFY(!view->FoundFileSystemList()->isVisible());
+        QVERIFY(view->RangeGroup()->isVisible());
+
+        // Scan Now on the FAT32 one: without a type it asks for one.
+        QVERIFY(Select(*dialog, fat32));
+        answerer_->texts.clear();
+        view->FileSystemCombo()->setCurrentIndex(kDeepFileSystemChoiceCount - 1);
+        view->ScanNowButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(answerer_->texts.size(), 1, 5000);
+        QCOMPARE(answerer_->texts.front(), QString::fromLatin1(kSelectFileSystemText));
+        QCOMPARE(view->BasicScanCount(), 0u);
+        view->FileSystemCombo()->setCurrentIndex(1);   // FAT32
+        QSignalSpy finished(view, &CBasicSearchView::scanFinished);
+        view->ScanNowButton()->click();
+        QCOMPARE(view->BasicScanCount(), 1u);
+        QVERIFY(!view->FoundFileSystemList()->isVisible() || view->FoundFileSystemList()->rowModel() != &view->RecognisedDriveRows());
+        QCOMPARE(view->Partition().Descriptor.StartSector, std::uint64_t(32768));
+        QCOMPARE(view->Partition().Descriptor.EndSector, std::uint64_t(102400));
+        QCOMPARE(view->Partition().Descriptor.FsType, std::string("FAT32"));
+        QCOMPARE(view->Partition().DevicePath, std::string("\\\\.\\L:"));
+        QCOMPARE(view->DescriptionLabel()->text(), QStringLiteral("( Drive - L: ) Recognised2 / FAT32 / 34.00 MB"));
+        QVERIFY(finished.count() > 0 || finished.wait(60000));
+        QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeModalWidget() == nullptr, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!view->ListBusy(), 20000);
+
+        const fs::path dest = temp_.path() / "recognised";
+        QStringList messages;
+        QVERIFY(SaveAll(*dialog, dest, messages));
+        const auto saved = Collect(dest);
+        const auto manifest = test::LoadManifest("logical.img");
+        QVERIFY(!test::ManifestOfPartition(manifest, 2).empty());
+        const auto missing = Missing(saved, test::ManifestOfPartition(manifest, 2));
+        QVERIFY2(missing.empty(), missing.empty() ? "" : missing.front().c_str());
+        // Nothing of the FAT16 file system.
+        std::set<std::string> shas;
+        for (const auto& [path, sha] : saved)
+            shas.insert(sha);
+        for (const test::ManifestEntry& e : test::ManifestOfPartition(manifest, 1))
+            QVERIFY2(!e.HasContent() || !shas.count(e.sha256), e.path.c_str());
+        view->StopRunningWork();
+    }
+
+    // Stop in the middle of a sweep: what was found stays, the dialog is
+    // given back at once and the worker adds nothing afterwards; a dialog
+    // closed while a sweep runs stops it and waits for its worker.
+    void logicalDriveSweepStops()
+    {
+        auto dialog = OpenDialog(true);
+        QVERIFY(dialog);
+        CPartitionSearchView* search = dialog->PartitionSearch();
+        const TreeNodeId drive = LogicalDriveItem(*dialog);
+        QVERIFY(Select(*dialog, drive));
+        QString result;
+        search->SetMessenger([&](QWidget*, const QString& text) { result = text; });
+        int asked = 0;
+        search->SetStopConfirmer([&](QWidget*, const QString&) { return ++asked == 2; });
+        logical_->delayMs = 20;
+        search->SearchMoreButton()->click();
+        QVERIFY(search->SweepRunning());
+        QVERIFY(search->StopButton()->isVisible());
+        QVERIFY(!search->SearchMoreButton()->isVisible());
+        QVERIFY(!dialog->DrivePanel()->Tree()->isEnabled());
+        // The FAT16 boot sector is in the first chunk.
+        QTRY_COMPARE_WITH_TIMEOUT(ChildTexts(*dialog, drive).size(), std::size_t(1), 20000);
+        QVERIFY(dialog->DeepView()->FoundFileSystemList()->isVisible());
+        Screenshot(*dialog, "deep-search-sweeping.png");
+        search->StopButton()->click();   // No: the sweep goes on
+        QVERIFY(search->SweepRunning());
+        search->StopButton()->click();   // Yes
+        QVERIFY(!search->SweepRunning());
+        QCOMPARE(result, QStringLiteral("Found 1 more partitions in selected Drive ( Drive - L: )"));
+        QVERIFY(search->SearchMoreButton()->isVisible());
+        QVERIFY(dialog->DrivePanel()->Tree()->isEnabled());
+        const TreeNodeId fat16 = FindRecognisedItem(*dialog->DrivePanel()->Inventory(), drive, "Recognised1");
+        QCOMPARE(dialog->DrivePanel()->Tree()->SelectedItem(), fat16);
+        QTRY_VERIFY_WITH_TIMEOUT(!search->SweepJob()->Running(), 20000);
+        QVERIFY(search->SweepJob()->Outcome().stopped);
+        QTest::qWait(100);
+        QCOMPARE(ChildTexts(*dialog, drive), std::vector<std::string>{"Recognised1 - 16.00 MB - FAT16"});
+
+        // Closed while sweeping.
+        QVERIFY(Select(*dialog, drive));
+        search->SearchMoreButton()->click();
+        QVERIFY(search->SweepRunning());
+        dialog.reset();
+        logical_->delayMs = 0;
     }
 
     // Scan Now's checks, without a window.

@@ -9,12 +9,15 @@
 //   - an unreadable chunk skipped, a drive that cannot be opened;
 //   - the rows added to a drive list ("Recognised" items under the drive,
 //     the "Found File System" rows, the range and type a selection shows and
-//     the Deep scan it starts), and --logical-image listing;
+//     the Deep scan it starts, Scan Now's checks on it), and --logical-image
+//     listing;
 //   - Stop while the sweep runs on its worker.
 #include "disk/drive_refresh.h"
 #include "disk/drive_selection.h"
 #include "disk/recognised_volumes.h"
+#include "base/program_state.h"
 #include "fsrecovery/basic_scan_start.h"
+#include "fsrecovery/deep_scan_start.h"
 #include "partsearch/logical_drive_sweep.h"
 #include "platform/command_line.h"
 #include "platform/device_registry.h"
@@ -387,6 +390,81 @@ TEST(LogicalDriveSweep, RowsBecomeItemsAndRowsOfTheDrive)
     options.Logical.UseStatvfs = false;
     BuildDriveInventory(d.inv, DeviceRegistry::Instance(), options);
     EXPECT_EQ(d.inv.RecognisedVolumes.Size(), 0u);
+}
+
+// Scan Now of the Deep Search on a "Recognised" item: the edits' range on the
+// drive's own device, the combo's type, the row's geometry.
+TEST(LogicalDriveSweep, DeepScanNowOnARecognisedItem)
+{
+    DevicePtr device = LogicalFixture();
+    if (!device)
+        GTEST_SKIP() << "fixture logical.img not unpacked";
+    ListedDrive d(device);
+    ASSERT_NE(d.drive, kNoTreeNode);
+    ASSERT_EQ(d.Sweep().added.size(), 2u);
+    const TreeNodeId second = FindRecognisedItem(d.inv, d.drive, "Recognised2");
+    DeepScanStartInput in;
+    in.selectedItem = second;
+    in.source = DescribeDriveNode(d.inv, second);
+    ASSERT_EQ(in.source.Kind, DriveNodeKind::Recognised);
+    in.recognised = DescribeRecognisedNode(d.inv, second);
+    ASSERT_TRUE(in.recognised);
+    in.canOpen = [](const std::string& path) { return path == "\\\\.\\C:"; };
+    const SharedMessageTexts& texts = ProgramState::Instance().Messages;
+    struct Case {
+        const char* name;
+        const char* start;
+        const char* end;
+        int choice;                 // 0 FAT16, 1 FAT32, 2 NTFS, 3 exFAT, 4 Unknown
+        std::string message;        // empty: the scan starts
+        std::uint64_t first, last;  // the range swept
+    };
+    const Case cases[] = {
+        {"the row's extent", "32768", "102400", 1, "", 32768, 102400},
+        {"a narrower range as FAT16", "40000", "50000", 0, "", 40000, 50000},
+        {"an end beyond the drive stops at its end", "32768", "999999", 1, "", 32768, 102400},
+        {"no type chosen", "32768", "102400", 4, kSelectFileSystemText, 0, 0},
+        {"no choice at all", "32768", "102400", -1, kSelectFileSystemText, 0, 0},
+        {"a start beyond the drive", "200000", "300000", 1, texts.EndSectorOrderText, 0, 0},
+        {"an end before the start", "50000", "40000", 1, texts.EndSectorOrderText, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        in.startText = c.start;
+        in.endText = c.end;
+        in.fileSystemChoice = c.choice;
+        const DeepScanStart s = ResolveDeepScanStart(d.inv, in);
+        EXPECT_EQ(s.message, c.message);
+        if (!c.message.empty()) {
+            EXPECT_EQ(s.outcome, ScanStartOutcome::Message);
+            continue;
+        }
+        ASSERT_EQ(s.outcome, ScanStartOutcome::Start);
+        EXPECT_EQ(s.rangeStart, c.first);
+        EXPECT_EQ(s.rangeEnd, c.last);
+        EXPECT_EQ(s.partition.Descriptor.StartSector, c.first);
+        EXPECT_EQ(s.partition.Descriptor.EndSector, c.last);
+        EXPECT_EQ(s.partition.Descriptor.FsType, kDeepFileSystemChoices[c.choice]);
+        EXPECT_EQ(s.partition.DevicePath, "\\\\.\\C:");
+        EXPECT_EQ(s.partition.SelectedSourceKind, "Recognised");
+        EXPECT_EQ(s.partition.Geometry, in.recognised->Row->ScanGeometry());
+        EXPECT_EQ(s.selectionDescription, std::string("( Drive - C: ) Recognised2 / ") +
+                                              kDeepFileSystemChoices[c.choice] + " / 34.00 MB");
+        EXPECT_FALSE(s.logicalVolumeViaDisk);
+    }
+    // A second Scan Now is refused; a drive that cannot be opened is told.
+    in.startText = "32768";
+    in.endText = "102400";
+    in.fileSystemChoice = 1;
+    in.deepScanCount = 1;
+    EXPECT_EQ(ResolveDeepScanStart(d.inv, in).outcome, ScanStartOutcome::Refused);
+    in.deepScanCount = 0;
+    in.canOpen = [](const std::string&) { return false; };
+    EXPECT_EQ(ResolveDeepScanStart(d.inv, in).message, texts.DriveUnavailableText);
+    // An item whose row is gone (not in the table) is not scanned.
+    in.canOpen = {};
+    in.recognised->Row.reset();
+    EXPECT_EQ(ResolveDeepScanStart(d.inv, in).message, texts.SelectDriveText);
 }
 
 TEST(LogicalDriveSweep, LogicalImageOptionListsTheImageAsALogicalDrive)
