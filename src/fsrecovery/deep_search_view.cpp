@@ -304,8 +304,8 @@ void CDeepSearchView::ShowRecognisedRows(TreeNodeId driveItem, const std::string
     }
     if (m_pFoundList->itemModel())
         m_pFoundList->itemModel()->publishChanges();
-    if (m_nBlueRow >= 0)
-        m_pFoundList->selectRow(m_nBlueRow);
+    // The selected file system shows by its blue text, not by a selection.
+    m_pFoundList->clearSelection();
     m_pFoundList->viewport()->update();
     // The list stands in for the property list and the placeholder.
     m_pDrives->PropertyList()->hide();

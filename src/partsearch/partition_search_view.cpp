@@ -33,6 +33,9 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 constexpr std::uint64_t kCylinderSectors = 255 * 63;
 
+constexpr char kSelectDriveToSearchDeepText[] =
+    "Please Select the Physical or Logical Drive to search deleted or missing Partitions.";
+
 QString NoStorageInDriveText(const std::string& drive)
 {
     return QStringLiteral("No physical storage area found in Drive(Drive - %1 ).\n\nIf you have connected your "
@@ -369,11 +372,17 @@ void CPartitionSearchView::OnSearchMorePartitions()
         // prompt, and the selection moves to something that can be searched.
         if (m_drives->NoDeviceBoxShown())
             return;
-        m_showMessage(Owner(), Q(ProgramState::Instance().Messages.SelectPhysicalDriveText));
+        // The Deep Search also searches logical drives, and from "Logical
+        // Drives" goes to the first of them.
+        const bool deep = m_host && m_host->RecoveryMode() == kModeDeep;
+        m_showMessage(Owner(), deep ? QString::fromLatin1(kSelectDriveToSearchDeepText)
+                                    : Q(ProgramState::Instance().Messages.SelectPhysicalDriveText));
         TreeNodeId next = kNoTreeNode;
         {
             auto lock = inv->Lock();
-            if (inv->PhysicalDrivesItem != kNoTreeNode)
+            if (deep && selected != kNoTreeNode && selected == inv->LogicalDrivesItem)
+                next = inv->Tree.FirstChild(inv->LogicalDrivesItem);
+            else if (inv->PhysicalDrivesItem != kNoTreeNode)
                 next = inv->Tree.FirstChild(inv->PhysicalDrivesItem);
         }
         SelectInTree(next);

@@ -604,7 +604,14 @@ private slots:
         DriveInventory& inv = *dialog->DrivePanel()->Inventory();
         const TreeNodeId drive = LogicalDriveItem(*dialog);
         QVERIFY(drive != kNoTreeNode);
-        QVERIFY(Select(*dialog, drive));
+        // From "Logical Drives": the prompt, and its first drive is selected.
+        QVERIFY(Select(*dialog, inv.LogicalDrivesItem));
+        QString prompt;
+        search->SetMessenger([&](QWidget*, const QString& text) { prompt = text; });
+        search->SearchMoreButton()->click();
+        QCOMPARE(prompt, QStringLiteral("Please Select the Physical or Logical Drive to search deleted or missing Partitions."));
+        QVERIFY(!search->SweepRunning());
+        QCOMPARE(dialog->DrivePanel()->Tree()->SelectedItem(), drive);
         QCOMPARE(dialog->DrivePanel()->LastSelection().NodeKindText, std::string("Logical"));
         QVERIFY(!view->FoundFileSystemList()->isVisible());
 
@@ -671,6 +678,7 @@ private slots:
         QCOMPARE(view->Partition().DevicePath, std::string("\\\\.\\L:"));
         QCOMPARE(view->DescriptionLabel()->text(), QStringLiteral("( Drive - L: ) Recognised2 / FAT32 / 34.00 MB"));
         QVERIFY(finished.count() > 0 || finished.wait(60000));
+        QTRY_VERIFY_WITH_TIMEOUT(view->Session().EndBoxShown(), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeModalWidget() == nullptr, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!view->ListBusy(), 20000);
 
