@@ -43,7 +43,7 @@ bool EvidenceEngine::ExamineBlock(std::uint64_t blockStart, const std::uint8_t* 
         if (!kFirstBytesOfInterest[bytes[0]] && !(bytes[510] == 0x55 && bytes[511] == 0xAA) && !ntfsPending_)
             continue;
         const std::uint64_t x = blockStart + i;
-        Publish(x);
+        PublishSweepSector(rules_.currentSector, x);
         if (Sector(x, blockStart, ByteView(bytes, kSectorSize)))
             return true;
     }

@@ -104,11 +104,6 @@ private:
     void MftMirrTest(std::uint64_t x);
     bool FatRebuildStep(std::uint64_t x, std::uint64_t b, ByteView sector);
     bool Verdict(EvidenceVerdict v);
-    void Publish(std::uint64_t sector)
-    {
-        if (rules_.currentSector)
-            rules_.currentSector->store(sector, std::memory_order_relaxed);
-    }
 
     Device& device_;
     EvidenceHost& host_;

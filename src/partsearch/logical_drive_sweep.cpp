@@ -103,19 +103,8 @@ private:
                    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
                });
     }
-    bool StopNow()
-    {
-        if (control_.stop && control_.stop()) {
-            out_.stopped = true;
-            return true;
-        }
-        return false;
-    }
-    void Publish(std::uint64_t sector)
-    {
-        if (control_.currentSector)
-            control_.currentSector->store(sector, std::memory_order_relaxed);
-    }
+    bool StopNow() { return SweepStopAsked(control_.stop, out_.stopped); }
+    void Publish(std::uint64_t sector) { PublishSweepSector(control_.currentSector, sector); }
 
     // The volume-row test: a row of this drive with the type, start and end.
     bool Listed(const std::string& type, std::uint64_t start, std::uint64_t end) const
@@ -212,6 +201,18 @@ private:
         return false;
     }
 
+    // A row of a file system found by its traces: nothing tells its size, it
+    // runs to the drive's end.
+    RecognisedVolume RowToDriveEnd(const std::string& type, std::uint64_t start) const
+    {
+        RecognisedVolume row;
+        row.FsName = type;
+        row.Start = start;
+        row.End = E_;
+        row.SizeSectors = E_ - start;
+        return row;
+    }
+
     // A FAT table at X that is the first or second FAT of a listed FAT row.
     bool KnownFatTable(std::uint64_t x) override
     {
@@ -244,11 +245,7 @@ private:
         const std::uint64_t P = n.start;
         if (P >= E_ || Listed("NTFS", P, E_) || E_ > limit_)
             return EvidenceVerdict::Known;
-        RecognisedVolume row;
-        row.FsName = "NTFS";
-        row.Start = P;
-        row.End = E_;
-        row.SizeSectors = E_ - P;
+        RecognisedVolume row = RowToDriveEnd("NTFS", P);
         row.Geometry = {Num(n.sectorsPerCluster), "", Num(n.fileRecordSectors), Num(E_),
                         Num(n.mftStart), Num(n.mftMirrStart), "", ""};
         Add(std::move(row), FoundBy::MftMirr);
@@ -265,27 +262,18 @@ private:
         // looks for the file system from there on).
         if (Listed("exFAT", x, E_) || E_ > limit_)
             return EvidenceVerdict::Known;
-        RecognisedVolume row;
-        row.FsName = "exFAT";
-        row.Start = x;
-        row.End = E_;
-        row.SizeSectors = E_ - x;
+        RecognisedVolume row = RowToDriveEnd("exFAT", x);
         Add(std::move(row), FoundBy::ExfatEntries);
         return EvidenceVerdict::Recorded;
     }
 
-    // A rebuilt FAT file system runs to the drive's end.
     EvidenceVerdict FatFound(const FatEvidence& fat, std::uint64_t /*b*/) override
     {
         const std::string type(FsKindText(fat.type));
         const VolumeGeometry& g = fat.geometry;
         if (Listed(type, fat.start, E_) || ListedFatCluster0(g.Cluster0Start) || E_ > limit_)
             return EvidenceVerdict::Known;
-        RecognisedVolume row;
-        row.FsName = type;
-        row.Start = fat.start;
-        row.End = E_;
-        row.SizeSectors = E_ - fat.start;
+        RecognisedVolume row = RowToDriveEnd(type, fat.start);
         row.Geometry = {Num(g.SectorsPerFat), Num(g.SectorsPerCluster), "0",
                         Num(g.RootStart),     Num(g.ReservedSectors),   Num(g.Cluster0Start),
                         Num(g.FirstFatStart), Num(g.SecondFatStart)};

@@ -57,19 +57,8 @@ public:
 private:
     DiskPartitionEntry& Table() { return out_.table; }
 
-    bool StopNow()
-    {
-        if (control_.stop && control_.stop()) {
-            out_.stopped = true;
-            return true;
-        }
-        return false;
-    }
-    void Publish(std::uint64_t sector)
-    {
-        if (control_.currentSector)
-            control_.currentSector->store(sector, std::memory_order_relaxed);
-    }
+    bool StopNow() { return SweepStopAsked(control_.stop, out_.stopped); }
+    void Publish(std::uint64_t sector) { PublishSweepSector(control_.currentSector, sector); }
 
     // What ReadVolumeParameters derives for a partition of `type` at [start, end).
     std::optional<VolumeGeometry> ReadGeometry(const std::string& type, std::uint64_t start, std::uint64_t end)
