@@ -4,12 +4,13 @@
 //   - the Advanced partition search over the whole disk, from a later range
 //     start (sector numbers then still count from the disk's start, the
 //     folder-pair rebuild assumes the volume starts at the range start), and
-//     with the disk's own partition records known;
+//     with the disk's own partition records known, and again with the
+//     partitions it recorded known;
 //   - the logical-drive sweep of the same bytes read as one drive, with no
-//     rows, and again with the rows of the first sweep (all known: nothing
-//     new, or what the first sweep's rows do not cover);
-//   - the logical fixture drive without the FAT32 boot sectors, without both
-//     file systems' boot sectors, and without the FAT32 FATs' first sectors.
+//     rows, again with the rows of the first sweep, and again with all of
+//     them but the first;
+//   - the logical fixture drive without the FAT32 boot sectors, and without
+//     both file systems' boot sectors.
 // Every row is printed with the geometry it carries, so any change in what
 // the evidence gives (start, end, type, how found, cluster 0, FATs, reserved
 // sectors, $MFT placement) or in the order it is met shows here. Where two
@@ -154,6 +155,8 @@ struct Case {
     std::vector<std::string> advancedKnown;   // from 0, the image's own table known
     std::vector<std::string> logical;         // the bytes as one drive, no rows
     std::vector<std::string> logicalAgain;    // again, the first sweep's rows known
+    std::vector<std::string> advancedAgain;   // again, what the first search recorded known
+    std::vector<std::string> logicalOthers;   // again, the first sweep's rows but its first one known
 };
 
 const std::vector<Case>& Cases()
@@ -174,7 +177,9 @@ const std::vector<Case>& Cases()
           "Log|\\\\.\\E:||Recognised2|NTFS|75776|216064|68.50 MB|8||2|216064|75808|92152|||||mftmirr",
           "Log|\\\\.\\E:||Recognised3|FAT16|110592|180207|33.99 MB|68|4|32|110732|4|110756|110596|110664|||boot-sector",
           "Log|\\\\.\\E:||Recognised4|exFAT|182272|215040|16.00 MB|32|8|0|5|0|4096|2048|2080|||boot-sector"},
-         {}},
+         {},
+         {},
+         {"Log|\\\\.\\E:||Recognised4|FAT32|2048|216064|104.50 MB|567|1|0|2|32|3212|2080|2647|||fat-tables"}},
         // All four without boot sectors, the FAT32 FATs' first sectors too:
         // FAT32 by its folders, FAT16 by its folders, exFAT by its entry sets.
         {{"MbrAllWiped", "mbr.img", true, {1, 2, 5, 6}, {2048 + 32, 2048 + 32 + 567}},
@@ -190,7 +195,9 @@ const std::vector<Case>& Cases()
          {"Log|\\\\.\\E:||Recognised1|FAT32|2048|216064|104.50 MB|1591|1|0|2|1|3212|0|1591|||fat-folders",
           "Log|\\\\.\\E:||Recognised2|NTFS|75776|216064|68.50 MB|8||2|216064|75808|92152|||||mftmirr",
           "Log|\\\\.\\E:||Recognised3|exFAT|186392|216064|14.49 MB|||||||||||exfat-entries"},
-         {}},
+         {},
+         {},
+         {"Log|\\\\.\\E:||Recognised3|FAT32|2048|216064|104.50 MB|1591|1|0|2|1|3212|0|1591|||fat-folders"}},
         // The table intact, the logical drives' boot sectors gone.
         {{"MbrLogicalsWiped", "mbr.img", false, {5, 6}, {}},
          108544,
@@ -205,7 +212,9 @@ const std::vector<Case>& Cases()
           "Log|\\\\.\\E:||Recognised2|NTFS|75776|108543|16.00 MB|8|8|2|32767|75808|92152|||||boot-sector",
           "Log|\\\\.\\E:||Recognised3|NTFS|108543|141310|16.00 MB|8|8|2|32767|108575|124919|||||boot-sector",
           "Log|\\\\.\\E:||Recognised4|exFAT|186392|216064|14.49 MB|||||||||||exfat-entries"},
-         {}},
+         {},
+         {},
+         {"Log|\\\\.\\E:||Recognised4|FAT32|2048|75758|35.99 MB|567|1|0|2|32|3212|2080|2647|||boot-sector"}},
         // The logical fixture: FAT32 without its boot sector and backup.
         {{"LogicalFat32Wiped", "logical.img", false, {}, {32768, 32774}},
          32768,
@@ -214,7 +223,9 @@ const std::vector<Case>& Cases()
          {"FAT16 0..32768 boot-sector spf=32 spc=4 root=68 res=4 c0=92 fats=4,36 mft=0,0 frs=0"},
          {"Log|\\\\.\\E:||Recognised1|FAT16|0|32768|16.00 MB|32|4|32|68|4|92|4|36|||boot-sector",
           "Log|\\\\.\\E:||Recognised2|FAT32|32768|102400|34.00 MB|536|1|0|2|32|33870|32800|33336|||fat-folders"},
-         {}},
+         {},
+         {},
+         {"Log|\\\\.\\E:||Recognised2|FAT16|0|32768|16.00 MB|32|4|32|68|4|92|4|36|||boot-sector"}},
         // Both file systems without boot sectors.
         {{"LogicalBothWiped", "logical.img", false, {}, {0, 32768, 32774}},
          16384,
@@ -222,7 +233,9 @@ const std::vector<Case>& Cases()
          {"FAT32 32768..102400 fat-folders spf=536 spc=1 root=2 res=32 c0=33870 fats=32800,33336 mft=0,0 frs=0"},
          {"FAT16 68..102400 fat-folders spf=34 spc=4 root=68 res=4294967228 c0=92 fats=0,34 mft=0,0 frs=0"},
          {"Log|\\\\.\\E:||Recognised1|FAT32|32768|102400|34.00 MB|536|1|0|2|32|33870|32800|33336|||fat-folders"},
-         {}},
+         {},
+         {},
+         {"Log|\\\\.\\E:||Recognised1|FAT32|32768|102400|34.00 MB|536|1|0|2|32|33870|32800|33336|||fat-folders"}},
     };
     return cases;
 }
@@ -237,7 +250,9 @@ TEST_P(EvidenceSweeps, RecordTheSameRowsInTheSameOrder)
     auto disk = Open(c.disk);
     if (!disk)
         GTEST_SKIP() << "fixture " << c.disk.image << " not unpacked";
-    ExpectLines(Lines(Advanced(disk)), c.advanced, "Advanced search");
+    const PartitionSearchOutcome search = Advanced(disk);
+    ExpectLines(Lines(search), c.advanced, "Advanced search");
+    ExpectLines(Lines(Advanced(disk, 0, search.table)), c.advancedAgain, "Advanced search with its finds known");
     ExpectLines(Lines(Advanced(disk, c.rangeStart)), c.advancedFrom, "Advanced search from the range start");
     ExpectLines(Lines(Advanced(disk, 0, TableOf(c.disk.image, *disk))), c.advancedKnown,
                 "Advanced search with the table known");
@@ -246,6 +261,9 @@ TEST_P(EvidenceSweeps, RecordTheSameRowsInTheSameOrder)
     std::vector<RecognisedVolume> known = first.added;
     const LogicalSweepOutcome again = Logical(disk, known);
     ExpectLines(Lines(again), c.logicalAgain, "logical-drive sweep with its rows known");
+    if (!known.empty())
+        known.erase(known.begin());
+    ExpectLines(Lines(Logical(disk, known)), c.logicalOthers, "logical-drive sweep with its other rows known");
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, EvidenceSweeps, ::testing::ValuesIn(Cases()),
