@@ -73,10 +73,11 @@ struct EvidenceRules {
     std::uint64_t sectorBase = 0;
     // A kept find forgets the FAT tables seen so far.
     bool keptFindForgetsFatTables = false;
-    // A rebuild that places the volume's start past its first FAT is dropped
-    // (and the reserved sectors carried to the next rebuild are those of the
-    // last volume that lay in the sweep); otherwise it is kept and its
-    // reserved-sector count is taken modulo 2^32.
+    // A rebuild that places the volume's start past its first FAT is dropped,
+    // and the reserved sectors carried to the next rebuild are those of the
+    // last volume that lay in the sweep (a count above 2^32 - 1 cut there).
+    // Otherwise such a rebuild is kept, its reserved-sector count taken
+    // modulo 2^32, and every rebuild carries its count on.
     bool dropStartPastFirstFat = false;
     // Where the sector being examined is published (may be null).
     std::atomic<std::uint64_t>* currentSector = nullptr;

@@ -275,7 +275,10 @@ private:
         }
     }
 
-    static EvidenceVerdict Kept(bool endsSearch) { return endsSearch ? EvidenceVerdict::EndSweep : EvidenceVerdict::Recorded; }
+    static EvidenceVerdict Kept(bool endsSearch)
+    {
+        return endsSearch ? EvidenceVerdict::EndSweep : EvidenceVerdict::Recorded;
+    }
 
     // A record as the sweep itself writes one for a find at `start` (to the
     // disk's end) or for one in the block at `b`.
