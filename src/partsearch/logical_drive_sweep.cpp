@@ -6,10 +6,8 @@
 #include "disk/drive_tree_rules.h"
 #include "disk/fs_kind.h"
 #include "disk/sector_bytes.h"
-#include "fsrecovery/ntfs/ntfs_fixup.h"
-#include "fsrecovery/ntfs/ntfs_record.h"
 #include "partsearch/boot_candidate.h"
-#include "partsearch/lost_fs_evidence.h"
+#include "partsearch/evidence_engine.h"
 #include "partsearch/partition_search_text.h"
 #include "partsearch/sweep_reader.h"
 #include "platform/device_registry.h"
@@ -29,16 +27,6 @@ constexpr std::uint64_t kU64Max = std::numeric_limits<std::uint64_t>::max();
 std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) { return a > kU64Max - b ? kU64Max : a + b; }
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
-// First bytes of the sectors the evidence tests can take (see the Advanced sweep).
-constexpr std::array<bool, 256> MakeFirstBytesOfInterest()
-{
-    std::array<bool, 256> t{};
-    for (int b : {0x46 /* F */, 0x2E /* . */, 0xF8, 0x85, 0x05, 0x83, 0x03, 0xC0, 0x40, 0xC1, 0x41})
-        t[static_cast<std::size_t>(b)] = true;
-    return t;
-}
-constexpr std::array<bool, 256> kFirstBytesOfInterest = MakeFirstBytesOfInterest();
 
 std::string Num(std::uint64_t v) { return std::to_string(v); }
 
@@ -75,7 +63,7 @@ FatColumns FatColumnsOf(ByteView sector, FsKind kind, std::uint64_t x)
     return c;
 }
 
-class Sweep {
+class Sweep final : private EvidenceHost {
 public:
     Sweep(const LogicalSweepParams& params, const LogicalSweepControl& control)
         : params_(params), control_(control), device_(*params.device)
@@ -91,19 +79,19 @@ public:
     LogicalSweepOutcome Run()
     {
         out_.opened = true;
+        // This drive's rows are what the evidence may already belong to;
+        // sector numbers count from the drive's first sector.
+        EvidenceRules rules;
+        rules.end = E_;
+        rules.sectorBase = 0;
+        rules.dropStartPastFirstFat = true;
+        rules.currentSector = control_.currentSector;
+        EvidenceEngine evidence(device_, *this, rules);
         BlockStream stream(device_, 0, E_, kLogicalSweepChunkSectors, 0);
         BlockStream::Block block;
         while (!StopNow() && stream.Next(block)) {
             Publish(block.start);
-            for (std::size_t i = 0; i < block.sectors; ++i) {
-                const std::uint8_t* bytes = block.data + i * kSectorSize;
-                if (!kFirstBytesOfInterest[bytes[0]] && !(bytes[510] == 0x55 && bytes[511] == 0xAA) &&
-                    !ev_.ntfsPending)
-                    continue;
-                const std::uint64_t x = block.start + i;
-                Publish(x);
-                Sector(x, ByteView(bytes, kSectorSize));
-            }
+            evidence.ExamineBlock(block.start, block.data, block.sectors);
         }
         return std::move(out_);
     }
@@ -115,19 +103,8 @@ private:
                    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
                });
     }
-    bool StopNow()
-    {
-        if (control_.stop && control_.stop()) {
-            out_.stopped = true;
-            return true;
-        }
-        return false;
-    }
-    void Publish(std::uint64_t sector)
-    {
-        if (control_.currentSector)
-            control_.currentSector->store(sector, std::memory_order_relaxed);
-    }
+    bool StopNow() { return SweepStopAsked(control_.stop, out_.stopped); }
+    void Publish(std::uint64_t sector) { PublishSweepSector(control_.currentSector, sector); }
 
     // The volume-row test: a row of this drive with the type, start and end.
     bool Listed(const std::string& type, std::uint64_t start, std::uint64_t end) const
@@ -147,108 +124,41 @@ private:
         });
     }
 
-    // The evidence state (as in the Advanced sweep).
-    struct Evidence {
-        bool mftOff = false, ntfsPending = false;
-        bool dirPending = false, dirOff = false, armed = false;
-        bool exfatOff = false;
-        std::uint64_t f1 = 0, f2 = 0;
-        std::uint32_t prevCluster = 0;
-        std::uint64_t prevSector = 0;
-        FsKind type = FsKind::Fat16;
-        std::array<std::uint8_t, kSectorSize> dirSector{};
-        std::optional<NtfsPlacement> ntfs;
-    };
-
-    void Sector(std::uint64_t x, ByteView sector)
-    {
-        bool trig = false, exfatDir = false;
-        if (!ev_.mftOff && IsMftMirrRecordSector(sector))
-            MftMirrTest(x);
-        if (!ev_.dirOff && IsFatDirectoryStartSector(sector)) {
-            trig = true;
-            ev_.dirPending = true;
-            fatTableSeen_ = false;
-            ev_.ntfsPending = false;
-            std::memcpy(ev_.dirSector.data(), sector.data(), kSectorSize);
-        }
-        if (!ev_.dirOff && IsFat32TableStartSector(sector)) {
-            ev_.dirPending = false;
-            ev_.ntfsPending = false;
-            if (!IsTableOfListedFat(x)) {
-                (fatTableSeen_ ? ev_.f2 : ev_.f1) = x;
-                fatTableSeen_ = true;
-                trig = true;
-            }
-        }
-        if (!ev_.exfatOff && !fatTableSeen_) {
-            const ExfatEvidence e = TestExfatEntrySet(sector, &exfatKind_);
-            if (e == ExfatEvidence::Fails)
-                return;
-            if (e == ExfatEvidence::Passes) {
-                exfatDir = true;
-                ev_.f1 = ev_.f2 = 0;
-            }
-        }
-        if (HasBootSignature(sector)) {
-            BootSector(x, sector);
-            return;
-        }
-        if (ev_.ntfsPending) {
-            ev_.mftOff = true;
-            ev_.ntfsPending = false;
-            NtfsFromMftMirr();
-            return;
-        }
-        if (exfatDir) {
-            ev_.exfatOff = true;
-            ExfatFromEntries(x);
-            return;
-        }
-        if (trig && (ev_.dirPending || fatTableSeen_))
-            RebuildFat(x, sector);
-    }
-
-    void BootSector(std::uint64_t x, ByteView sector)
+    bool BootSector(EvidenceEngine& evidence, std::uint64_t x, std::uint64_t /*b*/, ByteView sector) override
     {
         const auto c = MatchSweepBootSector(sector, x);
         if (!c)
-            return;
+            return false;
         if (IsFatKind(c->kind))
-            ev_.f1 = ev_.f2 = 0;
+            evidence.ForgetFatTablePair();
         std::uint64_t s = c->size;
         if (c->kind == FsKind::Ntfs && s > E_)
             s = E_;
         const std::uint64_t end = SaturatingAdd(x, s);
         const std::string type(FsKindText(c->kind));
         if (s == 0)
-            return;
+            return false;
         // This drive's rows: the file system itself, or the backup boot
         // sector of one (exFAT twelve sectors in, FAT32 six sectors in).
         bool listed = Listed(type, x, end);
         if (c->kind == FsKind::Exfat) {
             listed = listed || (x >= 12 && Listed(type, x - 12, end - 12));
             if (listed)
-                ev_.exfatOff = true;
+                evidence.StopExfatEntries();
         }
         if (c->kind == FsKind::Fat32 && x >= 6 && Listed(type, x - 6, end - 6))
             listed = true;
         if (listed)
-            return;
+            return false;
         FatColumns fat;
         if (IsFatKind(c->kind)) {
             fat = FatColumnsOf(sector, c->kind, x);
             if (ListedFatCluster0(fat.cluster0))
-                return;
+                return false;
         }
         if (end > limit_)
-            return;
-        ev_.dirPending = false;
-        fatTableSeen_ = false;
-        ev_.ntfsPending = false;
-        if (c->kind == FsKind::Exfat)
-            ev_.exfatOff = true;
-
+            return false;
+        evidence.BootSectorTaken(c->kind);
         RecognisedVolume row;
         row.FsName = type;
         row.Start = x;
@@ -285,13 +195,26 @@ private:
                  Num(static_cast<std::uint64_t>(fatOffset) + fatLength)};
             break;
         }
-        case FsKind::Unknown: return;
+        case FsKind::Unknown: return false;
         }
         Add(std::move(row), FoundBy::BootSector);
+        return false;
+    }
+
+    // A row of a file system found by its traces: nothing tells its size, it
+    // runs to the drive's end.
+    RecognisedVolume RowToDriveEnd(const std::string& type, std::uint64_t start) const
+    {
+        RecognisedVolume row;
+        row.FsName = type;
+        row.Start = start;
+        row.End = E_;
+        row.SizeSectors = E_ - start;
+        return row;
     }
 
     // A FAT table at X that is the first or second FAT of a listed FAT row.
-    bool IsTableOfListedFat(std::uint64_t x) const
+    bool KnownFatTable(std::uint64_t x) override
     {
         if (x > 0xFFFFFFFFu)
             return false;
@@ -303,149 +226,59 @@ private:
         });
     }
 
-    void MftMirrTest(std::uint64_t x)
+    // The record of a listed NTFS file system: its $MFT or $MFTMirr lies two
+    // sectors before, or the row starts where the record places it.
+    bool KnownMftMirrRecord(std::uint64_t x, const NtfsPlacement& placement) override
     {
-        std::uint64_t size = 0;
-        std::array<std::uint8_t, 1024> record{};
-        if (x <= kU64Max / kSectorSize &&
-            ReadAsFarAsPossible(device_, x * kSectorSize, record.data(), record.size()) == record.size() &&
-            ApplyUpdateSequenceFixup(record.data(), record.size()) != FixupResult::Invalid)
-            size = GetNtfsDataSize(NtfsBytes(record.data(), record.size())).value_or(0);
-        const auto placement = PlaceNtfsFromMftMirrRecord(device_, x, SectorsPerClusterFromMirrorSize(size));
-        if (!placement)
-            return;
-        // The record of a listed NTFS file system: its $MFT or $MFTMirr lies
-        // two sectors before, or the row starts where the record places it.
-        for (const RecognisedVolume& r : rows_) {
+        return std::any_of(rows_.begin(), rows_.end(), [&](const RecognisedVolume& r) {
             if (!StartsWith(r.FsName, "NTFS"))
-                continue;
+                return false;
             const VolumeGeometry g = r.ScanGeometry();
-            if (x >= 2 && (g.MftStart == x - 2 || g.MftMirrStart == x - 2))
-                return;
-            if (r.Start == placement->start)
-                return;
-        }
-        ev_.ntfsPending = true;
-        ev_.ntfs = placement;
+            return (x >= 2 && (g.MftStart == x - 2 || g.MftMirrStart == x - 2)) || r.Start == placement.start;
+        });
     }
 
-    void NtfsFromMftMirr()
+    EvidenceVerdict NtfsFound(const NtfsPlacement& n, std::uint64_t /*b*/) override
     {
-        if (!ev_.ntfs)
-            return;
         // The start is where the $MFT's run list places the file system on
         // this drive; it runs to the drive's end.
-        const NtfsPlacement& n = *ev_.ntfs;
         const std::uint64_t P = n.start;
         if (P >= E_ || Listed("NTFS", P, E_) || E_ > limit_)
-            return;
-        RecognisedVolume row;
-        row.FsName = "NTFS";
-        row.Start = P;
-        row.End = E_;
-        row.SizeSectors = E_ - P;
+            return EvidenceVerdict::Known;
+        RecognisedVolume row = RowToDriveEnd("NTFS", P);
         row.Geometry = {Num(n.sectorsPerCluster), "", Num(n.fileRecordSectors), Num(E_),
                         Num(n.mftStart), Num(n.mftMirrStart), "", ""};
         Add(std::move(row), FoundBy::MftMirr);
+        return EvidenceVerdict::Recorded;
     }
 
-    void ExfatFromEntries(std::uint64_t x)
+    EvidenceVerdict ExfatFound(std::uint64_t x, std::uint64_t /*b*/) override
     {
         // Folders of a listed exFAT file system are that file system's.
         for (const RecognisedVolume& r : rows_)
             if (r.FsName == "exFAT" && r.Start <= x && x < r.End)
-                return;
+                return EvidenceVerdict::Known;
         // The entries' own sector: a drive-relative start (a scan of the row
         // looks for the file system from there on).
         if (Listed("exFAT", x, E_) || E_ > limit_)
-            return;
-        RecognisedVolume row;
-        row.FsName = "exFAT";
-        row.Start = x;
-        row.End = E_;
-        row.SizeSectors = E_ - x;
+            return EvidenceVerdict::Known;
+        RecognisedVolume row = RowToDriveEnd("exFAT", x);
         Add(std::move(row), FoundBy::ExfatEntries);
+        return EvidenceVerdict::Recorded;
     }
 
-    void RebuildFat(std::uint64_t x, ByteView sector)
+    EvidenceVerdict FatFound(const FatEvidence& fat, std::uint64_t /*b*/) override
     {
-        const ByteView dir(ev_.dirSector.data(), ev_.dirSector.size());
-        std::optional<FatRebuild> rebuilt;
-        std::optional<std::uint64_t> volumeStart;
-        std::uint64_t fat1 = ev_.f1;
-        FoundBy by = FoundBy::FatFolders;
-        if (fatTableSeen_) {
-            ev_.armed = true;
-        } else {
-            ev_.type = FsKind::Fat16;
-            if (!ev_.armed) {
-                const std::uint32_t u = DirectoryStartCluster(dir);
-                ev_.prevSector = x;
-                ev_.prevCluster = u;
-                ev_.armed = u >= 2 && u != 0xFFFFFFFFu;
-                return;
-            }
-        }
-        if (ev_.dirPending) {
-            const std::uint32_t u = DirectoryStartCluster(dir);
-            rebuilt = RebuildFromFolderPair(ev_.prevSector, ev_.prevCluster, x, u, 0, reserved_, ev_.type);
-            if (!rebuilt) {
-                ev_.prevSector = x;
-                ev_.prevCluster = u;
-                return;
-            }
-            if (rebuilt->type == FsKind::Fat32) {
-                const std::uint64_t dataStart = rebuilt->cluster0 + 2ull * rebuilt->sectorsPerCluster;
-                volumeStart = FindFat32VolumeStart(device_, dataStart);
-                if (volumeStart) {
-                    rebuilt->rootStart = 2;
-                    fat1 = *volumeStart + 1;
-                    if (const auto fats = FindFat32Tables(device_, *volumeStart, dataStart)) {
-                        rebuilt->fat1 = fats->fat1;
-                        rebuilt->fat2 = fats->fat1 + fats->sectorsPerFat;
-                        rebuilt->sectorsPerFat = fats->sectorsPerFat;
-                        fat1 = fats->fat1;
-                    }
-                }
-            }
-        } else {
-            if (ev_.f2 == 0)
-                return;
-            rebuilt = RebuildFromTablePair(ev_.f1, ev_.f2, sector.U8(16), E_);
-            if (!rebuilt)
-                return;
-            by = FoundBy::FatTables;
-            if (rebuilt->type == FsKind::Fat32) {
-                const std::uint64_t dataStart = rebuilt->fat2 + rebuilt->sectorsPerFat;
-                if (const auto spc = FindFat32ClusterSize(device_, dataStart)) {
-                    rebuilt->sectorsPerCluster = *spc;
-                    rebuilt->cluster0 = dataStart - 2ull * *spc;
-                    rebuilt->rootStart = 2;
-                }
-                volumeStart = FindFat32VolumeStart(device_, ev_.f1);
-            }
-        }
-        ev_.type = rebuilt->type;
-        if (rebuilt->fat1 > 0xFFFFFFFFu || rebuilt->fat2 > 0xFFFFFFFFu || rebuilt->rootStart > 0xFFFFFFFFu)
-            return;
-        const std::uint64_t R = volumeStart && *volumeStart < fat1 ? *volumeStart : rebuilt->rootStart;
-        if (R >= E_ || fat1 < R)
-            return;
-        reserved_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(fat1 - R, 0xFFFFFFFFu));
-        const std::string type(FsKindText(ev_.type));
-        if (Listed(type, R, E_) || ListedFatCluster0(rebuilt->cluster0) || E_ > limit_)
-            return;
-        if (fatTableSeen_)
-            ev_.dirOff = true;
-        RecognisedVolume row;
-        row.FsName = type;
-        row.Start = R;
-        row.End = E_;
-        row.SizeSectors = E_ - R;
-        row.Geometry = {Num(rebuilt->sectorsPerFat), Num(rebuilt->sectorsPerCluster), "0", Num(rebuilt->rootStart),
-                        Num(reserved_),            Num(rebuilt->cluster0),         Num(rebuilt->fat1),
-                        Num(rebuilt->fat2)};
-        Add(std::move(row), by);
+        const std::string type(FsKindText(fat.type));
+        const VolumeGeometry& g = fat.geometry;
+        if (Listed(type, fat.start, E_) || ListedFatCluster0(g.Cluster0Start) || E_ > limit_)
+            return EvidenceVerdict::Known;
+        RecognisedVolume row = RowToDriveEnd(type, fat.start);
+        row.Geometry = {Num(g.SectorsPerFat), Num(g.SectorsPerCluster), "0",
+                        Num(g.RootStart),     Num(g.ReservedSectors),   Num(g.Cluster0Start),
+                        Num(g.FirstFatStart), Num(g.SecondFatStart)};
+        Add(std::move(row), fat.by);
+        return EvidenceVerdict::Recorded;
     }
 
     void Add(RecognisedVolume row, FoundBy by)
@@ -467,10 +300,6 @@ private:
     std::uint64_t E_ = 0, limit_ = 0;
     std::string key_;
     std::vector<RecognisedVolume> rows_;   // this drive's rows: the known ones, then those added
-    Evidence ev_;
-    bool fatTableSeen_ = false;
-    std::uint32_t reserved_ = 0;           // the reserved sectors of the last FAT rebuild
-    std::string exfatKind_;
     LogicalSweepOutcome out_;
 };
 

@@ -4,8 +4,8 @@
 //   - the first sector of a FAT subfolder (its "." and ".." entries) and the
 //     first sector of a FAT32 table, from which FAT geometry is rebuilt;
 //   - a sector that begins with a plausible exFAT directory entry set.
-// Pure tests and arithmetic on sector bytes; the sweep keeps the state that
-// links them across sectors (partsearch/partition_search.cpp).
+// Pure tests and arithmetic on sector bytes; the evidence engine keeps the
+// state that links them across sectors (partsearch/evidence_engine.h).
 #pragma once
 
 #include "base/byte_view.h"

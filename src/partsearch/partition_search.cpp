@@ -3,10 +3,8 @@
 #include "disk/boot_record.h"
 #include "disk/fs_kind.h"
 #include "disk/sector_bytes.h"
-#include "fsrecovery/ntfs/ntfs_fixup.h"
-#include "fsrecovery/ntfs/ntfs_record.h"
 #include "partsearch/boot_candidate.h"
-#include "partsearch/lost_fs_evidence.h"
+#include "partsearch/evidence_engine.h"
 #include "partsearch/sweep_reader.h"
 
 #include <algorithm>
@@ -30,20 +28,9 @@ constexpr std::uint64_t kAlignSectors = 2048;   // 1 MiB
 
 std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) { return a > kU64Max - b ? kU64Max : a + b; }
 
-// First bytes of the sectors the Advanced sweep's evidence tests can take:
-// "FILE", ". ", F8 (a FAT), and the exFAT entry types a set may start with.
-constexpr std::array<bool, 256> MakeFirstBytesOfInterest()
-{
-    std::array<bool, 256> t{};
-    for (int b : {0x46 /* F */, 0x2E /* . */, 0xF8, 0x85, 0x05, 0x83, 0x03, 0xC0, 0x40, 0xC1, 0x41})
-        t[static_cast<std::size_t>(b)] = true;
-    return t;
-}
-constexpr std::array<bool, 256> kFirstBytesOfInterest = MakeFirstBytesOfInterest();
-
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
-class Search {
+class Search final : private EvidenceHost {
 public:
     Search(const PartitionSearchParams& params, const PartitionSearchControl& control)
         : params_(params), control_(control), device_(*params.device)
@@ -70,19 +57,8 @@ public:
 private:
     DiskPartitionEntry& Table() { return out_.table; }
 
-    bool StopNow()
-    {
-        if (control_.stop && control_.stop()) {
-            out_.stopped = true;
-            return true;
-        }
-        return false;
-    }
-    void Publish(std::uint64_t sector)
-    {
-        if (control_.currentSector)
-            control_.currentSector->store(sector, std::memory_order_relaxed);
-    }
+    bool StopNow() { return SweepStopAsked(control_.stop, out_.stopped); }
+    void Publish(std::uint64_t sector) { PublishSweepSector(control_.currentSector, sector); }
 
     // What ReadVolumeParameters derives for a partition of `type` at [start, end).
     std::optional<VolumeGeometry> ReadGeometry(const std::string& type, std::uint64_t start, std::uint64_t end)
@@ -158,7 +134,6 @@ private:
             ev.automatic = true;
         } else {
             ++q_;
-            fatTableSeen_ = false;   // a shown partition clears the FAT-table evidence
         }
         out_.found.push_back(ev);
         if (control_.onFound)
@@ -277,105 +252,50 @@ private:
 
     void AdvancedSweep()
     {
-        evidence_ = Evidence{};
         const std::uint64_t S0 = params_.rangeStart;
         if (S0 >= T_)
             return;
+        // The disk's records are what the evidence may already belong to;
+        // every partition shown forgets the FAT tables met before it.
+        EvidenceRules rules;
+        rules.end = T_;
+        rules.sectorBase = S0;
+        rules.keptFindForgetsFatTables = true;
+        rules.currentSector = control_.currentSector;
+        EvidenceEngine evidence(device_, *this, rules);
         BlockStream stream(device_, S0, T_, kAdvancedBlockSectors, kBlockStreamDepth);
         BlockStream::Block block;
         while (stream.Next(block)) {
             if (StopNow())
                 return;
             Publish(block.start);
-            for (std::size_t i = 0; i < block.sectors; ++i) {
-                const std::uint8_t* bytes = block.data + i * kSectorSize;
-                // Most sectors begin with a byte no test looks for and carry
-                // no signature: nothing to examine, nothing pending.
-                if (!kFirstBytesOfInterest[bytes[0]] && !(bytes[510] == 0x55 && bytes[511] == 0xAA) &&
-                    !evidence_.ntfsPending)
-                    continue;
-                const std::uint64_t x = block.start + i;
-                Publish(x);
-                if (AdvancedSector(x, block.start, ByteView(bytes, kSectorSize)))
-                    return;
-            }
+            if (evidence.ExamineBlock(block.start, block.data, block.sectors))
+                return;
             Publish(block.start + block.sectors - (block.sectors ? 1 : 0));
         }
     }
 
-    // The evidence state of one Advanced sweep.
-    struct Evidence {
-        bool mftOff = false, ntfsPending = false;
-        bool dirPending = false, dirOff = false, armed = false;
-        bool exfatOff = false;
-        std::uint64_t f1 = 0, f2 = 0;
-        std::uint32_t prevCluster = 0;
-        std::uint64_t prevSector = 0;
-        FsKind type = FsKind::Fat16;
-        std::array<std::uint8_t, kSectorSize> dirSector{};
-        std::optional<NtfsPlacement> ntfs;
-        // The FAT geometry assembled by the rebuilds.
-        VolumeGeometry scratch;
-    };
-
-    // One sector X of block b. True when the sweep ends.
-    bool AdvancedSector(std::uint64_t x, std::uint64_t b, ByteView sector)
+    static EvidenceVerdict Kept(bool endsSearch)
     {
-        Evidence& ev = evidence_;
-        bool trig = false, exfatDir = false;
-        if (!ev.mftOff && IsMftMirrRecordSector(sector))
-            MftMirrTest(x);
-        if (!ev.dirOff && IsFatDirectoryStartSector(sector)) {
-            trig = true;
-            ev.dirPending = true;
-            fatTableSeen_ = false;
-            ev.ntfsPending = false;
-            std::memcpy(ev.dirSector.data(), sector.data(), kSectorSize);
-        }
-        if (!ev.dirOff && IsFat32TableStartSector(sector)) {
-            ev.dirPending = false;
-            ev.ntfsPending = false;
-            if (!IsTableOfKnownFat(x)) {
-                (fatTableSeen_ ? ev.f2 : ev.f1) = x;
-                fatTableSeen_ = true;
-                trig = true;
-            }
-        }
-        if (!ev.exfatOff && !fatTableSeen_) {
-            const ExfatEvidence e = TestExfatEntrySet(sector, &exfatKind_);
-            if (e == ExfatEvidence::Fails)
-                return false;   // not examined further, not even as a boot sector
-            if (e == ExfatEvidence::Passes) {
-                exfatDir = true;
-                ev.f1 = ev.f2 = 0;
-            }
-        }
-        if (HasBootSignature(sector))
-            return AdvancedBootSector(x, b, sector);
-
-        if (ev.ntfsPending) {
-            ev.mftOff = true;
-            ev.ntfsPending = false;
-            return NtfsFromMftMirr(b);
-        }
-        if (exfatDir) {
-            ev.exfatOff = true;
-            return ExfatFromEntries(x, b);
-        }
-        if (trig && (ev.dirPending || fatTableSeen_))
-            return FatRebuildStep(x, b, sector);
-        return false;
+        return endsSearch ? EvidenceVerdict::EndSweep : EvidenceVerdict::Recorded;
     }
 
-    bool AdvancedBootSector(std::uint64_t x, std::uint64_t b, ByteView sector)
+    // A record as the sweep itself writes one for a find at `start` (to the
+    // disk's end) or for one in the block at `b`.
+    bool SweepLikeRecord(const PartitionRecord& r, std::uint64_t start, std::uint64_t b) const
     {
-        Evidence& ev = evidence_;
+        return (r.StartSector == start && (r.EndSector == SaturatingAdd(start, T_) || r.EndSector == T_)) ||
+               (r.StartSector == b && r.EndSector == SaturatingAdd(b, T_));
+    }
+
+    bool BootSector(EvidenceEngine& evidence, std::uint64_t x, std::uint64_t b, ByteView sector) override
+    {
         if (q_ >= kPartitionSearchLimit)
             return true;
         const auto c = MatchSweepBootSector(sector, x);
         if (!c)
             return false;
-        ev.f1 = ev.f2 = 0;
+        evidence.ForgetFatTablePair();
         const std::uint64_t ec = std::min(c->End(), T_);
         // The candidate's own volume, read the way a scan would read it: its
         // cluster 0 tells a FAT32 boot sector of a known volume (its backup
@@ -388,11 +308,7 @@ private:
             cluster0 = geometry->Cluster0Start;
         if (c->start >= T_ || IsKnownToAdvancedSweep(Table(), q_, *c, b, T_, cluster0))
             return false;
-        ev.dirPending = false;
-        fatTableSeen_ = false;
-        ev.ntfsPending = false;
-        if (c->kind == FsKind::Exfat)
-            ev.exfatOff = true;
+        evidence.BootSectorTaken(c->kind);
         return Record(c->kind, c->start, ec, geometry ? &*geometry : nullptr, FoundBy::BootSector, c->End());
     }
 
@@ -405,7 +321,7 @@ private:
     }
 
     // A FAT table at X that is the first or second FAT of a known FAT record.
-    bool IsTableOfKnownFat(std::uint64_t x)
+    bool KnownFatTable(std::uint64_t x) override
     {
         for (std::uint32_t j = 0; j < Table().RecordCount; ++j) {
             if (!StartsWith(Table().FsNames[j], "FAT"))
@@ -417,178 +333,62 @@ private:
         return false;
     }
 
-    void MftMirrTest(std::uint64_t x)
+    // A record of a known NTFS volume: its $MFT or $MFTMirr starts 2 sectors
+    // before, or the record starts where the $MFTMirr record places it.
+    bool KnownMftMirrRecord(std::uint64_t x, const NtfsPlacement& placement) override
     {
-        Evidence& ev = evidence_;
-        // The $MFTMirr file's data size hints at the cluster size.
-        std::uint64_t size = 0;
-        std::array<std::uint8_t, 1024> record{};
-        if (x <= kU64Max / kSectorSize &&
-            ReadAsFarAsPossible(device_, x * kSectorSize, record.data(), record.size()) == record.size() &&
-            ApplyUpdateSequenceFixup(record.data(), record.size()) != FixupResult::Invalid)
-            size = GetNtfsDataSize(NtfsBytes(record.data(), record.size())).value_or(0);
-        const auto placement = PlaceNtfsFromMftMirrRecord(device_, x, SectorsPerClusterFromMirrorSize(size));
-        if (!placement)
-            return;
-        // A record of a known NTFS volume: its $MFT or $MFTMirr starts 2 sectors before.
         for (std::uint32_t j = 0; j < Table().RecordCount; ++j) {
             if (!StartsWith(Table().FsNames[j], "NTFS"))
                 continue;
             const auto& g = RecordGeometry(j);
             if (g && x >= 2 && (g->MftStart == x - 2 || g->MftMirrStart == x - 2))
-                return;
-            if (Table().Records[j].StartSector == placement->start)
-                return;
+                return true;
+            if (Table().Records[j].StartSector == placement.start)
+                return true;
         }
-        ev.ntfsPending = true;
-        ev.ntfs = placement;
+        return false;
     }
 
-    bool NtfsFromMftMirr(std::uint64_t b)
+    EvidenceVerdict NtfsFound(const NtfsPlacement& n, std::uint64_t b) override
     {
-        const NtfsPlacement& n = *evidence_.ntfs;
         const std::uint64_t P = n.start;
-        for (std::uint32_t j = 0; j < Table().RecordCount; ++j) {
-            const PartitionRecord& r = Table().Records[j];
-            if (Table().FsNames[j] == "NTFS" &&
-                ((r.StartSector == P && (r.EndSector == SaturatingAdd(P, T_) || r.EndSector == T_)) ||
-                 (r.StartSector == b && r.EndSector == SaturatingAdd(b, T_))))
-                return false;
-        }
+        for (std::uint32_t j = 0; j < Table().RecordCount; ++j)
+            if (Table().FsNames[j] == "NTFS" && SweepLikeRecord(Table().Records[j], P, b))
+                return EvidenceVerdict::Known;
         VolumeGeometry g;
         g.SectorsPerCluster = n.sectorsPerCluster;
         g.Cluster0Start = P;
         g.MftStart = n.mftStart;
         g.MftMirrStart = n.mftMirrStart;
         g.FileRecordSectors = n.fileRecordSectors;
-        return Record(FsKind::Ntfs, P, LookupEnd(P, T_), &g, FoundBy::MftMirr);
+        return Kept(Record(FsKind::Ntfs, P, LookupEnd(P, T_), &g, FoundBy::MftMirr));
     }
 
-    bool ExfatFromEntries(std::uint64_t x, std::uint64_t b)
+    EvidenceVerdict ExfatFound(std::uint64_t x, std::uint64_t b) override
     {
         for (std::uint32_t j = 0; j < Table().RecordCount; ++j) {
             const PartitionRecord& r = Table().Records[j];
             if (Table().FsNames[j] != "exFAT")
                 continue;
-            if ((r.StartSector == x && (r.EndSector == SaturatingAdd(x, T_) || r.EndSector == T_)) ||
-                (r.StartSector == b && r.EndSector == SaturatingAdd(b, T_)))
-                return false;
             // The folders of a known exFAT volume are that volume's.
-            if (r.StartSector <= x && x < r.EndSector)
-                return false;
+            if (SweepLikeRecord(r, x, b) || (r.StartSector <= x && x < r.EndSector))
+                return EvidenceVerdict::Known;
         }
-        return Record(FsKind::Exfat, x, LookupEnd(x, T_), nullptr, FoundBy::ExfatEntries);
+        return Kept(Record(FsKind::Exfat, x, LookupEnd(x, T_), nullptr, FoundBy::ExfatEntries));
     }
 
-    bool FatRebuildStep(std::uint64_t x, std::uint64_t b, ByteView sector)
+    EvidenceVerdict FatFound(const FatEvidence& fat, std::uint64_t b) override
     {
-        Evidence& ev = evidence_;
-        VolumeGeometry& g = ev.scratch;
-        const ByteView dir(ev.dirSector.data(), ev.dirSector.size());
-        std::optional<FatRebuild> rebuilt;
-        std::optional<std::uint64_t> volumeStart;
-        std::uint64_t fat1 = ev.f1;   // the reserved sectors end here
-        bool fatsFound = false;
-        FoundBy by = FoundBy::FatFolders;
-        if (fatTableSeen_) {
-            ev.armed = true;
-        } else {
-            ev.type = FsKind::Fat16;
-            if (!ev.armed) {
-                const std::uint32_t u = DirectoryStartCluster(dir);
-                ev.prevSector = x;
-                ev.prevCluster = u;
-                ev.armed = u >= 2 && u != 0xFFFFFFFFu;
-                return false;
-            }
-        }
-        if (ev.dirPending) {
-            const std::uint32_t u = DirectoryStartCluster(dir);
-            rebuilt = RebuildFromFolderPair(ev.prevSector, ev.prevCluster, x, u, params_.rangeStart,
-                                            g.ReservedSectors, ev.type);
-            if (!rebuilt) {
-                ev.prevSector = x;
-                ev.prevCluster = u;
-                return false;
-            }
-            // The pair gives cluster 0 and the cluster size; a FAT32 volume's
-            // start and FATs are where its FSInfo sector and FATs lie in front
-            // of the data area.
-            if (rebuilt->type == FsKind::Fat32) {
-                const std::uint64_t dataStart = rebuilt->cluster0 + 2ull * rebuilt->sectorsPerCluster;
-                volumeStart = FindFat32VolumeStart(device_, dataStart);
-                if (volumeStart) {
-                    rebuilt->rootStart = 2;
-                    // Without its FATs the reserved sectors stay unknown (a scan
-                    // looks for them); with them the geometry is whole.
-                    fat1 = *volumeStart + 1;
-                    if (const auto fats = FindFat32Tables(device_, *volumeStart, dataStart)) {
-                        rebuilt->fat1 = fats->fat1;
-                        rebuilt->fat2 = fats->fat1 + fats->sectorsPerFat;
-                        rebuilt->sectorsPerFat = fats->sectorsPerFat;
-                        fat1 = fats->fat1;
-                        fatsFound = true;
-                    }
-                }
-            }
-        } else {
-            if (ev.f2 == 0)
-                return false;
-            rebuilt = RebuildFromTablePair(ev.f1, ev.f2, sector.U8(16), T_);
-            if (!rebuilt)
-                return false;
-            by = FoundBy::FatTables;
-            // The disk's size says nothing of a partition's cluster size, and
-            // the root's cluster number is no sector: the root folder's first
-            // subfolder gives the cluster size, and the FSInfo sector in front
-            // of the FAT gives the volume's start.
-            if (rebuilt->type == FsKind::Fat32) {
-                const std::uint64_t dataStart = rebuilt->fat2 + rebuilt->sectorsPerFat;
-                if (const auto spc = FindFat32ClusterSize(device_, dataStart)) {
-                    rebuilt->sectorsPerCluster = *spc;
-                    rebuilt->cluster0 = dataStart - 2ull * *spc;
-                    rebuilt->rootStart = 2;
-                }
-                volumeStart = FindFat32VolumeStart(device_, ev.f1);
-            }
-            fatsFound = true;
-        }
-        ev.type = rebuilt->type;
-        // The FAT values are 32-bit sector numbers.
-        if (rebuilt->fat1 > 0xFFFFFFFFu || rebuilt->fat2 > 0xFFFFFFFFu || rebuilt->rootStart > 0xFFFFFFFFu)
-            return false;
-        g.SectorsPerFat = rebuilt->sectorsPerFat;
-        g.SectorsPerCluster = rebuilt->sectorsPerCluster;
-        g.RootStart = static_cast<std::uint32_t>(rebuilt->rootStart);
-        g.Cluster0Start = rebuilt->cluster0;
-        g.FirstFatStart = static_cast<std::uint32_t>(rebuilt->fat1);
-        g.SecondFatStart = static_cast<std::uint32_t>(rebuilt->fat2);
-        const std::uint64_t R = volumeStart && *volumeStart < fat1 ? *volumeStart : rebuilt->rootStart;
-        g.ReservedSectors = static_cast<std::uint32_t>(fat1 - R);
-        if (R >= T_)
-            return false;
-        // A volume placed by its FSInfo ends where its FAT's cells end at the latest.
-        std::uint64_t end = T_;
-        if (volumeStart && g.SectorsPerCluster != 0 && (fatsFound || by == FoundBy::FatTables)) {
-            const std::uint64_t cells = static_cast<std::uint64_t>(g.SectorsPerFat) * (kSectorSize / 4);
-            end = std::min(T_, SaturatingAdd(g.Cluster0Start, cells * g.SectorsPerCluster));
-        }
-        const std::string type(FsKindText(ev.type));
+        const std::string type(FsKindText(fat.type));
         for (std::uint32_t j = 0; j < Table().RecordCount; ++j) {
-            const PartitionRecord& r = Table().Records[j];
             const std::string& nj = Table().FsNames[j];
-            if (StartsWith(nj, "FAT") && r.Geometry.Cluster0Start == g.Cluster0Start)
-                return false;
-            if (nj == type && ((r.StartSector == R && (r.EndSector == SaturatingAdd(R, T_) || r.EndSector == T_)) ||
-                               (r.StartSector == b && r.EndSector == SaturatingAdd(b, T_))))
-                return false;
+            if (StartsWith(nj, "FAT") && Table().Records[j].Geometry.Cluster0Start == fat.geometry.Cluster0Start)
+                return EvidenceVerdict::Known;
+            if (nj == type && SweepLikeRecord(Table().Records[j], fat.start, b))
+                return EvidenceVerdict::Known;
         }
-        if (fatTableSeen_)
-            ev.dirOff = true;
-        const VolumeGeometry copy = g;
-        return Record(ev.type, R, LookupEnd(R, end), &copy, by);
+        return Kept(Record(fat.type, fat.start, LookupEnd(fat.start, fat.end), &fat.geometry, fat.by));
     }
-
     // --- Cylinder probe -------------------------------------------------------------------
 
     void CylinderProbe()
@@ -665,9 +465,6 @@ private:
     std::uint64_t T_ = 0;
     std::uint32_t shown_ = 0;     // K: partitions the disk showed at the start
     std::uint32_t q_ = 0;         // K plus the partitions shown since
-    bool fatTableSeen_ = false;
-    std::string exfatKind_;
-    Evidence evidence_;
     std::map<std::uint32_t, std::optional<VolumeGeometry>> recordGeometry_;
     PartitionSearchOutcome out_;
 };

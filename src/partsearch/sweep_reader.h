@@ -28,6 +28,23 @@ namespace torvane {
 // the bytes read (0 when nothing could be read).
 std::size_t ReadAsFarAsPossible(Device& device, std::uint64_t offset, std::uint8_t* buffer, std::size_t length);
 
+// Publishes the sector a sweep examines (nowhere when `at` is null).
+inline void PublishSweepSector(std::atomic<std::uint64_t>* at, std::uint64_t sector)
+{
+    if (at)
+        at->store(sector, std::memory_order_relaxed);
+}
+
+// Asks a sweep's stop function (none: never stop); a yes is noted in `stopped`.
+inline bool SweepStopAsked(const std::function<bool()>& stop, bool& stopped)
+{
+    if (stop && stop()) {
+        stopped = true;
+        return true;
+    }
+    return false;
+}
+
 class BlockStream {
 public:
     struct Block {
