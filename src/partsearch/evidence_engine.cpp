@@ -211,8 +211,10 @@ bool EvidenceEngine::FatRebuildStep(std::uint64_t x, std::uint64_t b, ByteView s
     if (rebuilt->fat1 > 0xFFFFFFFFu || rebuilt->fat2 > 0xFFFFFFFFu || rebuilt->rootStart > 0xFFFFFFFFu)
         return false;
     const std::uint64_t R = volumeStart && *volumeStart < fat1 ? *volumeStart : rebuilt->rootStart;
+    // Folders that place the start past the first FAT leave the reserved
+    // sectors unknown: 0, not a count wrapped round to four billion.
     if (!rules_.dropStartPastFirstFat)
-        reserved_ = static_cast<std::uint32_t>(fat1 - R);
+        reserved_ = fat1 >= R ? static_cast<std::uint32_t>(fat1 - R) : 0;
     if (R >= rules_.end)
         return false;
     if (rules_.dropStartPastFirstFat) {

@@ -76,8 +76,8 @@ struct EvidenceRules {
     // A rebuild that places the volume's start past its first FAT is dropped,
     // and the reserved sectors carried to the next rebuild are those of the
     // last volume that lay in the sweep (a count above 2^32 - 1 cut there).
-    // Otherwise such a rebuild is kept, its reserved-sector count taken
-    // modulo 2^32, and every rebuild carries its count on.
+    // Otherwise such a rebuild is kept with a reserved-sector count of 0
+    // (unknown), and every rebuild carries its count on.
     bool dropStartPastFirstFat = false;
     // Where the sector being examined is published (may be null).
     std::atomic<std::uint64_t>* currentSector = nullptr;

@@ -15,8 +15,8 @@
 // the evidence gives (start, end, type, how found, cluster 0, FATs, reserved
 // sectors, $MFT placement) or in the order it is met shows here. Where two
 // folders place a volume's start past its first FAT, the partition search
-// keeps it with a reserved-sector count taken modulo 2^32 and the drive
-// sweep drops it: the rows below hold both as the sweeps give them today.
+// keeps it with its reserved sectors unknown (0, never a count wrapped past
+// 2^32) and the drive sweep drops it.
 #include "partsearch_test_support.h"
 
 #include "disk/recognised_volumes.h"
@@ -186,12 +186,12 @@ const std::vector<Case>& Cases()
          110592,
          {"FAT32 2048..216064 fat-folders spf=1591 spc=1 root=2 res=1 c0=3212 fats=0,1591 mft=0,0 frs=0",
           "NTFS 75776..216064 mftmirr spf=0 spc=8 root=0 res=0 c0=75776 fats=0,0 mft=75808,92152 frs=2",
-          "FAT32 110731..216064 fat-folders spf=55365 spc=4 root=110731 res=4294856565 c0=110756 fats=1,55366 mft=0,0 frs=0",
+          "FAT32 110731..216064 fat-folders spf=55365 spc=4 root=110731 res=0 c0=110756 fats=1,55366 mft=0,0 frs=0",
           "exFAT 186392..216064 exfat-entries"},
-         {"FAT16 110732..216064 fat-folders spf=70 spc=4 root=110732 res=4294856564 c0=110756 fats=110592,110662 mft=0,0 frs=0",
+         {"FAT16 110732..216064 fat-folders spf=70 spc=4 root=110732 res=0 c0=110756 fats=110592,110662 mft=0,0 frs=0",
           "exFAT 186392..216064 exfat-entries"},
          {"FAT32 2048..75776 fat-folders spf=1591 spc=1 root=2 res=1 c0=3212 fats=0,1591 mft=0,0 frs=0",
-          "FAT32 110731..216064 fat-folders spf=55365 spc=4 root=110731 res=4294856565 c0=110756 fats=1,55366 mft=0,0 frs=0"},
+          "FAT32 110731..216064 fat-folders spf=55365 spc=4 root=110731 res=0 c0=110756 fats=1,55366 mft=0,0 frs=0"},
          {"Log|\\\\.\\E:||Recognised1|FAT32|2048|216064|104.50 MB|1591|1|0|2|1|3212|0|1591|||fat-folders",
           "Log|\\\\.\\E:||Recognised2|NTFS|75776|216064|68.50 MB|8||2|216064|75808|92152|||||mftmirr",
           "Log|\\\\.\\E:||Recognised3|exFAT|186392|216064|14.49 MB|||||||||||exfat-entries"},
@@ -203,11 +203,11 @@ const std::vector<Case>& Cases()
          108544,
          {"FAT32 2048..75758 boot-sector spf=567 spc=1 root=2 res=32 c0=3212 fats=2080,2647 mft=0,0 frs=0",
           "NTFS 75776..108543 boot-sector",
-          "FAT32 110732..216064 fat-folders spf=55350 spc=4 root=110732 res=4294856564 c0=110756 fats=32,55382 mft=0,0 frs=0",
+          "FAT32 110732..216064 fat-folders spf=55350 spc=4 root=110732 res=0 c0=110756 fats=32,55382 mft=0,0 frs=0",
           "exFAT 186392..216064 exfat-entries"},
-         {"FAT32 110732..216064 fat-folders spf=1094 spc=4 root=110732 res=4294856564 c0=110756 fats=108544,109638 mft=0,0 frs=0",
+         {"FAT32 110732..216064 fat-folders spf=1094 spc=4 root=110732 res=0 c0=110756 fats=108544,109638 mft=0,0 frs=0",
           "exFAT 186392..216064 exfat-entries"},
-         {"FAT32 110732..216064 fat-folders spf=55350 spc=4 root=110732 res=4294856564 c0=110756 fats=32,55382 mft=0,0 frs=0"},
+         {"FAT32 110732..216064 fat-folders spf=55350 spc=4 root=110732 res=0 c0=110756 fats=32,55382 mft=0,0 frs=0"},
          {"Log|\\\\.\\E:||Recognised1|FAT32|2048|75758|35.99 MB|567|1|0|2|32|3212|2080|2647|||boot-sector",
           "Log|\\\\.\\E:||Recognised2|NTFS|75776|108543|16.00 MB|8|8|2|32767|75808|92152|||||boot-sector",
           "Log|\\\\.\\E:||Recognised3|NTFS|108543|141310|16.00 MB|8|8|2|32767|108575|124919|||||boot-sector",
@@ -218,9 +218,11 @@ const std::vector<Case>& Cases()
         // The logical fixture: FAT32 without its boot sector and backup.
         {{"LogicalFat32Wiped", "logical.img", false, {}, {32768, 32774}},
          32768,
-         {"FAT16 0..32768 boot-sector spf=32 spc=4 root=68 res=4 c0=92 fats=4,36 mft=0,0 frs=0"},
+         {"FAT16 0..32768 boot-sector spf=32 spc=4 root=68 res=4 c0=92 fats=4,36 mft=0,0 frs=0",
+          "FAT32 32768..102400 fat-folders spf=536 spc=1 root=2 res=32 c0=33870 fats=32800,33336 mft=0,0 frs=0"},
          {"FAT32 32768..102400 fat-folders spf=536 spc=1 root=2 res=32 c0=33870 fats=32800,33336 mft=0,0 frs=0"},
-         {"FAT16 0..32768 boot-sector spf=32 spc=4 root=68 res=4 c0=92 fats=4,36 mft=0,0 frs=0"},
+         {"FAT16 0..32768 boot-sector spf=32 spc=4 root=68 res=4 c0=92 fats=4,36 mft=0,0 frs=0",
+          "FAT32 32768..102400 fat-folders spf=536 spc=1 root=2 res=32 c0=33870 fats=32800,33336 mft=0,0 frs=0"},
          {"Log|\\\\.\\E:||Recognised1|FAT16|0|32768|16.00 MB|32|4|32|68|4|92|4|36|||boot-sector",
           "Log|\\\\.\\E:||Recognised2|FAT32|32768|102400|34.00 MB|536|1|0|2|32|33870|32800|33336|||fat-folders"},
          {},
@@ -229,9 +231,11 @@ const std::vector<Case>& Cases()
         // Both file systems without boot sectors.
         {{"LogicalBothWiped", "logical.img", false, {}, {0, 32768, 32774}},
          16384,
-         {"FAT16 68..102400 fat-folders spf=34 spc=4 root=68 res=4294967228 c0=92 fats=0,34 mft=0,0 frs=0"},
+         {"FAT16 68..102400 fat-folders spf=34 spc=4 root=68 res=0 c0=92 fats=0,34 mft=0,0 frs=0",
+          "FAT32 32768..102400 fat-folders spf=536 spc=1 root=2 res=32 c0=33870 fats=32800,33336 mft=0,0 frs=0"},
          {"FAT32 32768..102400 fat-folders spf=536 spc=1 root=2 res=32 c0=33870 fats=32800,33336 mft=0,0 frs=0"},
-         {"FAT16 68..102400 fat-folders spf=34 spc=4 root=68 res=4294967228 c0=92 fats=0,34 mft=0,0 frs=0"},
+         {"FAT16 68..102400 fat-folders spf=34 spc=4 root=68 res=0 c0=92 fats=0,34 mft=0,0 frs=0",
+          "FAT32 32768..102400 fat-folders spf=536 spc=1 root=2 res=32 c0=33870 fats=32800,33336 mft=0,0 frs=0"},
          {"Log|\\\\.\\E:||Recognised1|FAT32|32768|102400|34.00 MB|536|1|0|2|32|33870|32800|33336|||fat-folders"},
          {},
          {},
