@@ -282,7 +282,8 @@ void SearchDialogBase::LockForPartitionSearch(bool lock, QWidget* keep)
 
 void SearchDialogBase::ShowProgressStatics(bool show)
 {
-    m_pPlaceholder->setVisible(show);
+    // The panel belongs to the drive row: never over the results of a scan or a log.
+    m_pPlaceholder->setVisible(show && m_pDriveArea->isVisibleTo(this));
 }
 
 void SearchDialogBase::OnBack()
