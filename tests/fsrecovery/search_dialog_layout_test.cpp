@@ -2,7 +2,8 @@
 // sector range group fits a 1024x600 screen with every button in sight; a
 // Deep scan log opened as from the command line, on a machine with a disk
 // that cannot be read, shows one box at a time (the disk note, then the
-// loaded note) and its results without the drive row's placeholder.
+// loaded note) and its results without the drive row's placeholder, the
+// file list keeping the larger share of the width.
 #include "app/search_dialog.h"
 #include "app/ui/scroll_helper.h"
 #include "app/ui/sector_range_group.h"
@@ -206,6 +207,10 @@ private slots:
         QCOMPARE(texts[1], QString::fromLatin1(kScanLogLoadedText));
         // The results, without the drive row's placeholder above them.
         QVERIFY(dialog->DeepView()->ResultsTree()->isVisible());
+        // The file list keeps the larger share of the width beside the full tree.
+        QWidget* tree = dialog->DeepView()->ResultsTree();
+        QVERIFY2(tree->width() < tree->parentWidget()->width() / 2,
+                 qPrintable(QStringLiteral("%1 of %2").arg(tree->width()).arg(tree->parentWidget()->width())));
         for (const char* name : {"PlaceholderPanel", "DriveTreeArea", "PropertyList"}) {
             auto* w = dialog->findChild<QWidget*>(QString::fromLatin1(name));
             QVERIFY2(w && !w->isVisible(), name);
