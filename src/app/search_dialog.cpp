@@ -154,7 +154,7 @@ SearchDialogBase::SearchDialogBase(int recoveryMode, QWidget* parent) : QDialog(
     m_pDriveArea->setObjectName(QStringLiteral("DriveTreeArea"));
     static_cast<QFrame*>(m_pDriveArea)->setFrameShape(QFrame::StyledPanel);
     m_pDriveArea->setStyleSheet(QStringLiteral("#DriveTreeArea { background: white; border: 1px solid #b8c4d0; }"));
-    m_pDriveArea->setMinimumSize(260, 300);
+    m_pDriveArea->setMinimumSize(260, 200);
     auto* driveLayout = new QVBoxLayout(m_pDriveArea);
     driveLayout->setObjectName(QStringLiteral("DriveTreeLayout"));
     auto* driveHeading = new QLabel(QStringLiteral("My Computer"), m_pDriveArea);
@@ -282,7 +282,8 @@ void SearchDialogBase::LockForPartitionSearch(bool lock, QWidget* keep)
 
 void SearchDialogBase::ShowProgressStatics(bool show)
 {
-    m_pPlaceholder->setVisible(show);
+    // The panel belongs to the drive row: never over the results of a scan or a log.
+    m_pPlaceholder->setVisible(show && m_pDriveArea->isVisibleTo(this));
 }
 
 void SearchDialogBase::OnBack()

@@ -481,7 +481,8 @@ void CDriveTreeView::ApplySelection(const DriveSelection& s) {
     if (!s.VolumePath.empty()) main.VolumePath.Set(s.VolumePath);
     if (s.ShowTable) {
         m_pProperties->ShowTable(s.Table);
-        m_pProperties->show();
+        // Not over the results of a scan or a log: the drive row shows it when it comes back.
+        m_pProperties->setVisible(isVisibleTo(window()));
     } else {
         m_pProperties->Clear();
         m_pProperties->hide();

@@ -12,13 +12,15 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <unordered_set>
 
 namespace torvane {
 namespace {
 
-// While the FAT sweep runs: the files of each folder it adds go to the live
-// list of latest finds (a FAT folder's files are not stored, so its entries
-// are read for this); everything else goes on to whoever listened before.
+// While the FAT sweep runs: the files of each folder it adds are counted
+// (a FAT folder's files are not stored, so its entries are read for this) and
+// go to the live list of latest finds; everything else goes on to whoever
+// listened before.
 class FatLiveFiles final : public ResultsEvents {
 public:
     FatLiveFiles(ScanResults& results, Device& device, FatVolume volume, ScanSink* sink,
@@ -27,6 +29,8 @@ public:
           stop_(std::move(stop))
     {
         results_.SetEvents(this);
+        // The root's files: the root is in the tree before any folder.
+        Walk(0);
     }
     ~FatLiveFiles() override { results_.SetEvents(inner_); }
     FatLiveFiles(const FatLiveFiles&) = delete;
@@ -42,38 +46,52 @@ public:
     {
         if (inner_)
             inner_->OnNewFatFolder(selfId);
-        if (!sink_)
+        if (selfId != 0 && selfId != kMiscFolderId)
+            Walk(selfId);
+    }
+
+private:
+    void Walk(std::uint32_t selfId)
+    {
+        if (!walked_.insert(selfId).second)
             return;
         // The list shows the latest few: a folder's first files, for a few
         // folders a second, are enough (the arrangement adds thousands).
         const auto now = std::chrono::steady_clock::now();
-        if (walked_ && now - lastWalk_ < std::chrono::milliseconds(100))
-            return;
-        walked_ = true;
-        lastWalk_ = now;
+        const bool show = sink_ != nullptr && (!shown_ || now - lastShown_ >= std::chrono::milliseconds(100));
+        if (show) {
+            shown_ = true;
+            lastShown_ = now;
+        }
         constexpr int kMostFiles = 50;
-        int shown = 0;
+        int listed = 0;
+        std::uint64_t files = 0;
         FatFolderWalkOptions options;
         options.followContinuation = false;
-        options.stop = [this, &shown] { return shown >= kMostFiles || (stop_ && stop_()); };
-        options.onFile = [this, &shown](const FatFileEntry& f) {
-            if ((f.attribute & 0x08) != 0 || shown >= kMostFiles)
+        options.countFiles = false;
+        options.stop = [this] { return stop_ && stop_(); };
+        options.onFile = [&](const FatFileEntry& f) {
+            if ((f.attribute & 0x08) != 0)
                 return;   // the volume label is no file
-            ++shown;
-            sink_->LiveItem(f.name);
+            ++files;
+            if (show && listed < kMostFiles) {
+                ++listed;
+                sink_->LiveItem(f.name);
+            }
         };
         WalkFatFolderEntries(device_, volume_, selfId, options);
+        results_.FoundFileCount += files;
     }
 
-private:
     ScanResults& results_;
     ResultsEvents* inner_;
     Device& device_;
     FatVolume volume_;
     ScanSink* sink_;
     std::function<bool()> stop_;
-    bool walked_ = false;
-    std::chrono::steady_clock::time_point lastWalk_;
+    std::unordered_set<std::uint32_t> walked_;
+    bool shown_ = false;
+    std::chrono::steady_clock::time_point lastShown_;
 };
 
 }  // namespace

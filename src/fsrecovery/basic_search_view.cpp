@@ -533,6 +533,12 @@ void CBasicSearchView::ShowDriveViews(bool show)
 
 void CBasicSearchView::ShowResultViews(bool show)
 {
+    // Results coming on screen share the width two to three, whether a scan
+    // or a loaded log filled the tree (a full tree would otherwise ask for
+    // most of it).
+    if (show && m_pResultsArea->isHidden())
+        if (auto* split = m_pResultsArea->findChild<QSplitter*>(QString(), Qt::FindDirectChildrenOnly))
+            split->setSizes({2000, 3000});
     m_pResultsArea->setVisible(show);
     m_pResultsTree->setVisible(show);
     m_pFileList->setVisible(show);

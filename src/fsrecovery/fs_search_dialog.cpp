@@ -7,6 +7,7 @@
 #include "fsrecovery/basic_search_view.h"
 #include "partsearch/partition_search_view.h"
 
+#include <QApplication>
 #include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -36,13 +37,24 @@ void CFileSystemSearch::FillDriveTree(const std::shared_ptr<DriveListSnapshot>& 
         m_pDrivePanel->Tree()->setFocus();
     // Opened for a scan log (the command line, the main window's Load Log, a
     // hand-over): the dialog loads it as soon as it runs.
-    if (!ProgramState::Instance().PendingScanLogPath.Empty()) {
-        QPointer<CBasicSearchView> view(m_pSearchView);
-        QTimer::singleShot(0, m_pSearchView, [view] {
-            if (view)
-                view->OnLoadLog();
-        });
+    if (!ProgramState::Instance().PendingScanLogPath.Empty())
+        QTimer::singleShot(0, m_pSearchView, [this] { LoadPendingLogWhenQuiet(); });
+}
+
+void CFileSystemSearch::LoadPendingLogWhenQuiet()
+{
+    // One box at a time: the drive list is built and what it had to say (the
+    // disks that cannot be read, no disk at all) is answered before the log
+    // loads and says it has loaded.
+    if (ProgramState::Instance().PendingScanLogPath.Empty())
+        return;   // Back was pressed meanwhile
+    QWidget* modal = QApplication::activeModalWidget();
+    const bool boxOpen = modal != nullptr && modal != this && modal->isVisible();
+    if (m_pDrivePanel->RefreshRunning() || boxOpen) {
+        QTimer::singleShot(50, m_pSearchView, [this] { LoadPendingLogWhenQuiet(); });
+        return;
     }
+    m_pSearchView->OnLoadLog();
 }
 
 void CFileSystemSearch::OnScanNow()

@@ -41,6 +41,9 @@ protected:
 
     CDriveTreeView* m_pDrivePanel = nullptr;
     CBasicSearchView* m_pSearchView = nullptr;
+
+private:
+    void LoadPendingLogWhenQuiet();
 };
 
 }  // namespace torvane

@@ -1,9 +1,10 @@
 // The Basic Search dialog as a user meets it while a scan runs and after:
-//   - on the FAT32, NTFS and exFAT partitions of the fixture disk, read
-//     through a slowed device, the step and status texts, the sector counter
-//     and the progress bar move during the scan, the live list shows what is
-//     found, the folder's count line shows once the root is listed, and the
-//     range texts of the scan are gone afterwards;
+//   - on the FAT32, NTFS, FAT16 and exFAT partitions of the fixture disk,
+//     read through a slowed device, the step and status texts, the sector
+//     counter and the progress bar move during the scan, the live list shows
+//     what is found, the count of file entries grows and ends at every file
+//     entry of the volume, the folder's count line shows once the root is
+//     listed, and the range texts of the scan are gone afterwards;
 //   - the file list's right-click "Save" writes a deleted FAT32 file beyond
 //     cluster 0xFFFF (its entry lost its high word) and a folder row with all
 //     it holds; the results tree's "Save" writes a ticked folder.
@@ -217,9 +218,12 @@ private slots:
         QTest::addColumn<bool>("barMoves");
         // Each a few seconds long: the sweep's 64 KiB blocks, the $MFT's few
         // blocks of records, the folders' clusters.
-        QTest::newRow("FAT32") << QStringLiteral("FAT32") << 8 << true << true;
-        QTest::newRow("NTFS") << QStringLiteral("NTFS") << 700 << false << false;
-        QTest::newRow("exFAT") << QStringLiteral("exFAT") << 40 << true << true;
+        // The partition's number in the fixture's manifest.
+        QTest::addColumn<int>("partition");
+        QTest::newRow("FAT32") << QStringLiteral("FAT32") << 8 << true << true << 1;
+        QTest::newRow("NTFS") << QStringLiteral("NTFS") << 700 << false << false << 2;
+        QTest::newRow("FAT16") << QStringLiteral("FAT16") << 8 << true << true << 5;
+        QTest::newRow("exFAT") << QStringLiteral("exFAT") << 40 << true << true << 6;
     }
 
     void scanShowsItsProgress()
@@ -228,6 +232,7 @@ private slots:
         QFETCH(int, delayMs);
         QFETCH(bool, liveList);
         QFETCH(bool, barMoves);
+        QFETCH(int, partition);
         disk_->delayMs = 0;
         auto dialog = OpenDialog();
         QVERIFY(dialog);
@@ -250,7 +255,17 @@ private slots:
         std::set<QString> sectors;
         bool status = false;
         int liveRows = 0;
+        auto* counters = dialog->findChild<QLabel*>(QStringLiteral("FoundCounters"));
+        QVERIFY(counters);
+        // "Folder Entries: F & File Entries: N ": the N the user reads.
+        auto fileEntries = [counters] {
+            const QString text = counters->text();
+            const int at = text.indexOf(QStringLiteral("File Entries: "));
+            return at < 0 ? -1 : text.mid(at + 14).trimmed().toInt();
+        };
+        int filesWhileRunning = -1;
         while (finished.isEmpty()) {
+            filesWhileRunning = std::max(filesWhileRunning, fileEntries());
             bars.insert(view->ScanProgress()->value());
             sectors.insert(view->CurrentSectorLabel()->text());
             status = status || view->ScanStatusLabel()->text().contains(QStringLiteral("sectors  of  total"));
@@ -275,6 +290,21 @@ private slots:
         QVERIFY2(sectors.size() >= 2, qPrintable(QString::number(sectors.size())));
         if (liveList)
             QVERIFY2(liveRows > 0, "the live list stayed empty");
+
+        // The file entries found: counted while the scan runs, and at its end
+        // every file entry of the volume, live and deleted (NTFS adds its own
+        // metadata files).
+        int files = 0;
+        for (const test::ManifestEntry& e : test::ManifestOfPartition(test::LoadManifest("mbr.img"), partition))
+            files += e.IsDir() ? 0 : 1;
+        QTRY_VERIFY_WITH_TIMEOUT(fileEntries() > 0, 5000);
+        // (The $MFT is read in one block: its count comes with the arrangement.)
+        if (barMoves)
+            QVERIFY2(filesWhileRunning > 0, qPrintable(counters->text()));
+        if (fs == QStringLiteral("NTFS"))
+            QVERIFY2(fileEntries() >= files && fileEntries() <= files + 40, qPrintable(counters->text()));
+        else
+            QCOMPARE(fileEntries(), files);
 
         // The result: the root listed, its count line shown, the scan's texts gone.
         QVERIFY(listed.count() > 0 || listed.wait(20000));

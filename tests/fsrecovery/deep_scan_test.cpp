@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -344,6 +345,65 @@ TEST(DeepScan, ExtentsOfTheDiskScannedAreKept)
                 matched += rows[i].startSector == e.start && rows[i].endSector == e.end;
         }
         EXPECT_EQ(matched, expected.size());
+    }
+}
+
+// The folders at the top of a Deep result take the state of their own entry
+// in the root directory: a live folder is live, a deleted one deleted; on a
+// volume image and on a disk of two volumes whose partition tables are gone.
+TEST(DeepScan, RootFoldersKeepTheStateOfTheirEntries)
+{
+    struct Case {
+        const char* image;
+        bool zeroTables;
+        std::uint64_t end;   // 0: the whole image
+        std::set<int> partitions;
+    };
+    const Case cases[] = {
+        {"fat32.img", false, 0, {0}},
+        {"mbr.img", true, 182272, {1, 5}},   // its FAT32 and its FAT16 volume
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.image);
+        test::TempDir dir;
+        fs::path image = test::FixtureImage(c.image);
+        if (!fs::exists(image))
+            GTEST_SKIP() << "fixture not unpacked";
+        if (c.zeroTables) {
+            const fs::path copy = dir.path() / c.image;
+            fs::copy_file(image, copy);
+            std::fstream f(copy, std::ios::in | std::ios::out | std::ios::binary);
+            const std::string zeros(64, '\0');
+            for (std::uint64_t s : {0ull, 108544ull, 180224ull}) {
+                f.seekp(static_cast<std::streamoff>(s * 512 + 446));
+                f.write(zeros.data(), 64);
+            }
+            image = copy;
+        }
+        DevicePtr dev = OpenFileDevice(image.string());
+        ASSERT_TRUE(dev);
+        SearchSession session(2);
+        ASSERT_TRUE(session.RunDeepScanHere(RangeOf(dev, 0, c.end ? c.end : dev->SizeBytes() / 512, "FAT32")));
+
+        // The top folders of the volumes scanned, by name: deleted or not.
+        std::map<std::string, std::set<bool>> expected;
+        for (const test::ManifestEntry& e : test::LoadManifest(c.image)) {
+            if (!e.IsDir() || !c.partitions.count(e.partition) || e.path.find('/', 1) != std::string::npos)
+                continue;
+            expected[e.path.substr(1)].insert(e.IsDeleted());
+        }
+        ASSERT_FALSE(expected.empty());
+        std::map<std::string, std::set<bool>> found;
+        {
+            auto lk = session.Results().Lock();
+            const TreeModel& tree = session.Results().Tree();
+            for (std::size_t i = 0; i < session.Results().FolderCount(); ++i) {
+                const RecoveredFolder* f = session.Results().FolderAt(i);
+                if (f->name != kMiscFolderName && tree.Parent(f->treeItem) == tree.RootItem())
+                    found[f->name].insert(f->deleted != 0);
+            }
+        }
+        EXPECT_EQ(found, expected);
     }
 }
 

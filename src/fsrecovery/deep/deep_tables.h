@@ -78,6 +78,9 @@ struct DirTableRow {
     std::uint64_t cluster0Start = 0;   // 7 "Cluster0Start" of its file system
     std::string name;                  // 8 "Name"
     bool placed = false;               // "A" in columns 1 and 2: placed in the tree
+    // With a name from the root directory: whether that entry was deleted.
+    // A root folder with no entry left for it is a lost one.
+    bool deleted = true;
 };
 
 // One NewListTable row: the first sector of a run of directory-looking sectors.

@@ -45,14 +45,16 @@ void PlaceDirRow(DeepFatStepContext& ctx, DirTableRow& row)
     if (name.empty()) {
         RootDirectoryName named;
         auto lk = results.Lock();
-        if (results.DirNameList().TakeLastOf(row.self, row.cluster0Start, named))
+        if (results.DirNameList().TakeLastOf(row.self, row.cluster0Start, named)) {
             name = TrimWhite(named.name);
+            row.deleted = named.deleted;
+        }
     }
     if (name.empty())
         name = "DIR" + std::to_string(t.dirSerial);
     if (row.parent == 0) {
-        results.InsertRecoveredFolder(results.Tree().RootItem(), name, row.self, row.date, row.time, 0, 1,
-                                      row.cluster0Start, 0);
+        results.InsertRecoveredFolder(results.Tree().RootItem(), name, row.self, row.date, row.time, 0,
+                                      row.deleted ? 1 : 0, row.cluster0Start, 0);
     } else {
         PendingDirectory p;
         p.name = name;

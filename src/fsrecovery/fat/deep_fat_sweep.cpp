@@ -135,8 +135,10 @@ void ClassifyDeepFatSectors(DeepFatSweepState& state, DeepTables& tables, ScanRe
             RootDirectoryName named;
             {
                 auto lk = results.Lock();
-                if (results.DirNameList().LiveCount() > 0 && results.DirNameList().TakeLast(row.self, named))
+                if (results.DirNameList().LiveCount() > 0 && results.DirNameList().TakeLast(row.self, named)) {
                     row.name = named.name;
+                    row.deleted = named.deleted;
+                }
             }
             tables.dirs.push_back(std::move(row));
             continue;
