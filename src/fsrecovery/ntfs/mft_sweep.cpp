@@ -259,7 +259,7 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
             if (!basicMode)
                 return;
             FoundEntry entry;
-            entry.name = CleanNtfsFileName(fn->name);
+            entry.name = CleanNtfsFileName(std::move(fn->name));
             // A file whose $FILE_NAME holds no usable name is listed all the
             // same, under a name made from its record number.
             if (entry.name.empty())
