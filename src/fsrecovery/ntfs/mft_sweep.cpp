@@ -212,6 +212,10 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
         // a huge $MFT from reserving more than it needs up front.
         auto lk = results.Lock();
         results.FoundEntries().reserve(static_cast<std::size_t>(std::min<std::uint64_t>(total / 2, 1u << 22)));
+        // And room for a folder per eight records (volumes hold fewer, as a
+        // rule), so that the pending table does not grow step by step
+        // through fresh pages either.
+        results.DirList().Reserve(static_cast<std::size_t>(std::min<std::uint64_t>(total / 16, 1u << 19)));
     }
 
     // Files found, handed to the results a block at a time (one lock per block).

@@ -137,6 +137,11 @@ std::size_t PendingDirectoryTable::Add(PendingDirectory row)
     return static_cast<std::size_t>(pos - rows_.begin());
 }
 
+void PendingDirectoryTable::Reserve(std::size_t n)
+{
+    ReserveLarge(rows_, n);
+}
+
 void PendingDirectoryTable::PurgePlaced()
 {
     std::size_t before = rows_.size();
