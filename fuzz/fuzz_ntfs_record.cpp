@@ -1,13 +1,15 @@
 // Feeds one 1024-byte FILE record through every NTFS record reader: the
 // update-sequence fixup, the attribute walk, the names of every namespace,
-// the sizes, the data runs and the attribute list, then the $MFT run table
-// and the file reader as the scan and the savers use them. The record is
+// the sizes, the data runs and the attribute list, then the $MFT run table,
+// the Basic sweep over it and the file reader as the scan and the savers use
+// them. The record is
 // record 0 of a small volume made of the whole input, so the runs, the
 // attribute list and extension records it names land on fuzzed bytes.
 //
 // Input: bytes 0-1023 the record (zero-padded), byte 1024 the sectors per
 // cluster (as a power of two), the rest the volume after the record.
 #include "fsrecovery/ntfs/mft_run_table.h"
+#include "fsrecovery/ntfs/mft_sweep.h"
 #include "fsrecovery/ntfs/ntfs_attribute_list.h"
 #include "fsrecovery/ntfs/ntfs_data_runs.h"
 #include "fsrecovery/ntfs/ntfs_file_name.h"
@@ -18,6 +20,7 @@
 #include "platform/device.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -74,8 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     for (std::uint8_t ns : kNtfsNamespaceOrder) {
-        if (auto fn = GetNtfsFileName(view, ns))
+        if (auto fn = GetNtfsFileName(view, ns)) {
             (void)CleanNtfsFileName(fn->name);
+            (void)CleanNtfsFileName(std::string(fn->name));
+        }
     }
     std::string name;
     if (auto fn = FindNtfsFileName(view)) {
@@ -92,6 +97,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (std::uint64_t r = 0; r < 4; ++r)
         (void)table.MftRecordToSector(r);
     (void)table.SectorToMftRecord(2);
+
+    // The Basic sweep over that table, when it is small enough to read at once.
+    std::uint64_t tableSectors = 0;
+    for (const MftExtent& e : table.Extents())
+        tableSectors += e.sectors;
+    if (tableSectors <= 64) {
+        ScanResults results;
+        results.SetRecoveryMode(1);
+        results.EnsureRootItem();
+        MftSweepControl control;
+        control.interimInterval = std::chrono::milliseconds(0);
+        SweepMftRecords(results, volume, table, control);
+    }
 
     CountingSink sink;
     (void)ReadNtfsFileData(volume, view, std::min<std::uint64_t>(dataSize, 1u << 20), sink, {}, &table);

@@ -82,6 +82,16 @@ constexpr std::array<char16_t, 32> kCp1252High = {
 
 std::string Utf16LeToUtf8(const std::uint8_t* bytes, std::size_t units) {
     if (bytes == nullptr) return {};
+    // Names on disk are mostly plain ASCII: one byte per unit, written at once.
+    bool ascii = true;
+    for (std::size_t i = 0; i < units && ascii; ++i)
+        ascii = bytes[2 * i] < 0x80 && bytes[2 * i + 1] == 0;
+    if (ascii) {
+        std::string out(units, '\0');
+        for (std::size_t i = 0; i < units; ++i)
+            out[i] = static_cast<char>(bytes[2 * i]);
+        return out;
+    }
     return DecodeUtf16(units, [bytes](std::size_t i) {
         return static_cast<char32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
     });

@@ -301,6 +301,17 @@ void DeepNtfsAssembler::AddMissingParentFolders()
 
 void DeepNtfsAssembler::Finish(const NtfsVolume& volume, std::uint64_t sizeLimit, ScanSink* sink)
 {
+    {
+        // Room for the records not taken yet, made once: the stores do not
+        // grow through one fresh table after another.
+        auto lk = results_.Lock();
+        const auto& rows = table_.FileRecords();
+        std::size_t files = 0, folders = 0;
+        for (std::size_t i = taken_; i < rows.size(); ++i)
+            ++(rows[i].IsDirectory() ? folders : files);
+        results_.FoundEntries().reserve(results_.FoundEntries().size() + files);
+        results_.DirList().Reserve(results_.DirList().Count() + folders);
+    }
     TakeNewRecords();
     {
         auto lk = results_.Lock();

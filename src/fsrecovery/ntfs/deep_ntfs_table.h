@@ -10,17 +10,22 @@
 // the records 0 ($MFT) and 1 ($MFTMirr), whose data runs say where the $MFT
 // and its mirror lie.
 //
-// Cost: appends are amortised constant, lookups by record number are one
-// array index (or one hash probe for a number far above the others); memory
-// grows with the rows (about 80 bytes plus the name each).
+// Cost: appends are constant (rows go into fixed-size chunks: a row once
+// written is never moved or copied again, and rows stay at the address they
+// were given), lookups by record number are one array index (or one hash
+// probe for a number far above the others); memory grows with the rows
+// (about 80 bytes plus the name each).
 #pragma once
 
+#include "base/large_buffers.h"
 #include "fsrecovery/store/flat_id_map.h"
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,6 +89,70 @@ private:
     std::size_t count_ = 0;
 };
 
+// Rows appended one by one into chunks of kChunkRows: no growth step copies
+// the rows made so far, and a row keeps its address for the table's life.
+template <class Row>
+class DeepRowChunks {
+public:
+    static constexpr std::size_t kChunkRows = std::size_t{1} << 16;
+
+    void push_back(Row row)
+    {
+        if (size_ == chunks_.size() * kChunkRows) {
+            auto chunk = std::make_unique<std::vector<Row>>();
+            ReserveLarge(*chunk, kChunkRows);
+            chunks_.push_back(std::move(chunk));
+        }
+        chunks_.back()->push_back(std::move(row));
+        ++size_;
+    }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const Row& operator[](std::size_t i) const { return (*chunks_[i / kChunkRows])[i % kChunkRows]; }
+    const Row& back() const { return chunks_.back()->back(); }
+    void clear()
+    {
+        chunks_.clear();
+        size_ = 0;
+    }
+
+    class const_iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = Row;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const Row*;
+        using reference = const Row&;
+        const_iterator() = default;
+        const_iterator(const DeepRowChunks* rows, std::size_t i) : rows_(rows), i_(i) {}
+        reference operator*() const { return (*rows_)[i_]; }
+        pointer operator->() const { return &(*rows_)[i_]; }
+        const_iterator& operator++()
+        {
+            ++i_;
+            return *this;
+        }
+        const_iterator operator++(int)
+        {
+            const_iterator was = *this;
+            ++i_;
+            return was;
+        }
+        bool operator==(const const_iterator& o) const { return i_ == o.i_; }
+        bool operator!=(const const_iterator& o) const { return i_ != o.i_; }
+
+    private:
+        const DeepRowChunks* rows_ = nullptr;
+        std::size_t i_ = 0;
+    };
+    const_iterator begin() const { return const_iterator(this, 0); }
+    const_iterator end() const { return const_iterator(this, size_); }
+
+private:
+    std::vector<std::unique_ptr<std::vector<Row>>> chunks_;
+    std::size_t size_ = 0;
+};
+
 // One FILE record found by the sweep.
 struct DeepNtfsFileRecord {
     std::uint64_t sector = 0;        // first sector of the record on the device
@@ -134,8 +203,8 @@ public:
     // A vote for 2^shift sectors per cluster (shift 0..7).
     void VoteClusterShift(unsigned shift);
 
-    const std::vector<DeepNtfsFileRecord>& FileRecords() const { return files_; }
-    const std::vector<DeepNtfsIndexEntry>& IndexEntries() const { return entries_; }
+    const DeepRowChunks<DeepNtfsFileRecord>& FileRecords() const { return files_; }
+    const DeepRowChunks<DeepNtfsIndexEntry>& IndexEntries() const { return entries_; }
     std::uint64_t IndexBlocks() const { return indexBlocks_; }
     const std::vector<DeepNtfsRecordCopy>& RecordZeroCopies() const { return zero_; }
     const std::vector<DeepNtfsRecordCopy>& RecordOneCopies() const { return one_; }
@@ -147,8 +216,8 @@ public:
     void Clear();
 
 private:
-    std::vector<DeepNtfsFileRecord> files_;
-    std::vector<DeepNtfsIndexEntry> entries_;
+    DeepRowChunks<DeepNtfsFileRecord> files_;
+    DeepRowChunks<DeepNtfsIndexEntry> entries_;
     DeepNumberMap<std::uint32_t> firstRow_;  // own number -> first base record row
     std::vector<DeepNtfsRecordCopy> zero_, one_;
     std::array<std::uint64_t, 8> votes_{};

@@ -96,6 +96,75 @@ bool BaseRecordListsFile(const NtfsVolume& volume, const MftRunTable& table, con
     return FindListedFileName(volume, table, view, base).has_value();
 }
 
+// What one walk over a record's attributes tells the sweep: the $FILE_NAME
+// FindNtfsFileName would choose, the first unnamed $FILE_NAME and $DATA (as
+// FindNtfsAttribute finds them) and whether an unnamed $ATTRIBUTE_LIST is
+// there. Only the chosen name is decoded.
+struct RecordAttributes {
+    NtfsBytes bestName;                   // value of the chosen $FILE_NAME (empty: none)
+    bool hasBestName = false;
+    std::optional<NtfsAttribute> firstFileName;
+    std::optional<NtfsAttribute> data;
+    bool hasAttributeList = false;
+};
+
+int FileNameRank(std::uint8_t nameSpace)
+{
+    for (int i = 0; i < 4; ++i)
+        if (kNtfsNamespaceOrder[i] == nameSpace)
+            return i;
+    return -1;
+}
+
+RecordAttributes WalkRecordAttributes(NtfsBytes record)
+{
+    constexpr std::uint32_t kFileNameFixedSize = 66;
+    RecordAttributes out;
+    int bestRank = 4;
+    NtfsAttributeCursor cursor(record);
+    NtfsAttribute a;
+    while (cursor.Next(a)) {
+        if (a.IsNamed())
+            continue;
+        if (a.type == kNtfsAttrFileName) {
+            if (!out.firstFileName)
+                out.firstFileName = a;
+            if (bestRank == 0 || a.nonResident)
+                continue;
+            const NtfsBytes value = a.Value(record);
+            // What ParseNtfsFileNameValue accepts: the fixed part and the
+            // name it announces inside the value.
+            if (!value.Has(0, kFileNameFixedSize) || !value.Has(kFileNameFixedSize, 2u * value.U8(64)))
+                continue;
+            const int rank = FileNameRank(value.U8(65));
+            if (rank >= 0 && rank < bestRank) {
+                bestRank = rank;
+                out.bestName = value;
+                out.hasBestName = true;
+            }
+        } else if (a.type == kNtfsAttrData) {
+            if (!out.data)
+                out.data = a;
+        } else if (a.type == kNtfsAttrAttributeList) {
+            out.hasAttributeList = true;
+        }
+    }
+    return out;
+}
+
+// GetNtfsDataSize, from what the walk found.
+std::uint64_t DataSizeOf(NtfsBytes record, const RecordAttributes& attrs, const std::string& name)
+{
+    const NtfsAttribute& data = *attrs.data;
+    std::uint64_t size = data.nonResident ? data.dataSize : data.valueLength;
+    if (size == 0 && (name.empty() || name[0] != '$') && attrs.firstFileName) {
+        NtfsBytes value = attrs.firstFileName->Value(record);
+        if (value.Has(40, 8))
+            size = value.U64(40);
+    }
+    return size;
+}
+
 }  // namespace
 
 NtfsVolume NtfsVolumeOf(const CurrentPartition& partition)
@@ -143,7 +212,25 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
         // a huge $MFT from reserving more than it needs up front.
         auto lk = results.Lock();
         results.FoundEntries().reserve(static_cast<std::size_t>(std::min<std::uint64_t>(total / 2, 1u << 22)));
+        // And room for a folder per eight records (volumes hold fewer, as a
+        // rule), so that the pending table does not grow step by step
+        // through fresh pages either.
+        results.DirList().Reserve(static_cast<std::size_t>(std::min<std::uint64_t>(total / 16, 1u << 19)));
     }
+
+    // Files found, handed to the results a block at a time (one lock per block).
+    std::vector<FoundEntry> found;
+    found.reserve(kBlockRecords + 1);
+    auto handOver = [&] {
+        if (found.empty())
+            return;
+        auto lk = results.Lock();
+        FoundEntryStore& store = results.FoundEntries();
+        for (FoundEntry& e : found)
+            store.push_back(std::move(e));
+        results.FoundFileCount += found.size();
+        found.clear();
+    };
 
     // One record: its bytes, its number, the sector of its first half.
     auto takeRecord = [&](std::uint8_t* rec, std::uint64_t recordNumber, std::uint64_t firstSector) {
@@ -154,7 +241,12 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
             return;
         NtfsRecordHeader header;
         ReadNtfsRecordHeader(view, header);
-        std::optional<NtfsFileName> fn = FindNtfsFileName(view);
+        const RecordAttributes attrs = WalkRecordAttributes(view);
+        std::optional<NtfsFileName> fn;
+        if (attrs.hasBestName) {
+            fn.emplace();
+            ParseNtfsFileNameValue(attrs.bestName, *fn);
+        }
         if (!fn && !header.IsExtension())
             fn = FindListedFileName(volume, table, view, recordNumber);  // names moved out
         if (!fn)
@@ -171,7 +263,7 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
             if (!basicMode)
                 return;
             FoundEntry entry;
-            entry.name = CleanNtfsFileName(fn->name);
+            entry.name = CleanNtfsFileName(std::move(fn->name));
             // A file whose $FILE_NAME holds no usable name is listed all the
             // same, under a name made from its record number.
             if (entry.name.empty())
@@ -181,11 +273,13 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
             // No $DATA to be found (not in the record, not through its
             // list): the size the $FILE_NAME recorded, rather than 0, which
             // would make the file look empty and save as empty.
-            entry.size = NtfsRecordDataSize(volume, view, &table, recordNumber, entry.name).value_or(fn->dataSize);
+            const bool dataElsewhere = !attrs.data || (attrs.data->nonResident && attrs.data->firstVcn != 0);
+            if (dataElsewhere && attrs.hasAttributeList)
+                entry.size = NtfsRecordDataSize(volume, view, &table, recordNumber, entry.name).value_or(fn->dataSize);
+            else
+                entry.size = attrs.data ? DataSizeOf(view, attrs, entry.name) : fn->dataSize;
             entry.stamp = fn->creationTime;
-            auto lk = results.Lock();
-            results.FoundEntries().push_back(std::move(entry));
-            ++results.FoundFileCount;
+            found.push_back(std::move(entry));
             return;
         }
         auto lk = results.Lock();
@@ -238,6 +332,7 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
                 takeRecord(block.data() + static_cast<std::size_t>(i) * kMftRecordSize,
                            (streamSector + offset) / 2, extent.startSector + offset);
             }
+            handOver();
             at += static_cast<std::uint64_t>(n) * kMftRecordSectors;
             sectorsRead += static_cast<std::uint64_t>(n) * kMftRecordSectors;
             results.CurrentScanSector = sectorsRead;
@@ -259,6 +354,7 @@ void SweepMftRecords(ScanResults& results, const NtfsVolume& volume, const MftRu
         streamSector += extent.sectors;
         results.CurrentScanSector = sectorsRead;
     }
+    handOver();
     if (unreadable != 0 && control.sink)
         control.sink->UnreadableFolder(UnreadableFolderSectors{kMftRecordsFolderText, unreadable});
 }

@@ -89,8 +89,40 @@ std::optional<NtfsFileName> FindNtfsFileName(NtfsBytes record)
     return best;
 }
 
+namespace {
+
+// True when CleanNtfsFileName would give `name` back unchanged.
+bool IsCleanNtfsFileName(const std::string& name)
+{
+    if (name.empty() || name.front() == ' ' || name.back() == ' ')
+        return false;
+    for (char c : name) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F)
+            return false;
+        switch (c) {
+        case '"': case '\\': case '/': case '?': case '*': case '<': case '>': case '|': case ':':
+            return false;
+        default:
+            break;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string CleanNtfsFileName(std::string&& name)
+{
+    if (IsCleanNtfsFileName(name))
+        return std::move(name);
+    return CleanNtfsFileName(static_cast<const std::string&>(name));
+}
+
 std::string CleanNtfsFileName(const std::string& name)
 {
+    if (IsCleanNtfsFileName(name))
+        return name;
     std::string out;
     out.reserve(name.size());
     for (char c : name) {

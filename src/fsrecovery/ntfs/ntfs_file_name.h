@@ -69,6 +69,8 @@ std::optional<NtfsFileName> FindNtfsFileName(NtfsBytes record);
 // become spaces, the characters " \ / ? * < > | : are removed, and spaces at
 // both ends are trimmed.
 std::string CleanNtfsFileName(const std::string& name);
+// The same, taking the name over when there is nothing to clean.
+std::string CleanNtfsFileName(std::string&& name);
 
 // $MFTMirr holds copies of the first records of $MFT and is at least one
 // cluster long, so its data size tells the cluster size where the boot sector

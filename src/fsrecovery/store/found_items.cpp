@@ -85,16 +85,38 @@ bool StableOrderByKey(std::size_t n, KeyOf keyOf, std::vector<std::uint64_t>& or
     return true;
 }
 
-// Moves the rows of `rows` into `order` (StableOrderByKey), each row once,
-// into a table of exactly their number.
+// Moves the rows of `rows` into `order` (StableOrderByKey) in place: every
+// row moved once along the cycles of the permutation, no second table (whose
+// fresh pages would each cost a fault). `order` is used up (its keys are
+// dropped and its entries marked as their rows are placed).
 template <class Row>
-void Reorder(std::vector<Row>& rows, const std::vector<std::uint64_t>& order)
+void ReorderInPlace(std::vector<Row>& rows, std::vector<std::uint64_t>& order)
 {
-    std::vector<Row> sorted;
-    ReserveLarge(sorted, rows.size());
-    for (const std::uint64_t k : order)
-        sorted.push_back(std::move(rows[static_cast<std::size_t>(k & 0xFFFFFFFFu)]));
-    rows = std::move(sorted);
+    constexpr std::uint64_t kPlaced = std::uint64_t{1} << 63;
+    const std::size_t n = order.size();
+    for (std::uint64_t& k : order)
+        k &= 0xFFFFFFFFu;
+    for (std::size_t start = 0; start < n; ++start) {
+        if ((order[start] & kPlaced) != 0)
+            continue;
+        std::size_t from = static_cast<std::size_t>(order[start] & 0xFFFFFFFFu);
+        if (from == start) {
+            order[start] = kPlaced;
+            continue;
+        }
+        Row held = std::move(rows[start]);
+        std::size_t at = start;
+        while (true) {
+            order[at] = kPlaced;
+            if (from == start) {
+                rows[at] = std::move(held);
+                break;
+            }
+            rows[at] = std::move(rows[from]);
+            at = from;
+            from = static_cast<std::size_t>(order[at] & 0xFFFFFFFFu);
+        }
+    }
 }
 
 }  // namespace
@@ -113,6 +135,11 @@ std::size_t PendingDirectoryTable::Add(PendingDirectory row)
     // In before the last row: the first row ever added stays last.
     auto pos = rows_.insert(rows_.end() - 1, std::move(row));
     return static_cast<std::size_t>(pos - rows_.begin());
+}
+
+void PendingDirectoryTable::Reserve(std::size_t n)
+{
+    ReserveLarge(rows_, n);
 }
 
 void PendingDirectoryTable::PurgePlaced()
@@ -134,7 +161,7 @@ void PendingDirectoryTable::SortByParent()
     if (!ordered) {
         std::vector<std::uint64_t> order;
         if (StableOrderByKey(rows_.size(), [this](std::size_t i) { return rows_[i].parent; }, order))
-            Reorder(rows_, order);
+            ReorderInPlace(rows_, order);
         else
             std::stable_sort(rows_.begin(), rows_.end(),
                              [](const PendingDirectory& a, const PendingDirectory& b) { return a.parent < b.parent; });
@@ -201,13 +228,17 @@ void FoundEntryStore::SortByParent()
         std::vector<std::uint64_t> order;
         if (!ordered &&
             StableOrderByKey(entries_.size(), [this](std::size_t i) { return entries_[i].parentId; }, order)) {
-            Reorder(entries_, order);   // also gives back the room the growth left
-        } else {
-            if (!ordered)
-                std::stable_sort(entries_.begin(), entries_.end(),
-                                 [](const FoundEntry& a, const FoundEntry& b) { return a.parentId < b.parentId; });
-            // The room the growth left is not needed any more (a scan's end).
-            if (entries_.capacity() - entries_.size() > entries_.size() / 32) {
+            ReorderInPlace(entries_, order);
+        } else if (!ordered) {
+            std::stable_sort(entries_.begin(), entries_.end(),
+                             [](const FoundEntry& a, const FoundEntry& b) { return a.parentId < b.parentId; });
+        }
+        {
+            // Much room the growth left is not needed any more (a scan's
+            // end). A little is kept: its pages were never touched, and a
+            // copy into a table of the exact size would touch as many new
+            // pages as the store holds.
+            if (entries_.capacity() - entries_.size() > entries_.size() / 4) {
                 std::vector<FoundEntry> exact;
                 ReserveLarge(exact, entries_.size());
                 for (FoundEntry& e : entries_)
@@ -239,8 +270,63 @@ void FoundEntryStore::BuildIndex()
     indexed_ = true;
 }
 
+namespace {
+
+// Stable partition of rows [first, last): the rows for which `goesFirst`
+// holds, then the others, each part in its former order. In place, with
+// room aside for the smaller part only.
+template <class Row, class Pred>
+void PartitionStable(std::vector<Row>& rows, std::size_t first, std::size_t last, Pred goesFirst)
+{
+    std::size_t firstCount = 0;
+    for (std::size_t r = first; r < last; ++r)
+        firstCount += goesFirst(rows[r]) ? 1 : 0;
+    const std::size_t secondCount = last - first - firstCount;
+    if (firstCount == 0 || secondCount == 0)
+        return;
+    std::vector<Row> aside;
+    if (secondCount <= firstCount) {
+        aside.reserve(secondCount);
+        std::size_t w = first;
+        for (std::size_t r = first; r < last; ++r) {
+            if (!goesFirst(rows[r]))
+                aside.push_back(std::move(rows[r]));
+            else if (w++ != r)
+                rows[w - 1] = std::move(rows[r]);
+        }
+        for (Row& row : aside)
+            rows[w++] = std::move(row);
+    } else {
+        aside.reserve(firstCount);
+        std::size_t w = last;
+        for (std::size_t r = last; r-- > first;) {
+            if (goesFirst(rows[r]))
+                aside.push_back(std::move(rows[r]));   // last first
+            else if (--w != r)
+                rows[w] = std::move(rows[r]);
+        }
+        for (std::size_t k = 0; k < aside.size(); ++k)
+            rows[first + k] = std::move(aside[aside.size() - 1 - k]);
+    }
+}
+
+}  // namespace
+
 std::size_t FoundEntryStore::Refile(const std::function<bool(const FoundEntry&)>& lost, std::uint64_t parentId)
 {
+    // Sorted: the entries of folders below `parentId` are a prefix of the
+    // store, those of folders above it a suffix.
+    std::size_t below = 0, above = entries_.size();
+    if (sorted_) {
+        below = static_cast<std::size_t>(
+            std::lower_bound(entries_.begin(), entries_.end(), parentId,
+                             [](const FoundEntry& e, std::uint64_t p) { return e.parentId < p; }) -
+            entries_.begin());
+        above = static_cast<std::size_t>(
+            std::upper_bound(entries_.begin() + static_cast<std::ptrdiff_t>(below), entries_.end(), parentId,
+                             [](std::uint64_t p, const FoundEntry& e) { return p < e.parentId; }) -
+            entries_.begin());
+    }
     std::size_t moved = 0;
     for (FoundEntry& e : entries_) {
         if (e.parentId == parentId || !lost(e))
@@ -254,22 +340,13 @@ std::size_t FoundEntryStore::Refile(const std::function<bool(const FoundEntry&)>
         Invalidate();
         return moved;
     }
-    // The store was sorted: the entries below `parentId` keep their order,
-    // those above it follow the folder's run, and the run is the folder's own
-    // entries and the moved ones in their former order (what a stable sort
-    // would give): three passes over the store, every entry moved once.
-    std::vector<FoundEntry> refiled;
-    ReserveLarge(refiled, entries_.size());
-    for (FoundEntry& e : entries_)
-        if (e.parentId < parentId)
-            refiled.push_back(std::move(e));
-    for (FoundEntry& e : entries_)
-        if (e.parentId == parentId)
-            refiled.push_back(std::move(e));
-    for (FoundEntry& e : entries_)
-        if (e.parentId > parentId)
-            refiled.push_back(std::move(e));
-    entries_.swap(refiled);
+    // The entries below `parentId` keep their order, those above it follow
+    // the folder's run, and the run is the moved entries of the prefix, the
+    // folder's own entries and the moved entries of the suffix, each in
+    // their former order (what a stable sort would give): the prefix puts
+    // its moved entries last, the suffix puts them first.
+    PartitionStable(entries_, 0, below, [parentId](const FoundEntry& e) { return e.parentId != parentId; });
+    PartitionStable(entries_, above, entries_.size(), [parentId](const FoundEntry& e) { return e.parentId == parentId; });
     indexed_ = false;
     return moved;
 }

@@ -183,6 +183,8 @@ struct PendingDirectory {
 class PendingDirectoryTable {
 public:
     std::size_t Add(PendingDirectory row);           // returns the row's index
+    // Room for `n` rows (a scan that can tell how many folders it may find).
+    void Reserve(std::size_t n);
     std::size_t Count() const { return rows_.size(); }
     bool Empty() const { return rows_.empty(); }
     PendingDirectory& Row(std::size_t i) { return rows_[i]; }

@@ -381,9 +381,9 @@ TEST_F(DeepNtfsFixture, EveryMftRecordIsFoundAndNumberedByItsSlot)
     volume.sectorsPerCluster = 8;
     const MftRunTable mft = BuildMftRunTable(volume, boot_.MftStart);
     ASSERT_FALSE(mft.Empty());
-    std::map<std::uint64_t, const DeepNtfsFileRecord*> bySector;
-    for (const DeepNtfsFileRecord& r : table.FileRecords())
-        bySector[r.sector] = &r;
+    std::map<std::uint64_t, std::size_t> bySector;  // sector -> row
+    for (std::size_t i = 0; i < table.FileRecords().size(); ++i)
+        bySector[table.FileRecords()[i].sector] = i;
     std::size_t inMft = 0, named = 0;
     for (std::uint64_t n = 0; n < mft.RecordCount(); ++n) {
         std::array<std::uint8_t, 1024> rec{};
@@ -392,14 +392,14 @@ TEST_F(DeepNtfsFixture, EveryMftRecordIsFoundAndNumberedByItsSlot)
         ++inMft;
         auto it = bySector.find(mft.MftRecordToSector(n));
         ASSERT_NE(it, bySector.end()) << "record " << n;
-        const DeepNtfsFileRecord& r = *it->second;
+        const DeepNtfsFileRecord& r = table.FileRecords()[it->second];
         // By its slot; the own number agrees where the record has one (the
         // reserved records 16 to 23 are written in the older layout).
         EXPECT_EQ(DeepNtfsRecordNumber(r, &mft), std::optional<std::uint32_t>(static_cast<std::uint32_t>(n)));
         if (r.hasNumber) {
             EXPECT_EQ(r.number, n);
             if (!r.IsExtension())
-                EXPECT_EQ(table.FirstRowOfNumber(r.number), it->second - table.FileRecords().data()) << n;
+                EXPECT_EQ(table.FirstRowOfNumber(r.number), static_cast<std::int64_t>(it->second)) << n;
         }
         named += r.hasName ? 1 : 0;
     }

@@ -239,36 +239,62 @@ TEST(FoundEntryStoreTest, IndexAndRefileMatchAStableSort)
     struct Case {
         const char* what;
         std::vector<std::uint64_t> parents;   // in the order found
-        std::uint64_t lostParent;             // entries of this folder are refiled
+        std::vector<std::uint64_t> lost;      // entries of these folders are refiled
+    };
+    // Many folders on both sides of the miscellaneous folder, most of them
+    // lost on one side and few on the other, names too long to be kept
+    // inside the string: the refiling's partitions take either part aside.
+    auto mixed = [](unsigned seed, unsigned lostEvery) {
+        Case c{"mixed", {}, {}};
+        std::uint64_t x = seed;
+        for (int i = 0; i < 300; ++i) {
+            x = x * 6364136223846793005ull + 1442695040888963407ull;
+            const std::uint64_t folder = (x >> 33) % 40;
+            c.parents.push_back(folder < 20 ? 100 + folder : 0x0FFFFFFF + folder - 19);
+        }
+        for (std::uint64_t f = 0; f < 40; ++f)
+            if (f % lostEvery != 0)
+                c.lost.push_back(f < 20 ? 100 + f : 0x0FFFFFFF + f - 19);
+        return c;
     };
     const Case cases[] = {
-        {"refiled below the target", {9, 3, 3, 0x0FFFFFFF, 7, 3, 9, 0x0FFFFFFF}, 3},
-        {"refiled above the target", {0x10000000, 5, 0x10000000, 5, 0x0FFFFFFF}, 0x10000000},
-        {"nothing refiled", {4, 2, 4}, 99},
-        {"empty store", {}, 3},
+        {"refiled below the target", {9, 3, 3, 0x0FFFFFFF, 7, 3, 9, 0x0FFFFFFF}, {3}},
+        {"refiled above the target", {0x10000000, 5, 0x10000000, 5, 0x0FFFFFFF}, {0x10000000}},
+        {"nothing refiled", {4, 2, 4}, {99}},
+        {"folders with the top bit of 32", {0xFFFFFFF0, 7, 0x80000001, 7, 0xFFFFFFF0, 2}, {7}},
+        {"empty store", {}, {3}},
+        mixed(1, 7),    // most folders lost
+        mixed(2, 1),    // none lost (every f % 1 == 0)
+        {"few lost", mixed(3, 2).parents, {101, 0x0FFFFFFF + 3}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        auto isLost = [&](std::uint64_t parent) {
+            return std::find(c.lost.begin(), c.lost.end(), parent) != c.lost.end();
+        };
         FoundEntryStore store;
         std::vector<FoundEntry> expected;
         for (std::size_t i = 0; i < c.parents.size(); ++i) {
             FoundEntry e;
-            e.name = "f" + std::to_string(i);
+            e.name = "a found file with a long name number " + std::to_string(i);
             e.parentId = c.parents[i];
             store.push_back(e);
             expected.push_back(e);
         }
         store.SortByParent();
         const std::size_t moved =
-            store.Refile([&](const FoundEntry& e) { return e.parentId == c.lostParent; }, kMiscFolderId);
+            store.Refile([&](const FoundEntry& e) { return isLost(e.parentId); }, kMiscFolderId);
         // Sorted when the scan ended, refiled, sorted again.
         auto byParent = [](const FoundEntry& a, const FoundEntry& b) { return a.parentId < b.parentId; };
         std::stable_sort(expected.begin(), expected.end(), byParent);
+        std::size_t lostCount = 0;
         for (FoundEntry& e : expected)
-            if (e.parentId == c.lostParent)
+            if (isLost(e.parentId) && e.parentId != kMiscFolderId) {
                 e.parentId = kMiscFolderId;
+                ++lostCount;
+            }
         std::stable_sort(expected.begin(), expected.end(), byParent);
-        EXPECT_EQ(moved, static_cast<std::size_t>(std::count(c.parents.begin(), c.parents.end(), c.lostParent)));
+        EXPECT_EQ(moved, lostCount);
         ASSERT_EQ(store.size(), expected.size());
         for (std::size_t i = 0; i < expected.size(); ++i) {
             EXPECT_EQ(store[i].name, expected[i].name) << i;
