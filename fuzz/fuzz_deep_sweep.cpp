@@ -11,9 +11,51 @@
 #include "fsrecovery/search_session.h"
 #include "platform/device.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
+
+namespace {
+
+// The input's sectors twice over, read in place: no copy of the device per
+// input. A partial last sector reads as if padded with zeros.
+class TwiceDevice final : public torvane::Device {
+public:
+    TwiceDevice(const std::uint8_t* data, std::size_t size)
+        : data_(data), size_(size), copy_((size + 511) / 512 * 512)
+    {
+    }
+    std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override
+    {
+        if (offset >= SizeBytes() || length == 0)
+            return 0;
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, SizeBytes() - offset));
+        auto* out = static_cast<std::uint8_t*>(buffer);
+        for (std::size_t done = 0; done < n;) {
+            const std::size_t at = static_cast<std::size_t>((offset + done) % copy_);
+            const std::size_t piece = std::min(n - done, copy_ - at);
+            const std::size_t real = at < size_ ? std::min(piece, size_ - at) : 0;
+            if (real > 0)
+                std::memcpy(out + done, data_ + at, real);
+            std::memset(out + done + real, 0, piece - real);
+            done += piece;
+        }
+        return static_cast<std::int64_t>(n);
+    }
+    std::uint64_t SizeBytes() const override { return 2 * std::uint64_t{copy_}; }
+    const std::string& Path() const override { return path_; }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t copy_;
+    std::string path_ = "fuzz";
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -21,9 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1 + 512 || size > 1 + 256 * 512)
         return 0;
     const std::uint8_t mode = data[0];
-    std::string sectors(reinterpret_cast<const char*>(data + 1), size - 1);
-    sectors.resize((sectors.size() + 511) / 512 * 512, '\0');
-    DevicePtr device = MakeMemoryDevice("fuzz", sectors + sectors);
+    DevicePtr device = std::make_shared<TwiceDevice>(data + 1, size - 1);
     static const char* const kTypes[] = {"FAT32", "FAT16", "exFAT", ""};
 
     CurrentPartition p;
