@@ -4,8 +4,10 @@
 // (pair checks, FAT-start searches, root walks), the lost-directory steps,
 // the exFAT directory search, and a listing of every folder found.
 //
-// Input: byte 0 chooses the type (bits 0-1: FAT32, FAT16, exFAT, none) and
-// whether the range starts one sector in (bit 2); the rest is the device,
+// Input: byte 0 chooses the type (bits 0-1: FAT32, FAT16, exFAT, none),
+// whether the range starts one sector in (bit 2) and the sectors per read of
+// the sweep (bits 3-4: 64, 8, 200 or the program's own, so that structures
+// are cut at chunk ends in many places); the rest is the device,
 // whole 512-byte sectors (at most 256), laid out twice so that directories
 // of one copy find the other's clusters.
 #include "fsrecovery/search_session.h"
@@ -76,6 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     p.Device = device;
 
     SearchSession session(2);
+    static const std::uint32_t kChunkSectors[] = {64, 8, 200, 0};
+    session.SetDeepChunkSectors(kChunkSectors[(mode >> 3) & 3]);
     if (!session.RunDeepScanHere(p))
         return 0;
     TreeModel& tree = session.Results().Tree();

@@ -187,7 +187,7 @@ void DeepScanJob::SweepChunks(DeepSweepContext& ctx)
     Device& device = ctx.device;
     // A range shorter than a chunk (a small card, a test, a fuzz input)
     // needs no chunk-sized buffer.
-    const std::uint64_t bufferSectors = end > start ? std::min<std::uint64_t>(kDeepChunkSectors, end - start) : 1;
+    const std::uint64_t bufferSectors = end > start ? std::min<std::uint64_t>(chunkSectors_, end - start) : 1;
     // Not cleared: only sectors a read has just filled are ever examined.
     const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[static_cast<std::size_t>(bufferSectors) * kSectorSize]);
     const std::chrono::milliseconds interval =
@@ -197,7 +197,7 @@ void DeepScanJob::SweepChunks(DeepSweepContext& ctx)
     for (std::uint64_t p = start; p < end;) {
         if (StopRequested())
             return;
-        const std::uint64_t n = std::min<std::uint64_t>(kDeepChunkSectors, end - p);
+        const std::uint64_t n = std::min<std::uint64_t>(chunkSectors_, end - p);
         results_.CurrentScanSector = p;
         Progress().done = p;
         if (sink_)
