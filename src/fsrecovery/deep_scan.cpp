@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -186,8 +187,9 @@ void DeepScanJob::SweepChunks(DeepSweepContext& ctx)
     Device& device = ctx.device;
     // A range shorter than a chunk (a small card, a test, a fuzz input)
     // needs no chunk-sized buffer.
-    const std::uint64_t bufferSectors = end > start ? std::min<std::uint64_t>(kDeepChunkSectors, end - start) : 1;
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(bufferSectors) * kSectorSize);
+    const std::uint64_t bufferSectors = end > start ? std::min<std::uint64_t>(chunkSectors_, end - start) : 1;
+    // Not cleared: only sectors a read has just filled are ever examined.
+    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[static_cast<std::size_t>(bufferSectors) * kSectorSize]);
     const std::chrono::milliseconds interval =
         passInterval_.count() >= 0 ? passInterval_ : sweeper_->TimedPassInterval();
     auto lastPass = std::chrono::steady_clock::now();
@@ -195,7 +197,7 @@ void DeepScanJob::SweepChunks(DeepSweepContext& ctx)
     for (std::uint64_t p = start; p < end;) {
         if (StopRequested())
             return;
-        const std::uint64_t n = std::min<std::uint64_t>(kDeepChunkSectors, end - p);
+        const std::uint64_t n = std::min<std::uint64_t>(chunkSectors_, end - p);
         results_.CurrentScanSector = p;
         Progress().done = p;
         if (sink_)
@@ -206,9 +208,9 @@ void DeepScanJob::SweepChunks(DeepSweepContext& ctx)
         }
 
         const std::size_t bytes = static_cast<std::size_t>(n) * kSectorSize;
-        const std::int64_t got = device.ReadAt(p * kSectorSize, buffer.data(), bytes);
+        const std::int64_t got = device.ReadAt(p * kSectorSize, buffer.get(), bytes);
         if (got == static_cast<std::int64_t>(bytes)) {
-            sweeper_->Chunk(ctx, p, buffer.data(), static_cast<std::size_t>(n));
+            sweeper_->Chunk(ctx, p, buffer.get(), static_cast<std::size_t>(n));
             p += n;
             continue;
         }
@@ -217,13 +219,13 @@ void DeepScanJob::SweepChunks(DeepSweepContext& ctx)
         // sector at a time, and each run of readable sectors is passed on.
         std::uint64_t whole = got > 0 ? static_cast<std::uint64_t>(got) / kSectorSize : 0;
         if (whole > 0)
-            sweeper_->Chunk(ctx, p, buffer.data(), static_cast<std::size_t>(whole));
+            sweeper_->Chunk(ctx, p, buffer.get(), static_cast<std::size_t>(whole));
         std::uint64_t runStart = p + whole, runCount = 0;
         bool deviceEnded = false;
         for (std::uint64_t s = p + whole; s < p + n; ++s) {
             if (StopRequested())
                 break;
-            std::uint8_t* at = buffer.data() + (s - p) * kSectorSize;
+            std::uint8_t* at = buffer.get() + (s - p) * kSectorSize;
             const std::int64_t one = device.ReadAt(s * kSectorSize, at, kSectorSize);
             if (one == static_cast<std::int64_t>(kSectorSize)) {
                 if (runCount == 0)
@@ -232,7 +234,7 @@ void DeepScanJob::SweepChunks(DeepSweepContext& ctx)
                 continue;
             }
             if (runCount > 0)
-                sweeper_->Chunk(ctx, runStart, buffer.data() + (runStart - p) * kSectorSize,
+                sweeper_->Chunk(ctx, runStart, buffer.get() + (runStart - p) * kSectorSize,
                                 static_cast<std::size_t>(runCount));
             runCount = 0;
             if (one >= 0 && one < static_cast<std::int64_t>(kSectorSize)) {
@@ -242,7 +244,7 @@ void DeepScanJob::SweepChunks(DeepSweepContext& ctx)
             ++unreadable_;
         }
         if (runCount > 0)
-            sweeper_->Chunk(ctx, runStart, buffer.data() + (runStart - p) * kSectorSize,
+            sweeper_->Chunk(ctx, runStart, buffer.get() + (runStart - p) * kSectorSize,
                             static_cast<std::size_t>(runCount));
         if (deviceEnded)
             return;

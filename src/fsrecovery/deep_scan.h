@@ -56,6 +56,9 @@ public:
     void SetSweeper(std::unique_ptr<DeepSweeper> sweeper) { sweeper_ = std::move(sweeper); }
     // The period of the incremental passes (default: the sweeper's own; zero: none).
     void SetTimedPassInterval(std::chrono::milliseconds interval) { passInterval_ = interval; }
+    // Sectors per read of the sweep (zero: kDeepChunkSectors). Smaller in
+    // tests and fuzzing, where structures cut at chunk ends are the point.
+    void SetChunkSectors(std::uint32_t sectors) { chunkSectors_ = sectors == 0 ? kDeepChunkSectors : sectors; }
     // The partition search a disk listing no partition waits for (empty: none).
     void SetAutomaticPartitionSearch(AutomaticPartitionSearch search) { search_ = std::move(search); }
 
@@ -90,6 +93,7 @@ private:
     ScanSink* sink_;
     std::unique_ptr<DeepSweeper> sweeper_;
     std::chrono::milliseconds passInterval_{-1};
+    std::uint32_t chunkSectors_ = kDeepChunkSectors;
     AutomaticPartitionSearch search_;
     DiskWithoutPartitionsOutcome diskOutcome_ = DiskWithoutPartitionsOutcome::NotApplicable;
     std::vector<std::shared_ptr<FileSystemVolume>> volumes_;

@@ -255,6 +255,7 @@ bool SearchSession::StartDeepScan(const CurrentPartition& partition)
     ResetForScan(partition);
     deepJob_ = std::make_unique<DeepScanJob>(results_, deepTables_, partition_, reports_.get(), &reports_->scanEnd);
     deepJob_->SetAutomaticPartitionSearch(automaticSearch_);
+    deepJob_->SetChunkSectors(deepChunk_);
     if (deepPass_.count() >= 0)
         deepJob_->SetTimedPassInterval(deepPass_);
     return deepJob_->Start();
@@ -267,6 +268,7 @@ bool SearchSession::RunDeepScanHere(const CurrentPartition& partition)
     ResetForScan(partition);
     deepJob_ = std::make_unique<DeepScanJob>(results_, deepTables_, partition_, reports_.get(), &reports_->scanEnd);
     deepJob_->SetAutomaticPartitionSearch(automaticSearch_);
+    deepJob_->SetChunkSectors(deepChunk_);
     deepJob_->SetTimedPassInterval(deepPass_.count() >= 0 ? deepPass_ : std::chrono::milliseconds(0));
     const bool ran = RunQuietly(*deepJob_);
     return ran && FinishScan();

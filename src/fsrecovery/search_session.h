@@ -123,6 +123,8 @@ public:
     const DeepScanJob* DeepJob() const { return deepJob_.get(); }
     // The period of the Deep scan's incremental passes (tests shorten it).
     void SetDeepPassInterval(std::chrono::milliseconds ms) { deepPass_ = ms; }
+    // Sectors per read of the Deep sweep (zero: the program's default).
+    void SetDeepChunkSectors(std::uint32_t sectors) { deepChunk_ = sectors; }
     // The file systems the Deep scan found so far (any thread).
     std::vector<DeepFoundFileSystem> FoundFileSystems() const { return deepTables_.FoundFileSystems(); }
     // The Deep scan's working tables (read them once the scan or the loading
@@ -245,6 +247,7 @@ private:
     DeepScanLogTables deepLogTables_{deepTables_};
     std::unique_ptr<DeepScanJob> deepJob_;
     std::chrono::milliseconds deepPass_{-1};
+    std::uint32_t deepChunk_ = 0;
     std::unique_ptr<FileListPopulationJob> listJob_;
     std::unique_ptr<NamingJob> namingJob_;
     std::unique_ptr<ScanLogSaveJob> saveLogJob_;

@@ -194,6 +194,47 @@ TEST(DeepScan, IncrementalPassesGiveTheSameTree)
     EXPECT_EQ(paths(passes.Results()), paths(plain.Results()));
 }
 
+// The sweep's read size changes nothing found: structures cut at the ends
+// of small reads (8 sectors, or 200, which no cluster divides) are met again
+// whole, on every file system.
+TEST(DeepScan, SmallReadsGiveTheSameTree)
+{
+    auto paths = [](ScanResults& results) {
+        std::multiset<std::string> out;
+        auto lk = results.Lock();
+        const TreeModel& tree = results.Tree();
+        for (TreeNodeId n = tree.RootItem(); n != kNoTreeNode; n = tree.NextPreOrder(n, tree.RootItem())) {
+            std::string p;
+            for (TreeNodeId a = n; a != kNoTreeNode; a = tree.Parent(a))
+                p = "/" + tree.Text(a) + p;
+            out.insert(p);
+        }
+        return out;
+    };
+    const struct {
+        const char* image;
+        const char* type;
+    } cases[] = {{"fat16.img", "FAT16"}, {"fat32.img", "FAT32"}, {"exfat.img", "exFAT"}, {"ntfs.img", "NTFS"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.image);
+        DevicePtr dev = FixtureDevice(c.image);
+        if (!dev)
+            GTEST_SKIP();
+        const std::uint64_t sectors = dev->SizeBytes() / 512;
+        SearchSession whole(2);
+        ASSERT_TRUE(whole.RunDeepScanHere(RangeOf(dev, 0, sectors, c.type)));
+        const std::multiset<std::string> expected = paths(whole.Results());
+        EXPECT_GT(expected.size(), 3u);
+        for (std::uint32_t chunk : {8u, 200u}) {
+            SCOPED_TRACE(chunk);
+            SearchSession small(2);
+            small.SetDeepChunkSectors(chunk);
+            ASSERT_TRUE(small.RunDeepScanHere(RangeOf(dev, 0, sectors, c.type)));
+            EXPECT_EQ(paths(small.Results()), expected);
+        }
+    }
+}
+
 // Stops at several places of a slowed sweep: the scan ends, keeps what it
 // found and leaves a consistent tree that lists and saves.
 TEST(DeepScan, StopAtSeveralSectorsKeepsAConsistentTree)

@@ -183,7 +183,11 @@ void SearchFatStart(DeepFatStepContext& ctx, FatBootRow& row, std::uint64_t maxS
         end = start + maxSectors;
     const std::uint64_t deviceSectors = ctx.device.SizeBytes() / kSectorSize;
     end = std::min(end, deviceSectors);
-    std::vector<std::uint8_t> batch(256 * kSectorSize);
+    if (start >= end)
+        return;
+    // Room for one read of at most 256 sectors, or for the whole span when
+    // it is shorter (a small device, or a FAT-start search near its head).
+    std::vector<std::uint8_t> batch(static_cast<std::size_t>(std::min<std::uint64_t>(256, end - start)) * kSectorSize);
     int hits = 0;
     PartitionDescriptor& d = ctx.partition.Descriptor;
     for (std::uint64_t s = start; s < end && hits < 2;) {
