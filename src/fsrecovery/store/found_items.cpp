@@ -52,7 +52,7 @@ bool StableOrderByKey(std::size_t n, KeyOf keyOf, std::vector<std::uint64_t>& or
     if (n > 0xFFFFFFFFu)
         return false;
     order.clear();
-    ReserveLarge(order, n);
+    ReserveLarge(order, n, true);
     std::array<std::array<std::size_t, 256>, 4> counts{};
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint64_t key = keyOf(i);
@@ -74,7 +74,7 @@ bool StableOrderByKey(std::size_t n, KeyOf keyOf, std::vector<std::uint64_t>& or
             sum += here;
         }
         if (tmp.empty()) {
-            ReserveLarge(tmp, n);
+            ReserveLarge(tmp, n, true);
             tmp.resize(n);
         }
         const unsigned shift = 32 + 8 * b;
@@ -91,7 +91,7 @@ template <class Row>
 void Reorder(std::vector<Row>& rows, const std::vector<std::uint64_t>& order)
 {
     std::vector<Row> sorted;
-    ReserveLarge(sorted, rows.size());
+    ReserveLarge(sorted, rows.size(), true);
     for (const std::uint64_t k : order)
         sorted.push_back(std::move(rows[static_cast<std::size_t>(k & 0xFFFFFFFFu)]));
     rows = std::move(sorted);
@@ -209,7 +209,7 @@ void FoundEntryStore::SortByParent()
             // The room the growth left is not needed any more (a scan's end).
             if (entries_.capacity() - entries_.size() > entries_.size() / 32) {
                 std::vector<FoundEntry> exact;
-                ReserveLarge(exact, entries_.size());
+                ReserveLarge(exact, entries_.size(), true);
                 for (FoundEntry& e : entries_)
                     exact.push_back(std::move(e));
                 entries_.swap(exact);
@@ -259,7 +259,7 @@ std::size_t FoundEntryStore::Refile(const std::function<bool(const FoundEntry&)>
     // entries and the moved ones in their former order (what a stable sort
     // would give): three passes over the store, every entry moved once.
     std::vector<FoundEntry> refiled;
-    ReserveLarge(refiled, entries_.size());
+    ReserveLarge(refiled, entries_.size(), true);
     for (FoundEntry& e : entries_)
         if (e.parentId < parentId)
             refiled.push_back(std::move(e));
