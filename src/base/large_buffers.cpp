@@ -12,7 +12,7 @@ void AdviseHugePages(const void* p, std::size_t bytes, bool populate)
 {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
-    if (p == nullptr || bytes < kLargeBufferBytes)
+    if (p == nullptr || bytes < (populate ? kPopulateBufferBytes : kLargeBufferBytes))
         return;
     const auto start = reinterpret_cast<std::uintptr_t>(p);
     const std::uintptr_t first = (start + kHuge - 1) & ~(kHuge - 1);

@@ -12,8 +12,9 @@
 namespace torvane {
 
 // Below this a table lives in pages malloc reuses; advice is not worth a call.
-// Above it the table's pages are mapped in one call (see AdviseHugePages).
-inline constexpr std::size_t kLargeBufferBytes = std::size_t{256} << 10;
+inline constexpr std::size_t kLargeBufferBytes = std::size_t{4} << 20;
+// A table about to be filled gets its pages mapped in one call from this size.
+inline constexpr std::size_t kPopulateBufferBytes = std::size_t{256} << 10;
 
 // Asks the system to back [p, p + bytes) with huge pages where whole aligned
 // huge pages fit and, with `populate` (a range about to be filled), to map
@@ -30,7 +31,7 @@ void ReserveLarge(std::vector<T, A>& v, std::size_t n, bool populate = false)
 {
     if (n <= v.capacity())
         return;
-    if (n * sizeof(T) < kLargeBufferBytes) {
+    if (n * sizeof(T) < (populate ? kPopulateBufferBytes : kLargeBufferBytes)) {
         v.reserve(n);
         return;
     }

@@ -107,7 +107,7 @@ private:
     // `n` empty slots (slots_ is empty): large tables in huge pages.
     void Allocate(std::size_t n)
     {
-        ReserveLarge(slots_, n, true);
+        ReserveLarge(slots_, n);
         slots_.assign(n, Slot{});
     }
     void Grow()

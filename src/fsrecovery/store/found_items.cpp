@@ -52,7 +52,7 @@ bool StableOrderByKey(std::size_t n, KeyOf keyOf, std::vector<std::uint64_t>& or
     if (n > 0xFFFFFFFFu)
         return false;
     order.clear();
-    ReserveLarge(order, n, true);
+    ReserveLarge(order, n);
     std::array<std::array<std::size_t, 256>, 4> counts{};
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint64_t key = keyOf(i);
@@ -74,7 +74,7 @@ bool StableOrderByKey(std::size_t n, KeyOf keyOf, std::vector<std::uint64_t>& or
             sum += here;
         }
         if (tmp.empty()) {
-            ReserveLarge(tmp, n, true);
+            ReserveLarge(tmp, n);
             tmp.resize(n);
         }
         const unsigned shift = 32 + 8 * b;
@@ -91,7 +91,7 @@ template <class Row>
 void Reorder(std::vector<Row>& rows, const std::vector<std::uint64_t>& order)
 {
     std::vector<Row> sorted;
-    ReserveLarge(sorted, rows.size(), true);
+    ReserveLarge(sorted, rows.size());
     for (const std::uint64_t k : order)
         sorted.push_back(std::move(rows[static_cast<std::size_t>(k & 0xFFFFFFFFu)]));
     rows = std::move(sorted);
