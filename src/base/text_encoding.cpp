@@ -45,9 +45,8 @@ bool IsLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 // Shared UTF-16 walk over any unit source (`unit(i)` gives code unit i).
 template <typename UnitAt>
-std::string DecodeUtf16(std::size_t units, UnitAt unit) {
-    std::string out;
-    out.reserve(units + units / 2);
+void DecodeUtf16Into(std::size_t units, UnitAt unit, std::string& out) {
+    out.reserve(out.size() + units + units / 2);
     for (std::size_t i = 0; i < units; ++i) {
         const char32_t u = unit(i);
         if (IsHighSurrogate(u)) {
@@ -66,6 +65,12 @@ std::string DecodeUtf16(std::size_t units, UnitAt unit) {
             AppendUtf8(out, u);
         }
     }
+}
+
+template <typename UnitAt>
+std::string DecodeUtf16(std::size_t units, UnitAt unit) {
+    std::string out;
+    DecodeUtf16Into(units, unit, out);
     return out;
 }
 
@@ -95,6 +100,19 @@ std::string Utf16LeToUtf8(const std::uint8_t* bytes, std::size_t units) {
     return DecodeUtf16(units, [bytes](std::size_t i) {
         return static_cast<char32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
     });
+}
+
+void Utf16UnitsToUtf8(const std::uint16_t* units, std::size_t n, std::string& out) {
+    out.clear();
+    // Plain ASCII names (most of them) go straight in.
+    std::size_t ascii = 0;
+    while (ascii < n && units[ascii] < 0x80)
+        ++ascii;
+    out.resize(ascii);
+    for (std::size_t i = 0; i < ascii; ++i)
+        out[i] = static_cast<char>(units[i]);
+    if (ascii < n)
+        DecodeUtf16Into(n - ascii, [units, ascii](std::size_t i) { return static_cast<char32_t>(units[ascii + i]); }, out);
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {

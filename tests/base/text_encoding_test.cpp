@@ -34,8 +34,19 @@ TEST(TextEncoding, Utf16LeDecoding) {
         {Le({0xFFFF}), "\xEF\xBF\xBF"},
         {{}, ""},
     };
+    std::string reused = "an earlier, longer text";
     for (const Case& c : cases) {
         EXPECT_EQ(Utf16LeToUtf8(c.bytes.data(), c.bytes.size() / 2), c.expected);
+        // The same from code units into a string that held something before,
+        // and behind an ASCII prefix.
+        std::vector<std::uint16_t> units;
+        for (std::size_t i = 0; i + 1 < c.bytes.size(); i += 2)
+            units.push_back(static_cast<std::uint16_t>(c.bytes[i] | (c.bytes[i + 1] << 8)));
+        Utf16UnitsToUtf8(units.data(), units.size(), reused);
+        EXPECT_EQ(reused, c.expected);
+        units.insert(units.begin(), {'I', 'M', 'G'});
+        Utf16UnitsToUtf8(units.data(), units.size(), reused);
+        EXPECT_EQ(reused, "IMG" + c.expected);
     }
     EXPECT_EQ(Utf16LeToUtf8(nullptr, 0), "");
     EXPECT_EQ(Utf16ToUtf8(u"a\xD800"), "a\xEF\xBF\xBD");

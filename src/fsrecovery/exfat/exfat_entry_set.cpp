@@ -44,21 +44,31 @@ ExfatEntrySetAssembler::Step ExfatEntrySetAssembler::Feed(const std::uint8_t* e,
         names_ = 0;
         nameLength_ = 0;
         units_.clear();
-        raw_.assign(e, e + kExfatEntrySize);
-        set_ = ExfatEntrySet{};
+        // Fields one by one: the name keeps its buffer from set to set.
+        set_.name.clear();
         set_.deleted = (t & 0x80) == 0;
         set_.attributes = v.U16(4);
         set_.directory = (set_.attributes & kExfatDirectoryAttribute) != 0;
         set_.createTimestamp = v.U32(8);
+        set_.firstCluster = 0;
+        set_.validLength = 0;
+        set_.dataLength = 0;
+        set_.noFatChain = false;
         set_.entryByte = entryByte;
+        set_.checksumOk = false;
+        summed_ = 0;
+        sumRead_ = 0;
+        sumInUse_ = 0;
+        storedSum_ = v.U16(2);
+        Sum(e, true);
         return Step::Continue;
     }
     if (IsExfatStreamType(t) || IsExfatNameType(t) || IsOtherSecondary(t)) {
         if (!open_)
             return Step::Continue;   // a secondary without its file entry
         ++seen_;
-        if (raw_.size() < 256 * kExfatEntrySize)
-            raw_.insert(raw_.end(), e, e + kExfatEntrySize);
+        if (summed_ < 256)
+            Sum(e, false);
         if (IsExfatStreamType(t)) {
             if (!haveStream_) {
                 haveStream_ = true;
@@ -113,7 +123,36 @@ void ExfatEntrySetAssembler::Drop()
     open_ = false;
     haveStream_ = false;
     units_.clear();
-    raw_.clear();
+    summed_ = 0;
+}
+
+void ExfatEntrySetAssembler::Sum(const std::uint8_t* e, bool fileEntry)
+{
+    // sum = (sum rotated right by one) + byte, over every byte but the
+    // checksum field itself (bytes 2 and 3 of the file entry). The in-use
+    // form differs only in bit 7 of each entry's type byte; it is summed only
+    // for deleted sets, as a second chain beside the first.
+    auto step = [](std::uint16_t s, std::uint8_t b) {
+        return static_cast<std::uint16_t>(static_cast<std::uint16_t>((s >> 1) | (s << 15)) + b);
+    };
+    const std::size_t from = fileEntry ? 4 : 2;
+    std::uint16_t a = step(sumRead_, e[0]);
+    if (set_.deleted) {
+        std::uint16_t b = step(sumInUse_, static_cast<std::uint8_t>(e[0] | 0x80));
+        a = step(a, e[1]);
+        b = step(b, e[1]);
+        for (std::size_t i = from; i < kExfatEntrySize; ++i) {
+            a = step(a, e[i]);
+            b = step(b, e[i]);
+        }
+        sumInUse_ = b;
+    } else {
+        a = step(a, e[1]);
+        for (std::size_t i = from; i < kExfatEntrySize; ++i)
+            a = step(a, e[i]);
+    }
+    sumRead_ = a;
+    ++summed_;
 }
 
 void ExfatEntrySetAssembler::Finish()
@@ -134,12 +173,7 @@ void ExfatEntrySetAssembler::Finish()
             n = i;
             break;
         }
-    std::vector<std::uint8_t> bytes(n * 2);
-    for (std::size_t i = 0; i < n; ++i) {
-        bytes[2 * i] = static_cast<std::uint8_t>(units_[i] & 0xFF);
-        bytes[2 * i + 1] = static_cast<std::uint8_t>(units_[i] >> 8);
-    }
-    set_.name = Utf16LeToUtf8(bytes.data(), n);
+    Utf16UnitsToUtf8(units_.data(), n, set_.name);
     if (nameLength_ == 0) {
         // Without a length, trailing blanks are padding.
         while (!set_.name.empty() && (set_.name.back() == ' ' || set_.name.back() == '\t'))
@@ -148,22 +182,13 @@ void ExfatEntrySetAssembler::Finish()
     // The checksum covers the file entry and all its secondaries. A deleted
     // set may carry the checksum of its in-use form (type bytes with bit 7
     // set) or one written after the deletion; either counts.
-    if (expected_ != 0 && raw_.size() == (expected_ + 1) * kExfatEntrySize) {
-        const std::uint16_t stored = ByteView(raw_.data(), raw_.size()).U16(2);
-        set_.checksumOk = ExfatSetChecksum(raw_.data(), expected_ + 1) == stored;
-        if (!set_.checksumOk && set_.deleted) {
-            std::vector<std::uint8_t> check = raw_;
-            for (std::size_t i = 0; i < check.size(); i += kExfatEntrySize)
-                check[i] |= 0x80;
-            set_.checksumOk = ExfatSetChecksum(check.data(), expected_ + 1) == stored;
-        }
-    }
+    if (expected_ != 0 && summed_ == expected_ + 1)
+        set_.checksumOk = sumRead_ == storedSum_ || (set_.deleted && sumInUse_ == storedSum_);
     if (!set_.checksumOk)
         ++checksumMismatches;
-    ExfatEntrySet done = set_;
     Drop();
     if (sink_)
-        sink_(done);
+        sink_(set_);
 }
 
 }  // namespace torvane

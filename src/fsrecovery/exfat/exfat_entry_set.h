@@ -75,7 +75,14 @@ private:
     std::uint32_t names_ = 0;
     std::uint32_t nameLength_ = 0;
     std::vector<std::uint16_t> units_;
-    std::vector<std::uint8_t> raw_;
+    // The set checksum, summed as the entries arrive: over the entries as
+    // read, and (deleted sets) over their in-use form; at most 256 entries
+    // are summed.
+    void Sum(const std::uint8_t* entry, bool fileEntry);
+    std::uint32_t summed_ = 0;        // entries summed
+    std::uint16_t sumRead_ = 0;
+    std::uint16_t sumInUse_ = 0;
+    std::uint16_t storedSum_ = 0;
     ExfatEntrySet set_;
 };
 

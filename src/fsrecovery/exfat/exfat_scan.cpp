@@ -7,8 +7,10 @@
 #include "fsrecovery/store/name_rules.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <new>
+#include <optional>
 #include <unordered_set>
 #include <vector>
 
@@ -18,14 +20,29 @@ namespace torvane {
 
 std::uint64_t ExfatFileIndex::KeyHash(std::uint64_t parentId, std::string_view name)
 {
-    // FNV-1a over the folder id and the name, never 0 (0 marks a record
-    // added without a name). 64 bits: a false match between two entries of
-    // one first cluster and one length is practically impossible.
-    std::uint64_t h = 0xcbf29ce484222325ull;
-    for (unsigned i = 0; i < 8; ++i)
-        h = (h ^ ((parentId >> (8 * i)) & 0xFF)) * 0x100000001b3ull;
-    for (unsigned char c : name)
-        h = (h ^ c) * 0x100000001b3ull;
+    // A multiply-mix over the folder id and the name, eight bytes a step,
+    // never 0 (0 marks a record added without a name). 64 bits: a false
+    // match between two entries of one first cluster and one length is
+    // practically impossible.
+    constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
+    auto mix = [](std::uint64_t h, std::uint64_t v) {
+        h = (h ^ v) * kMul;
+        return h ^ (h >> 29);
+    };
+    std::uint64_t h = mix(0x243F6A8885A308D3ull ^ name.size(), parentId);
+    std::size_t i = 0;
+    for (; i + 8 <= name.size(); i += 8) {
+        std::uint64_t v;
+        std::memcpy(&v, name.data() + i, 8);
+        h = mix(h, v);
+    }
+    if (i < name.size()) {
+        std::uint64_t v = 0;
+        std::memcpy(&v, name.data() + i, name.size() - i);
+        h = mix(h, v);
+    }
+    h = (h ^ (h >> 32)) * 0xD6E8FEB86659FD93ull;
+    h ^= h >> 32;
     return h == 0 ? 1 : h;
 }
 
@@ -39,6 +56,13 @@ void ExfatFileIndex::Add(std::uint64_t ownId, std::uint64_t parentId, std::strin
 {
     std::lock_guard<std::mutex> lock(mutex_);
     Push(ownId, KeyHash(parentId, name), record);
+}
+
+void ExfatFileIndex::AddMany(const Keyed* items, std::size_t n)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::size_t i = 0; i < n; ++i)
+        Push(items[i].ownId, KeyHash(items[i].parentId, items[i].name), items[i].record);
 }
 
 void ExfatFileIndex::Push(std::uint64_t ownId, std::uint64_t keyHash, const ExfatFileRecord& record)
@@ -82,7 +106,7 @@ std::pair<std::size_t, std::size_t> ExfatFileIndex::Run(std::uint64_t ownId) con
             std::stable_sort(slots_.begin(), slots_.end(), byOwnId);
         if (slots_.capacity() - slots_.size() > slots_.size() / 32) {
             std::vector<Slot> exact;
-            ReserveLarge(exact, slots_.size());
+            ReserveLarge(exact, slots_.size(), true);
             exact.assign(slots_.begin(), slots_.end());
             slots_.swap(exact);
         }
@@ -190,7 +214,7 @@ public:
         return report_.stopped;
     }
 
-    bool IsWalked(std::uint32_t cluster) const { return walkedClusters_.count(cluster) != 0; }
+    bool IsWalked(std::uint32_t cluster) const { return walkedClusters_.Find(cluster) != nullptr; }
 
     // Walks the root directory (its children get the root's folder id).
     void WalkRoot(std::uint32_t rootCluster)
@@ -200,7 +224,7 @@ public:
         report_.rootCluster = rootCluster;
         results_.SetExfatRootCluster(rootCluster);
         paths_[ExfatRootFolderId(rootCluster)] = "/";
-        walkedFirst_.insert(rootCluster);
+        walkedFirst_.Emplace(rootCluster, true);
         ExfatAllocation root{rootCluster, 0, false};
         auto clusters = ExfatClusterList(volume_, fat_, root, kExfatMaxDirectoryBytes / volume_.clusterBytes);
         // A root whose FAT cell is free (damaged FAT) is read as one cluster:
@@ -240,7 +264,7 @@ public:
         }
         if (clusters.empty())
             return;
-        walkedFirst_.insert(cluster);
+        walkedFirst_.Emplace(cluster, true);
         ++report_.lostDirectories;
         {
             auto lock = results_.Lock();
@@ -259,8 +283,12 @@ private:
     {
         ++report_.directoriesWalked;
         std::uint64_t unreadable = 0;
-        ExfatEntrySetAssembler sets([&](const ExfatEntrySet& set) { Take(set, parentId); });
-        std::vector<std::uint8_t> buffer(std::min<std::size_t>(kReadChunk, volume_.clusterBytes));
+        currentParent_ = parentId;
+        ExfatEntrySetAssembler& sets = sets_;
+        sets.Drop();
+        sets.checksumMismatches = 0;
+        buffer_.resize(std::min<std::size_t>(kReadChunk, volume_.clusterBytes));
+        std::vector<std::uint8_t>& buffer = buffer_;
         bool ended = false;
         for (std::size_t ci = 0; ci < clusters.size() && !ended; ++ci) {
             if (Stopped())
@@ -273,7 +301,7 @@ private:
                 if (!IsExfatDirectoryStart(first))
                     break;
             }
-            walkedClusters_.insert(cluster);
+            walkedClusters_.Emplace(cluster, true);
             const std::uint64_t base = volume_.ClusterByte(cluster);
             for (std::uint64_t off = ci == 0 ? firstOffset - firstOffset % 32 : 0;
                  off < volume_.clusterBytes && !ended; off += buffer.size()) {
@@ -290,6 +318,7 @@ private:
                     control_.progress((base + off) / 512);
                 if (read.unreadableSectors == 0) {
                     ended = !FeedEntries(sets, buffer.data(), n, base + off);
+                    FlushBatch();
                     continue;
                 }
                 // Some sector could not be read: its zeros would end the
@@ -310,6 +339,7 @@ private:
             }
         }
         sets.Flush();
+        FlushBatch();
         report_.checksumMismatches += sets.checksumMismatches;
         if (unreadable != 0) {
             report_.unreadableFolderSectors += unreadable;
@@ -352,7 +382,8 @@ private:
                     results_.DirList().Row(row).deleted = set.deleted;
             }
             ++results_.FoundFolderCount;
-            if (walkedFirst_.insert(f).second) {
+            if (walkedFirst_.Find(f) == nullptr) {
+                walkedFirst_.Emplace(f, true);
                 const std::string parentPath = PathOf(parentId);
                 paths_[f] = parentPath + (parentPath == "/" ? "" : "/") +
                             (set.name.empty() ? "DIR_" + std::to_string(f) : set.name);
@@ -360,27 +391,59 @@ private:
             }
             return;
         }
-        ++results_.FoundFileCount;
         // Every file is listed: one without a name gets one from the place of
         // its entry (stable, and no two entries share it); one whose first
         // cluster lies outside the volume (or an empty file, which has none)
         // keeps own id 0, and a save says what became of it.
+        if (batch_.capacity() == 0) {
+            batch_.reserve(kBatchFiles);
+            batchRecords_.reserve(kBatchFiles);
+            batchRecordEntry_.reserve(kBatchFiles);
+        }
         FoundEntry entry;
         entry.name = set.name.empty() ? ExfatUnnamedFileName(set.entryByte) : set.name;
         entry.parentId = parentId;
         entry.ownId = location;
         entry.size = set.dataLength;
         entry.stamp = (static_cast<std::uint64_t>(date) << 16) | time;
-        if (index_ && located)
-            index_->Add(location, parentId, entry.name, set.dataLength,
-                        ExfatFileRecord{f, set.validLength, set.dataLength, set.noFatChain});
-        {
-            auto lock = results_.Lock();
-            results_.FoundEntries().push_back(std::move(entry));
+        batch_.push_back(std::move(entry));
+        if (index_ && located) {
+            batchRecords_.push_back(ExfatFileIndex::Keyed{location, parentId, {},
+                                                          ExfatFileRecord{f, set.validLength, set.dataLength, set.noFatChain}});
+            batchRecordEntry_.push_back(batch_.size() - 1);
         }
         if (control_.liveFile && !set.name.empty())
             control_.liveFile(set.name);
+        if (batch_.size() >= kBatchFiles)
+            FlushBatch();
     }
+
+    static constexpr std::size_t kBatchFiles = 256;
+
+public:
+    // Hands the files met since the last call to the index and the results.
+    void FlushBatch()
+    {
+        if (batch_.empty())
+            return;
+        if (index_ && !batchRecords_.empty()) {
+            for (std::size_t i = 0; i < batchRecords_.size(); ++i)
+                batchRecords_[i].name = batch_[batchRecordEntry_[i]].name;
+            index_->AddMany(batchRecords_.data(), batchRecords_.size());
+        }
+        batchRecords_.clear();
+        batchRecordEntry_.clear();
+        {
+            auto lock = results_.Lock();
+            FoundEntryStore& store = results_.FoundEntries();
+            for (FoundEntry& e : batch_)
+                store.push_back(std::move(e));
+        }
+        results_.FoundFileCount += batch_.size();
+        batch_.clear();
+    }
+
+private:
 
     ScanResults& results_;
     const ExfatVolume& volume_;
@@ -389,10 +452,30 @@ private:
     const ExfatScanControl& control_;
     ExfatScanReport& report_;
     std::deque<QueuedDirectory> queue_;
-    std::unordered_set<std::uint32_t> walkedFirst_;
-    std::unordered_set<std::uint32_t> walkedClusters_;
+    FlatIdMap<bool> walkedFirst_;      // first clusters of the folders queued or walked
+    FlatIdMap<bool> walkedClusters_;   // every directory cluster read
+    // The files of the clusters being read, handed to the results and the
+    // index together (one lock each per batch, not per file).
+    std::vector<FoundEntry> batch_;
+    std::vector<ExfatFileIndex::Keyed> batchRecords_;
+    std::vector<std::size_t> batchRecordEntry_;   // the batch entry of each record
+    std::uint64_t currentParent_ = 0;
+    ExfatEntrySetAssembler sets_{[this](const ExfatEntrySet& set) { Take(set, currentParent_); }};
+    std::vector<std::uint8_t> buffer_;
     std::unordered_map<std::uint64_t, std::string> paths_;   // folder id -> its path, for the reports
 };
+
+// After an allocation failure: the files of the batch still open go to the
+// results when they can.
+void KeepFound(std::optional<ExfatWalker>& walker)
+{
+    if (!walker)
+        return;
+    try {
+        walker->FlushBatch();
+    } catch (const std::bad_alloc&) {
+    }
+}
 
 std::uint64_t DeviceEnd(const CurrentPartition& p, Device& device)
 {
@@ -691,14 +774,16 @@ ExfatScanReport ReadExfatVolumeAt(ScanResults& results, const ExfatVolume& volum
     AddMiscFolder(results);
     if (!volume.Usable())
         return report;
+    std::optional<ExfatWalker> walker;
     try {
-        ExfatWalker walker(results, volume, index, control, report);
-        walker.WalkRoot(volume.rootCluster);
-        walker.WalkQueue();
+        walker.emplace(results, volume, index, control, report);
+        walker->WalkRoot(volume.rootCluster);
+        walker->WalkQueue();
         if (index)
             index->Compact();
     } catch (const std::bad_alloc&) {
         // Out of memory: what was found stays.
+        KeepFound(walker);
     }
     return report;
 }
@@ -725,6 +810,7 @@ ExfatScanReport SearchExfatDirectories(ScanResults& results, CurrentPartition& p
     if (end <= volumeByte)
         return report;
     AddMiscFolder(results);
+    std::optional<ExfatWalker> walker;
     try {
         // The geometry: the boot sector, its backup (sector 12 of the boot
         // region), or the directory contents.
@@ -786,14 +872,14 @@ ExfatScanReport SearchExfatDirectories(ScanResults& results, CurrentPartition& p
             StoreGeometry(partition, volume);
         sweepFrom = volume.heapByte;
 
-        ExfatWalker walker(results, volume, index, control, report);
-        walker.WalkRoot(volume.rootCluster);
-        walker.WalkQueue();
+        walker.emplace(results, volume, index, control, report);
+        walker->WalkRoot(volume.rootCluster);
+        walker->WalkQueue();
 
         // The sweep: every sector of the heap; clusters walked already are passed.
         std::vector<std::uint8_t> chunk(SweepChunkBytes(sweepFrom, end));
         for (std::uint64_t b = sweepFrom; b < end; b += chunk.size()) {
-            if (walker.Stopped())
+            if (walker->Stopped())
                 break;
             const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), end - b));
             results.CurrentScanSector = b / 512;
@@ -802,18 +888,19 @@ ExfatScanReport SearchExfatDirectories(ScanResults& results, CurrentPartition& p
                 continue;
             for (std::size_t s = 0; s + 512 <= n; s += 512) {
                 auto cluster = volume.ClusterOfByte(b + s);
-                if (!cluster || walker.IsWalked(*cluster))
+                if (!cluster || walker->IsWalked(*cluster))
                     continue;
                 if (!IsExfatDirectoryStart(chunk.data() + s))
                     continue;
-                walker.WalkLost(*cluster, b + s);
-                walker.WalkQueue();
+                walker->WalkLost(*cluster, b + s);
+                walker->WalkQueue();
             }
         }
         if (index)
             index->Compact();
     } catch (const std::bad_alloc&) {
         // Out of memory: what was found stays.
+        KeepFound(walker);
     }
     return report;
 }

@@ -78,6 +78,14 @@ public:
     void Add(std::uint64_t ownId, std::uint64_t parentId, std::string_view name, std::uint64_t size,
              const ExfatFileRecord& record);
     void Add(std::uint64_t ownId, const ExfatFileRecord& record);
+    // Several records under one lock.
+    struct Keyed {
+        std::uint64_t ownId = 0;
+        std::uint64_t parentId = 0;
+        std::string_view name;
+        ExfatFileRecord record;
+    };
+    void AddMany(const Keyed* items, std::size_t n);
     bool FindExact(const ExfatFileKey& key, ExfatFileRecord& out) const;
     bool Find(std::uint64_t ownId, ExfatFileRecord& out, std::uint64_t size = ~std::uint64_t(0)) const;
     std::size_t Size() const;

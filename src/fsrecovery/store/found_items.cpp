@@ -240,7 +240,7 @@ void FoundEntryStore::SortByParent()
             // pages as the store holds.
             if (entries_.capacity() - entries_.size() > entries_.size() / 4) {
                 std::vector<FoundEntry> exact;
-                ReserveLarge(exact, entries_.size());
+                ReserveLarge(exact, entries_.size(), true);
                 for (FoundEntry& e : entries_)
                     exact.push_back(std::move(e));
                 entries_.swap(exact);

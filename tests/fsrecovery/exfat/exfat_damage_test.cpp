@@ -217,6 +217,78 @@ TEST(ExfatEntrySetTest, NameEntryEndingInASpaceKeepsIt)
     EXPECT_FALSE(sets[0].checksumOk);
 }
 
+// One assembler over several sets in a row: the checksum of each set (a
+// deleted set may carry the sum of its in-use form or one made after the
+// deletion), and names that do not leak from one set into the next.
+TEST(ExfatEntrySetTest, ChecksumsAndNamesOfSetsInARow)
+{
+    enum class Sum { Right, InUseForm, Wrong };
+    struct Case {
+        std::u16string name;
+        bool deleted;
+        Sum sum;
+        std::string expectedName;
+        bool expectedOk;
+    };
+    const Case cases[] = {
+        {u"A rather long name of a file.txt", false, Sum::Right, "A rather long name of a file.txt", true},
+        {u"b.jpg", false, Sum::Wrong, "b.jpg", false},
+        {u"deleted photo.jpg", true, Sum::InUseForm, "deleted photo.jpg", true},
+        {u"deleted, summed after.jpg", true, Sum::Right, "deleted, summed after.jpg", true},
+        {u"deleted wrong.jpg", true, Sum::Wrong, "deleted wrong.jpg", false},
+        {u"caf\u00E9 \U0001F600.txt", false, Sum::Right, "caf\xC3\xA9 \xF0\x9F\x98\x80.txt", true},
+        {u"c", false, Sum::Right, "c", true},
+    };
+    std::vector<std::uint8_t> dir;
+    for (const Case& c : cases) {
+        const std::size_t names = (c.name.size() + 14) / 15;
+        const std::size_t at = dir.size();
+        dir.resize(at + 32 * (2 + names), 0);
+        std::uint8_t* e = dir.data() + at;
+        e[0] = 0x85;
+        e[1] = static_cast<std::uint8_t>(1 + names);
+        e[32] = 0xC0;
+        e[32 + 3] = static_cast<std::uint8_t>(c.name.size());
+        e[32 + 20] = 9;
+        for (std::size_t k = 0; k < names; ++k) {
+            e[64 + 32 * k] = 0xC1;
+            for (std::size_t i = 0; i < 15 && 15 * k + i < c.name.size(); ++i) {
+                const char16_t u = c.name[15 * k + i];
+                e[64 + 32 * k + 2 + 2 * i] = static_cast<std::uint8_t>(u & 0xFF);
+                e[64 + 32 * k + 3 + 2 * i] = static_cast<std::uint8_t>(u >> 8);
+            }
+        }
+        const std::size_t count = 2 + names;
+        if (c.deleted && c.sum != Sum::InUseForm)
+            for (std::size_t k = 0; k < count; ++k)
+                e[32 * k] &= 0x7F;
+        std::uint16_t sum = ExfatSetChecksum(e, count);
+        if (c.sum == Sum::Wrong)
+            sum ^= 0x0101;
+        e[2] = static_cast<std::uint8_t>(sum & 0xFF);
+        e[3] = static_cast<std::uint8_t>(sum >> 8);
+        if (c.deleted && c.sum == Sum::InUseForm)
+            for (std::size_t k = 0; k < count; ++k)
+                e[32 * k] &= 0x7F;
+    }
+    std::vector<ExfatEntrySet> sets;
+    ExfatEntrySetAssembler a([&](const ExfatEntrySet& s) { sets.push_back(s); });
+    for (std::size_t e = 0; e < dir.size(); e += 32)
+        ASSERT_EQ(a.Feed(dir.data() + e, e), ExfatEntrySetAssembler::Step::Continue);
+    a.Flush();
+    ASSERT_EQ(sets.size(), std::size(cases));
+    std::uint64_t wrong = 0;
+    for (std::size_t i = 0; i < sets.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(sets[i].name, cases[i].expectedName);
+        EXPECT_EQ(sets[i].deleted, cases[i].deleted);
+        EXPECT_EQ(sets[i].checksumOk, cases[i].expectedOk);
+        EXPECT_EQ(sets[i].firstCluster, 9u);
+        wrong += cases[i].expectedOk ? 0 : 1;
+    }
+    EXPECT_EQ(a.checksumMismatches, wrong);
+}
+
 // ---- a file longer than the volume ----------------------------------------------------------
 
 TEST(ExfatDamageTest, FileLengthBeyondTheVolumeSavesWhatTheVolumeHolds)
