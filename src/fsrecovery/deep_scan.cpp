@@ -5,6 +5,7 @@
 #include "fsrecovery/fat/deep_fat_sweep.h"
 #include "fsrecovery/ntfs/deep_ntfs_sweeper.h"
 #include "disk/partition_table.h"
+#include "results/save_walkers.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -139,6 +140,8 @@ void DeepScanJob::Run()
                     Events()->OnError(std::string("Arranging the found directories stopped: ") + e.what());
             }
             volumes_ = sweeper_->Volumes();
+            if (results_.FoundFileCount == 0 && !StopRequested())
+                CountFolderFiles();
         }
     }
 
@@ -152,6 +155,38 @@ void DeepScanJob::Run()
     }
     if (sink_)
         sink_->StepText("");
+}
+
+// The FAT sweep finds folders, not files: what each folder holds is read
+// when it is listed. The count of files the results hold is what the user
+// is shown at the end, so it is read here once, folder by folder, from each
+// folder's own volume (the same count a save of everything would make).
+void DeepScanJob::CountFolderFiles()
+{
+    VolumeSet volumes;
+    for (const std::shared_ptr<FileSystemVolume>& v : volumes_)
+        if (v)
+            volumes.Add(v);
+    if (volumes.Empty())
+        return;
+    SaverSet savers(results_, volumes, false);
+    const std::function<bool()> stop = [this] { return StopRequested(); };
+    std::uint64_t files = 0;
+    try {
+        const TreeNodeId root = results_.Tree().RootItem();
+        for (RecoveredFolder* folder = results_.FirstFolder(); folder && !StopRequested(); folder = folder->next)
+            if (folder->treeItem == root)
+                continue;   // the root's files are the volumes' root files below
+            else if (FileSystemSaver* saver = savers.ForFolder(folder))
+                files += saver->CountFolderFiles(*folder, stop);
+        for (FileSystemSaver* saver : savers.ForRoots())
+            if (!StopRequested())
+                files += saver->CountRootFiles(stop);
+    } catch (const std::exception&) {
+        return;   // a count is no reason to lose the results: it stays as it was
+    }
+    if (!StopRequested())
+        results_.FoundFileCount = files;
 }
 
 // The extents of the partitions of the disk scanned, as its table lists them

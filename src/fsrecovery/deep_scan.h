@@ -85,6 +85,7 @@ private:
     void ReportUnusableVolume() override;
 
     void FillPartitionExtents();
+    void CountFolderFiles();
     void SweepChunks(DeepSweepContext& ctx);
 
     ScanResults& results_;

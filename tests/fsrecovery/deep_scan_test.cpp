@@ -448,5 +448,40 @@ TEST(DeepScan, RootFoldersKeepTheStateOfTheirEntries)
     }
 }
 
+// The FAT sweep finds folders; the files they hold are counted once at the
+// end, so that "File Entries" tells what the Deep scan found: every file
+// entry of the volumes scanned, live and deleted.
+TEST(DeepScan, FileEntriesCountTheFilesOfEveryFolderFound)
+{
+    struct Case {
+        const char* image;
+        const char* type;
+        std::set<int> partitions;
+    };
+    const Case cases[] = {
+        {"fat16.img", "FAT16", {0}},
+        {"fat32.img", "FAT32", {0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.image);
+        DevicePtr dev = FixtureDevice(c.image);
+        if (!dev)
+            GTEST_SKIP() << "fixture not unpacked";
+        SearchSession session(2);
+        ASSERT_TRUE(session.RunDeepScanHere(RangeOf(dev, 0, dev->SizeBytes() / 512, c.type)));
+        std::uint64_t files = 0, live = 0;
+        for (const test::ManifestEntry& e : test::LoadManifest(c.image)) {
+            if (e.IsDir() || !c.partitions.count(e.partition))
+                continue;
+            ++files;
+            live += e.IsDeleted() ? 0 : 1;
+        }
+        ASSERT_GT(live, 0u);
+        const std::uint64_t found = session.Results().FoundFileCount.load();
+        EXPECT_GE(found, live);
+        EXPECT_LE(found, files) << "live " << live;
+    }
+}
+
 }  // namespace
 }  // namespace torvane
