@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -89,18 +90,48 @@ private:
     std::size_t count_ = 0;
 };
 
-// Rows appended one by one into chunks of kChunkRows: no growth step copies
-// the rows made so far, and a row keeps its address for the table's life.
+// Rows appended one by one into chunks: no growth step copies the rows made
+// so far, and a row keeps its address for the table's life. The first
+// chunks are small (1,024 rows, then doubling up to kChunkRows) so that a
+// small range costs little; from kChunkRows rows on every chunk holds
+// kChunkRows.
 template <class Row>
 class DeepRowChunks {
 public:
     static constexpr std::size_t kChunkRows = std::size_t{1} << 16;
+    static constexpr unsigned kFirstChunkBits = 10;
+
+    // The chunk of row `i` and its place there.
+    static std::size_t ChunkOf(std::size_t i)
+    {
+        if (i >= kChunkRows)
+            return (kSmallChunks - 1) + i / kChunkRows;
+        if (i < (std::size_t{1} << kFirstChunkBits))
+            return 0;
+        return static_cast<std::size_t>(std::bit_width(i)) - kFirstChunkBits;
+    }
+    static std::size_t OffsetIn(std::size_t i)
+    {
+        if (i >= kChunkRows)
+            return i % kChunkRows;
+        if (i < (std::size_t{1} << kFirstChunkBits))
+            return i;
+        return i - (std::size_t{1} << (std::bit_width(i) - 1));
+    }
+    static std::size_t ChunkCapacity(std::size_t chunk)
+    {
+        if (chunk == 0)
+            return std::size_t{1} << kFirstChunkBits;
+        if (chunk < kSmallChunks)
+            return std::size_t{1} << (kFirstChunkBits + chunk - 1);
+        return kChunkRows;
+    }
 
     void push_back(Row row)
     {
-        if (size_ == chunks_.size() * kChunkRows) {
+        if (chunks_.empty() || chunks_.back()->size() == ChunkCapacity(chunks_.size() - 1)) {
             auto chunk = std::make_unique<std::vector<Row>>();
-            ReserveLarge(*chunk, kChunkRows);
+            ReserveLarge(*chunk, ChunkCapacity(chunks_.size()));
             chunks_.push_back(std::move(chunk));
         }
         chunks_.back()->push_back(std::move(row));
@@ -108,7 +139,7 @@ public:
     }
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    const Row& operator[](std::size_t i) const { return (*chunks_[i / kChunkRows])[i % kChunkRows]; }
+    const Row& operator[](std::size_t i) const { return (*chunks_[ChunkOf(i)])[OffsetIn(i)]; }
     const Row& back() const { return chunks_.back()->back(); }
     void clear()
     {
@@ -149,6 +180,10 @@ public:
     const_iterator end() const { return const_iterator(this, size_); }
 
 private:
+    // Chunks below kChunkRows rows: 1,024, 1,024, 2,048, ... kChunkRows / 2.
+    static constexpr std::size_t kSmallChunks = 16 - kFirstChunkBits + 1;
+    static_assert(kChunkRows == std::size_t{1} << 16, "the small chunks add up to one full chunk");
+
     std::vector<std::unique_ptr<std::vector<Row>>> chunks_;
     std::size_t size_ = 0;
 };

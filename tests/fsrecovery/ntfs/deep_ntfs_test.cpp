@@ -6,6 +6,7 @@
 #include "fsrecovery/ntfs/deep_ntfs_assemble.h"
 #include "fsrecovery/ntfs/deep_ntfs_scan.h"
 #include "fsrecovery/ntfs/deep_ntfs_sweep.h"
+#include "fsrecovery/ntfs/deep_ntfs_table.h"
 #include "fsrecovery/ntfs/mft_run_table.h"
 #include "fsrecovery/ntfs/ntfs_file_name.h"
 #include "fsrecovery/ntfs/ntfs_fixup.h"
@@ -91,6 +92,32 @@ Bytes FileRecord(std::uint32_t number, std::uint16_t flags, std::uint64_t parent
         .FileName(parent, name, kNtfsNamespaceWin32, 777)
         .Resident(0x80, Bytes(37, 'x'))
         .Build();
+}
+
+// Rows keep their order and their address across the small first chunks and
+// the full ones that follow.
+TEST(DeepNtfsRowChunks, EveryRowIsFoundAtItsNumberAndKeepsItsAddress)
+{
+    DeepRowChunks<std::uint64_t> rows;
+    const std::size_t n = 3 * DeepRowChunks<std::uint64_t>::kChunkRows + 7;
+    std::vector<const std::uint64_t*> addresses;
+    for (std::size_t i = 0; i < n; ++i) {
+        rows.push_back(i * 3 + 1);
+        addresses.push_back(&rows.back());
+        ASSERT_EQ(rows.size(), i + 1);
+    }
+    std::size_t i = 0;
+    for (const std::uint64_t& v : rows) {
+        ASSERT_EQ(v, i * 3 + 1) << i;
+        ASSERT_EQ(&rows[i], addresses[i]) << i;
+        ASSERT_EQ(&v, addresses[i]) << i;
+        ++i;
+    }
+    EXPECT_EQ(i, n);
+    rows.clear();
+    EXPECT_TRUE(rows.empty());
+    rows.push_back(5);
+    EXPECT_EQ(rows[0], 5u);
 }
 
 TEST(DeepNtfsRecord, TakesNameParentNumberSizeAndFlagsFromAFixedUpRecord)
