@@ -61,6 +61,21 @@ void ExpectConsistentTree(ScanResults& results)
     }
 }
 
+// The path of every item of the results tree, from the root.
+std::multiset<std::string> TreePaths(ScanResults& results)
+{
+    std::multiset<std::string> out;
+    auto lk = results.Lock();
+    const TreeModel& tree = results.Tree();
+    for (TreeNodeId n = tree.RootItem(); n != kNoTreeNode; n = tree.NextPreOrder(n, tree.RootItem())) {
+        std::string p;
+        for (TreeNodeId a = n; a != kNoTreeNode; a = tree.Parent(a))
+            p = "/" + tree.Text(a) + p;
+        out.insert(p);
+    }
+    return out;
+}
+
 // A directory's first cluster: "." (self) and ".." (parent) entries.
 std::string DirSector(std::uint32_t self, std::uint32_t parent, const std::string& childName = "",
                       std::uint32_t childCluster = 0)
@@ -173,18 +188,7 @@ TEST(DeepScan, IncrementalPassesGiveTheSameTree)
     DevicePtr dev = FixtureDevice("fat32.img");
     if (!dev)
         GTEST_SKIP();
-    auto paths = [](ScanResults& results) {
-        std::multiset<std::string> out;
-        auto lk = results.Lock();
-        const TreeModel& tree = results.Tree();
-        for (TreeNodeId n = tree.RootItem(); n != kNoTreeNode; n = tree.NextPreOrder(n, tree.RootItem())) {
-            std::string p;
-            for (TreeNodeId a = n; a != kNoTreeNode; a = tree.Parent(a))
-                p = "/" + tree.Text(a) + p;
-            out.insert(p);
-        }
-        return out;
-    };
+    auto paths = TreePaths;
     SearchSession plain(2);
     ASSERT_TRUE(plain.RunDeepScanHere(RangeOf(dev, 0, dev->SizeBytes() / 512, "FAT32")));
     SearchSession passes(2);
@@ -199,18 +203,7 @@ TEST(DeepScan, IncrementalPassesGiveTheSameTree)
 // whole, on every file system.
 TEST(DeepScan, SmallReadsGiveTheSameTree)
 {
-    auto paths = [](ScanResults& results) {
-        std::multiset<std::string> out;
-        auto lk = results.Lock();
-        const TreeModel& tree = results.Tree();
-        for (TreeNodeId n = tree.RootItem(); n != kNoTreeNode; n = tree.NextPreOrder(n, tree.RootItem())) {
-            std::string p;
-            for (TreeNodeId a = n; a != kNoTreeNode; a = tree.Parent(a))
-                p = "/" + tree.Text(a) + p;
-            out.insert(p);
-        }
-        return out;
-    };
+    auto paths = TreePaths;
     const struct {
         const char* image;
         const char* type;
