@@ -15,6 +15,7 @@
 #include "partsearch/smp_sel_dialog.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -666,6 +667,14 @@ void CPartitionSearchView::OnMediaQuestion(unsigned generation, const QString& t
 {
     if (generation != m_nMediaGeneration || !m_bDiscoveryActive) {
         reply(-1);
+        return;
+    }
+    // One box at a time: a box already open (the note on disks that cannot be
+    // read comes up as the dialog lists the drives) is answered first; the
+    // discovery waits for its answer meanwhile.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal != nullptr && modal->isVisible() && modal != Owner() && !modal->isAncestorOf(this)) {
+        QTimer::singleShot(50, this, [this, generation, text, reply] { OnMediaQuestion(generation, text, reply); });
         return;
     }
     m_showMessage(Owner(), text);

@@ -41,6 +41,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QMessageBox>
 #include <QTimer>
 #include <QtTest>
 
@@ -413,6 +414,32 @@ private slots:
         }
         for (int n : numbers)
             DeviceRegistry::Instance().RemoveDisk(n);
+    }
+
+    void discoveryResultWaitsForABoxAlreadyOpen()
+    {
+        DevicePtr card = OpenFileDevice(test::FixtureImage("card-fat32.img").string());
+        if (!card)
+            QSKIP("the card images are not unpacked");
+        const int number = DeviceRegistry::Instance().RegisterMemoryDisk(card, true);
+        // A box up before the discovery ends, as the note on disks that cannot
+        // be read is when the drive list is built.
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Message"), QStringLiteral("first"), QMessageBox::Ok);
+        box.open();
+        auto dialog = OpenDialog(kModeDeep, true);
+        QVERIFY(dialog);
+        CPartitionSearchView* search = dialog->PartitionSearch();
+        const DriveInventory& inv = *dialog->DriveTreePanel()->Inventory();
+        const TreeNodeId diskItem = DiskItem(*dialog, number);
+        QVERIFY(SpinUntil([&] { return inv.Tree.ChildCount(diskItem) == 1; }, 30000));
+        // The card's partition is listed; its message waits for the box.
+        QTest::qWait(300);
+        QVERIFY(messages_.empty());
+        box.accept();
+        QVERIFY(SpinUntil([&] { return !search->Busy() && messages_.size() == 1; }, 30000));
+        QCOMPARE(messages_[0], QStringLiteral("Found 1 more partitions in selected Disk ( Disk - %1 )").arg(number));
+        dialog.reset();
+        DeviceRegistry::Instance().RemoveDisk(number);
     }
 
     void basicScanOfATablelessDiskWaitsForTheSearch()
