@@ -28,7 +28,7 @@ function(torvane_gui_test name)
   endif()
   add_executable(${name} ${ARGN})
   set_target_properties(${name} PROPERTIES AUTOMOC ON AUTORCC ON)
-  target_link_libraries(${name} PRIVATE torvane_gui torvane_core torvane_testsupport Qt6::Test Qt6::Widgets)
+  target_link_libraries(${name} PRIVATE torvane_gui torvane_core torvane_testsupport torvane_guitestsupport Qt6::Test Qt6::Widgets)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS gui
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TORVANE_FIXTURE_IMAGES=${TORVANE_FIXTURE_IMAGES}")

@@ -41,6 +41,7 @@
 #include "results/save_browse_dialog.h"
 #include "support/device_doubles.h"
 #include "support/fixtures.h"
+#include "support/gui_support.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -74,39 +75,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Answers the boxes the dialogs ask while a test runs: Yes to questions, OK
-// to messages and to the end-of-search box; the texts of message boxes are
-// kept. With `handler` set, each modal widget goes to it first; it returns
-// true when it answered.
-class BoxAnswerer : public QObject {
-public:
-    BoxAnswerer()
-    {
-        timer_.setInterval(20);
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            QWidget* w = QApplication::activeModalWidget();
-            if (!w)
-                return;
-            if (handler && handler(w))
-                return;
-            if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                messages.push_back(box->text());
-                if (QAbstractButton* yes = box->button(QMessageBox::Yes))
-                    yes->click();
-                else
-                    box->accept();
-            } else if (auto* dlg = qobject_cast<QDialog*>(w)) {
-                dlg->accept();
-            }
-        });
-        timer_.start();
-    }
-    QStringList messages;
-    std::function<bool(QWidget*)> handler;
-
-private:
-    QTimer timer_;
-};
+using test::BoxAnswerer;
 
 struct Planted {
     std::uint64_t sector = 0, size = 0;
@@ -208,18 +177,7 @@ private:
         auto dialog = std::make_unique<Dialog>();
         dialog->Session().SetSignatureFolder(TORVANE_RES_DIR);
         CDriveTreeView* panel = dialog->DrivePanel();
-        panel->SetDeviceEventSource(std::make_unique<ManualDeviceEventSource>());
-        panel->SetShowLogicalNote(false);
-        panel->SetInventoryBuilder([](int m, bool withLogical) {
-            auto inv = std::make_shared<DriveInventory>();
-            inv->RecoveryMode = m;
-            DriveRefreshOptions options;
-            options.WithLogicalDrives = withLogical;
-            options.RefreshRegistry = false;
-            options.Logical.MountInfoPath = "/nonexistent/mountinfo";
-            BuildDriveInventory(*inv, DeviceRegistry::Instance(), options);
-            return inv;
-        });
+        test::PrepareDrivePanel(panel);
         dialog->show();
         QSignalSpy done(panel, &CDriveTreeView::refreshFinished);
         panel->RefreshDriveTree();
@@ -290,7 +248,7 @@ private slots:
     void init()
     {
         answerer_->handler = {};
-        answerer_->messages.clear();
+        answerer_->texts.clear();
         opened_.clear();
         sample_->delayMs = 0;
     }
@@ -320,7 +278,7 @@ private slots:
         dialog->DestinationEdit()->setText(QStringLiteral("/nonexistent/destination"));
         dialog->NextButton()->click();
         QCOMPARE(dialog->WizardStep(), 1);
-        QCOMPARE(answerer_->messages.value(0), QString::fromLatin1(kDestinationMissingText));
+        QCOMPARE(answerer_->texts.value(0), QString::fromLatin1(kDestinationMissingText));
         Screenshot(dialog.get(), QStringLiteral("photo-1-destination"));
 
         // The search, slowed down so that thumbnails show while it runs.
@@ -429,7 +387,7 @@ private slots:
         dialog->DestinationEdit()->setText(QString::fromStdString(out.path().string()));
         dialog->NextButton()->click();
         QCOMPARE(dialog->WizardStep(), 1);
-        QCOMPARE(answerer_->messages.value(0), QString::fromLatin1(kSelectExtensionText));
+        QCOMPARE(answerer_->texts.value(0), QString::fromLatin1(kSelectExtensionText));
 
         // PDF ticked as a click on its box does it.
         QAbstractItemModel* view = dialog->ExtensionList()->model();

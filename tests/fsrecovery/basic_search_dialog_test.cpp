@@ -24,6 +24,7 @@
 #include "results/scan_log_dialog.h"
 #include "support/device_doubles.h"
 #include "support/fixtures.h"
+#include "support/gui_support.h"
 #include "../e2e/sha256.h"
 
 #include <QAbstractButton>
@@ -49,44 +50,7 @@ using namespace torvane;
 
 namespace {
 
-// Answers the boxes the dialog asks while the test runs: Yes to questions,
-// OK to the end-of-search box. With `handler` set, each active modal widget
-// goes to it instead (a test that drives its own dialogs).
-class BoxAnswerer : public QObject {
-public:
-    BoxAnswerer()
-    {
-        timer_.setInterval(30);
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            QWidget* w = QApplication::activeModalWidget();
-            if (!w)
-                return;
-            if (handler) {
-                handler(w);
-                return;
-            }
-            ++answered;
-            if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                QAbstractButton* no = box->button(QMessageBox::No);
-                if (sayNo && no)
-                    no->click();
-                else if (QAbstractButton* yes = box->button(QMessageBox::Yes))
-                    yes->click();
-                else
-                    box->accept();
-            } else if (auto* dlg = qobject_cast<QDialog*>(w)) {
-                dlg->accept();
-            }
-        });
-        timer_.start();
-    }
-    int answered = 0;
-    bool sayNo = false;
-    std::function<void(QWidget*)> handler;
-
-private:
-    QTimer timer_;
-};
+using test::BoxAnswerer;
 
 std::string PathOf(const TreeModel& tree, TreeNodeId n)
 {
@@ -117,18 +81,7 @@ private:
     {
         auto dialog = std::make_unique<CBasicSearch>();
         CDriveTreeView* panel = dialog->DrivePanel();
-        panel->SetDeviceEventSource(std::make_unique<ManualDeviceEventSource>());
-        panel->SetShowLogicalNote(false);
-        panel->SetInventoryBuilder([](int mode, bool withLogical) {
-            auto inv = std::make_shared<DriveInventory>();
-            inv->RecoveryMode = mode;
-            DriveRefreshOptions options;
-            options.WithLogicalDrives = withLogical;
-            options.RefreshRegistry = false;
-            options.Logical.MountInfoPath = "/nonexistent/mountinfo";
-            BuildDriveInventory(*inv, DeviceRegistry::Instance(), options);
-            return inv;
-        });
+        test::PrepareDrivePanel(panel);
         dialog->SearchView()->SetInterimInterval(std::chrono::milliseconds(200));
         dialog->resize(1100, 720);
         dialog->show();
@@ -330,7 +283,7 @@ private slots:
         SetOpenFolderFunction([&](QWidget*, const QString& folder) { opened << folder; });
         // The counting and saving dialogs run by themselves; the destination
         // and completion dialogs are answered as a user would.
-        answerer_->handler = [&](QWidget* w) {
+        answerer_->SetHandler([&](QWidget* w) {
             if (!seen.contains(w->objectName()))
                 seen << w->objectName();
             if (auto* box = qobject_cast<QMessageBox*>(w)) {
@@ -351,7 +304,7 @@ private slots:
                 if (auto* ok = done->findChild<QPushButton*>(QStringLiteral("OK")))
                     ok->click();
             }
-        };
+        });
         struct Restore {
             BoxAnswerer* a;
             ~Restore()

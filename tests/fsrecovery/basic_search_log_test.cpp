@@ -24,6 +24,7 @@
 #include "results/scan_log_dialog.h"
 #include "fsrecovery/scan_log_jobs.h"
 #include "support/fixtures.h"
+#include "support/gui_support.h"
 #include "support/session_support.h"
 #include "../e2e/sha256.h"
 
@@ -47,40 +48,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Answers every modal box: message boxes with OK (their texts recorded),
-// questions with Yes (or No), other dialogs with accept.
-class BoxAnswerer : public QObject {
-public:
-    BoxAnswerer()
-    {
-        timer_.setInterval(20);
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            QWidget* w = QApplication::activeModalWidget();
-            if (!w)
-                return;
-            if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                texts << box->text();
-                QAbstractButton* no = box->button(QMessageBox::No);
-                if (sayNo && no)
-                    no->click();
-                else if (QAbstractButton* yes = box->button(QMessageBox::Yes))
-                    yes->click();
-                else
-                    box->accept();
-            } else if (auto* dialog = qobject_cast<QDialog*>(w)) {
-                dialogs << dialog->metaObject()->className();
-                dialog->accept();
-            }
-        });
-        timer_.start();
-    }
-    QStringList texts;
-    QStringList dialogs;
-    bool sayNo = false;
-
-private:
-    QTimer timer_;
-};
+using test::BoxAnswerer;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -104,18 +72,7 @@ private:
     {
         auto dialog = std::make_unique<CBasicSearch>();
         CDriveTreeView* panel = dialog->DrivePanel();
-        panel->SetDeviceEventSource(std::make_unique<ManualDeviceEventSource>());
-        panel->SetShowLogicalNote(false);
-        panel->SetInventoryBuilder([](int mode, bool withLogical) {
-            auto inv = std::make_shared<DriveInventory>();
-            inv->RecoveryMode = mode;
-            DriveRefreshOptions options;
-            options.WithLogicalDrives = withLogical;
-            options.RefreshRegistry = false;
-            options.Logical.MountInfoPath = "/nonexistent/mountinfo";
-            BuildDriveInventory(*inv, DeviceRegistry::Instance(), options);
-            return inv;
-        });
+        test::PrepareDrivePanel(panel);
         dialog->resize(1100, 720);
         dialog->show();
         return dialog;

@@ -24,6 +24,7 @@
 #include "results/save_session.h"
 #include "support/device_doubles.h"
 #include "support/fixtures.h"
+#include "support/gui_support.h"
 #include "support/session_support.h"
 #include "../e2e/sha256.h"
 
@@ -50,44 +51,7 @@ using namespace torvane;
 
 namespace {
 
-// Answers what the dialog asks: OK and Yes to boxes; the destination dialog
-// gets its folder from Browse, the completion dialog OK.
-class Answerer : public QObject {
-public:
-    Answerer()
-    {
-        timer_.setInterval(30);
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            QWidget* w = QApplication::activeModalWidget();
-            if (!w)
-                return;
-            if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                messages << box->text();
-                if (QAbstractButton* yes = box->button(QMessageBox::Yes))
-                    yes->click();
-                else
-                    box->accept();
-            } else if (w->objectName() == QStringLiteral("CSaveBrowse")) {
-                auto* browse = w->findChild<QPushButton*>(QStringLiteral("Browse"));
-                auto* ok = w->findChild<QPushButton*>(QStringLiteral("OK"));
-                if (browse && ok) {
-                    browse->click();
-                    ok->click();
-                }
-            } else if (auto* dlg = qobject_cast<QDialog*>(w)) {
-                if (auto* ok = dlg->findChild<QPushButton*>(QStringLiteral("OK")))
-                    ok->click();
-                else
-                    dlg->accept();
-            }
-        });
-        timer_.start();
-    }
-    QStringList messages;
-
-private:
-    QTimer timer_;
-};
+using test::BoxAnswerer;
 
 // `volume` behind an MBR that lists it as one FAT32 (LBA) partition at sector 2048.
 std::string AsPartitionedDisk(const std::string& volume)
@@ -112,24 +76,13 @@ private:
     int diskNumber_ = -1;
     int highWordDisk_ = -1;
     std::vector<test::ManifestEntry> highWordManifest_;
-    Answerer* answerer_ = nullptr;
+    BoxAnswerer* answerer_ = nullptr;
 
     std::unique_ptr<CBasicSearch> OpenDialog()
     {
         auto dialog = std::make_unique<CBasicSearch>();
         CDriveTreeView* panel = dialog->DrivePanel();
-        panel->SetDeviceEventSource(std::make_unique<ManualDeviceEventSource>());
-        panel->SetShowLogicalNote(false);
-        panel->SetInventoryBuilder([](int mode, bool withLogical) {
-            auto inv = std::make_shared<DriveInventory>();
-            inv->RecoveryMode = mode;
-            DriveRefreshOptions options;
-            options.WithLogicalDrives = withLogical;
-            options.RefreshRegistry = false;
-            options.Logical.MountInfoPath = "/nonexistent/mountinfo";
-            BuildDriveInventory(*inv, DeviceRegistry::Instance(), options);
-            return inv;
-        });
+        test::PrepareDrivePanel(panel);
         dialog->SearchView()->SetInterimInterval(std::chrono::milliseconds(200));
         dialog->resize(1100, 720);
         dialog->show();
@@ -202,7 +155,27 @@ private slots:
             MakeMemoryDevice("fat32-highword disk", AsPartitionedDisk(volume)));
         QVERIFY(highWordDisk_ >= 0);
         highWordManifest_ = test::LoadManifest("fat32-highword.img");
-        answerer_ = new Answerer;
+        answerer_ = new BoxAnswerer;
+        // The destination box takes the folder the browse function gives;
+        // other dialogs are left by their OK button.
+        answerer_->SetHandler([](QWidget* w) {
+            if (qobject_cast<QMessageBox*>(w))
+                return false;
+            if (w->objectName() == QStringLiteral("CSaveBrowse")) {
+                auto* browse = w->findChild<QPushButton*>(QStringLiteral("Browse"));
+                auto* ok = w->findChild<QPushButton*>(QStringLiteral("OK"));
+                if (browse && ok) {
+                    browse->click();
+                    ok->click();
+                }
+                return true;
+            }
+            auto* ok = w->findChild<QPushButton*>(QStringLiteral("OK"));
+            if (!ok || !qobject_cast<QDialog*>(w))
+                return false;
+            ok->click();
+            return true;
+        });
     }
 
     void cleanupTestCase() { delete answerer_; }
@@ -384,9 +357,9 @@ private slots:
                 save = a;
         }
         QCOMPARE(texts.join(QLatin1Char('|')), QStringLiteral("Open|-|Save|Save All"));
-        answerer_->messages.clear();
+        answerer_->texts.clear();
         save->trigger();   // returns once the completion dialog has closed
-        QVERIFY2(answerer_->messages.isEmpty(), qPrintable(answerer_->messages.join(QStringLiteral(" | "))));
+        QVERIFY2(answerer_->texts.isEmpty(), qPrintable(answerer_->texts.join(QStringLiteral(" | "))));
 
         auto sha = [&](const std::string& path) { return test::Sha256OfFile((dest / path).string()); };
         std::map<std::string, std::string> expected;
@@ -426,7 +399,7 @@ private slots:
         QCOMPARE(treeMenu->actions().size(), 1);
         QCOMPARE(treeMenu->actions().front()->text(), QStringLiteral("Save"));
         treeMenu->actions().front()->trigger();
-        QVERIFY2(answerer_->messages.isEmpty(), qPrintable(answerer_->messages.join(QStringLiteral(" | "))));
+        QVERIFY2(answerer_->texts.isEmpty(), qPrintable(answerer_->texts.join(QStringLiteral(" | "))));
         QCOMPARE(sha("SUB/A.BIN"), expected["/SUB/A.BIN"]);
         QCOMPARE(sha("SUB/B.TXT"), expected["/SUB/B.TXT"]);
         QVERIFY(!std::filesystem::exists(dest / "FILL"));

@@ -35,6 +35,7 @@
 #include "results/save_session.h"
 #include "support/device_doubles.h"
 #include "support/fixtures.h"
+#include "support/gui_support.h"
 #include "../e2e/sha256.h"
 
 #include <QAbstractButton>
@@ -61,45 +62,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Answers the boxes the dialog asks while the test runs: Yes to questions,
-// OK to messages (their texts are kept). With `handler` set, each active
-// modal widget goes to it instead.
-class BoxAnswerer : public QObject {
-public:
-    BoxAnswerer()
-    {
-        timer_.setInterval(30);
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            QWidget* w = QApplication::activeModalWidget();
-            if (!w)
-                return;
-            if (handler) {
-                handler(w);
-                return;
-            }
-            if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                texts << box->text();
-                QAbstractButton* no = box->button(QMessageBox::No);
-                if (sayNo && no)
-                    no->click();
-                else if (QAbstractButton* yes = box->button(QMessageBox::Yes))
-                    yes->click();
-                else
-                    box->accept();
-            } else if (auto* dlg = qobject_cast<QDialog*>(w)) {
-                texts << w->objectName();
-                dlg->accept();
-            }
-        });
-        timer_.start();
-    }
-    QStringList texts;
-    bool sayNo = false;
-    std::function<void(QWidget*)> handler;
-
-private:
-    QTimer timer_;
-};
+using test::BoxAnswerer;
 
 // Saved files under a destination: relative path -> sha256.
 std::map<std::string, std::string> Collect(const fs::path& out)
@@ -235,7 +198,7 @@ private:
         QString completion;
         SetBrowseForFolderFunction([&](QWidget*) { return QString::fromStdString(dest.string()); });
         SetOpenFolderFunction([](QWidget*, const QString&) {});
-        answerer_->handler = [&](QWidget* w) {
+        answerer_->SetHandler([&](QWidget* w) {
             if (auto* box = qobject_cast<QMessageBox*>(w)) {
                 messages << box->text();
                 box->accept();
@@ -251,7 +214,7 @@ private:
                 if (auto* ok = done->findChild<QPushButton*>(QStringLiteral("OK")))
                     ok->click();
             }
-        };
+        });
         view->SaveDataButton()->click();
         const bool finished = QTest::qWaitFor([&] { return !completion.isEmpty(); }, 60000);
         answerer_->handler = nullptr;
@@ -577,13 +540,13 @@ private slots:
         // Results not in a log: Close offers the exit confirmation; "Do not
         // Exit" keeps the dialog.
         QString offered;
-        answerer_->handler = [&](QWidget* w) {
+        answerer_->SetHandler([&](QWidget* w) {
             offered = w->objectName();
             if (auto* confirm = qobject_cast<CExit_Confirmation*>(w))
                 confirm->done(CExit_Confirmation::kDoNotExit);
             else if (auto* dlg = qobject_cast<QDialog*>(w))
                 dlg->reject();
-        };
+        });
         QVERIFY(!view->ConfirmClose());
         answerer_->handler = nullptr;
         QCOMPARE(offered, QStringLiteral("CExit_Confirmation"));

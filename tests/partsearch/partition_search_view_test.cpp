@@ -33,6 +33,7 @@
 #include "platform/device_registry.h"
 #include "support/device_doubles.h"
 #include "support/fixtures.h"
+#include "support/gui_support.h"
 #include "partsearch_test_support.h"
 
 #include <QApplication>
@@ -61,18 +62,6 @@ template <class F> bool SpinUntil(F done, int ms = 30000)
         QThread::msleep(2);
     }
     return done();
-}
-
-std::shared_ptr<DriveInventory> BuildForTest(int mode, bool withLogical)
-{
-    auto inv = std::make_shared<DriveInventory>();
-    inv->RecoveryMode = mode;
-    DriveRefreshOptions options;
-    options.WithLogicalDrives = withLogical;
-    options.RefreshRegistry = false;
-    options.Logical.MountInfoPath = "/nonexistent/mountinfo";
-    BuildDriveInventory(*inv, DeviceRegistry::Instance(), options);
-    return inv;
 }
 
 std::vector<std::string> ChildTexts(const DriveInventory& inv, TreeNodeId item)
@@ -114,9 +103,7 @@ private:
         CDriveTreeView* panel = dialog->DriveTreePanel();
         if (!panel || !dialog->PartitionSearch())
             return nullptr;
-        panel->SetDeviceEventSource(std::make_unique<ManualDeviceEventSource>());
-        panel->SetShowLogicalNote(false);
-        panel->SetInventoryBuilder(BuildForTest);
+        test::PrepareDrivePanel(panel);
         CPartitionSearchView* search = dialog->PartitionSearch();
         search->SetDepthChooser([this](QWidget*) { return depth_; });
         search->SetStopConfirmer([this](QWidget*, const QString& text) {
