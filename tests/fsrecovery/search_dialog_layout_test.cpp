@@ -20,6 +20,7 @@
 #include "results/scan_log_dialog.h"
 #include "scan_log_test_support.h"
 #include "platform/device_registry.h"
+#include "support/gui_support.h"
 #include "support/fixtures.h"
 
 #include <QApplication>
@@ -60,16 +61,9 @@ private:
     {
         auto dialog = std::make_unique<CDeepSearch>();
         CDriveTreeView* panel = dialog->DrivePanel();
-        panel->SetDeviceEventSource(std::make_unique<ManualDeviceEventSource>());
-        panel->SetShowLogicalNote(false);
+        test::PrepareDrivePanel(panel);
         panel->SetInventoryBuilder([this](int mode, bool withLogical) {
-            auto inv = std::make_shared<DriveInventory>();
-            inv->RecoveryMode = mode;
-            DriveRefreshOptions options;
-            options.WithLogicalDrives = withLogical;
-            options.RefreshRegistry = false;
-            options.Logical.MountInfoPath = "/nonexistent/mountinfo";
-            BuildDriveInventory(*inv, DeviceRegistry::Instance(), options);
+            auto inv = test::RegistryInventory(mode, withLogical);
             if (deniedDisk_)
                 inv->AccessDeniedDisks = {97};
             return inv;
