@@ -3,9 +3,11 @@
 # prints, per run, the summary line and every saved file's path and SHA-256.
 # Two runs of this script (before and after a change) compare with diff.
 #   scripts/e2e-tree-hashes.sh BUILD_DIR > hashes.txt
+# E2E=path/to/torvane_e2e runs another build's program on BUILD_DIR's fixtures.
+# scripts/e2e-deep-tree-hashes.sh does the same for Deep Search.
 set -euo pipefail
 BUILD=${1:-build}
-E2E="$BUILD/tests/e2e/torvane_e2e"
+E2E=${E2E:-"$BUILD/tests/e2e/torvane_e2e"}
 FIX="$BUILD/fixtures"
 OUT=$(mktemp -d)
 trap 'rm -rf "$OUT"' EXIT

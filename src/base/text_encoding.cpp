@@ -6,6 +6,9 @@
 #include "base/text_encoding.h"
 
 #include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 
 namespace torvane {
 namespace {
@@ -88,13 +91,21 @@ constexpr std::array<char16_t, 32> kCp1252High = {
 std::string Utf16LeToUtf8(const std::uint8_t* bytes, std::size_t units) {
     if (bytes == nullptr) return {};
     // Names on disk are mostly plain ASCII: one byte per unit, written at once.
-    bool ascii = true;
-    for (std::size_t i = 0; i < units && ascii; ++i)
-        ascii = bytes[2 * i] < 0x80 && bytes[2 * i + 1] == 0;
-    if (ascii) {
+    // Four units are tested per step where the host reads little-endian.
+    std::size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 4 <= units; i += 4) {
+            std::uint64_t four;
+            std::memcpy(&four, bytes + 2 * i, sizeof four);
+            if ((four & 0xFF80FF80FF80FF80ull) != 0) break;
+        }
+    }
+    while (i < units && bytes[2 * i] < 0x80 && bytes[2 * i + 1] == 0)
+        ++i;
+    if (i == units) {
         std::string out(units, '\0');
-        for (std::size_t i = 0; i < units; ++i)
-            out[i] = static_cast<char>(bytes[2 * i]);
+        for (std::size_t k = 0; k < units; ++k)
+            out[k] = static_cast<char>(bytes[2 * k]);
         return out;
     }
     return DecodeUtf16(units, [bytes](std::size_t i) {

@@ -1,5 +1,6 @@
 #include "disk/sector_reader.h"
 
+#include "disk/read_cache.h"
 #include "platform/device_registry.h"
 
 #include <algorithm>
@@ -118,6 +119,7 @@ std::uint64_t ReadBytesFrom(Device& device, std::uint64_t offset, void* buffer, 
     SectorReadReport rep;
     auto* out = static_cast<unsigned char*>(buffer);
     const std::uint64_t size = device.SizeBytes();  // 0 when the device did not say
+    DeviceReadCache* cache = ReadCacheScope::ActiveFor(device);
     std::size_t pos = 0;
     while (pos < length) {
         if (offset > kMaxU64 - pos) {
@@ -127,7 +129,7 @@ std::uint64_t ReadBytesFrom(Device& device, std::uint64_t offset, void* buffer, 
         const std::uint64_t at = offset + pos;
         std::int64_t n = -1;
         try {
-            n = device.ReadAt(at, out + pos, length - pos);
+            n = cache ? cache->ReadAt(at, out + pos, length - pos) : device.ReadAt(at, out + pos, length - pos);
         } catch (...) {
             n = -1;
         }

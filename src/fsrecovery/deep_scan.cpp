@@ -5,6 +5,7 @@
 #include "fsrecovery/fat/deep_fat_sweep.h"
 #include "fsrecovery/ntfs/deep_ntfs_sweeper.h"
 #include "disk/partition_table.h"
+#include "disk/read_cache.h"
 #include "results/save_walkers.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 namespace torvane {
@@ -119,7 +121,8 @@ void DeepScanJob::Run()
             sweeper_ = MakeDeepSweeper(kind);
         if (sweeper_) {
             const DevicePtr device = partition_.Device;
-            DeepSweepContext ctx{results_, tables_, partition_, *device, *this};
+            DeviceReadCache readCache(*device);
+            DeepSweepContext ctx{results_, tables_, partition_, *device, *this, &readCache};
             try {
                 sweeper_->Begin(ctx);
                 if (sweeper_->SweepsItself())
@@ -133,6 +136,10 @@ void DeepScanJob::Run()
                 if (Events())
                     Events()->OnError(std::string("Searching lost directories stopped: ") + e.what());
             }
+            // The finishing steps and the count of the files read the FAT
+            // and the folders found again and again, a few sectors at a time:
+            // each block is read from the device once.
+            const ReadCacheScope cached(readCache);
             try {
                 sweeper_->Finish(ctx, StopRequested());
             } catch (const std::exception& e) {
@@ -238,6 +245,9 @@ void DeepScanJob::SweepChunks(DeepSweepContext& ctx)
         if (sink_)
             sink_->Progress(p);
         if (interval.count() > 0 && std::chrono::steady_clock::now() - lastPass >= interval) {
+            std::optional<ReadCacheScope> cached;
+            if (ctx.readCache)
+                cached.emplace(*ctx.readCache);
             sweeper_->TimedPass(ctx);
             lastPass = std::chrono::steady_clock::now();
         }

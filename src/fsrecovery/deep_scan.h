@@ -9,6 +9,12 @@
 // passes that grow the tree during the sweep run on the job's own thread,
 // between chunks, so nothing races the sweep.
 //
+// The finishing steps, the incremental passes and the count of the files
+// found read the FAT over and over and the folders found a few sectors at a
+// time; those reads go through a read cache of the job's own
+// (disk/read_cache.h), which the sweeper also hands the first cluster of
+// every folder it meets, so the steps read them from memory.
+//
 // A chunk whose read fails is read again sector by sector, so that one bad
 // sector does not hide the other 1,023. A range beyond the device's end is
 // swept only as far as the device goes.

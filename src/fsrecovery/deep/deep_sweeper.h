@@ -36,6 +36,7 @@
 // TimedPass or Sweep ends the sweep; Finish still runs on what was found.
 #pragma once
 
+#include "disk/read_cache.h"
 #include "disk/volume_geometry.h"
 #include "fsrecovery/deep/deep_tables.h"
 #include "fsrecovery/store/found_items.h"
@@ -66,6 +67,10 @@ struct DeepSweepContext {
     CurrentPartition& partition;
     Device& device;
     ScanControl& control;
+    // Where a sweeper hands over sectors the finishing steps will read
+    // again (a folder's first cluster); they then read them from memory.
+    // Null: no cache.
+    DeviceReadCache* readCache = nullptr;
 };
 
 class DeepSweeper {

@@ -141,6 +141,13 @@ void ClassifyDeepFatSectors(DeepFatSweepState& state, DeepTables& tables, ScanRe
                 }
             }
             tables.dirs.push_back(std::move(row));
+            // The finishing steps read this cluster again (the names of
+            // its lost subfolders, the count of its files).
+            if (state.readCache) {
+                const std::uint64_t clusterSectors = g.SectorsPerCluster != 0 ? g.SectorsPerCluster : 8;
+                state.readCache->Offer(first * kSectorSize, data, count * kSectorSize, s * kSectorSize,
+                                       (s + clusterSectors) * kSectorSize);
+            }
             continue;
         }
         if (!candidate)
@@ -201,6 +208,7 @@ public:
     void Begin(DeepSweepContext& ctx) override
     {
         BeginDeepFatSweep(state_, ctx.partition, &ctx.device);
+        state_.readCache = ctx.readCache;
         ctx.tables.dirSerial = 1;
         ctx.tables.workersStopped = false;
         if (ScanSink* sink = ctx.control.Sink()) {

@@ -38,6 +38,8 @@ struct DeepFatSweepState {
     PartitionDescriptor descriptor;        // SectorsPerCluster and Cluster0Start are read
     FatKind fatKind = FatKind::None;       // the width of the FAT cells of `geometry`
     std::unique_ptr<FatTable> fat;         // the geometry's FAT, when it names one
+    // Given each directory's first cluster as the sweep meets it (null: none).
+    DeviceReadCache* readCache = nullptr;
 };
 
 // Readies `state` for a sweep of `partition` (its geometry as read).

@@ -71,9 +71,14 @@ bool FatTable::Load(std::uint64_t index)
     count = std::min<std::uint64_t>(count, deviceSectors - (fatStart_ + index));
     if (count == 0)
         return false;
-    batch_.resize(count * kSectorSize);
+    const std::size_t bytes = static_cast<std::size_t>(count) * kSectorSize;
+    if (bytes > batchCapacity_) {
+        batch_.reset(new std::uint8_t[bytes]);
+        batchCapacity_ = bytes;
+    }
+    batchBytes_ = bytes;
     ++reads_;
-    if (!ReadSectorsFrom(device_, static_cast<std::uint32_t>(count), fatStart_ + index, batch_.data())) {
+    if (!ReadSectorsFrom(device_, static_cast<std::uint32_t>(count), fatStart_ + index, batch_.get())) {
         batchCount_ = 0;
         return false;
     }
@@ -96,7 +101,7 @@ bool FatTable::Cell(std::uint32_t cluster, std::uint32_t& value)
         if (!Load(index))
             return false;
     }
-    const ByteView sector = ByteView(batch_.data(), batch_.size()).Sub((index - batchFirst_) * kSectorSize, kSectorSize);
+    const ByteView sector = ByteView(batch_.get(), batchBytes_).Sub((index - batchFirst_) * kSectorSize, kSectorSize);
     unsigned within = cluster % perSector;
     if (kind_ == FatKind::Fat16)
         value = sector.U16(within * 2);

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,7 +56,10 @@ private:
     FatKind kind_;
     std::uint64_t fatStart_;
     std::uint32_t sectorsPerFat_;
-    std::vector<std::uint8_t> batch_;
+    // Not cleared when it grows: a read fills every byte it is asked for.
+    std::unique_ptr<std::uint8_t[]> batch_;
+    std::size_t batchCapacity_ = 0;     // bytes batch_ can hold
+    std::size_t batchBytes_ = 0;        // bytes of the batch held
     std::uint64_t batchFirst_ = 0;      // FAT sector index of batch_[0]
     std::uint64_t batchCount_ = 0;      // sectors held
     std::uint64_t reads_ = 0;

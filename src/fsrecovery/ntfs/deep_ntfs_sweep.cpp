@@ -232,7 +232,8 @@ void DeepNtfsSweep::ExamineChunk(const std::uint8_t* data, std::size_t bytes, st
     const std::size_t sectors = bytes / kSector;
     for (std::size_t i = 0; i < sectors; ++i) {
         const std::uint8_t* s = data + i * kSector;
-        if (s[0] == 'F' && s[1] == 'I' && s[2] == 'L' && s[3] == 'E') {
+        // One 4-byte compare per sector: most sectors are neither.
+        if (std::memcmp(s, "FILE", 4) == 0) {
             if ((s[28] | (s[29] << 8)) != kMftRecordSize)
                 continue;
             if (!Fetch(data, bytes, firstSector, i, 2, Buffer(kMftRecordSize)))
@@ -242,7 +243,7 @@ void DeepNtfsSweep::ExamineChunk(const std::uint8_t* data, std::size_t bytes, st
                 ++fileRecords_;
                 table_.AddFileRecord(std::move(row));
             }
-        } else if (s[0] == 'I' && s[1] == 'N' && s[2] == 'D' && s[3] == 'X') {
+        } else if (std::memcmp(s, "INDX", 4) == 0) {
             const std::size_t size = DeepIndexBlockSize(s, kSector);
             if (size == 0 ||
                 !Fetch(data, bytes, firstSector, i, static_cast<std::uint32_t>(size / kSector), Buffer(size)))

@@ -4,14 +4,14 @@
 
 namespace torvane {
 
-void DeepNtfsTable::AddFileRecord(DeepNtfsFileRecord row)
+void DeepNtfsTable::AddFileRecord(DeepNtfsFileRecord&& row)
 {
     if (row.hasNumber && !row.IsExtension())
         firstRow_.Emplace(row.number, static_cast<std::uint32_t>(files_.size()));
     files_.push_back(std::move(row));
 }
 
-void DeepNtfsTable::AddIndexEntry(DeepNtfsIndexEntry row) { entries_.push_back(std::move(row)); }
+void DeepNtfsTable::AddIndexEntry(DeepNtfsIndexEntry&& row) { entries_.push_back(std::move(row)); }
 
 void DeepNtfsTable::AddRecordCopy(std::uint32_t number, std::uint64_t sector, const std::uint8_t* record1024)
 {

@@ -127,7 +127,7 @@ public:
         return kChunkRows;
     }
 
-    void push_back(Row row)
+    void push_back(Row&& row)
     {
         if (chunks_.empty() || chunks_.back()->size() == ChunkCapacity(chunks_.size() - 1)) {
             auto chunk = std::make_unique<std::vector<Row>>();
@@ -229,8 +229,9 @@ public:
     // Most copies of record 0 or 1 kept (a $MFT and its mirror, old copies).
     static constexpr std::size_t kMaxRecordCopies = 8;
 
-    void AddFileRecord(DeepNtfsFileRecord row);
-    void AddIndexEntry(DeepNtfsIndexEntry row);
+    // The row is moved in (its name too).
+    void AddFileRecord(DeepNtfsFileRecord&& row);
+    void AddIndexEntry(DeepNtfsIndexEntry&& row);
     void AddIndexBlock() { ++indexBlocks_; }
     // A copy of record 0 or 1 (by the record's own number); more than
     // kMaxRecordCopies of one are dropped.
