@@ -52,7 +52,7 @@ bool StableOrderByKey(std::size_t n, KeyOf keyOf, std::vector<std::uint64_t>& or
     if (n > 0xFFFFFFFFu)
         return false;
     order.clear();
-    ReserveLarge(order, n);
+    ReserveLarge(order, n, true);   // filled at once: its pages mapped in one call
     std::array<std::array<std::size_t, 256>, 4> counts{};
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint64_t key = keyOf(i);
@@ -74,7 +74,7 @@ bool StableOrderByKey(std::size_t n, KeyOf keyOf, std::vector<std::uint64_t>& or
             sum += here;
         }
         if (tmp.empty()) {
-            ReserveLarge(tmp, n);
+            ReserveLarge(tmp, n, true);
             tmp.resize(n);
         }
         const unsigned shift = 32 + 8 * b;
@@ -214,7 +214,9 @@ void FoundEntryStore::push_back(FoundEntry entry)
 
 void FoundEntryStore::reserve(std::size_t n)
 {
-    ReserveLarge(entries_, n);
+    // The scans reserve what they are about to fill: the pages are mapped in
+    // one call rather than one fault each.
+    ReserveLarge(entries_, n, true);
 }
 
 void FoundEntryStore::SortByParent()
