@@ -1,5 +1,7 @@
 #include "base/tree_model.h"
 
+#include "base/large_buffers.h"
+
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
@@ -188,6 +190,7 @@ struct TreeModel::Impl {
         if (!Holder(parent)) return kNoTreeNode;
         if (nodes.size() >= std::numeric_limits<TreeNodeId>::max()) throw std::length_error("tree model: too many nodes");
         const TreeNodeId id = static_cast<TreeNodeId>(nodes.size());
+        ReserveOneMore(nodes);   // a large tree grows through pages mapped at once, not one fault each
         nodes.emplace_back();
         {
             TreeNode& n = nodes.back();

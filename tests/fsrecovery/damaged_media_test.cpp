@@ -7,6 +7,7 @@
 #include "exfat/exfat_test_support.h"
 
 #include "fsrecovery/exfat/exfat_file_writer.h"
+#include "fsrecovery/exfat/exfat_scan.h"
 #include "fsrecovery/ntfs/mft_sweep.h"
 #include "fsrecovery/search_session.h"
 #include "support/device_doubles.h"
@@ -16,6 +17,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 
 namespace torvane {
 namespace {
@@ -330,6 +332,90 @@ TEST_F(DamagedMedia, AnUnreadableExfatFolderSectorLosesOnlyItsOwnEntries)
     ASSERT_EQ(unreadable.size(), 1u);
     EXPECT_EQ(unreadable[0].folder, "/Viele Dateien");
     EXPECT_EQ(unreadable[0].sectors, 1u);
+}
+
+// exFAT: folders whose clusters follow one another on the volume are read
+// together. A sector that cannot be read among them loses only the entries
+// it held and is told of its own folder; the files of the other folders are
+// all found. The volume: a root at cluster 4 naming folders A, B and C at
+// clusters 5, 6 and 7, each holding three files.
+std::string SmallExfatVolume(ExfatVolume& v)
+{
+    constexpr std::uint32_t kCluster = 4096;
+    v.volumeByte = 0;
+    v.fatByte = 8 * 512;
+    v.heapByte = 64 * 512;
+    v.clusterBytes = kCluster;
+    v.clusterCount = 16;
+    v.fatCells = 18;
+    v.rootCluster = 4;
+    v.endByte = v.heapByte + std::uint64_t{v.clusterCount} * kCluster;
+    std::string image(static_cast<std::size_t>(v.endByte), '\0');
+    test::PutU32(image, v.fatByte, 0xFFFFFFF8u);
+    test::PutU32(image, v.fatByte + 4, 0xFFFFFFFFu);
+    test::PutU32(image, v.fatByte + 4 * 4, 0xFFFFFFFFu);   // the root: one cluster
+    auto addSet = [&](std::uint64_t at, const std::string& name, bool folder, std::uint32_t first) {
+        image[at] = static_cast<char>(0x85);
+        image[at + 1] = 2;
+        test::PutU16(image, at + 4, folder ? 0x10 : 0x20);
+        image[at + 32] = static_cast<char>(0xC0);
+        image[at + 33] = 0x03;
+        image[at + 35] = static_cast<char>(name.size());
+        test::PutU64(image, at + 40, folder ? kCluster : 100);
+        test::PutU32(image, at + 52, first);
+        test::PutU64(image, at + 56, folder ? kCluster : 100);
+        image[at + 64] = static_cast<char>(0xC1);
+        for (std::size_t i = 0; i < name.size(); ++i)
+            test::PutU16(image, at + 66 + 2 * i, static_cast<std::uint8_t>(name[i]));
+        test::FixSetChecksum(image, at);
+    };
+    const char* folders[] = {"A", "B", "C"};
+    for (std::uint32_t f = 0; f < 3; ++f) {
+        addSet(v.ClusterByte(4) + 96 * f, folders[f], true, 5 + f);
+        for (std::uint32_t k = 0; k < 3; ++k)
+            addSet(v.ClusterByte(5 + f) + 96 * k, std::string(folders[f]) + std::to_string(k) + ".txt", false,
+                   8 + 3 * f + k);
+    }
+    return image;
+}
+
+TEST(DamagedExfatFolders, AnUnreadableSectorAmongFoldersReadTogetherIsToldOfItsOwnFolder)
+{
+    ExfatVolume v;
+    const std::string image = SmallExfatVolume(v);
+    struct Case {
+        std::uint32_t cluster;   // the first sector of this cluster fails
+        const char* told;        // the folder told of ("" for none)
+        std::set<std::string> files;
+    };
+    const std::set<std::string> all = {"A0.txt", "A1.txt", "A2.txt", "B0.txt", "B1.txt",
+                                       "B2.txt", "C0.txt", "C1.txt", "C2.txt"};
+    for (const Case& c : {Case{0, "", all},
+                          Case{6, "/B", {"A0.txt", "A1.txt", "A2.txt", "C0.txt", "C1.txt", "C2.txt"}},
+                          Case{7, "/C", {"A0.txt", "A1.txt", "A2.txt", "B0.txt", "B1.txt", "B2.txt"}}}) {
+        SCOPED_TRACE(c.cluster);
+        auto faulty = std::make_shared<test::FaultyDevice>(MakeMemoryDevice("exfat", image));
+        if (c.cluster != 0)
+            faulty->FailSectors(v.ClusterByte(c.cluster) / 512, 1);
+        ExfatVolume on = v;
+        on.device = faulty.get();
+        ScanResults results;
+        std::vector<UnreadableFolderSectors> told;
+        ExfatScanControl control;
+        control.unreadableFolder = [&](const UnreadableFolderSectors& u) { told.push_back(u); };
+        ReadExfatVolumeAt(results, on, nullptr, control);
+        std::set<std::string> files;
+        for (const FoundEntry& e : results.FoundEntries())
+            files.insert(e.name);
+        EXPECT_EQ(files, c.files);
+        if (*c.told == 0) {
+            EXPECT_TRUE(told.empty());
+        } else {
+            ASSERT_EQ(told.size(), 1u);
+            EXPECT_EQ(told[0].folder, c.told);
+            EXPECT_EQ(told[0].sectors, 1u);
+        }
+    }
 }
 
 // NTFS: sectors of the $MFT that cannot be read are told (their records,

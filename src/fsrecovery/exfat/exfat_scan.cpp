@@ -312,12 +312,12 @@ private:
                     break;
                 }
                 SectorReadReport read;
-                ReadBytesFrom(*volume_.device, base + off, buffer.data(), n, &read);
+                const std::uint8_t* data = ReadDirectoryBytes(clusters, ci, base + off, n, buffer.data(), read);
                 results_.CurrentScanSector = (base + off) / 512;
                 if (control_.progress)
                     control_.progress((base + off) / 512);
                 if (read.unreadableSectors == 0) {
-                    ended = !FeedEntries(sets, buffer.data(), n, base + off);
+                    ended = !FeedEntries(sets, data, n, base + off);
                     FlushBatch();
                     continue;
                 }
@@ -347,6 +347,66 @@ private:
                 control_.unreadableFolder(UnreadableFolderSectors{PathOf(parentId), unreadable});
         }
     }
+
+    // The `n` bytes at device byte `at` (a part of clusters[ci]): from the
+    // clusters read ahead when they hold them, else read into `buffer`. A
+    // whole cluster is read together with the directory clusters that follow
+    // it on the device and are walked next (the rest of this folder, then the
+    // first clusters of the folders queued), as one read of up to
+    // kReadAheadBytes: folders a formatter or the system wrote one after the
+    // other cost one read for many, not one each. The bytes are those the
+    // single reads would give; a read ahead that meets an unreadable sector
+    // is dropped and the cluster read alone.
+    const std::uint8_t* ReadDirectoryBytes(const std::vector<std::uint32_t>& clusters, std::size_t ci,
+                                           std::uint64_t at, std::size_t n, std::uint8_t* buffer,
+                                           SectorReadReport& read)
+    {
+        read = SectorReadReport{};
+        if (at >= aheadFirst_ && at - aheadFirst_ + n <= aheadBytes_) {
+            read.bytesRead = n;
+            return ahead_.data() + (at - aheadFirst_);
+        }
+        aheadBytes_ = 0;
+        const std::uint64_t cb = volume_.clusterBytes;
+        if (n == cb && cb * 2 <= kReadAheadBytes && at >= noReadAheadBefore_ &&
+            at == volume_.ClusterByte(clusters[ci])) {
+            std::uint64_t last = clusters[ci];
+            std::uint64_t count = 1;
+            auto follows = [&](std::uint32_t c) {
+                if (c != last + 1 || (count + 1) * cb > kReadAheadBytes || at + (count + 1) * cb > volume_.endByte)
+                    return false;
+                last = c;
+                ++count;
+                return true;
+            };
+            bool going = true;
+            for (std::size_t k = ci + 1; k < clusters.size() && going; ++k)
+                going = follows(clusters[k]);
+            for (auto q = queue_.begin(); going && q != queue_.end(); ++q)
+                going = follows(q->allocation.firstCluster);
+            if (count > 1) {
+                const std::size_t bytes = static_cast<std::size_t>(count * cb);
+                if (ahead_.size() < kReadAheadBytes)
+                    ahead_.resize(kReadAheadBytes);
+                SectorReadReport whole;
+                ReadBytesFrom(*volume_.device, at, ahead_.data(), bytes, &whole);
+                if (whole.unreadableSectors == 0) {
+                    aheadFirst_ = at;
+                    aheadBytes_ = bytes;
+                    read.bytesRead = n;
+                    return ahead_.data();
+                }
+                // Damaged ground: the clusters of this range are read one
+                // by one, as without the read ahead, and no unreadable
+                // sector of it is asked for by a read ahead again.
+                noReadAheadBefore_ = at + bytes;
+            }
+        }
+        ReadBytesFrom(*volume_.device, at, buffer, n, &read);
+        return buffer;
+    }
+
+    static constexpr std::size_t kReadAheadBytes = 256 * 1024;
 
     // Hands the entries of `n` bytes read at device byte `at` to the
     // assembler; false at the end of the directory.
@@ -462,6 +522,11 @@ private:
     std::uint64_t currentParent_ = 0;
     ExfatEntrySetAssembler sets_{[this](const ExfatEntrySet& set) { Take(set, currentParent_); }};
     std::vector<std::uint8_t> buffer_;
+    // Directory clusters read ahead: [aheadFirst_, aheadFirst_ + aheadBytes_) of the device.
+    std::vector<std::uint8_t> ahead_;
+    std::uint64_t aheadFirst_ = 0;
+    std::size_t aheadBytes_ = 0;
+    std::uint64_t noReadAheadBefore_ = 0;   // the end of the last read ahead that met an unreadable sector
     std::unordered_map<std::uint64_t, std::string> paths_;   // folder id -> its path, for the reports
 };
 

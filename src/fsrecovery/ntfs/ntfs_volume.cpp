@@ -32,13 +32,17 @@ std::uint64_t ReadSectorsOrZeros(const NtfsVolume& volume, std::uint64_t first, 
 {
     if (count == 0)
         return 0;
-    std::memset(buffer, 0, static_cast<std::size_t>(count) * kSectorSize);
     const std::uint64_t limit = volume.LimitSector();
-    if (volume.device == nullptr || first >= limit)
+    if (volume.device == nullptr || first >= limit) {
+        std::memset(buffer, 0, static_cast<std::size_t>(count) * kSectorSize);
         return count;
+    }
     const std::uint32_t inside = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, limit - first));
     std::uint64_t missing = count - inside;
     const std::size_t bytes = static_cast<std::size_t>(inside) * kSectorSize;
+    // Only the sectors past the limit are zeroed up front: a full read
+    // overwrites the rest, and a failed one zeroes it below.
+    std::memset(buffer + bytes, 0, static_cast<std::size_t>(missing) * kSectorSize);
     const std::int64_t got = volume.device->ReadAt(first * kSectorSize, buffer, bytes);
     if (got == static_cast<std::int64_t>(bytes))
         return missing;

@@ -52,7 +52,7 @@ bool StableOrderByKey(std::size_t n, KeyOf keyOf, std::vector<std::uint64_t>& or
     if (n > 0xFFFFFFFFu)
         return false;
     order.clear();
-    ReserveLarge(order, n);
+    ReserveLarge(order, n, true);   // filled at once: its pages mapped in one call
     std::array<std::array<std::size_t, 256>, 4> counts{};
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint64_t key = keyOf(i);
@@ -74,7 +74,7 @@ bool StableOrderByKey(std::size_t n, KeyOf keyOf, std::vector<std::uint64_t>& or
             sum += here;
         }
         if (tmp.empty()) {
-            ReserveLarge(tmp, n);
+            ReserveLarge(tmp, n, true);
             tmp.resize(n);
         }
         const unsigned shift = 32 + 8 * b;
@@ -214,7 +214,9 @@ void FoundEntryStore::push_back(FoundEntry entry)
 
 void FoundEntryStore::reserve(std::size_t n)
 {
-    ReserveLarge(entries_, n);
+    // The scans reserve what they are about to fill: the pages are mapped in
+    // one call rather than one fault each.
+    ReserveLarge(entries_, n, true);
 }
 
 void FoundEntryStore::SortByParent()
@@ -228,7 +230,23 @@ void FoundEntryStore::SortByParent()
         std::vector<std::uint64_t> order;
         if (!ordered &&
             StableOrderByKey(entries_.size(), [this](std::size_t i) { return entries_[i].parentId; }, order)) {
-            ReorderInPlace(entries_, order);
+            // The entries are gathered into a table of the exact size in
+            // their new order: the reads jump about the old table, but each
+            // is independent of the one before, so many are under way at
+            // once (moving them along the permutation's cycles made every
+            // step wait for the one before), and the writes go front to back
+            // through pages mapped in one call.
+            std::vector<FoundEntry> sorted;
+            ReserveLarge(sorted, entries_.size(), true);
+            constexpr std::size_t kAhead = 8;
+            const std::size_t n = order.size();
+            for (std::size_t i = 0; i < n; ++i) {
+                if (i + kAhead < n)
+                    __builtin_prefetch(&entries_[static_cast<std::size_t>(order[i + kAhead] & 0xFFFFFFFFu)]);
+                sorted.push_back(std::move(entries_[static_cast<std::size_t>(order[i] & 0xFFFFFFFFu)]));
+            }
+            std::vector<std::uint64_t>().swap(order);
+            entries_.swap(sorted);
         } else if (!ordered) {
             std::stable_sort(entries_.begin(), entries_.end(),
                              [](const FoundEntry& a, const FoundEntry& b) { return a.parentId < b.parentId; });
