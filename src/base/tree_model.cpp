@@ -523,11 +523,6 @@ std::size_t TreeModel::NodeCount() const {
     return impl_->liveCount;
 }
 
-void TreeModel::PrefetchNode(TreeNodeId node) const {
-    TREE_LOCK;
-    if (node < impl_->nodes.size()) __builtin_prefetch(&impl_->nodes[node]);
-}
-
 std::string TreeModel::Text(TreeNodeId node) const {
     TREE_LOCK;
     return impl_->Live(node) ? std::string(impl_->TextOf(node)) : std::string();

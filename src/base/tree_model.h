@@ -156,9 +156,6 @@ public:
     TreeNodeId FindByPayload(const void* payload) const;
     // Live nodes (the invisible root not counted).
     std::size_t NodeCount() const;
-    // Starts loading the node's record (a hint for a walk that knows the
-    // parents it will insert under next; any id is accepted).
-    void PrefetchNode(TreeNodeId node) const;
 
     // ---- item data -----------------------------------------------------
     std::string Text(TreeNodeId node) const;           // empty for a dead id

@@ -43,14 +43,6 @@ public:
         return nullptr;
     }
     const Value* Find(std::uint64_t key) const { return const_cast<FlatIdMap*>(this)->Find(key); }
-    // Starts loading the slot where `key` is looked up first. Only a hint: a
-    // walk that knows the keys it will look up next hides the cache misses of
-    // its lookups by asking a few keys ahead.
-    void Prefetch(std::uint64_t key) const
-    {
-        if (!slots_.empty())
-            __builtin_prefetch(&slots_[Index(key)]);
-    }
     // Erases `key` (backward-shift deletion keeps the probe runs whole).
     void Erase(std::uint64_t key)
     {
@@ -104,21 +96,14 @@ private:
         Value value{};
         bool used = false;
     };
-    // Ids that differ only in their low 4 bits share one block of 16
-    // adjacent slots (four cache lines); the blocks are spread over the table
-    // by the mix. Folder ids are clusters or record numbers, and the
-    // arrangement looks them up in ascending order: such a walk goes through
-    // the table in memory order instead of missing the cache on every id.
     std::size_t Index(std::uint64_t key) const
     {
-        std::uint64_t z = (key >> kBlockBits) + 0x9E3779B97F4A7C15ull;
+        std::uint64_t z = key + 0x9E3779B97F4A7C15ull;
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
         z ^= z >> 31;
-        z = (z << kBlockBits) | (key & ((std::uint64_t{1} << kBlockBits) - 1));
         return static_cast<std::size_t>(z) & (slots_.size() - 1);
     }
-    static constexpr unsigned kBlockBits = 4;
     // `n` empty slots (slots_ is empty): large tables in huge pages.
     void Allocate(std::size_t n)
     {

@@ -89,24 +89,13 @@ bool StableOrderByKey(std::size_t n, KeyOf keyOf, std::vector<std::uint64_t>& or
 // row moved once along the cycles of the permutation, no second table (whose
 // fresh pages would each cost a fault). `order` is used up (its keys are
 // dropped and its entries marked as their rows are placed).
-//
-// The rows a cycle visits lie anywhere in the table; a table larger than the
-// cache would wait for memory on every row. A second cursor runs a few rows
-// ahead along the cycle and asks for them early.
 template <class Row>
 void ReorderInPlace(std::vector<Row>& rows, std::vector<std::uint64_t>& order)
 {
     constexpr std::uint64_t kPlaced = std::uint64_t{1} << 63;
-    constexpr unsigned kAhead = 8;
     const std::size_t n = order.size();
     for (std::uint64_t& k : order)
         k &= 0xFFFFFFFFu;
-    auto prefetch = [&rows](std::size_t i) {
-        const char* p = reinterpret_cast<const char*>(&rows[i]);
-        for (std::size_t b = 0; b < sizeof(Row); b += 64)
-            __builtin_prefetch(p + b);
-        __builtin_prefetch(p + sizeof(Row) - 1);
-    };
     for (std::size_t start = 0; start < n; ++start) {
         if ((order[start] & kPlaced) != 0)
             continue;
@@ -115,13 +104,6 @@ void ReorderInPlace(std::vector<Row>& rows, std::vector<std::uint64_t>& order)
             order[start] = kPlaced;
             continue;
         }
-        // `ahead` walks the same cycle kAhead rows before `from`; it stops
-        // when the cycle closes (back at `start`, whose entry is used up).
-        std::size_t ahead = from;
-        for (unsigned k = 0; k < kAhead && ahead != start; ++k) {
-            prefetch(ahead);
-            ahead = static_cast<std::size_t>(order[ahead] & 0xFFFFFFFFu);
-        }
         Row held = std::move(rows[start]);
         std::size_t at = start;
         while (true) {
@@ -129,10 +111,6 @@ void ReorderInPlace(std::vector<Row>& rows, std::vector<std::uint64_t>& order)
             if (from == start) {
                 rows[at] = std::move(held);
                 break;
-            }
-            if (ahead != start) {
-                prefetch(ahead);
-                ahead = static_cast<std::size_t>(order[ahead] & 0xFFFFFFFFu);
             }
             rows[at] = std::move(rows[from]);
             at = from;
@@ -577,15 +555,6 @@ bool ScanResults::FindDirNameChild(TreeNodeId parentItem, std::string_view name,
     if (child)
         *child = tree_.FindChild(parentItem, name);
     return true;
-}
-
-void ScanResults::PrefetchFolderInsert(TreeNodeId parentItem, std::string_view name, std::uint64_t selfId) const
-{
-    auto lk = Lock();
-    treeTable_.Prefetch(selfId);
-    if (BeginsWithDir(name) && dirChildTexts_.Size() != 0)
-        dirChildTexts_.Prefetch(ChildTextKey(parentItem, name));
-    tree_.PrefetchNode(parentItem);
 }
 
 void ScanResults::ReserveFolders(std::size_t n)

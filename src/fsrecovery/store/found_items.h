@@ -252,7 +252,6 @@ public:
     // The item of the first folder indexed under `id`, or kNoTreeNode.
     TreeNodeId Find(std::uint64_t id) const;
     bool Contains(std::uint64_t id) const { return items_.Find(id) != nullptr; }
-    void Prefetch(std::uint64_t id) const { items_.Prefetch(id); }
     std::size_t Count() const { return items_.Size(); }
     void Clear() { items_.Clear(); }
     void Reserve(std::size_t n) { items_.Reserve(n); }
@@ -380,11 +379,6 @@ public:
     // True (and *child set) when `parentItem` has a child whose text equals
     // `name` exactly and begins with "DIR".
     bool FindDirNameChild(TreeNodeId parentItem, std::string_view name, TreeNodeId* child = nullptr) const;
-    // A hint before InsertRecoveredFolder(parentItem, name, selfId, ...) a
-    // few folders later: starts loading what that insert will look up (its
-    // index slots and its parent's node), so that a walk over many rows does
-    // not wait for memory on every folder.
-    void PrefetchFolderInsert(TreeNodeId parentItem, std::string_view name, std::uint64_t selfId) const;
     // Makes room for `n` folders in the indexes (before placing many at once).
     void ReserveFolders(std::size_t n);
     // Changes a folder's text (item and record) and keeps the indexes right.

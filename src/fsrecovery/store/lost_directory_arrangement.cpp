@@ -164,28 +164,7 @@ int ArrangeBasicFatDirectories(ScanResults& results, ScanSink* sink, bool interi
             results.ReserveFolders(results.FolderCount() + table.Count());
         if (!interim && sink)
             sink->ProgressRange(0, table.Count());
-        // The rows come in parent order, their own ids in no order: every
-        // insert would wait for its index slots and its parent's node. The
-        // walk asks for them a few rows ahead (the parent's slot twice as far
-        // ahead, since the parent's item is needed to ask for the rest).
-        constexpr std::size_t kAhead = 8;
-        auto prefetchRow = [&](std::size_t i) {
-            if (interim || !IsFatFamily(fs))
-                return;
-            if (i + 2 * kAhead < table.Count())
-                results.TreeTable().Prefetch(table.Row(i + 2 * kAhead).parent);
-            if (i + kAhead < table.Count()) {
-                const PendingDirectory& ahead = table.Row(i + kAhead);
-                if (ahead.placed)
-                    return;
-                TreeNodeId parentItem = IsFatRootLevel(results, fs, ahead) ? tree.RootItem()
-                                                                           : results.TreeTable().Find(ahead.parent);
-                if (parentItem != kNoTreeNode)
-                    results.PrefetchFolderInsert(parentItem, ahead.name, ahead.self);
-            }
-        };
         for (std::size_t i = 0; i < table.Count(); ++i) {
-            prefetchRow(i);
             if (interim) {
                 if (stop && stop())
                     break;
