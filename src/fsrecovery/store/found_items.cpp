@@ -616,6 +616,8 @@ void ScanResults::ClearFoundStores()
     auto lk = Lock();
     treeTable_.Clear();
     keyedFolderClusters_.clear();
+    keyedFrom_ = folders_.size();
+    keyedClustersBuilt_ = false;
     foundEntries_.clear();
     dirList_.Clear();
 }
@@ -714,7 +716,21 @@ bool ScanResults::IsIndexedFolderCluster(std::uint32_t cluster, std::uint64_t fs
     auto lk = Lock();
     if (!FoldersKeyedByFileSystem())
         return treeTable_.Contains(cluster);
+    BuildKeyedFolderClusters();
     return keyedFolderClusters_.count({fsKey, cluster}) != 0;
+}
+
+void ScanResults::BuildKeyedFolderClusters() const
+{
+    if (keyedClustersBuilt_)
+        return;
+    keyedFolderClusters_.clear();
+    for (std::size_t seq = keyedFrom_; seq < folders_.size(); ++seq) {
+        const RecoveredFolder& rec = folders_[seq];
+        if (rec.fatCluster)
+            keyedFolderClusters_.insert({rec.fsKey, rec.selfId});
+    }
+    keyedClustersBuilt_ = true;
 }
 
 TreeNodeId ScanResults::InsertRecoveredFolder(TreeNodeId parentItem, std::string name, std::uint64_t selfId,
@@ -804,7 +820,7 @@ TreeNodeId ScanResults::InsertRecoveredFolder(TreeNodeId parentItem, std::string
     // 9. Index completion.
     if (indexAfterInsert)
         treeTable_.Add(selfId, item);
-    if (fat)
+    if (fat && keyedClustersBuilt_)
         keyedFolderClusters_.insert({fsKey, static_cast<std::uint32_t>(selfId)});
 
     // 10. Record.
@@ -813,6 +829,7 @@ TreeNodeId ScanResults::InsertRecoveredFolder(TreeNodeId parentItem, std::string
     rec.treeItem = item;
     rec.selfId = static_cast<std::uint32_t>(selfId);
     rec.parentId = static_cast<std::uint32_t>(parentId);
+    rec.fatCluster = fat;
     rec.date = date;
     rec.time = time;
     rec.deleted = deleted;

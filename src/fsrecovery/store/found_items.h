@@ -148,6 +148,7 @@ struct RecoveredFolder {
     TreeNodeId treeItem = kNoTreeNode;
     std::uint32_t selfId = 0;     // low 32 bits of the folder's own id
     std::uint32_t parentId = 0;   // low 32 bits of the parent id after root normalisation
+    bool fatCluster = false;      // inserted into a FAT result: its (fsKey, selfId) names a FAT folder cluster
     std::uint64_t date = 0;       // FAT date word (NTFS: a FILETIME), as passed
     std::uint64_t time = 0;       // FAT time word, as passed
     std::uint32_t named = 0;      // 1 once the naming pass of its lost sub-folders ran
@@ -414,14 +415,20 @@ private:
     RootDirectoryNameTable dirNameList_;
     FolderIndex treeTable_;
     // (file system, first cluster) of the FAT folders in the tree, for the
-    // keyed lookups; emptied with treeTable_.
+    // keyed lookups; emptied with treeTable_. Only Deep results of several
+    // FAT volumes ask for it, so it is built from the records at its first
+    // use (the records from keyedFrom_ on that are FAT folders) and kept up
+    // to date from then on: a scan that never asks never pays for it.
     struct KeyedClusterHash {
         std::size_t operator()(const std::pair<std::uint64_t, std::uint32_t>& k) const
         {
             return std::hash<std::uint64_t>()(k.first * 0x9E3779B97F4A7C15ull ^ k.second);
         }
     };
-    std::unordered_set<std::pair<std::uint64_t, std::uint32_t>, KeyedClusterHash> keyedFolderClusters_;
+    mutable std::unordered_set<std::pair<std::uint64_t, std::uint32_t>, KeyedClusterHash> keyedFolderClusters_;
+    std::size_t keyedFrom_ = 0;          // first record the keyed set covers (ClearFoundStores moves it)
+    mutable bool keyedClustersBuilt_ = false;
+    void BuildKeyedFolderClusters() const;
     FoundEntryStore foundEntries_;
     std::deque<RecoveredFolder> folders_;
     // (parentId << 32 | selfId) -> first and last record of that pair, the

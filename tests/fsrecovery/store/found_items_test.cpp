@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -413,6 +414,46 @@ TEST(FoundItemsKeyed, TwoVolumesWithCollidingClustersStayApart)
     EXPECT_FALSE(r.FoldersKeyedByFileSystem());
     EXPECT_TRUE(r.IsIndexedFolderCluster(9, 7777));
     EXPECT_EQ(r.FindFolderByParentSelf(7, 9, 0, 7777), r.FolderOfItem(childA));
+}
+
+// The (file system, cluster) pairs are gathered at the first keyed question:
+// they must cover the FAT folders inserted since the found stores were last
+// emptied, before and after that question, and nothing else.
+TEST(FoundItemsKeyed, KeyedClustersCoverTheFatFoldersSinceTheStoresWereEmptied)
+{
+    ScanResults r;
+    r.SetRecoveryMode(2);
+    r.SetFileSystemCount(2);
+    r.SetFsName("NTFS");
+    const TreeNodeId root = r.EnsureRootItem();
+    r.InsertRecoveredFolder(root, "Ntfs", 20, 0, 0, 0, 0, 1000, 0);   // not a FAT folder
+    r.SetFsName("FAT32");
+    ASSERT_TRUE(r.FoldersKeyedByFileSystem());
+    r.InsertRecoveredFolder(root, "Before", 9, 0, 0, 0, 0, 1000, 0);   // before any question
+
+    struct Case {
+        std::uint32_t cluster;
+        std::uint64_t fsKey;
+        bool indexed;
+    };
+    auto check = [&r](const char* when, std::initializer_list<Case> cases) {
+        for (const Case& c : cases)
+            EXPECT_EQ(r.IsIndexedFolderCluster(c.cluster, c.fsKey), c.indexed)
+                << when << ": cluster " << c.cluster << " of " << c.fsKey;
+    };
+    check("first question", {{9, 1000, true}, {9, 5000, false}, {20, 1000, false}, {11, 5000, false}});
+    r.InsertRecoveredFolder(root, "After", 11, 0, 0, 0, 0, 5000, 0);   // after it
+    check("second folder", {{9, 1000, true}, {11, 5000, true}, {11, 1000, false}});
+
+    r.ClearFoundStores();
+    check("stores emptied", {{9, 1000, false}, {11, 5000, false}});
+    r.InsertRecoveredFolder(root, "Again", 12, 0, 0, 0, 0, 1000, 0);
+    check("folder after emptying", {{12, 1000, true}, {9, 1000, false}});
+
+    r.ForgetResults();
+    check("results forgotten", {{12, 1000, false}});
+    r.InsertRecoveredFolder(r.EnsureRootItem(), "Fresh", 13, 0, 0, 0, 0, 5000, 0);
+    check("fresh result", {{13, 5000, true}, {12, 1000, false}});
 }
 
 }  // namespace
