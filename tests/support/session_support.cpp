@@ -1,6 +1,7 @@
 #include "support/session_support.h"
 
 #include "e2e/sha256.h"
+#include "fsrecovery/store/found_items.h"
 #include "results/file_list_columns.h"
 
 namespace torvane::test {
@@ -84,10 +85,13 @@ std::vector<std::string> DescribeListings(SearchSession& session, const std::set
         }
         ListRowModel& list = session.FileRows();
         for (int r = 0; r < list.RowCount(); ++r) {
+            // The miscellaneous folder is dated when the results were made
+            // (a scan, a loaded log): no two sessions share that time.
+            const bool misc = list.Cell(r, 0) == kMiscFolderName;
             std::string line;
             for (int c = 0; c < list.ColumnCount(); ++c)
                 if (!skipped.count(c))
-                    line += list.Cell(r, c) + "\t";
+                    line += (misc && (c == kListDate || c == kListTime) ? std::string("(made)") : list.Cell(r, c)) + "\t";
             lines.push_back(line + std::to_string(list.RowData(r)));
         }
     }
