@@ -179,9 +179,7 @@ private:
         CDriveTreeView* panel = dialog->DrivePanel();
         test::PrepareDrivePanel(panel);
         dialog->show();
-        QSignalSpy done(panel, &CDriveTreeView::refreshFinished);
-        panel->RefreshDriveTree();
-        if (!done.wait(20000))
+        if (!test::RefreshDrives(panel))
             return nullptr;
         return dialog;
     }

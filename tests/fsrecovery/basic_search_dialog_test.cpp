@@ -85,9 +85,7 @@ private:
         dialog->SearchView()->SetInterimInterval(std::chrono::milliseconds(200));
         dialog->resize(1100, 720);
         dialog->show();
-        QSignalSpy done(panel, &CDriveTreeView::refreshFinished);
-        panel->RefreshDriveTree();
-        if (!done.wait(20000))
+        if (!test::RefreshDrives(panel))
             return nullptr;
         return dialog;
     }

@@ -159,9 +159,7 @@ private:
             std::sscanf(size, "%dx%d", &width, &height);
         dialog->resize(width, height);
         dialog->show();
-        QSignalSpy done(panel, &CDriveTreeView::refreshFinished);
-        panel->RefreshDriveTree();
-        if (!done.wait(20000))
+        if (!test::RefreshDrives(panel))
             return nullptr;
         return dialog;
     }

@@ -101,9 +101,7 @@ private slots:
         dialog->resize(size);
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-        QSignalSpy done(panel, &CDriveTreeView::refreshFinished);
-        panel->RefreshDriveTree();
-        QVERIFY(done.wait(20000));
+        QVERIFY(test::RefreshDrives(panel));
         DriveInventory& inv = *panel->Inventory();
         const TreeNodeId disk = FindDiskTreeItem(inv, diskNumber_, inv.PhysicalDrivesItem);
         QVERIFY(disk != kNoTreeNode);
