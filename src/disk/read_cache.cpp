@@ -13,11 +13,13 @@ thread_local ReadCacheScope* tActive = nullptr;
 // The most blocks one read can cover (a read not aligned to a block).
 constexpr std::size_t kSpanBlocks = kReadCacheMaxRead / kReadCacheBlock + 1;
 
-// Blocks live in pieces of 1 MiB: one allocation per 256 blocks, from the
-// heap the rest of the scan uses (memory the process has touched before
-// costs no page faults, where fresh pages cost one each).
-constexpr std::size_t kArenaBytes = std::size_t{1} << 20;
-constexpr std::size_t kArenaBlocks = kArenaBytes / kReadCacheBlock;
+// Blocks live in pieces from the heap the rest of the scan uses (memory the
+// process has touched before costs no page faults, where fresh pages cost one
+// each). The first piece holds 16 blocks and each next one twice as many, up
+// to 256 blocks (1 MiB): a small scan that keeps a few blocks does not pay
+// for a megabyte it never uses.
+constexpr std::size_t kFirstArenaBlocks = 16;
+constexpr std::size_t kMaxArenaBlocks = (std::size_t{1} << 20) / kReadCacheBlock;
 
 }  // namespace
 
@@ -30,8 +32,9 @@ std::uint8_t* DeviceReadCache::NewBlock(std::uint64_t index)
 {
     if (slots_.size() >= capacityBlocks_)
         return nullptr;
-    if (arenas_.empty() || arenaUsed_ == kArenaBlocks) {
-        arenas_.emplace_back(new std::uint8_t[kArenaBytes]);
+    if (arenas_.empty() || arenaUsed_ == arenaBlocks_) {
+        arenaBlocks_ = arenas_.empty() ? kFirstArenaBlocks : std::min(arenaBlocks_ * 2, kMaxArenaBlocks);
+        arenas_.emplace_back(new std::uint8_t[arenaBlocks_ * kReadCacheBlock]);
         arenaUsed_ = 0;
     }
     std::uint8_t* block = arenas_.back().get() + arenaUsed_++ * kReadCacheBlock;

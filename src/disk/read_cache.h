@@ -72,6 +72,7 @@ private:
     std::unordered_map<std::uint64_t, std::uint8_t*> slots_;   // block index -> its bytes
     std::vector<std::unique_ptr<std::uint8_t[]>> arenas_;      // the blocks' memory, in large pieces
     std::size_t arenaUsed_ = 0;                                // blocks used of the last arena
+    std::size_t arenaBlocks_ = 0;                              // blocks the last arena holds
     std::unique_ptr<std::uint8_t[]> span_;                     // a run of missing blocks, as read
     std::uint64_t passedOn_ = 0;
 };
