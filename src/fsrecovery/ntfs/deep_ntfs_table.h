@@ -53,7 +53,10 @@ public:
             std::size_t size = std::max<std::size_t>(dense_.size() * 2, 1024);
             while (size <= number)
                 size *= 2;
-            dense_.resize(std::min(size, DenseLimit()));
+            size = std::min(size, DenseLimit());
+            // The new block is written whole at once: its pages mapped in one call.
+            ReserveLarge(dense_, size, /*populate=*/true);
+            dense_.resize(size);
         }
         if (number < dense_.size()) {
             dense_[number] = Slot{value, true};
@@ -131,7 +134,7 @@ public:
     {
         if (chunks_.empty() || chunks_.back()->size() == ChunkCapacity(chunks_.size() - 1)) {
             auto chunk = std::make_unique<std::vector<Row>>();
-            ReserveLarge(*chunk, ChunkCapacity(chunks_.size()));
+            ReserveLarge(*chunk, ChunkCapacity(chunks_.size()), /*populate=*/true);
             chunks_.push_back(std::move(chunk));
         }
         chunks_.back()->push_back(std::move(row));
