@@ -6,6 +6,7 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QResizeEvent>
 
 #include <algorithm>
 
@@ -69,15 +70,29 @@ void CResultsFileList::FitColumnsToContent()
 {
     if (!model())
         return;
-    int others = 0;
     for (int c = kListType; c <= kListTime; ++c) {
         resizeColumnToContents(c);
         setColumnWidth(c, std::clamp(columnWidth(c), 60, 220));
-        others += columnWidth(c);
     }
-    resizeColumnToContents(kListName);
+    FitNameColumn();
+}
+
+void CResultsFileList::FitNameColumn()
+{
+    // The name column takes the room the others leave: a long name is cut
+    // with an ellipsis, short ones leave no bare strip at the right.
+    int others = 0;
+    for (int c = kListType; c <= kListTime; ++c)
+        others += columnWidth(c);
     const int room = viewport()->width() - others - 2;
-    setColumnWidth(kListName, std::clamp(columnWidth(kListName), 140, std::max(140, room)));
+    setColumnWidth(kListName, std::max(140, room));
+}
+
+void CResultsFileList::resizeEvent(QResizeEvent* event)
+{
+    CColorListCtrl::resizeEvent(event);
+    if (model())
+        FitNameColumn();
 }
 
 void CResultsFileList::focusInEvent(QFocusEvent* event)

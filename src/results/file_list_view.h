@@ -32,8 +32,13 @@ public:
 
 protected:
     void focusInEvent(QFocusEvent* event) override;
+    // The name column follows the list's width.
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The name column's width: what the other shown columns leave.
+    void FitNameColumn();
+
     ListRowModel ownRows_;
     ListRowModel* rows_ = &ownRows_;
 };
