@@ -174,26 +174,9 @@ void DeepScanJob::CountFolderFiles()
     for (const std::shared_ptr<FileSystemVolume>& v : volumes_)
         if (v)
             volumes.Add(v);
-    if (volumes.Empty())
-        return;
-    SaverSet savers(results_, volumes, false);
-    const std::function<bool()> stop = [this] { return StopRequested(); };
-    std::uint64_t files = 0;
-    try {
-        const TreeNodeId root = results_.Tree().RootItem();
-        for (RecoveredFolder* folder = results_.FirstFolder(); folder && !StopRequested(); folder = folder->next)
-            if (folder->treeItem == root)
-                continue;   // the root's files are the volumes' root files below
-            else if (FileSystemSaver* saver = savers.ForFolder(folder))
-                files += saver->CountFolderFiles(*folder, stop);
-        for (FileSystemSaver* saver : savers.ForRoots())
-            if (!StopRequested())
-                files += saver->CountRootFiles(stop);
-    } catch (const std::exception&) {
-        return;   // a count is no reason to lose the results: it stays as it was
-    }
-    if (!StopRequested())
-        results_.FoundFileCount = files;
+    if (const std::optional<std::uint64_t> files =
+            CountEveryFoundFile(results_, volumes, [this] { return StopRequested(); }))
+        results_.FoundFileCount = *files;
 }
 
 // The extents of the partitions of the disk scanned, as its table lists them

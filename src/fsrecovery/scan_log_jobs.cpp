@@ -1,8 +1,10 @@
 #include "fsrecovery/scan_log_jobs.h"
 
 #include "base/program_state.h"
+#include "results/save_walkers.h"
 
 #include <cerrno>
+#include <optional>
 #include <utility>
 
 namespace torvane {
@@ -113,6 +115,20 @@ void ScanLogLoadJob::Run()
         volumes_ = request_.deep->RebuildVolumes(partition_, results_);
     } else if (std::shared_ptr<FileSystemVolume> volume = MakeLoadedVolume(partition_)) {
         volumes_.push_back(std::move(volume));
+    }
+
+    // A FAT log lists folders, not files (a folder's files are read when it
+    // is listed): the files are counted here as the scan counted them.
+    if (results_.FoundFileCount == 0 && results_.FolderCount() > 0) {
+        VolumeSet volumes;
+        for (const std::shared_ptr<FileSystemVolume>& v : volumes_)
+            if (v)
+                volumes.Add(v);
+        if (const std::optional<std::uint64_t> files =
+                CountEveryFoundFile(results_, volumes, [this] { return StopRequested(); }))
+            results_.FoundFileCount = *files;
+        if (StopRequested())
+            return;
     }
 
     description_ = !doc.trailer.sourceDescription.empty() ? doc.trailer.sourceDescription

@@ -324,6 +324,7 @@ ScanLogInsertCount InsertScanLogResults(const ScanLogDocument& doc, ScanResults&
     ScanLogInsertCount count;
     const bool deep = mode == 2;
     const std::string fsName = !doc.fsName.empty() ? doc.fsName : doc.partition.fsType;
+    const bool scanCountedMisc = fsName == "NTFS" || (!deep && !IsExfat(fsName));
     {
         auto lock = results.Lock();
         results.ForgetResults();
@@ -357,7 +358,11 @@ ScanLogInsertCount InsertScanLogResults(const ScanLogDocument& doc, ScanResults&
         items[i] = inserted;
         if (RecoveredFolder* f = results.FolderOfItem(inserted)) {
             f->fileCount = record.fileCount;
-            ++count.folders;
+            // The miscellaneous folder is counted where the scan counts it:
+            // the NTFS scans and the Basic FAT scan count it with the folders
+            // they found, the exFAT and Deep FAT scans do not.
+            if (record.ownId != kMiscFolderId || scanCountedMisc)
+                ++count.folders;
         }
         if (progress)
             progress(++done);

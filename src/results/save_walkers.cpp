@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <algorithm>
+#include <exception>
 #include <map>
 #include <unordered_map>
 #include <unordered_set>
@@ -324,6 +325,32 @@ void CountSelectedRows(ScanResults& results, SaverSet& savers, const std::vector
                 stack.push_back(child);
         }
     }
+}
+
+std::optional<std::uint64_t> CountEveryFoundFile(ScanResults& results, const VolumeSet& volumes,
+                                                 const std::function<bool()>& stop)
+{
+    if (volumes.Empty())
+        return std::nullopt;
+    SaverSet savers(results, volumes, false);
+    const auto stopped = [&stop] { return stop && stop(); };
+    std::uint64_t files = 0;
+    try {
+        const TreeNodeId root = results.Tree().RootItem();
+        for (RecoveredFolder* folder = results.FirstFolder(); folder && !stopped(); folder = folder->next)
+            if (folder->treeItem == root)
+                continue;   // the root's files are the volumes' root files below
+            else if (FileSystemSaver* saver = savers.ForFolder(folder))
+                files += saver->CountFolderFiles(*folder, stop);
+        for (FileSystemSaver* saver : savers.ForRoots())
+            if (!stopped())
+                files += saver->CountRootFiles(stop);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (stopped())
+        return std::nullopt;
+    return files;
 }
 
 }  // namespace torvane

@@ -26,6 +26,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,5 +86,12 @@ void SaveSelectedRows(SaveSession& session, ScanResults& results, SaverSet& save
                       const std::vector<SaveRow>& rows);
 void CountSelectedRows(ScanResults& results, SaverSet& savers, const std::vector<SaveRow>& rows,
                        SaveCounters& counters, const std::function<bool()>& stop);
+
+// The files the results hold, read folder by folder from each folder's own
+// volume, the root's files from every volume (the count a save of everything
+// would make). Empty when stopped, when no volume is known or when a read
+// throws: a count is no reason to lose the results.
+std::optional<std::uint64_t> CountEveryFoundFile(ScanResults& results, const VolumeSet& volumes,
+                                                 const std::function<bool()>& stop);
 
 }  // namespace torvane

@@ -178,6 +178,9 @@ TEST_P(DeepScanLogRoundTrip, ALoadedDeepLogGivesTheScannedResultBack)
     const std::vector<std::string> tree = test::DescribeTree(scanned.Results());
     EXPECT_GT(tree.size(), 2u);
     EXPECT_EQ(test::DescribeTree(loaded.Results()), tree);
+    // The counts the dialog shows ("Folder Entries", "File Entries").
+    EXPECT_EQ(loaded.Results().FoundFolderCount.load(), scanned.Results().FoundFolderCount.load());
+    EXPECT_EQ(loaded.Results().FoundFileCount.load(), scanned.Results().FoundFileCount.load());
     // Saved again at once (a listing stores the file counts it met), the
     // loaded result gives the same log.
     ScanLogSaveRequest again;

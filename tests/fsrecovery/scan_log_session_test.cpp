@@ -112,6 +112,9 @@ TEST_P(ScanLogRoundTrip, ALoadedLogGivesTheScannedResultBack)
     const std::vector<std::string> tree = test::DescribeTree(scan.session.Results());
     EXPECT_GT(tree.size(), 2u);
     EXPECT_EQ(test::DescribeTree(loaded.Results()), tree);
+    // The counts the dialog shows ("Folder Entries", "File Entries").
+    EXPECT_EQ(loaded.Results().FoundFolderCount.load(), scan.session.Results().FoundFolderCount.load());
+    EXPECT_EQ(loaded.Results().FoundFileCount.load(), scan.session.Results().FoundFileCount.load());
 
     // Saved again at once, the loaded result gives the same log, even where
     // the drive list is not at hand (the identity came with the load).
