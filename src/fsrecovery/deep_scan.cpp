@@ -170,12 +170,8 @@ void DeepScanJob::Run()
 // folder's own volume (the same count a save of everything would make).
 void DeepScanJob::CountFolderFiles()
 {
-    VolumeSet volumes;
-    for (const std::shared_ptr<FileSystemVolume>& v : volumes_)
-        if (v)
-            volumes.Add(v);
     if (const std::optional<std::uint64_t> files =
-            CountEveryFoundFile(results_, volumes, [this] { return StopRequested(); }))
+            CountEveryFoundFile(results_, volumes_, [this] { return StopRequested(); }))
         results_.FoundFileCount = *files;
 }
 

@@ -120,12 +120,8 @@ void ScanLogLoadJob::Run()
     // A FAT log lists folders, not files (a folder's files are read when it
     // is listed): the files are counted here as the scan counted them.
     if (results_.FoundFileCount == 0 && results_.FolderCount() > 0) {
-        VolumeSet volumes;
-        for (const std::shared_ptr<FileSystemVolume>& v : volumes_)
-            if (v)
-                volumes.Add(v);
         if (const std::optional<std::uint64_t> files =
-                CountEveryFoundFile(results_, volumes, [this] { return StopRequested(); }))
+                CountEveryFoundFile(results_, volumes_, [this] { return StopRequested(); }))
             results_.FoundFileCount = *files;
         if (StopRequested())
             return;

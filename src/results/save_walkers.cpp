@@ -327,9 +327,14 @@ void CountSelectedRows(ScanResults& results, SaverSet& savers, const std::vector
     }
 }
 
-std::optional<std::uint64_t> CountEveryFoundFile(ScanResults& results, const VolumeSet& volumes,
+std::optional<std::uint64_t> CountEveryFoundFile(ScanResults& results,
+                                                 const std::vector<std::shared_ptr<FileSystemVolume>>& found,
                                                  const std::function<bool()>& stop)
 {
+    VolumeSet volumes;
+    for (const std::shared_ptr<FileSystemVolume>& v : found)
+        if (v)
+            volumes.Add(v);
     if (volumes.Empty())
         return std::nullopt;
     SaverSet savers(results, volumes, false);

@@ -91,7 +91,8 @@ void CountSelectedRows(ScanResults& results, SaverSet& savers, const std::vector
 // volume, the root's files from every volume (the count a save of everything
 // would make). Empty when stopped, when no volume is known or when a read
 // throws: a count is no reason to lose the results.
-std::optional<std::uint64_t> CountEveryFoundFile(ScanResults& results, const VolumeSet& volumes,
+std::optional<std::uint64_t> CountEveryFoundFile(ScanResults& results,
+                                                 const std::vector<std::shared_ptr<FileSystemVolume>>& volumes,
                                                  const std::function<bool()>& stop);
 
 }  // namespace torvane
