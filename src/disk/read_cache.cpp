@@ -15,10 +15,11 @@ constexpr std::size_t kSpanBlocks = kReadCacheMaxRead / kReadCacheBlock + 1;
 
 // Blocks live in pieces from the heap the rest of the scan uses (memory the
 // process has touched before costs no page faults, where fresh pages cost one
-// each). The first piece holds 16 blocks and each next one twice as many, up
-// to 256 blocks (1 MiB): a small scan that keeps a few blocks does not pay
-// for a megabyte it never uses.
-constexpr std::size_t kFirstArenaBlocks = 16;
+// each). The first piece holds a 256th of the device's blocks (at least 16)
+// and each next one twice as many, up to 256 blocks (1 MiB): a disk gets
+// megabyte pieces from the start, while a small device does not pay for a
+// megabyte it could never fill.
+constexpr std::size_t kMinArenaBlocks = 16;
 constexpr std::size_t kMaxArenaBlocks = (std::size_t{1} << 20) / kReadCacheBlock;
 
 }  // namespace
@@ -33,7 +34,13 @@ std::uint8_t* DeviceReadCache::NewBlock(std::uint64_t index)
     if (slots_.size() >= capacityBlocks_)
         return nullptr;
     if (arenas_.empty() || arenaUsed_ == arenaBlocks_) {
-        arenaBlocks_ = arenas_.empty() ? kFirstArenaBlocks : std::min(arenaBlocks_ * 2, kMaxArenaBlocks);
+        if (arenas_.empty()) {
+            const std::uint64_t deviceBlocks = size_ / kReadCacheBlock;
+            arenaBlocks_ = static_cast<std::size_t>(
+                std::clamp<std::uint64_t>(deviceBlocks / 256, kMinArenaBlocks, kMaxArenaBlocks));
+        } else {
+            arenaBlocks_ = std::min(arenaBlocks_ * 2, kMaxArenaBlocks);
+        }
         arenas_.emplace_back(new std::uint8_t[arenaBlocks_ * kReadCacheBlock]);
         arenaUsed_ = 0;
     }
