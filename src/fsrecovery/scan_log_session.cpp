@@ -1,6 +1,7 @@
 #include "fsrecovery/scan_log_session.h"
 
 #include "base/text_routines.h"
+#include "disk/fs_kind.h"
 #include "fsrecovery/store/name_rules.h"
 #include "fsrecovery/exfat/exfat_module.h"
 #include "fsrecovery/fat/fat_module.h"
@@ -324,7 +325,8 @@ ScanLogInsertCount InsertScanLogResults(const ScanLogDocument& doc, ScanResults&
     ScanLogInsertCount count;
     const bool deep = mode == 2;
     const std::string fsName = !doc.fsName.empty() ? doc.fsName : doc.partition.fsType;
-    const bool scanCountedMisc = fsName == "NTFS" || (!deep && !IsExfat(fsName));
+    const FsKind kind = FsKindFromText(fsName);
+    const bool scanCountedMisc = kind == FsKind::Ntfs || (!deep && kind != FsKind::Exfat);
     {
         auto lock = results.Lock();
         results.ForgetResults();
